@@ -1,0 +1,45 @@
+# Two entry points for a fresh machine:
+#   make run   builds polc and compiles the example policy in examples/
+#   make test  builds and runs the whole test suite (normal, then sanitizers)
+
+BUILD     ?= build
+JOBS      ?= 2
+FUZZ_SECONDS ?= 60
+CMAKE_GEN := -G Ninja
+
+.PHONY: run test build test-debug test-sanitize fuzz-smoke clean
+
+build:
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS)
+
+run: build
+	mkdir -p $(BUILD)/example
+	$(BUILD)/release/driver/polc -c -m -o $(BUILD)/example/policy.bin examples/*.json
+	@echo "binary policy: $(BUILD)/example/policy.bin"
+	@echo "policy map:    $(BUILD)/example/policy.map"
+
+test: test-debug test-sanitize fuzz-smoke
+
+# g++, warnings as errors, the whole suite.
+test-debug:
+	cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_COMPILER=g++ -DPOLC_WERROR=ON
+	cmake --build $(BUILD)/debug -j $(JOBS)
+	ctest --test-dir $(BUILD)/debug -j $(JOBS) --output-on-failure
+
+# clang++ with AddressSanitizer and UndefinedBehaviorSanitizer, the same
+# suite, and the fuzz targets built alongside.
+test-sanitize:
+	cmake -S . -B $(BUILD)/sanitize $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE=ON -DPOLC_FUZZ=ON
+	cmake --build $(BUILD)/sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(BUILD)/sanitize -j $(JOBS) --output-on-failure
+
+# Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
+fuzz-smoke: test-sanitize
+	fuzz/run.sh $(BUILD)/sanitize/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,56 @@
+// Helpers shared by the tests: a temporary directory, running the built
+// polc, and log text with its time stamps set aside.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace polc_test {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Absolute path of `name` inside the directory.
+  std::string Path(const std::string& name) const;
+  // Writes `content` to `name` (parent directories are created) and returns
+  // its absolute path.
+  std::string Write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string path_;
+};
+
+// Whole contents of a file; fails the current test when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+struct RunResult {
+  int exitStatus = -1;  // WEXITSTATUS, or -1 when the child did not exit
+  std::string out;      // everything written to standard output
+  std::string err;      // everything written to standard error
+};
+
+struct RunOptions {
+  std::string workDir;               // empty: the caller's directory
+  std::vector<std::string> env;      // extra NAME=VALUE entries
+  std::string argv0;                 // empty: the path of the built polc
+};
+
+// Runs the built polc with `args` and waits for it.
+RunResult RunPolc(const std::vector<std::string>& args,
+                  const RunOptions& options = {});
+
+// Removes the "[YYYY-MM-DD HH:MM:SS]" stamp at the start of every line.
+std::string StripTimestamps(const std::string& log);
+
+// The lines of `text`, each without its "\n".
+std::vector<std::string> Lines(const std::string& text);
+
+}  // namespace polc_test
