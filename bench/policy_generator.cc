@@ -19,7 +19,7 @@ constexpr PolicyShape kPresets[] = {
 
 constexpr uint32_t kMaxNames = 65535;    // types and attributes together
 constexpr uint32_t kMaxPackets = 65536;  // one source prefix per packet
-constexpr uint32_t kMaxFiles = 10000;    // four digits in the file name
+constexpr uint32_t kMaxFiles = 9999;     // four digits in the file name
 
 // Object classes with their operations in bit order.
 struct ClassOperations {
