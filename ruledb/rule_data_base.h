@@ -12,6 +12,7 @@
 #ifndef POLC_RULEDB_RULE_DATA_BASE_H_
 #define POLC_RULEDB_RULE_DATA_BASE_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ruledb/hash_tbl.h"
@@ -67,6 +68,12 @@ struct RuleTblKey {
   uint16_t specified;  // RULE_GRANT or RULE_TRANSITION
 };
 static_assert(sizeof(RuleTblKey) == 8);
+
+// The key's 8 bytes as hashed and stored in the binary policy: the four
+// fields as little-endian u16 values, in field order.
+constexpr size_t RULE_TBL_KEY_BYTES = 8;
+void RuleTblKeyToBytes(const RuleTblKey* key, uint8_t bytes[RULE_TBL_KEY_BYTES]);
+RuleTblKey RuleTblKeyFromBytes(const uint8_t bytes[RULE_TBL_KEY_BYTES]);
 
 struct RuleTblDatum {
   uint32_t value;  // grant: OR of operation bits; transition: symbol value of the target
