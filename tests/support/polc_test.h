@@ -38,13 +38,14 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string workDir;           // empty: the caller's directory
-  std::vector<std::string> env;  // extra NAME=VALUE entries
-  std::string argv0;             // empty: the path of the built polc
+  std::string workDir;               // empty: the caller's directory
+  std::vector<std::string> env;      // extra NAME=VALUE entries
+  std::string argv0;                 // empty: the path of the built polc
 };
 
 // Runs the built polc with `args` and waits for it.
-RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options = {});
+RunResult RunPolc(const std::vector<std::string>& args,
+                  const RunOptions& options = {});
 
 // Removes the "[YYYY-MM-DD HH:MM:SS]" stamp at the start of every line.
 std::string StripTimestamps(const std::string& log);
