@@ -7,15 +7,15 @@
 namespace {
 
 void PrintUsage() {
-  static const char* const kUsageLines[] = {
-      "Usage: polc options <input files>",   "Options:",
-      "  -c           Run in compile mode",  "  -m           Generate policy map file",
-      "  -o <file>    The output file path", "",
-  };
-  for (const char* line : kUsageLines) {
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-  }
+  std::fputs(
+      "Usage: polc options <input files>\n"
+      "Options:\n"
+      "  -c           Run in compile mode\n"
+      "  -m           Generate policy map file\n"
+      "  -o <file>    The output file path\n"
+      "\n",
+      stdout);
+  std::fflush(stdout);
 }
 
 int ParseArguments(CommandOptions& options, int argc, char** argv) {
@@ -33,7 +33,10 @@ int ParseArguments(CommandOptions& options, int argc, char** argv) {
 // process through the terminate handler.
 int RunPipeline(int argc, char** argv) noexcept {
   CommandOptions options;
-  return ParseArguments(options, argc, argv);
+  const int result = ParseArguments(options, argc, argv);
+  if (result != 0) return result;
+  // Reading the policy files and compiling them join here as the next stages.
+  return 0;
 }
 
 }  // namespace
