@@ -1,15 +1,18 @@
 #include "tests/support/polc_test.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 namespace polc_test {
 
@@ -109,6 +112,12 @@ RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& option
     dup2(errFd, STDERR_FILENO);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
     for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
+    if (options.fileSizeLimit > 0) {
+      const rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                            static_cast<rlim_t>(options.fileSizeLimit)};
+      std::signal(SIGXFSZ, SIG_IGN);  // survives exec: a write past the limit fails with EFBIG
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execv(POLC_BINARY, argv.data());
     _exit(127);
   }
