@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "ruledb/policy_binary.h"
+#include "ruledb/rule_data_base.h"
+#include "tests/support/polc_test.h"
+
 namespace {
 
 using polc_bench::CheckShape;
@@ -12,6 +16,59 @@ using polc_bench::FindPreset;
 using polc_bench::GeneratePolicyFile;
 using polc_bench::PolicyFileName;
 using polc_bench::PolicyShape;
+
+// Small, but with every kind of entry and names borrowed across files.
+constexpr PolicyShape kEveryFeature = {"every-feature", 4, 40, 6, 60, 400, 40, 30, 4, 8};
+
+// Writes every file of `shape` into `dir` and returns their paths in order.
+std::vector<std::string> WritePolicy(const polc_test::TempDir& dir, const PolicyShape& shape) {
+  std::vector<std::string> paths;
+  for (uint32_t index = 0; index < shape.files; ++index) {
+    paths.push_back(dir.Write(PolicyFileName(index), GeneratePolicyFile(shape, index)));
+  }
+  return paths;
+}
+
+uint32_t ListLength(const ObjCtx* list) {
+  uint32_t length = 0;
+  for (; list != nullptr; list = list->next) ++length;
+  return length;
+}
+
+// The compiled policy holds exactly the entries the shape asks for.
+void ExpectCounts(const RuleDataBase& db, const PolicyShape& shape) {
+  const uint32_t names = shape.types + shape.attrs;
+  EXPECT_EQ(db.symTbl.nel, names);
+  EXPECT_EQ(db.ruleTbl.nel, shape.grantRules + shape.transitions);
+  EXPECT_EQ(db.fileCtxTbl.nel, shape.fileContexts);
+  EXPECT_EQ(ListLength(db.objCtxs[OBJ_CTX_INITIAL_SID]), 4u);
+  EXPECT_EQ(ListLength(db.objCtxs[OBJ_CTX_NETIF]), shape.netifs);
+  EXPECT_EQ(ListLength(db.objCtxs[OBJ_CTX_PACKET]), shape.packets);
+  // Every name is an attribute of itself, on top of the links.
+  uint32_t attributeEntries = 0;
+  for (uint32_t value = 0; value < names; ++value) {
+    attributeEntries += db.typeToAttrsArr[value].count;
+  }
+  EXPECT_EQ(attributeEntries, names + shape.typeAttrLinks);
+}
+
+TEST(PolicyGenerator, GeneratedPoliciesCompileToTheirShape) {
+  for (const PolicyShape& shape : {*FindPreset("small"), kEveryFeature}) {
+    SCOPED_TRACE(shape.name);
+    polc_test::TempDir dir;
+    std::vector<std::string> args = {"-c", "-o", dir.Path("policy.bin")};
+    for (const std::string& path : WritePolicy(dir, shape)) args.push_back(path);
+    const polc_test::RunResult result = polc_test::RunPolc(args);
+    ASSERT_EQ(result.exitStatus, 0) << result.out;
+
+    std::string image = polc_test::ReadFile(dir.Path("policy.bin"));
+    PolicyCursor cursor = {reinterpret_cast<uint8_t*>(image.data()), image.size()};
+    RuleDataBase db = {};
+    ASSERT_EQ(RuleDataBaseRead(&db, &cursor), 0);
+    ExpectCounts(db, shape);
+    RuleDataBaseDestory(&db);
+  }
+}
 
 TEST(PolicyGenerator, FileTextDependsOnlyOnShapeAndIndex) {
   const PolicyShape& medium = *FindPreset("medium");
