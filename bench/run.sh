@@ -9,6 +9,8 @@
 #   rapidjson s median wall time of rapidjson_parse over the same files:
 #               read each file and parse it into a RapidJSON DOM, nothing else
 #   ratio       polc s / rapidjson s (goal for large and max: <= 2.0)
+#   cpu ratio   the same ratio of median CPU times (user + system), which a
+#               busy machine disturbs less than wall times
 #   RSS MB      polc's peak resident memory, the highest of its runs
 #   RSS/input   peak RSS over the input size (goal for large: <= 3)
 #   MB/s        input megabytes (10^6 bytes) per second of polc
@@ -50,23 +52,24 @@ generate() {
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-printf '%-7s %6s %9s %4s %9s %12s %7s %9s %10s %8s\n' preset files "input MB" runs "polc s" \
-  "rapidjson s" ratio "RSS MB" "RSS/input" "MB/s"
+printf '%-7s %6s %9s %4s %9s %12s %7s %9s %9s %10s %8s\n' preset files "input MB" runs \
+  "polc s" "rapidjson s" ratio "cpu ratio" "RSS MB" "RSS/input" "MB/s"
 for preset in "$@"; do
   generate "$preset"
   files=("$data/$preset"/policy_*.json)
   bytes=$(cat "${files[@]}" | wc -c)
   n=$runs
   [[ $preset == max ]] && n=$max_runs
-  polc_times=() rapid_times=() peak_kib=0 failed=
+  polc_times=() polc_cpus=() rapid_times=() rapid_cpus=() peak_kib=0 failed=
   for ((i = 0; i < n; i++)); do
-    read -r seconds kib status < <("$timed" "$polc" -c -o "$out/policy.bin" "${files[@]}")
+    read -r seconds kib status cpu < <("$timed" "$polc" -c -o "$out/policy.bin" "${files[@]}")
     if ((status != 0)); then failed="polc exit status $status"; break; fi
-    polc_times+=("$seconds")
+    polc_times+=("$seconds") polc_cpus+=("$cpu")
     ((kib > peak_kib)) && peak_kib=$kib
     if [[ -x $rapidjson ]]; then
-      read -r seconds kib status < <("$timed" "$rapidjson" "${files[@]}")
-      rapid_times+=("$seconds")
+      read -r seconds kib status cpu < <("$timed" "$rapidjson" "${files[@]}")
+      if ((status != 0)); then failed="rapidjson_parse exit status $status"; break; fi
+      rapid_times+=("$seconds") rapid_cpus+=("$cpu")
     fi
   done
   if [[ -n $failed ]]; then
@@ -75,16 +78,19 @@ for preset in "$@"; do
     continue
   fi
   polc_s=$(printf '%s\n' "${polc_times[@]}" | median)
-  rapid_s=n/a ratio=n/a
+  rapid_s=n/a ratio=n/a cpu_ratio=n/a
   if ((${#rapid_times[@]})); then
-    rapid_s=$(printf '%s\n' "${rapid_times[@]}" | median)
+    rapid_s=$(printf '%.4f' "$(printf '%s\n' "${rapid_times[@]}" | median)")
     ratio=$(awk -v p="$polc_s" -v r="$rapid_s" 'BEGIN {printf "%.2f", p / r}')
+    cpu_ratio=$(awk -v p="$(printf '%s\n' "${polc_cpus[@]}" | median)" \
+      -v r="$(printf '%s\n' "${rapid_cpus[@]}" | median)" \
+      'BEGIN {print (r > 0 ? sprintf("%.2f", p / r) : "n/a")}')
   fi
   awk -v preset="$preset" -v files="${#files[@]}" -v bytes="$bytes" -v runs="$n" \
-    -v polc="$polc_s" -v rapid="$rapid_s" -v ratio="$ratio" -v kib="$peak_kib" 'BEGIN {
-      rapid_text = rapid == "n/a" ? rapid : sprintf("%.4f", rapid)
-      printf "%-7s %6d %9.1f %4d %9.4f %12s %7s %9.1f %10.2f %8.1f\n", preset, files,
-        bytes / 1e6, runs, polc, rapid_text, ratio, kib / 1024, kib * 1024 / bytes,
+    -v polc="$polc_s" -v rapid="$rapid_s" -v ratio="$ratio" -v cpu_ratio="$cpu_ratio" \
+    -v kib="$peak_kib" 'BEGIN {
+      printf "%-7s %6d %9.1f %4d %9.4f %12s %7s %9s %9.1f %10.2f %8.1f\n", preset, files,
+        bytes / 1e6, runs, polc, rapid, ratio, cpu_ratio, kib / 1024, kib * 1024 / bytes,
         bytes / 1e6 / polc
     }'
 done
