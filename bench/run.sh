@@ -15,8 +15,10 @@
 #   RSS/input   peak RSS over the input size (goal for large: <= 3)
 #   MB/s        input megabytes (10^6 bytes) per second of polc
 # Both programs run alternately, RUNS times each (default 5; the max preset
-# MAX_RUNS times, default 3, as one polc run there takes seconds). Timings
-# are only comparable when nothing else runs on the machine.
+# MAX_RUNS times, default 3, as one polc run there takes seconds). POLC names
+# another polc binary to measure instead of the Release build, for a before
+# and after comparison. Wall times are only comparable when nothing else runs
+# on the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +32,7 @@ echo "building Release in $build" >&2
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLC_BENCH=ON \
   -DPOLC_TESTS=OFF >/dev/null
 cmake --build "$build" -j "${JOBS:-2}" >/dev/null
-polc=$build/driver/polc
+polc=${POLC:-$build/driver/polc}
 timed=$build/bench/timed_run
 rapidjson=$build/bench/rapidjson_parse
 [[ -x $rapidjson ]] || echo "rapidjson_parse not built (no RapidJSON headers)" >&2
