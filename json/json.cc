@@ -180,36 +180,53 @@ void GetSpan(Parser& p, bool escaped, TextSpan* span) {
 }
 
 // ---- Measure pass ----
+//
+// The measure functions take the position of what they read and return the
+// position after it, or FAILED with the cursor set where the text failed:
+// positions kept in registers, not in memory that every tape store might
+// change.
 
-void SkipSpace(DocCursor& cur) { cur.pos = SkipWhitespace(cur.text, cur.pos, cur.size); }
+constexpr uint32_t FAILED = UINT32_MAX;  // above any position
 
-// Scans the string whose opening quote is at the cursor and moves past its
-// closing quote. On failure the cursor is left at the bad escape, or at the
-// terminator of an unterminated string.
-bool ScanString(DocCursor& cur, TextSpan* span) {
-  if (cur.text[cur.pos] != '"') return false;
-  uint32_t start = cur.pos + 1;
-  uint32_t end = cur.size - 1;
-  uint32_t saved = 0;  // source bytes that escapes save in the decoded text
-  uint32_t i = start;
+uint32_t Fail(Parser& p, uint32_t pos) {
+  p.cur.pos = pos;
+  return FAILED;
+}
+
+uint32_t SkipSpace(const Parser& p, uint32_t pos) {
+  return SkipWhitespace(p.cur.text, pos, p.cur.size);
+}
+
+// Finds the closing quote of a string from `i` on, escapes and all, adding
+// to *saved (out) the bytes its escapes save. Fails at a bad escape, or at
+// the terminator of an unterminated string.
+uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
+  const char* text = p.cur.text;
+  uint32_t end = p.cur.size - 1;
   for (;;) {
-    i = json_text::FindQuoteOrBackslash(cur.text, i, end);
-    if (i == end) {
-      cur.pos = end;
-      return false;
-    }
-    if (cur.text[i] == '"') break;
-    json_text::EscapeSize escape = json_text::SizeEscape(cur.text + i);
-    if (escape.taken == 0 || i + escape.taken > end) {
-      cur.pos = escape.taken == 0 ? i : end;
-      return false;
-    }
-    saved += escape.taken - escape.decoded;
+    i = json_text::FindQuoteOrBackslash(text, i, end);
+    if (i == end) return Fail(p, end);
+    if (text[i] == '"') return i;
+    json_text::EscapeSize escape = json_text::SizeEscape(text + i);
+    if (escape.taken == 0) return Fail(p, i);
+    if (i + escape.taken > end) return Fail(p, end);
+    *saved += escape.taken - escape.decoded;
     i += escape.taken;
   }
-  *span = TextSpan{start, i - start, i - start - saved + 1};
-  cur.pos = i + 1;
-  return true;
+}
+
+// Scans the string whose opening quote is at `pos` into *span (out).
+uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
+  if (p.cur.text[pos] != '"') return Fail(p, pos);
+  uint32_t start = pos + 1;
+  uint32_t quote;
+  uint32_t saved = 0;  // source bytes that escapes save in the decoded text
+  if (!json_text::FindPlainStringEnd(p.cur.text, start, p.cur.size - 1, &quote)) {
+    quote = FindClosingQuote(p, start, &saved);
+    if (quote == FAILED) return FAILED;
+  }
+  *span = TextSpan{start, quote - start, quote - start - saved + 1};
+  return quote + 1;
 }
 
 // Records a value's tag, its key span for a member and its text span for a
@@ -230,35 +247,36 @@ bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* te
   return true;
 }
 
-bool MeasureValue(Parser& p, const TextSpan* key);
+uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key);
 
-bool MeasureString(Parser& p, const TextSpan* key) {
+uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
   TextSpan text;
-  if (!ScanString(p.cur, &text) || !RecordValue(p, JSON_STRING, key, &text)) return false;
+  uint32_t next = ScanString(p, pos, &text);
+  if (next == FAILED) return FAILED;
+  if (!RecordValue(p, JSON_STRING, key, &text)) return Fail(p, pos);
   p.state->strings++;
   p.state->stringBytes += text.decodedSize;
-  return true;
+  return next;
 }
 
-bool MeasureLiteral(Parser& p, const TextSpan* key) {
+uint32_t MeasureLiteral(Parser& p, uint32_t pos, const TextSpan* key) {
   static constexpr struct {
     const char* word;
     uint32_t length;
     uint8_t kind;
   } LITERALS[] = {{"null", 4, JSON_NULL}, {"true", 4, JSON_TRUE}, {"false", 5, JSON_FALSE}};
   for (const auto& literal : LITERALS) {
-    if (p.cur.text[p.cur.pos] != literal.word[0]) continue;
-    if (p.cur.size - p.cur.pos < literal.length ||
-        std::memcmp(p.cur.text + p.cur.pos, literal.word, literal.length) != 0 ||
+    if (p.cur.text[pos] != literal.word[0]) continue;
+    if (p.cur.size - pos < literal.length ||
+        std::memcmp(p.cur.text + pos, literal.word, literal.length) != 0 ||
         !RecordValue(p, literal.kind, key, nullptr)) {
-      return false;
+      return Fail(p, pos);
     }
-    p.cur.pos += literal.length;
     uint32_t* counts[] = {&p.state->nulls, &p.state->trues, &p.state->falses};
     ++*counts[literal.kind];
-    return true;
+    return pos + literal.length;
   }
-  return false;
+  return Fail(p, pos);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -275,8 +293,8 @@ bool LooksLikeDouble(const char* p) {
 // Converts with strtod or strtoll (base 0: 0x1F and 010 too). The build pass
 // takes only the value from the tape, so a number text of any length replays
 // exactly.
-bool MeasureNumber(Parser& p, const TextSpan* key) {
-  const char* start = p.cur.text + p.cur.pos;
+uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
+  const char* start = p.cur.text + pos;
   bool isDouble = LooksLikeDouble(start);
   char* end = nullptr;
   uint64_t bits;
@@ -291,72 +309,67 @@ bool MeasureNumber(Parser& p, const TextSpan* key) {
   bool rangeError = errno != 0;
   errno = savedErrno;
   uint8_t tag = isDouble ? JSON_NUMBER | TAPE_DOUBLE : JSON_NUMBER;
-  if (rangeError || !RecordValue(p, tag, key, nullptr)) return false;
+  if (rangeError || !RecordValue(p, tag, key, nullptr)) return Fail(p, pos);
   p.state->numbers++;
   std::memcpy(p.state->tape.data + p.state->tape.used, &bits, sizeof(bits));
   p.state->tape.used += sizeof(bits);
-  p.cur.pos += static_cast<uint32_t>(end - start);
-  return true;
+  return pos + static_cast<uint32_t>(end - start);
 }
 
 // Measures a member: its key, the colon and its value.
-bool MeasureMember(Parser& p) {
-  uint32_t keyStart = p.cur.pos;
+uint32_t MeasureMember(Parser& p, uint32_t pos) {
   TextSpan key;
-  if (!ScanString(p.cur, &key)) return false;
+  uint32_t next = ScanString(p, pos, &key);
+  if (next == FAILED) return FAILED;
   if (key.rawLength > JSON_MAX_KEY_RAW_LENGTH || key.decodedSize > JSON_MAX_KEY_SIZE) {
-    p.cur.pos = keyStart;
-    return false;
+    return Fail(p, pos);
   }
-  SkipSpace(p.cur);
-  if (p.cur.pos >= p.cur.size || p.cur.text[p.cur.pos] != ':') return false;
-  ++p.cur.pos;
-  SkipSpace(p.cur);
+  next = SkipSpace(p, next);
+  if (next >= p.cur.size || p.cur.text[next] != ':') return Fail(p, next);
   p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
-  return MeasureValue(p, &key);
+  return MeasureValue(p, SkipSpace(p, next + 1), &key);
 }
 
-bool MeasureContainer(Parser& p, uint8_t kind, const TextSpan* key) {
-  if (p.cur.depth > JSON_MAX_DEPTH) return false;
-  ++p.cur.pos;
-  SkipSpace(p.cur);
-  if (p.cur.pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return false;
+uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key) {
+  if (p.cur.depth > JSON_MAX_DEPTH) return Fail(p, pos);
+  pos = SkipSpace(p, pos + 1);
+  if (pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return Fail(p, pos);
   bool isObject = kind == JSON_OBJECT;
   ++(isObject ? p.state->objects : p.state->arrays);
   char close = isObject ? '}' : ']';
-  if (p.cur.text[p.cur.pos] != close) {
+  if (p.cur.text[pos] != close) {
     ++p.cur.depth;
     for (;;) {
-      SkipSpace(p.cur);
-      if (!(isObject ? MeasureMember(p) : MeasureValue(p, nullptr))) return false;
-      SkipSpace(p.cur);
-      if (p.cur.pos >= p.cur.size) return false;
-      if (p.cur.text[p.cur.pos] != ',') break;
-      ++p.cur.pos;
+      pos = SkipSpace(p, pos);
+      pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
+      if (pos == FAILED) return FAILED;
+      pos = SkipSpace(p, pos);
+      if (pos >= p.cur.size) return Fail(p, pos);
+      if (p.cur.text[pos] != ',') break;
+      ++pos;
     }
-    if (p.cur.text[p.cur.pos] != close) return false;
+    if (p.cur.text[pos] != close) return Fail(p, pos);
     --p.cur.depth;
   }
-  ++p.cur.pos;
-  if (!TapeReserve(p.state->tape, 1)) return false;
+  if (!TapeReserve(p.state->tape, 1)) return Fail(p, pos);
   p.state->tape.data[p.state->tape.used++] = TAPE_END;
-  return true;
+  return pos + 1;
 }
 
-bool MeasureValue(Parser& p, const TextSpan* key) {
-  if (p.cur.pos >= p.cur.size) return false;
-  char first = p.cur.text[p.cur.pos];
+uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
+  if (pos >= p.cur.size) return Fail(p, pos);
+  char first = p.cur.text[pos];
   // Policies are mostly strings: test for them before the jump table.
-  if (first == '"') return MeasureString(p, key);
+  if (first == '"') return MeasureString(p, pos, key);
   switch (first) {
     case '{':
-      return MeasureContainer(p, JSON_OBJECT, key);
+      return MeasureContainer(p, pos, JSON_OBJECT, key);
     case '[':
-      return MeasureContainer(p, JSON_ARRAY, key);
+      return MeasureContainer(p, pos, JSON_ARRAY, key);
     case 'f':
     case 'n':
     case 't':
-      return MeasureLiteral(p, key);
+      return MeasureLiteral(p, pos, key);
     case '-':
     case '0':
     case '1':
@@ -368,9 +381,9 @@ bool MeasureValue(Parser& p, const TextSpan* key) {
     case '7':
     case '8':
     case '9':
-      return MeasureNumber(p, key);
+      return MeasureNumber(p, pos, key);
     default:
-      return false;
+      return Fail(p, pos);
   }
 }
 
@@ -423,10 +436,14 @@ bool AllocateArena(Parser& p) {
 
 // Leaves the cursor after the root value (or where the text failed).
 bool MeasurePass(Parser& p) {
-  SkipSpace(p.cur);
+  p.cur.pos = SkipSpace(p, 0);
   if (!PrepareTape(p)) return false;
   p.cur.depth = 1;
-  if (MeasureValue(p, nullptr) && AllocateArena(p)) return true;
+  uint32_t end = MeasureValue(p, p.cur.pos, nullptr);
+  if (end != FAILED) {
+    p.cur.pos = end;
+    if (AllocateArena(p)) return true;
+  }
   TapeRelease(p.state->tape);
   return false;
 }
@@ -592,7 +609,7 @@ int JsonParse(const char* text, JsonValue** root) {
   } else {
     void* arena = p.state->arenaCursor;
     if (BuildPass(p, root)) {
-      SkipSpace(p.cur);
+      p.cur.pos = SkipSpace(p, p.cur.pos);
       if (p.cur.pos >= p.cur.size) result = JSON_OK;
     }
     if (result != JSON_OK) {
@@ -627,10 +644,14 @@ uint32_t JsonKeyHash(const char* key, uint32_t length) {
   for (; length - i >= 8; i += 8) {
     hash += static_cast<uint32_t>((json_text::LoadLe64(bytes + i) * WORD_MULTIPLIER) >> 32);
   }
-  for (uint32_t tail = 4; tail != 0; tail >>= 1) {
-    if ((length & tail) == 0) continue;
-    hash += static_cast<uint32_t>(json_text::LoadLe(bytes + i, tail)) * TAIL_MULTIPLIER;
-    i += tail;
+  if ((length & 4) != 0) {
+    hash += json_text::LoadLe<uint32_t>(bytes + i) * TAIL_MULTIPLIER;
+    i += 4;
   }
+  if ((length & 2) != 0) {
+    hash += json_text::LoadLe<uint16_t>(bytes + i) * TAIL_MULTIPLIER;
+    i += 2;
+  }
+  if ((length & 1) != 0) hash += bytes[i] * TAIL_MULTIPLIER;
   return hash;
 }
