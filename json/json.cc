@@ -1,18 +1,36 @@
 // The two-pass parser. The measure pass checks the syntax, counts the values
-// and records each value's tag and sizes on a tape; the build pass replays
-// the tape over the text and lays the tree out in one arena sized exactly
-// from the counts: nodes, keys and texts back to back in document order.
+// and records on a tape what the build pass needs; the build pass replays
+// the tape alone (it never rescans whitespace or punctuation) and lays the
+// tree out in one arena sized exactly from the counts: nodes, keys and texts
+// back to back in document order.
+//
+// Tape records, one per value in document order, a container's before its
+// children's, each container's closed by a TAPE_END byte:
+//   tag byte: kind | TAPE_DOUBLE | TAPE_MEMBER | TAPE_KEY_ESCAPED |
+//             TAPE_TEXT_ESCAPED
+//   member:   the key's text span
+//   string:   the string's text span
+//   number:   its 64-bit value (int64_t or double bits), machine byte order
+// A text span is three varints: the distance from the mark (the byte after
+// the previous span's closing quote, initially 0) to the first text byte,
+// the raw length between the quotes, and, only when the tag says the text
+// holds escapes, the decoded size with the terminator (otherwise raw + 1).
+// The distances stay small in any real document, so a record of a member
+// string takes about five bytes.
 #include "json/json.h"
+
+#include <sys/mman.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "bounded/bounded.h"
 #include "json/json_node.h"
+#include "json/json_text.h"
 
 using json_node::KEY_HASH_SIZE;
+using json_text::SkipWhitespace;
 
 namespace {
 
@@ -30,14 +48,24 @@ constexpr uint32_t INLINE_TAPE_SIZE = 1024;
 // TAPE_BYTES_PER_BLOCK per TEXT_BLOCK of text, plus one inline tape's worth.
 constexpr uint32_t TEXT_BLOCK = 4096;
 constexpr uint32_t TAPE_BYTES_PER_BLOCK = 1024;
-// Largest tape record: tag, key information, 64-bit value, 32-bit length.
-constexpr uint32_t MAX_TAPE_RECORD = 1 + 2 + 8 + 4;
+
+constexpr uint8_t TAPE_DOUBLE = JSON_FLAG_DOUBLE;
+constexpr uint8_t TAPE_KEY_ESCAPED = 0x20;
+constexpr uint8_t TAPE_TEXT_ESCAPED = 0x40;
+constexpr uint8_t TAPE_MEMBER = JSON_FLAG_KEY;
+constexpr uint8_t TAPE_END = JSON_KIND_MASK;  // no kind has this code
+// The tape flags a node keeps.
+constexpr uint8_t NODE_TAG_BITS = JSON_KIND_MASK | JSON_FLAG_DOUBLE | JSON_FLAG_KEY;
+
+constexpr uint32_t MAX_VARINT = 5;
+constexpr uint32_t MAX_SPAN = 3 * MAX_VARINT;
+// Largest record: tag, key span and string span (a number's is smaller).
+constexpr uint32_t MAX_TAPE_RECORD = 1 + 2 * MAX_SPAN;
 
 struct Tape {
   uint8_t* data;      // inlineBuffer or an allocated block
   uint32_t capacity;  // bytes at data
   uint32_t used;      // bytes written by the measure pass
-  uint32_t readPos;   // bytes read back by the build pass
   uint8_t inlineBuffer[INLINE_TAPE_SIZE];
 };
 
@@ -62,33 +90,21 @@ struct DocCursor {
   uint32_t depth;    // nesting level of the value being read
 };
 
-// Key information on the tape: raw length in the high byte, decoded size in
-// the low byte.
-uint16_t KeyInfo(uint32_t rawLength, uint32_t decodedSize) {
-  return static_cast<uint16_t>(rawLength << 8 | decodedSize);
-}
-uint32_t KeyRawLength(uint16_t keyInfo) { return keyInfo >> 8; }
-uint32_t KeyDecodedSize(uint16_t keyInfo) { return keyInfo & 0xFFu; }
+struct Parser {
+  DocCursor cur;
+  ParseState* state;
+  uint32_t mark;      // see the tape description above
+  const uint8_t* in;  // build pass: next tape byte to read
+  uint8_t* arenaEnd;  // end of the arena
+};
 
-// ---- Little-endian loads for the word-at-a-time scans and the key hash ----
-
-uint64_t LoadLe(const uint8_t* p, unsigned bytes) {
-  uint64_t value = 0;
-  for (unsigned i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
-}
-
-constexpr uint64_t ONES = 0x0101010101010101ull;
-constexpr uint64_t HIGHS = 0x8080808080808080ull;
-
-// High bit set in every byte of `word` equal to `byte`; bits above the first
-// match may be spurious, the lowest one is exact.
-uint64_t MatchByte(uint64_t word, uint8_t byte) {
-  uint64_t x = word ^ (ONES * byte);
-  return (x - ONES) & ~x & HIGHS;
-}
-
-bool IsWhitespace(char c) { return static_cast<signed char>(c) <= ' '; }
+// Where a key's or a string's text lies in the source and what it decodes to.
+struct TextSpan {
+  uint32_t start;        // first byte after the opening quote
+  uint32_t rawLength;    // bytes between the quotes
+  uint32_t decodedSize;  // decoded bytes plus the terminator
+  bool Escaped() const { return rawLength + 1 != decodedSize; }
+};
 
 // ---- Tape ----
 
@@ -107,234 +123,160 @@ bool TapeGrow(Tape& tape) {
   return true;
 }
 
+bool TapeReserve(Tape& tape, uint32_t bytes) {
+  return tape.capacity - tape.used >= bytes || TapeGrow(tape);
+}
+
 void TapeRelease(Tape& tape) {
   if (tape.data != tape.inlineBuffer) JsonFree(tape.data);
   tape.data = nullptr;
 }
 
-template <typename T>
-void TapePut(Tape& tape, T value) {
-  std::memcpy(tape.data + tape.used, &value, sizeof(value));
-  tape.used += static_cast<uint32_t>(sizeof(value));
-}
-
-template <typename T>
-T TapeGet(Tape& tape) {
-  T value;
-  std::memcpy(&value, tape.data + tape.readPos, sizeof(value));
-  tape.readPos += static_cast<uint32_t>(sizeof(value));
-  return value;
-}
-
-// ---- Escapes, shared by both passes ----
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads "\uXXXX" at `p` into *unit. Stops at the first wrong byte, so it
-// never reads past the text's terminator.
-bool ReadUnicodeEscape(const char* p, uint32_t* unit) {
-  if (p[0] != '\\' || p[1] != 'u') return false;
-  uint32_t value = 0;
-  for (int i = 2; i < 6; ++i) {
-    int digit = HexDigit(p[i]);
-    if (digit < 0) return false;
-    value = value << 4 | static_cast<uint32_t>(digit);
-  }
-  *unit = value;
-  return true;
-}
-
-constexpr uint32_t UNICODE_ESCAPE_LENGTH = 6;
-
-bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Decodes one \u escape, or a surrogate pair of two, at `p` into *codePoint;
-// returns the source bytes taken, 0 when malformed.
-uint32_t ReadCodePoint(const char* p, uint32_t* codePoint) {
-  uint32_t high;
-  if (!ReadUnicodeEscape(p, &high) || IsLowSurrogate(high)) return 0;
-  if (!IsHighSurrogate(high)) {
-    *codePoint = high;
-    return UNICODE_ESCAPE_LENGTH;
-  }
-  uint32_t low;
-  if (!ReadUnicodeEscape(p + UNICODE_ESCAPE_LENGTH, &low) || !IsLowSurrogate(low)) return 0;
-  *codePoint = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-  return 2 * UNICODE_ESCAPE_LENGTH;
-}
-
-uint32_t Utf8Length(uint32_t codePoint) {
-  if (codePoint < 0x80) return 1;
-  if (codePoint < 0x800) return 2;
-  if (codePoint < 0x10000) return 3;
-  return 4;
-}
-
-char* PutUtf8(char* out, uint32_t codePoint) {
-  auto byte = [](uint32_t bits) { return static_cast<char>(static_cast<uint8_t>(bits)); };
-  switch (Utf8Length(codePoint)) {
-    case 1:
-      *out++ = byte(codePoint);
-      break;
-    case 2:
-      *out++ = byte(0xC0 | codePoint >> 6);
-      *out++ = byte(0x80 | (codePoint & 0x3F));
-      break;
-    case 3:
-      *out++ = byte(0xE0 | codePoint >> 12);
-      *out++ = byte(0x80 | (codePoint >> 6 & 0x3F));
-      *out++ = byte(0x80 | (codePoint & 0x3F));
-      break;
-    default:
-      *out++ = byte(0xF0 | codePoint >> 18);
-      *out++ = byte(0x80 | (codePoint >> 12 & 0x3F));
-      *out++ = byte(0x80 | (codePoint >> 6 & 0x3F));
-      *out++ = byte(0x80 | (codePoint & 0x3F));
-      break;
-  }
+// Tape bytes are written and read through local pointers: the compiler must
+// assume a byte store may change any field in memory, so cursors kept in the
+// parse state would be reloaded after every byte.
+uint8_t* PutVarint(uint8_t* out, uint32_t value) {
+  for (; value >= 0x80; value >>= 7) *out++ = static_cast<uint8_t>(value | 0x80);
+  *out++ = static_cast<uint8_t>(value);
   return out;
 }
 
-// The byte a one-character escape stands for, or -1 for an unknown escape.
-int SimpleEscape(char c) {
-  switch (c) {
-    case '"':
-    case '\\':
-    case '/':
-      return c;
-    case 'b':
-      return '\b';
-    case 'f':
-      return '\f';
-    case 'n':
-      return '\n';
-    case 'r':
-      return '\r';
-    case 't':
-      return '\t';
-    default:
-      return -1;
+const uint8_t* GetVarint(const uint8_t* in, uint32_t* value) {
+  uint32_t result = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    uint8_t byte = *in++;
+    result |= static_cast<uint32_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) break;
   }
+  *value = result;
+  return in;
+}
+
+uint8_t* PutSpan(uint8_t* out, uint32_t* mark, const TextSpan& span) {
+  out = PutVarint(out, span.start - *mark);
+  out = PutVarint(out, span.rawLength);
+  if (span.Escaped()) out = PutVarint(out, span.decodedSize);
+  *mark = span.start + span.rawLength + 1;
+  return out;
+}
+
+// Fills *span (out) rather than returning it: a returned span is packed into
+// registers through the stack, which stalls on every call.
+void GetSpan(Parser& p, bool escaped, TextSpan* span) {
+  uint32_t gap;
+  uint32_t rawLength;
+  uint32_t decodedSize;
+  const uint8_t* in = GetVarint(p.in, &gap);
+  in = GetVarint(in, &rawLength);
+  if (escaped) {
+    in = GetVarint(in, &decodedSize);
+  } else {
+    decodedSize = rawLength + 1;
+  }
+  p.in = in;
+  uint32_t start = p.mark + gap;
+  p.mark = start + rawLength + 1;
+  *span = TextSpan{start, rawLength, decodedSize};
 }
 
 // ---- Measure pass ----
+//
+// The measure functions take the position of what they read and return the
+// position after it, or FAILED with the cursor set where the text failed:
+// positions kept in registers, not in memory that every tape store might
+// change.
 
-struct Parser {
-  DocCursor cur;
-  ParseState* state;
-};
+constexpr uint32_t FAILED = UINT32_MAX;  // above any position
 
-void SkipWhitespace(DocCursor& cur) {
-  while (cur.pos < cur.size && IsWhitespace(cur.text[cur.pos])) ++cur.pos;
+uint32_t Fail(Parser& p, uint32_t pos) {
+  p.cur.pos = pos;
+  return FAILED;
 }
 
-// Offset of the first '"' or '\\' at or after `from`, or `end` if none comes
-// before it.
-uint32_t FindQuoteOrBackslash(const char* text, uint32_t from, uint32_t end) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text);
-  uint32_t i = from;
-  for (; end - i >= 8; i += 8) {
-    uint64_t word = LoadLe(bytes + i, 8);
-    uint64_t hits = MatchByte(word, '"') | MatchByte(word, '\\');
-    if (hits != 0) return i + static_cast<uint32_t>(__builtin_ctzll(hits) / 8);
-  }
-  for (; i < end; ++i) {
-    if (text[i] == '"' || text[i] == '\\') return i;
-  }
-  return end;
+uint32_t SkipSpace(const Parser& p, uint32_t pos) {
+  return SkipWhitespace(p.cur.text, pos, p.cur.size);
 }
 
-struct StringSizes {
-  uint32_t rawLength;    // bytes between the quotes
-  uint32_t decodedSize;  // bytes of the decoded text plus its terminator
-};
-
-// Scans the string whose opening quote is at the cursor and moves past its
-// closing quote. On failure the cursor is left at the bad escape, or at the
-// terminator of an unterminated string.
-bool ScanString(DocCursor& cur, StringSizes* sizes) {
-  if (cur.text[cur.pos] != '"') return false;
-  uint32_t start = cur.pos + 1;
-  uint32_t end = cur.size - 1;
-  uint32_t saved = 0;  // source bytes that escapes save in the decoded text
-  uint32_t i = start;
+// Finds the closing quote of a string from `i` on, escapes and all, adding
+// to *saved (out) the bytes its escapes save. Fails at a bad escape, or at
+// the terminator of an unterminated string.
+uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
+  const char* text = p.cur.text;
+  uint32_t end = p.cur.size - 1;
   for (;;) {
-    i = FindQuoteOrBackslash(cur.text, i, end);
-    if (i == end) {
-      cur.pos = end;
-      return false;
-    }
-    if (cur.text[i] == '"') break;
-    if (cur.text[i + 1] == 'u') {
-      uint32_t codePoint;
-      uint32_t taken = ReadCodePoint(cur.text + i, &codePoint);
-      if (taken == 0) {
-        cur.pos = i;
-        return false;
-      }
-      saved += taken - Utf8Length(codePoint);
-      i += taken;
-    } else if (i + 1 == end) {
-      cur.pos = end;
-      return false;
-    } else {
-      saved += 1;
-      i += 2;
-    }
+    i = json_text::FindQuoteOrBackslash(text, i, end);
+    if (i == end) return Fail(p, end);
+    if (text[i] == '"') return i;
+    json_text::EscapeSize escape = json_text::SizeEscape(text + i);
+    if (escape.taken == 0) return Fail(p, i);
+    if (i + escape.taken > end) return Fail(p, end);
+    *saved += escape.taken - escape.decoded;
+    i += escape.taken;
   }
-  sizes->rawLength = i - start;
-  sizes->decodedSize = sizes->rawLength - saved + 1;
-  cur.pos = i + 1;
-  return true;
 }
 
-bool MeasureValue(Parser& p, bool member, uint16_t keyInfo);
+// Scans the string whose opening quote is at `pos` into *span (out).
+uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
+  if (p.cur.text[pos] != '"') return Fail(p, pos);
+  uint32_t start = pos + 1;
+  uint32_t quote;
+  uint32_t saved = 0;  // source bytes that escapes save in the decoded text
+  if (!json_text::FindPlainStringEnd(p.cur.text, start, p.cur.size - 1, &quote)) {
+    quote = FindClosingQuote(p, start, &saved);
+    if (quote == FAILED) return FAILED;
+  }
+  *span = TextSpan{start, quote - start, quote - start - saved + 1};
+  return quote + 1;
+}
 
-// Records the start of a value on the tape: its tag and, for a member, its
-// key information. Makes room for the whole record.
-bool RecordValue(Parser& p, uint8_t tag, bool member, uint16_t keyInfo) {
+// Records a value's tag, its key span for a member and its text span for a
+// string, making room for the whole record.
+bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
   Tape& tape = p.state->tape;
-  if (tape.capacity - tape.used < MAX_TAPE_RECORD && !TapeGrow(tape)) return false;
-  TapePut<uint8_t>(tape, member ? static_cast<uint8_t>(tag | JSON_FLAG_KEY) : tag);
-  if (member) TapePut<uint16_t>(tape, keyInfo);
+  if (!TapeReserve(tape, MAX_TAPE_RECORD)) return false;
+  if (key != nullptr) tag |= TAPE_MEMBER;
+  if (key != nullptr && key->Escaped()) tag |= TAPE_KEY_ESCAPED;
+  if (text != nullptr && text->Escaped()) tag |= TAPE_TEXT_ESCAPED;
+  uint8_t* out = tape.data + tape.used;
+  uint32_t mark = p.mark;
+  *out++ = tag;
+  if (key != nullptr) out = PutSpan(out, &mark, *key);
+  if (text != nullptr) out = PutSpan(out, &mark, *text);
+  p.mark = mark;
+  tape.used = static_cast<uint32_t>(out - tape.data);
   return true;
 }
 
-bool MeasureString(Parser& p, bool member, uint16_t keyInfo) {
-  StringSizes sizes;
-  if (!ScanString(p.cur, &sizes) || !RecordValue(p, JSON_STRING, member, keyInfo)) return false;
+uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key);
+
+uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
+  TextSpan text;
+  uint32_t next = ScanString(p, pos, &text);
+  if (next == FAILED) return FAILED;
+  if (!RecordValue(p, JSON_STRING, key, &text)) return Fail(p, pos);
   p.state->strings++;
-  p.state->stringBytes += sizes.decodedSize;
-  TapePut<uint64_t>(p.state->tape,
-                    static_cast<uint64_t>(sizes.rawLength) << 32 | sizes.decodedSize);
-  return true;
+  p.state->stringBytes += text.decodedSize;
+  return next;
 }
 
-bool MeasureLiteral(Parser& p, bool member, uint16_t keyInfo) {
+uint32_t MeasureLiteral(Parser& p, uint32_t pos, const TextSpan* key) {
   static constexpr struct {
     const char* word;
     uint32_t length;
     uint8_t kind;
   } LITERALS[] = {{"null", 4, JSON_NULL}, {"true", 4, JSON_TRUE}, {"false", 5, JSON_FALSE}};
   for (const auto& literal : LITERALS) {
-    if (p.cur.text[p.cur.pos] != literal.word[0]) continue;
-    if (p.cur.size - p.cur.pos < literal.length ||
-        std::memcmp(p.cur.text + p.cur.pos, literal.word, literal.length) != 0 ||
-        !RecordValue(p, literal.kind, member, keyInfo)) {
-      return false;
+    if (p.cur.text[pos] != literal.word[0]) continue;
+    if (p.cur.size - pos < literal.length ||
+        std::memcmp(p.cur.text + pos, literal.word, literal.length) != 0 ||
+        !RecordValue(p, literal.kind, key, nullptr)) {
+      return Fail(p, pos);
     }
-    p.cur.pos += literal.length;
     uint32_t* counts[] = {&p.state->nulls, &p.state->trues, &p.state->falses};
     ++*counts[literal.kind];
-    return true;
+    return pos + literal.length;
   }
-  return false;
+  return Fail(p, pos);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -348,8 +290,11 @@ bool LooksLikeDouble(const char* p) {
   return *p == '.' || *p == 'e' || *p == 'E';
 }
 
-bool MeasureNumber(Parser& p, bool member, uint16_t keyInfo) {
-  const char* start = p.cur.text + p.cur.pos;
+// Converts with strtod or strtoll (base 0: 0x1F and 010 too). The build pass
+// takes only the value from the tape, so a number text of any length replays
+// exactly.
+uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
+  const char* start = p.cur.text + pos;
   bool isDouble = LooksLikeDouble(start);
   char* end = nullptr;
   uint64_t bits;
@@ -363,75 +308,68 @@ bool MeasureNumber(Parser& p, bool member, uint16_t keyInfo) {
   }
   bool rangeError = errno != 0;
   errno = savedErrno;
-  uint8_t tag = isDouble ? static_cast<uint8_t>(JSON_NUMBER | JSON_FLAG_DOUBLE) : JSON_NUMBER;
-  if (rangeError || !RecordValue(p, tag, member, keyInfo)) return false;
-  // The length is kept in 32 bits, so that number texts of any length (long
-  // fractions, zero-padded integers) replay exactly in the build pass.
-  auto length = static_cast<uint32_t>(end - start);
+  uint8_t tag = isDouble ? JSON_NUMBER | TAPE_DOUBLE : JSON_NUMBER;
+  if (rangeError || !RecordValue(p, tag, key, nullptr)) return Fail(p, pos);
   p.state->numbers++;
-  TapePut<uint64_t>(p.state->tape, bits);
-  TapePut<uint32_t>(p.state->tape, length);
-  p.cur.pos += length;
-  return true;
+  std::memcpy(p.state->tape.data + p.state->tape.used, &bits, sizeof(bits));
+  p.state->tape.used += sizeof(bits);
+  return pos + static_cast<uint32_t>(end - start);
 }
 
 // Measures a member: its key, the colon and its value.
-bool MeasureMember(Parser& p) {
-  uint32_t keyStart = p.cur.pos;
-  StringSizes key;
-  if (!ScanString(p.cur, &key)) return false;
+uint32_t MeasureMember(Parser& p, uint32_t pos) {
+  TextSpan key;
+  uint32_t next = ScanString(p, pos, &key);
+  if (next == FAILED) return FAILED;
   if (key.rawLength > JSON_MAX_KEY_RAW_LENGTH || key.decodedSize > JSON_MAX_KEY_SIZE) {
-    p.cur.pos = keyStart;
-    return false;
+    return Fail(p, pos);
   }
-  SkipWhitespace(p.cur);
-  if (p.cur.pos >= p.cur.size || p.cur.text[p.cur.pos] != ':') return false;
-  ++p.cur.pos;
-  SkipWhitespace(p.cur);
+  next = SkipSpace(p, next);
+  if (next >= p.cur.size || p.cur.text[next] != ':') return Fail(p, next);
   p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
-  return MeasureValue(p, true, KeyInfo(key.rawLength, key.decodedSize));
+  return MeasureValue(p, SkipSpace(p, next + 1), &key);
 }
 
-bool MeasureContainer(Parser& p, uint8_t kind, bool member, uint16_t keyInfo) {
-  if (p.cur.depth > JSON_MAX_DEPTH) return false;
-  ++p.cur.pos;
-  SkipWhitespace(p.cur);
-  if (p.cur.pos >= p.cur.size || !RecordValue(p, kind, member, keyInfo)) return false;
+uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key) {
+  if (p.cur.depth > JSON_MAX_DEPTH) return Fail(p, pos);
+  pos = SkipSpace(p, pos + 1);
+  if (pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return Fail(p, pos);
   bool isObject = kind == JSON_OBJECT;
   ++(isObject ? p.state->objects : p.state->arrays);
   char close = isObject ? '}' : ']';
-  if (p.cur.text[p.cur.pos] == close) {
-    ++p.cur.pos;
-    return true;
+  if (p.cur.text[pos] != close) {
+    ++p.cur.depth;
+    for (;;) {
+      pos = SkipSpace(p, pos);
+      pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
+      if (pos == FAILED) return FAILED;
+      pos = SkipSpace(p, pos);
+      if (pos >= p.cur.size) return Fail(p, pos);
+      if (p.cur.text[pos] != ',') break;
+      ++pos;
+    }
+    if (p.cur.text[pos] != close) return Fail(p, pos);
+    --p.cur.depth;
   }
-  ++p.cur.depth;
-  for (;;) {
-    SkipWhitespace(p.cur);
-    if (!(isObject ? MeasureMember(p) : MeasureValue(p, false, 0))) return false;
-    SkipWhitespace(p.cur);
-    if (p.cur.pos >= p.cur.size) return false;
-    if (p.cur.text[p.cur.pos] != ',') break;
-    ++p.cur.pos;
-  }
-  if (p.cur.text[p.cur.pos] != close) return false;
-  ++p.cur.pos;
-  --p.cur.depth;
-  return true;
+  if (!TapeReserve(p.state->tape, 1)) return Fail(p, pos);
+  p.state->tape.data[p.state->tape.used++] = TAPE_END;
+  return pos + 1;
 }
 
-bool MeasureValue(Parser& p, bool member, uint16_t keyInfo) {
-  if (p.cur.pos >= p.cur.size) return false;
-  switch (p.cur.text[p.cur.pos]) {
-    case '"':
-      return MeasureString(p, member, keyInfo);
+uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
+  if (pos >= p.cur.size) return Fail(p, pos);
+  char first = p.cur.text[pos];
+  // Policies are mostly strings: test for them before the jump table.
+  if (first == '"') return MeasureString(p, pos, key);
+  switch (first) {
     case '{':
-      return MeasureContainer(p, JSON_OBJECT, member, keyInfo);
+      return MeasureContainer(p, pos, JSON_OBJECT, key);
     case '[':
-      return MeasureContainer(p, JSON_ARRAY, member, keyInfo);
+      return MeasureContainer(p, pos, JSON_ARRAY, key);
     case 'f':
     case 'n':
     case 't':
-      return MeasureLiteral(p, member, keyInfo);
+      return MeasureLiteral(p, pos, key);
     case '-':
     case '0':
     case '1':
@@ -443,10 +381,27 @@ bool MeasureValue(Parser& p, bool member, uint16_t keyInfo) {
     case '7':
     case '8':
     case '9':
-      return MeasureNumber(p, member, keyInfo);
+      return MeasureNumber(p, pos, key);
     default:
-      return false;
+      return Fail(p, pos);
   }
+}
+
+// A large block is written once, front to back, right after its allocation:
+// where the platform offers it, ask for huge pages so that filling it costs
+// a few hundred page faults instead of tens of thousands. Only advice: any
+// refusal is ignored.
+void AdviseHugePages(uint8_t* block, uint64_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
+  if (size < 2 * HUGE_PAGE) return;
+  uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(HUGE_PAGE - 1);
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
 }
 
 bool PrepareTape(Parser& p) {
@@ -458,11 +413,14 @@ bool PrepareTape(Parser& p) {
   }
   tape.capacity = p.cur.size / TEXT_BLOCK * TAPE_BYTES_PER_BLOCK + INLINE_TAPE_SIZE;
   tape.data = static_cast<uint8_t*>(Alloc(tape.capacity));
-  return tape.data != nullptr;
+  if (tape.data == nullptr) return false;
+  AdviseHugePages(tape.data, tape.capacity);
+  return true;
 }
 
 // Allocates the arena: every node, key and text of the document, exactly.
-bool AllocateArena(ParseState& s) {
+bool AllocateArena(Parser& p) {
+  ParseState& s = *p.state;
   uint64_t size = uint64_t{json_node::OBJECT_NODE_SIZE} * s.objects +
                   uint64_t{json_node::ARRAY_NODE_SIZE} * s.arrays +
                   uint64_t{json_node::VALUE_NODE_SIZE} * (uint64_t{s.numbers} + s.strings) +
@@ -470,14 +428,22 @@ bool AllocateArena(ParseState& s) {
                   s.keyBytes + s.stringBytes;
   if (size > UINT32_MAX) return false;
   s.arenaCursor = static_cast<uint8_t*>(Alloc(static_cast<uint32_t>(size)));
-  return s.arenaCursor != nullptr;
+  if (s.arenaCursor == nullptr) return false;
+  p.arenaEnd = s.arenaCursor + size;
+  AdviseHugePages(s.arenaCursor, size);
+  return true;
 }
 
+// Leaves the cursor after the root value (or where the text failed).
 bool MeasurePass(Parser& p) {
-  SkipWhitespace(p.cur);
+  p.cur.pos = SkipSpace(p, 0);
   if (!PrepareTape(p)) return false;
   p.cur.depth = 1;
-  if (MeasureValue(p, false, 0) && AllocateArena(*p.state)) return true;
+  uint32_t end = MeasureValue(p, p.cur.pos, nullptr);
+  if (end != FAILED) {
+    p.cur.pos = end;
+    if (AllocateArena(p)) return true;
+  }
   TapeRelease(p.state->tape);
   return false;
 }
@@ -490,136 +456,110 @@ JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
   return node;
 }
 
-// Decodes `rawLength` source bytes at the cursor into `out`, which takes
-// exactly `decodedSize` bytes with the terminator, and moves the cursor past
-// them. On a bad escape the cursor is left at its backslash.
-bool DecodeText(DocCursor& cur, uint32_t rawLength, char* out, uint32_t decodedSize) {
-  const char* src = cur.text + cur.pos;
-  if (rawLength + 1 == decodedSize) {
-    // Escapes always shrink the text: equal sizes mean there are none.
-    if (bounded::memcpy_s(out, decodedSize, src, rawLength) != 0) return false;
-    out[rawLength] = '\0';
-    cur.pos += rawLength;
+// Decodes `span` into `out`; on a bad escape the cursor marks it.
+bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
+  // Most texts are short and plain: copy them as one fixed-size block when
+  // both the source and the arena have room for it. The bytes past the text
+  // land where later nodes and texts go: the arena is filled in address
+  // order, so they are overwritten in turn.
+  constexpr uint32_t BLOCK = 16;
+  if (!span.Escaped() && span.rawLength < BLOCK && p.cur.size - span.start >= BLOCK &&
+      p.arenaEnd - reinterpret_cast<uint8_t*>(out) >= BLOCK) {
+    std::memcpy(out, p.cur.text + span.start, BLOCK);
+    out[span.rawLength] = '\0';
     return true;
   }
-  const char* end = src + rawLength;
-  while (src < end) {
-    if (*src != '\\') {
-      *out++ = *src++;
-      continue;
-    }
-    if (src[1] == 'u') {
-      uint32_t codePoint;
-      src += ReadCodePoint(src, &codePoint);
-      out = PutUtf8(out, codePoint);
-      continue;
-    }
-    int byte = SimpleEscape(src[1]);
-    if (byte < 0) {
-      cur.pos = static_cast<uint32_t>(src - cur.text);
-      return false;
-    }
-    *out++ = static_cast<char>(byte);
-    src += 2;
+  const char* badEscape = nullptr;
+  if (json_text::DecodeText(p.cur.text + span.start, span.rawLength, out, span.decodedSize,
+                            &badEscape)) {
+    return true;
   }
-  *out = '\0';
-  cur.pos += rawLength;
-  return true;
+  p.cur.pos = static_cast<uint32_t>(badEscape - p.cur.text);
+  return false;
 }
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag);
 
-// Reads the next child's record, takes its node (with its key for a member)
-// and builds it.
-bool BuildChild(Parser& p, JsonValue* container) {
-  Tape& tape = p.state->tape;
-  auto tag = TapeGet<uint8_t>(tape);
+// Takes the node of a member, with room for its key, and decodes and hashes
+// the key. Null on a bad escape.
+JsonValue* TakeMember(Parser& p, uint8_t tag) {
+  TextSpan key;
+  GetSpan(p, (tag & TAPE_KEY_ESCAPED) != 0, &key);
   uint8_t kind = tag & JSON_KIND_MASK;
-  if ((tag & JSON_FLAG_KEY) == 0) {
-    JsonValue* child = TakeNode(*p.state, kind, 0);
-    json_node::AppendChild(container, child);
-    return BuildValue(p, child, tag);
-  }
-  auto keyInfo = TapeGet<uint16_t>(tape);
-  uint32_t keySize = KeyDecodedSize(keyInfo);
-  JsonValue* child = TakeNode(*p.state, kind, keySize + KEY_HASH_SIZE);
-  json_node::AppendChild(container, child);
-  // The node's tag is written by BuildValue, so the key area comes from the
-  // kind read off the tape.
-  uint8_t* keyArea = reinterpret_cast<uint8_t*>(child) + json_node::NodeSize(kind);
+  JsonValue* member = TakeNode(*p.state, kind, KEY_HASH_SIZE + key.decodedSize);
+  uint8_t* keyArea = reinterpret_cast<uint8_t*>(member) + json_node::NodeSize(kind);
   char* keyText = reinterpret_cast<char*>(keyArea + KEY_HASH_SIZE);
-  ++p.cur.pos;
-  if (!DecodeText(p.cur, KeyRawLength(keyInfo), keyText, keySize)) return false;
-  uint32_t hash = JsonKeyHash(keyText, static_cast<uint32_t>(std::strlen(keyText)));
+  if (!DecodeSpan(p, key, keyText)) return nullptr;
+  // Without escapes no \u0000 can end the key early.
+  auto keyLength = key.Escaped() ? static_cast<uint32_t>(std::strlen(keyText)) : key.rawLength;
+  uint32_t hash = JsonKeyHash(keyText, keyLength);
   std::memcpy(keyArea, &hash, sizeof(hash));
-  ++p.cur.pos;
-  SkipWhitespace(p.cur);
-  ++p.cur.pos;  // the colon
-  SkipWhitespace(p.cur);
-  return BuildValue(p, child, tag);
+  return member;
 }
 
+// Builds the children up to the container's end record, linking them in
+// document order.
 bool BuildContainer(Parser& p, JsonValue* node) {
-  if (json_node::KindOf(node) == JSON_ARRAY) {
-    node->array = JsonArrayList{0, 0, nullptr, nullptr, nullptr};
-  } else {
-    node->object = JsonObjectList{nullptr, nullptr};
-  }
-  ++p.cur.pos;
-  SkipWhitespace(p.cur);
-  for (;;) {
-    char c = p.cur.text[p.cur.pos];
-    if (c == ']' || c == '}') break;
-    if (!BuildChild(p, node)) return false;
-    if (json_node::KindOf(node) == JSON_ARRAY) node->array.count++;
-    SkipWhitespace(p.cur);
-    if (p.cur.text[p.cur.pos] == ',') {
-      ++p.cur.pos;
-      SkipWhitespace(p.cur);
+  JsonValue* head = json_node::ListHead(node);
+  JsonValue* first = nullptr;
+  JsonValue* last = head;
+  uint32_t count = 0;
+  for (uint8_t tag = *p.in++; tag != TAPE_END; tag = *p.in++) {
+    JsonValue* child =
+        (tag & TAPE_MEMBER) != 0 ? TakeMember(p, tag) : TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
+    if (child == nullptr) return false;
+    child->prev = last;
+    if (last == head) {
+      first = child;
+    } else {
+      last->next = child;
     }
+    last = child;
+    ++count;
+    if (!BuildValue(p, child, tag)) return false;
   }
-  ++p.cur.pos;
-  if (json_node::KindOf(node) == JSON_ARRAY) node->array.cachedItem = node->array.first;
+  if (count == 0) {
+    last = nullptr;
+  } else {
+    last->next = nullptr;
+  }
+  if (json_node::KindOf(node) == JSON_ARRAY) {
+    node->array = JsonArrayList{count, 0, first, last, first};
+  } else {
+    node->object = JsonObjectList{last, first};
+  }
   return true;
 }
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag) {
-  Tape& tape = p.state->tape;
-  node->tag = tag | JSON_FLAG_ARENA;
+  node->tag = (tag & NODE_TAG_BITS) | JSON_FLAG_ARENA;
   switch (tag & JSON_KIND_MASK) {
-    case JSON_NULL:
-    case JSON_TRUE:
-      p.cur.pos += 4;
-      return true;
-    case JSON_FALSE:
-      p.cur.pos += 5;
-      return true;
     case JSON_NUMBER:
-      node->integer = static_cast<int64_t>(TapeGet<uint64_t>(tape));
-      p.cur.pos += TapeGet<uint32_t>(tape);
+      std::memcpy(&node->integer, p.in, sizeof(int64_t));
+      p.in += sizeof(int64_t);
       return true;
     case JSON_STRING: {
       node->tag |= JSON_FLAG_ARENA_TEXT;
-      auto sizes = TapeGet<uint64_t>(tape);
-      auto decodedSize = static_cast<uint32_t>(sizes);
+      TextSpan text;
+      GetSpan(p, (tag & TAPE_TEXT_ESCAPED) != 0, &text);
       node->text = reinterpret_cast<char*>(p.state->arenaCursor);
-      p.state->arenaCursor += decodedSize;
-      ++p.cur.pos;
-      if (!DecodeText(p.cur, static_cast<uint32_t>(sizes >> 32), node->text, decodedSize)) {
-        return false;
-      }
-      ++p.cur.pos;
-      return true;
+      p.state->arenaCursor += text.decodedSize;
+      return DecodeSpan(p, text, node->text);
     }
-    default:
+    case JSON_ARRAY:
+    case JSON_OBJECT:
       return BuildContainer(p, node);
+    default:
+      return true;
   }
 }
 
+// Builds the tree from the tape; the cursor is left where the measure pass
+// ended, after the root, unless a bad escape is found.
 bool BuildPass(Parser& p, JsonValue** root) {
-  p.cur.pos = 0;
-  SkipWhitespace(p.cur);
-  auto tag = TapeGet<uint8_t>(p.state->tape);
+  p.mark = 0;
+  p.in = p.state->tape.data;
+  uint8_t tag = *p.in++;
   JsonValue* node = TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
   node->prev = nullptr;
   node->next = nullptr;
@@ -654,7 +594,7 @@ int JsonParse(const char* text, JsonValue** root) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
   size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
-  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr};
+  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr, 0, nullptr, nullptr};
   p.state = static_cast<ParseState*>(Alloc(sizeof(ParseState)));
   if (p.state == nullptr) return JSON_FAIL;
   if (bounded::memset_s(p.state, sizeof(ParseState), 0, sizeof(ParseState)) != 0) {
@@ -669,7 +609,7 @@ int JsonParse(const char* text, JsonValue** root) {
   } else {
     void* arena = p.state->arenaCursor;
     if (BuildPass(p, root)) {
-      SkipWhitespace(p.cur);
+      p.cur.pos = SkipSpace(p, p.cur.pos);
       if (p.cur.pos >= p.cur.size) result = JSON_OK;
     }
     if (result != JSON_OK) {
@@ -702,12 +642,16 @@ uint32_t JsonKeyHash(const char* key, uint32_t length) {
   uint32_t hash = 0;
   uint32_t i = 0;
   for (; length - i >= 8; i += 8) {
-    hash += static_cast<uint32_t>((LoadLe(bytes + i, 8) * WORD_MULTIPLIER) >> 32);
+    hash += static_cast<uint32_t>((json_text::LoadLe64(bytes + i) * WORD_MULTIPLIER) >> 32);
   }
-  for (unsigned tail : {4u, 2u, 1u}) {
-    if ((length & tail) == 0) continue;
-    hash += static_cast<uint32_t>(LoadLe(bytes + i, tail)) * TAIL_MULTIPLIER;
-    i += tail;
+  if ((length & 4) != 0) {
+    hash += json_text::LoadLe<uint32_t>(bytes + i) * TAIL_MULTIPLIER;
+    i += 4;
   }
+  if ((length & 2) != 0) {
+    hash += json_text::LoadLe<uint16_t>(bytes + i) * TAIL_MULTIPLIER;
+    i += 2;
+  }
+  if ((length & 1) != 0) hash += bytes[i] * TAIL_MULTIPLIER;
   return hash;
 }

@@ -80,20 +80,6 @@ inline void SetLastChild(JsonValue* container, JsonValue* child) {
   }
 }
 
-// Appends `child` to the end of the list of `container`.
-inline void AppendChild(JsonValue* container, JsonValue* child) {
-  JsonValue* last = LastChild(container);
-  child->next = nullptr;
-  if (last == nullptr) {
-    child->prev = ListHead(container);
-    SetFirstChild(container, child);
-  } else {
-    child->prev = last;
-    last->next = child;
-  }
-  SetLastChild(container, child);
-}
-
 // Removes `child` from the list of `container`; the child keeps its own
 // prev and next. An emptied list goes back to (null, null).
 inline void UnlinkChild(JsonValue* container, JsonValue* child) {
