@@ -235,6 +235,9 @@ TEST(HashTbl, DestroyKeepsTheCountsAndCanBeRepeated) {
   EXPECT_EQ(table.size, 4u);
   StrTblDestroy(&table);
   EXPECT_EQ(table.nel, 3u);
+  EXPECT_EQ(StrTblSearch(&table, "a"), nullptr);
+  EXPECT_TRUE(MapOrder(&table).empty());
+  EXPECT_EQ(InsertName(&table, "d"), RULEDB_EINVAL);
 }
 
 TEST(HashTbl, RuleTableSearchFindsByAllFourFields) {
