@@ -240,18 +240,4 @@ TEST(HashTbl, DestroyKeepsTheCountsAndCanBeRepeated) {
   EXPECT_EQ(InsertName(&table, "d"), RULEDB_EINVAL);
 }
 
-TEST(HashTbl, RuleTableSearchFindsByAllFourFields) {
-  HashTbl table{};
-  ASSERT_EQ(RuleTblInit(&table, 2), 0);
-  EXPECT_EQ(table.size, 4u);
-  auto* key = static_cast<RuleTblKey*>(calloc(1, sizeof(RuleTblKey)));
-  *key = {1, 2, 3, RULE_GRANT};
-  ASSERT_EQ(HashTblInsert(&table, key, nullptr), 0);
-  const RuleTblKey same{1, 2, 3, RULE_GRANT};
-  const RuleTblKey otherKind{1, 2, 3, RULE_TRANSITION};
-  EXPECT_NE(RuleTblSearch(&table, &same), nullptr);
-  EXPECT_EQ(RuleTblSearch(&table, &otherKind), nullptr);
-  RuleTblDestroy(&table);
-}
-
 }  // namespace

@@ -57,17 +57,6 @@ TEST(RuleTblInsert, GrantAndTransitionOfTheSameTriplesAreTwoEntries) {
   EXPECT_EQ(DatumOf(&db->ruleTbl, {1, 2, 3, RULE_TRANSITION})->value, 4u);
 }
 
-TEST(RuleTblInsert, TableWithoutBucketsRefusesWithTheInsertMessage) {
-  DbGuard db;
-  ASSERT_EQ(RuleTblInit(&db->ruleTbl, 0), 0);
-  SysLogCapture log;
-  const RuleTblKey key{1, 2, 3, RULE_GRANT};
-  const RuleTblDatum datum{1};
-  EXPECT_EQ(RuleTblInsert(&db->ruleTbl, &key, &datum), RULEDB_EINVAL);
-  EXPECT_EQ(log.Texts(),
-            std::vector<std::string>{" [VARO][RuleTblInsert 90] failed to insert rule into tbl\n"});
-}
-
 TEST(RuleDataBaseDestory, EmptyDatabaseReleasesNothingAndLogsNothing) {
   SysLogCapture log;
   RuleDataBase db{};
