@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/command_parser.h"
+#include "reader/json_parser.h"
 
 namespace {
 
@@ -33,7 +34,10 @@ int ParseArguments(CommandOptions& options, int argc, char** argv) {
 // process through the terminate handler.
 int RunPipeline(int argc, char** argv) noexcept {
   CommandOptions options;
-  return ParseArguments(options, argc, argv);
+  const int result = ParseArguments(options, argc, argv);
+  if (result != 0) return result;
+  JsonParser reader;
+  return reader.ParseJsonFiles(options.inputPaths);
 }
 
 }  // namespace
