@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,9 +112,14 @@ RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& option
     execv(POLC_BINARY, argv.data());
     _exit(127);
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  int status = -1;  // not an exit status, should waitpid fail
+  if (child < 0) {
+    ADD_FAILURE() << "fork failed";
+  } else {
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  }
   result.out = Slurp(outFd);
   result.err = Slurp(errFd);
   close(outFd);
