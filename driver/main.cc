@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/command_parser.h"
+#include "reader/json_parser.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ int RunPipeline(int argc, char** argv) noexcept {
   CommandOptions options;
   const int result = ParseArguments(options, argc, argv);
   if (result != 0) return result;
-  // Reading the policy files and compiling them join here as the next stages.
-  return 0;
+  JsonParser reader;
+  return reader.ParseJsonFiles(options.inputPaths);
 }
 
 }  // namespace

@@ -155,6 +155,19 @@ std::string StripTimestamps(const std::string& log) {
   return stripped;
 }
 
+RunResult RunPolicy(const TempDir& dir,
+                    const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<std::string> args = {"-c", "-o", dir.Path("policy.bin")};
+  for (const auto& [name, content] : files) args.push_back(dir.Write(name, content));
+  return RunPolc(args);
+}
+
+std::string CaptureLog(const std::function<void()>& action) {
+  testing::internal::CaptureStdout();
+  action();
+  return StripTimestamps(testing::internal::GetCapturedStdout());
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream stream(text);
