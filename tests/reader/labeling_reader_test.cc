@@ -26,7 +26,7 @@ TEST(ReadLabelingSectionTest, FillsTheFourMaps) {
       "packet": [
         {"prot": "udp", "source": "10.0.0.1/8", "destination": "192.168.1.0/24",
          "sport": "00080", "dport": "1024-65535", "context": "dns_t"},
-        {"context": "any_t", "dport": "0", "sport": "0-65535", "destination": "0.0.0.0/0",
+        {"context": "any_t", "dport": "0", "sport": "0-65535", "destination": "255.255.255.255/32",
          "source": "0.0.0.0/0", "prot": "tcp"}],
       "netif": [{"name": "eth0", "context": "net_t"}],
       "file": [{"path": "/etc", "context": "etc_t"}, {"path": "/bin", "context": "etc_t"}],
@@ -47,7 +47,8 @@ TEST(ReadLabelingSectionTest, FillsTheFourMaps) {
                       .sportEnd = 80,
                       .dportStart = 1024,
                       .dportEnd = 65535};
-  const PacketKey any{.protocol = 6, .sportEnd = 65535};
+  const PacketKey any{
+      .protocol = 6, .destinationAddress = 0xFFFFFFFF, .destinationMask = 32, .sportEnd = 65535};
   EXPECT_EQ(model.packets, (std::map<PacketKey, std::string>{{dns, "dns_t"}, {any, "any_t"}}));
   EXPECT_TRUE(model.types.empty());
   EXPECT_TRUE(model.grantRules.empty());
