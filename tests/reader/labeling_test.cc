@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/polc_test.h"
@@ -37,8 +38,6 @@ std::string PolicyWithLabeling(const std::string& labeling) {
   return R"({"declarations": {"type": ["file_t", "net_t"], "attr": ["sid_a"], "labeling": )" +
          labeling + "}}";
 }
-
-std::string FileLabeling(const std::string& entries) { return R"({"file": )" + entries + "}"; }
 
 std::string PacketEntry(const std::string& prot, const std::string& source,
                         const std::string& destination, const std::string& sport,
@@ -129,21 +128,6 @@ TEST_F(LabelingTest, RefusesABadLabelingObject) {
         row.labeling,
         Concat(row.inner, {"[JsonParser][Validate the labeling section key failed]"}));
   }
-}
-
-TEST_F(LabelingTest, RefusesTwoLabelingMembers) {
-  const RunResult result = RunPolicy(
-      dir_,
-      {{"policy.json",
-        R"({"declarations": {"type": ["file_t"], "labeling": {"file": []}, "labeling": {}}})"}});
-  const std::string path = dir_.Path("policy.json");
-  EXPECT_EQ(result.exitStatus, 255);
-  EXPECT_EQ(ErrorLines(result.out),
-            (Trace{"[JsonParser][Repeat defined key][key=labeling]",
-                   "[JsonParser][Validate the declarations section key failed]",
-                   "[JsonParser][Parse the value failed][key=declarations]",
-                   "[JsonParser][Parse declarations or rules failed][file=" + path + "]",
-                   "[JsonParser][Parse json file failed][file=" + path + "]"}));
 }
 
 TEST_F(LabelingTest, AcceptsArraysGivenAsOtherValuesOrEmpty) {
@@ -259,8 +243,9 @@ TEST_F(LabelingTest, RefusesABadPacketEntry) {
   const std::string keyCheck =
       "[JsonParser][Validate the i-th key in the packet section failed][i=1]";
   const std::string incomplete = "[JsonParser][Incomplete the i-th packet object][i=1]";
+  const std::string addresses = R"("source": "10.0.0.0/8", "destination": "10.0.0.0/8")";
   const std::string allMembers =
-      R"("prot": "tcp", "source": "10.0.0.0/8", "destination": "10.0.0.0/8", "sport": "1", "dport": "2", "context": "net_t")";
+      addresses + R"(, "prot": "tcp", "sport": "1", "dport": "2", "context": "net_t")";
   const struct {
     std::string second;
     Trace inner;
@@ -270,11 +255,10 @@ TEST_F(LabelingTest, RefusesABadPacketEntry) {
       {"{" + allMembers + R"(, "port": "3"})", {"[JsonParser][Undefined key][key=port]", keyCheck}},
       {"{" + allMembers + R"(, "sport": "3"})",
        {"[JsonParser][Repeat defined key][key=sport]", keyCheck}},
-      {R"({"prot": "tcp", "source": "10.0.0.0/8", "destination": "10.0.0.0/8", "sport": "1", "dport": 80, "context": "net_t"})",
+      {"{" + addresses + R"(, "prot": "tcp", "sport": "1", "dport": 80, "context": "net_t"})",
        {incomplete}},
-      {R"({"prot": "tcp", "source": "10.0.0.0/8", "destination": "10.0.0.0/8", "sport": "1", "dport": "80"})",
-       {incomplete}},
-      {R"({"prot": 6, "source": "10.0.0.0/8", "destination": "10.0.0.0/8", "sport": "1", "dport": "80", "context": "net_t"})",
+      {"{" + addresses + R"(, "prot": "tcp", "sport": "1", "dport": "80"})", {incomplete}},
+      {"{" + addresses + R"(, "prot": 6, "sport": "1", "dport": "80", "context": "net_t"})",
        {incomplete}},
       // The protocol is looked up before any address is examined.
       {PacketEntry("no-such-protocol", "300.0.0.0/8", "10.0.0.0/8", "1", "2"),
@@ -323,27 +307,22 @@ TEST_F(LabelingTest, KeepsPacketsThatDifferInOneField) {
 
 // Labels the same key in two files: the second fails in the merge.
 TEST_F(LabelingTest, RefusesTheSameKeyInTwoFiles) {
-  const struct {
-    std::string labeling;
-    std::string duplicate;
-  } rows[] = {
-      {FileLabeling(R"([{"path": "/etc", "context": "file_t"}])"),
-       "[JsonParser][Duplicate file path][path=/etc]"},
-      {R"({"reserved_sid": [{"sid": "proc", "context": "sid_a"}]})",
-       "[JsonParser][Duplicate initial sid][sid=proc]"},
-      {R"({"netif": [{"name": "lo", "context": "net_t"}]})",
-       "[JsonParser][Duplicate netif name][name=lo]"},
+  // (labeling, duplicate message)
+  std::vector<std::pair<std::string, std::string>> rows = {
       {PacketLabeling({PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/8", "53", "53")}),
-       "[JsonParser][Duplicate packet key][protocol=17]"},
-  };
-  for (const auto& row : rows) {
-    const RunResult result = RunPolicy(dir_, {{"first.json", PolicyWithLabeling(row.labeling)},
-                                              {"second.json", PolicyWithLabeling(row.labeling)}});
+       "[JsonParser][Duplicate packet key][protocol=17]"}};
+  for (const SimpleKind& kind : kSimpleKinds) {
+    rows.emplace_back(SimpleLabeling(kind, SimpleEntry(kind, kind.key)),
+                      kind.duplicate + kind.key + "]");
+  }
+  for (const auto& [labeling, duplicate] : rows) {
+    const RunResult result = RunPolicy(dir_, {{"first.json", PolicyWithLabeling(labeling)},
+                                              {"second.json", PolicyWithLabeling(labeling)}});
     const std::string second = dir_.Path("second.json");
-    EXPECT_EQ(result.exitStatus, 255) << row.labeling;
+    EXPECT_EQ(result.exitStatus, 255) << labeling;
     EXPECT_EQ(ErrorLines(result.out),
-              (Trace{row.duplicate, "[JsonParser][Merge json file failed][file=" + second + "]"}))
-        << row.labeling;
+              (Trace{duplicate, "[JsonParser][Merge json file failed][file=" + second + "]"}))
+        << labeling;
   }
 }
 
