@@ -102,10 +102,10 @@ struct LabelingCase {
   std::string labeling;  // members of "labeling"
   uint32_t flags;
   std::vector<std::string> populating;  // lines between "type" and "typeattr"
-  std::vector<std::pair<uint32_t, uint16_t>> initialSids;
-  std::vector<std::pair<std::string, uint16_t>> netifs;
-  std::vector<PacketRecord> packets;
-  std::map<std::string, std::string> fileContexts;
+  std::vector<std::pair<uint32_t, uint16_t>> initialSids = {};
+  std::vector<std::pair<std::string, uint16_t>> netifs = {};
+  std::vector<PacketRecord> packets = {};
+  std::map<std::string, std::string> fileContexts = {};
 };
 
 const PacketRecord kHttp = {0, 0, 0xC0A80100, 24, 1024, 65535, 80, 80, 6, 1};
@@ -142,41 +142,42 @@ TEST_P(LabelingKinds, FlagsBlocksAndLinesFollowTheKindsPresent) {
 INSTANTIATE_TEST_SUITE_P(
     CompileEndToEnd, LabelingKinds,
     testing::Values(
-        LabelingCase{"NetifsOnly",
-                     R"("netif": [{"name": "eth0", "context": "a_t"},
-                                  {"name": "lo", "context": "b_t"}])",
-                     0x12,
-                     {"netif][count=2"},
-                     {},
-                     {{"lo", 1}, {"eth0", 0}}},
-        LabelingCase{"InitialSidsOnly",
-                     R"("reserved_sid": [{"sid": "kernel", "context": "a_t"},
-                                         {"sid": "proc", "context": "b_t"},
-                                         {"sid": "varo", "context": "a_t"}])",
-                     0x11,
-                     {"initial sid][count=3"},
-                     {{2, 0}, {4, 1}, {1, 0}}},
-        LabelingCase{"PacketsOnly", kPackets, 0x14, {"packet][count=2"}, {}, {}, {kHttps, kHttp}},
-        LabelingCase{"FilesOnly",
-                     R"("file": [{"path": "/usr/bin", "context": "b_t"},
-                                 {"path": "/etc", "context": "b_t"}])",
-                     0x18,
-                     {"file][count=2"},
-                     {},
-                     {},
-                     {},
-                     {{"/etc", "b_t"}, {"/usr/bin", "b_t"}}},
-        LabelingCase{"AllKinds",
-                     std::string(R"("file": [{"path": "/etc", "context": "a_t"}],
-                                    "netif": [{"name": "lo", "context": "b_t"}],
-                                    "reserved_sid": [{"sid": "unlabeled", "context": "b_t"}],)") +
-                         kPackets,
-                     0x1F,
-                     {"initial sid][count=1", "netif][count=1", "packet][count=2", "file][count=1"},
-                     {{3, 1}},
-                     {{"lo", 1}},
-                     {kHttps, kHttp},
-                     {{"/etc", "a_t"}}}),
+        LabelingCase{.name = "NetifsOnly",
+                     .labeling = R"("netif": [{"name": "eth0", "context": "a_t"},
+                                              {"name": "lo", "context": "b_t"}])",
+                     .flags = 0x12,
+                     .populating = {"netif][count=2"},
+                     .netifs = {{"lo", 1}, {"eth0", 0}}},
+        LabelingCase{.name = "InitialSidsOnly",
+                     .labeling = R"("reserved_sid": [{"sid": "kernel", "context": "a_t"},
+                                                     {"sid": "proc", "context": "b_t"},
+                                                     {"sid": "varo", "context": "a_t"}])",
+                     .flags = 0x11,
+                     .populating = {"initial sid][count=3"},
+                     .initialSids = {{2, 0}, {4, 1}, {1, 0}}},
+        LabelingCase{.name = "PacketsOnly",
+                     .labeling = kPackets,
+                     .flags = 0x14,
+                     .populating = {"packet][count=2"},
+                     .packets = {kHttps, kHttp}},
+        LabelingCase{.name = "FilesOnly",
+                     .labeling = R"("file": [{"path": "/usr/bin", "context": "b_t"},
+                                             {"path": "/etc", "context": "b_t"}])",
+                     .flags = 0x18,
+                     .populating = {"file][count=2"},
+                     .fileContexts = {{"/etc", "b_t"}, {"/usr/bin", "b_t"}}},
+        LabelingCase{.name = "AllKinds",
+                     .labeling = std::string(R"("file": [{"path": "/etc", "context": "a_t"}],
+                                       "netif": [{"name": "lo", "context": "b_t"}],
+                                       "reserved_sid": [{"sid": "unlabeled", "context": "b_t"}],)") +
+                                 kPackets,
+                     .flags = 0x1F,
+                     .populating = {"initial sid][count=1", "netif][count=1", "packet][count=2",
+                                    "file][count=1"},
+                     .initialSids = {{3, 1}},
+                     .netifs = {{"lo", 1}},
+                     .packets = {kHttps, kHttp},
+                     .fileContexts = {{"/etc", "a_t"}}}),
     [](const testing::TestParamInfo<LabelingCase>& info) { return info.param.name; });
 
 TEST(CompileEndToEnd, TypesNumberedByByteOrderThenAttributes) {
@@ -284,7 +285,9 @@ TEST(CompileEndToEnd, ProgressLinesWithAndWithoutMap) {
 TEST(CompileEndToEnd, RelativeOutputPutsTheMapInTheWorkingDirectory) {
   TempDir dir;
   const std::string source = dir.Write("src/policy.json", kMapExample);
-  const RunResult run = RunPolc({"-c", "-m", "-o", "policy.bin", source}, {.workDir = dir.path()});
+  RunOptions inDir;
+  inDir.workDir = dir.path();
+  const RunResult run = RunPolc({"-c", "-m", "-o", "policy.bin", source}, inDir);
   ASSERT_EQ(run.exitStatus, 0) << run.out;
   EXPECT_EQ(CompilerLines(run).end()[-2],
             "[INFO][VaroCompiler][Generating policy map file][path=policy.map]");

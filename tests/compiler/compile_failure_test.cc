@@ -84,7 +84,9 @@ TEST(CompileFailure, ShortWriteKeepsTheExistingPolicy) {
   const std::string source = dir.Write("p.json", "{\"declarations\": {\"type\": [" + types + "]}}");
   const std::string old(3000, 'o');
   const std::string output = dir.Write("out/policy.bin", old);
-  const RunResult run = RunPolc({"-c", "-o", output, source}, {.fileSizeLimit = 8192});
+  RunOptions limited;
+  limited.fileSizeLimit = 8192;
+  const RunResult run = RunPolc({"-c", "-o", output, source}, limited);
   EXPECT_EQ(run.exitStatus, 234);
   EXPECT_EQ(LinesFromGenerating(run),
             FailureAfterGenerating(output, {kWriteFailed, kGenerateFailed}));
