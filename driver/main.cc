@@ -9,15 +9,15 @@
 namespace {
 
 void PrintUsage() {
-  static const char* const kUsageLines[] = {
-      "Usage: polc options <input files>",   "Options:",
-      "  -c           Run in compile mode",  "  -m           Generate policy map file",
-      "  -o <file>    The output file path", "",
-  };
-  for (const char* line : kUsageLines) {
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-  }
+  std::fputs(
+      "Usage: polc options <input files>\n"
+      "Options:\n"
+      "  -c           Run in compile mode\n"
+      "  -m           Generate policy map file\n"
+      "  -o <file>    The output file path\n"
+      "\n",
+      stdout);
+  std::fflush(stdout);
 }
 
 int ParseArguments(CommandOptions& options, int argc, char** argv) {
