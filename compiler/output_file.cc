@@ -73,6 +73,11 @@ bool OutputFile::Open(const std::string& path) {
   }
   tempPath_ = temp;
   targetPath_ = target;
+  // Keep the owner of the replaced file where we may (as root); elsewhere
+  // the new file is ours, as a file we created would be.
+  if (exists && fchown(fd_, status.st_uid, status.st_gid) != 0) {
+    // Not permitted: keep going with our own.
+  }
   // mkstemp creates the file private; keep the mode the replaced file had.
   if (fchmod(fd_, exists ? (status.st_mode & 07777) : NewFileMode()) != 0) {
     Discard();

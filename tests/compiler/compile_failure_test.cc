@@ -126,6 +126,7 @@ TEST(CompileFailure, OutputNamedLikeTheMapIsRefusedWithMap) {
 
   // Without -m nothing is in the way.
   EXPECT_EQ(RunPolc({"-c", "-o", output, source}).exitStatus, 0);
+  EXPECT_EQ(ReadBack(ReadFile(output)).rules.size(), 1u);
 }
 
 TEST(CompileFailure, HardLinkedMapIsRefusedWithMap) {
