@@ -49,6 +49,18 @@ mode_t NewFileMode() {
 
 }  // namespace
 
+bool NameTheSameFile(const std::string& a, const std::string& b) {
+  std::string targetA;
+  std::string targetB;
+  if (FollowLinks(a, &targetA) && FollowLinks(b, &targetB) && targetA == targetB) {
+    return true;
+  }
+  struct stat statusA {};
+  struct stat statusB {};
+  return stat(a.c_str(), &statusA) == 0 && stat(b.c_str(), &statusB) == 0 &&
+         statusA.st_dev == statusB.st_dev && statusA.st_ino == statusB.st_ino;
+}
+
 OutputFile::~OutputFile() { Discard(); }
 
 bool OutputFile::Open(const std::string& path) {
