@@ -57,12 +57,10 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
   }
   Log(LOG_INFO, "[VaroCompiler][Generating policy binary][path=%s]\n", shownPath.c_str());
   status = WritePolicyBinary(outputPath);
-  if (status != 0) {
-    Log(LOG_ERR, "[VaroCompiler][Generate policy binary failed]\n");
-  }
   // The map is built from the model and typeIndexMap alone.
   ruleDataBase.DestroyContents();
   if (status != 0) {
+    Log(LOG_ERR, "[VaroCompiler][Generate policy binary failed]\n");
     return status;
   }
   if (generateMap) {
