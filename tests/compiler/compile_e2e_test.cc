@@ -92,6 +92,9 @@ TEST(CompileEndToEnd, OneTypePolicyIsTheWorked41ByteImage) {
   EXPECT_EQ(compiled.Binary(),
             std::string(reinterpret_cast<const char*>(expected), sizeof expected));
   EXPECT_FALSE(FileExists(compiled.dir.Path("out/policy.map")));
+  const ReadBackPolicy policy = ReadBack(compiled.Binary());
+  EXPECT_EQ(policy.symbols, (std::map<std::string, uint32_t>{{"a", 0}}));
+  EXPECT_EQ(policy.typeAttrs, (std::vector<std::vector<uint16_t>>{{0}}));
 }
 
 // Policies that label only some kinds of objects: the flags, the blocks and
@@ -102,10 +105,10 @@ struct LabelingCase {
   std::string labeling;  // members of "labeling"
   uint32_t flags;
   std::vector<std::string> populating;  // lines between "type" and "typeattr"
-  std::vector<std::pair<uint32_t, uint16_t>> initialSids;
-  std::vector<std::pair<std::string, uint16_t>> netifs;
-  std::vector<PacketRecord> packets;
-  std::map<std::string, std::string> fileContexts;
+  std::vector<std::pair<uint32_t, uint16_t>> initialSids = {};
+  std::vector<std::pair<std::string, uint16_t>> netifs = {};
+  std::vector<PacketRecord> packets = {};
+  std::map<std::string, std::string> fileContexts = {};
 };
 
 const PacketRecord kHttp = {0, 0, 0xC0A80100, 24, 1024, 65535, 80, 80, 6, 1};
@@ -142,41 +145,42 @@ TEST_P(LabelingKinds, FlagsBlocksAndLinesFollowTheKindsPresent) {
 INSTANTIATE_TEST_SUITE_P(
     CompileEndToEnd, LabelingKinds,
     testing::Values(
-        LabelingCase{"NetifsOnly",
-                     R"("netif": [{"name": "eth0", "context": "a_t"},
-                                  {"name": "lo", "context": "b_t"}])",
-                     0x12,
-                     {"netif][count=2"},
-                     {},
-                     {{"lo", 1}, {"eth0", 0}}},
-        LabelingCase{"InitialSidsOnly",
-                     R"("reserved_sid": [{"sid": "kernel", "context": "a_t"},
-                                         {"sid": "proc", "context": "b_t"},
-                                         {"sid": "varo", "context": "a_t"}])",
-                     0x11,
-                     {"initial sid][count=3"},
-                     {{2, 0}, {4, 1}, {1, 0}}},
-        LabelingCase{"PacketsOnly", kPackets, 0x14, {"packet][count=2"}, {}, {}, {kHttps, kHttp}},
-        LabelingCase{"FilesOnly",
-                     R"("file": [{"path": "/usr/bin", "context": "b_t"},
-                                 {"path": "/etc", "context": "b_t"}])",
-                     0x18,
-                     {"file][count=2"},
-                     {},
-                     {},
-                     {},
-                     {{"/etc", "b_t"}, {"/usr/bin", "b_t"}}},
-        LabelingCase{"AllKinds",
-                     std::string(R"("file": [{"path": "/etc", "context": "a_t"}],
-                                    "netif": [{"name": "lo", "context": "b_t"}],
-                                    "reserved_sid": [{"sid": "unlabeled", "context": "b_t"}],)") +
-                         kPackets,
-                     0x1F,
-                     {"initial sid][count=1", "netif][count=1", "packet][count=2", "file][count=1"},
-                     {{3, 1}},
-                     {{"lo", 1}},
-                     {kHttps, kHttp},
-                     {{"/etc", "a_t"}}}),
+        LabelingCase{.name = "NetifsOnly",
+                     .labeling = R"("netif": [{"name": "eth0", "context": "a_t"},
+                                              {"name": "lo", "context": "b_t"}])",
+                     .flags = 0x12,
+                     .populating = {"netif][count=2"},
+                     .netifs = {{"lo", 1}, {"eth0", 0}}},
+        LabelingCase{.name = "InitialSidsOnly",
+                     .labeling = R"("reserved_sid": [{"sid": "kernel", "context": "a_t"},
+                                                     {"sid": "proc", "context": "b_t"},
+                                                     {"sid": "varo", "context": "a_t"}])",
+                     .flags = 0x11,
+                     .populating = {"initial sid][count=3"},
+                     .initialSids = {{2, 0}, {4, 1}, {1, 0}}},
+        LabelingCase{.name = "PacketsOnly",
+                     .labeling = kPackets,
+                     .flags = 0x14,
+                     .populating = {"packet][count=2"},
+                     .packets = {kHttps, kHttp}},
+        LabelingCase{.name = "FilesOnly",
+                     .labeling = R"("file": [{"path": "/usr/bin", "context": "b_t"},
+                                             {"path": "/etc", "context": "b_t"}])",
+                     .flags = 0x18,
+                     .populating = {"file][count=2"},
+                     .fileContexts = {{"/etc", "b_t"}, {"/usr/bin", "b_t"}}},
+        LabelingCase{.name = "AllKinds",
+                     .labeling = std::string(R"("file": [{"path": "/etc", "context": "a_t"}],
+                                       "netif": [{"name": "lo", "context": "b_t"}],
+                                       "reserved_sid": [{"sid": "unlabeled", "context": "b_t"}],)") +
+                                 kPackets,
+                     .flags = 0x1F,
+                     .populating = {"initial sid][count=1", "netif][count=1", "packet][count=2",
+                                    "file][count=1"},
+                     .initialSids = {{3, 1}},
+                     .netifs = {{"lo", 1}},
+                     .packets = {kHttps, kHttp},
+                     .fileContexts = {{"/etc", "a_t"}}}),
     [](const testing::TestParamInfo<LabelingCase>& info) { return info.param.name; });
 
 TEST(CompileEndToEnd, TypesNumberedByByteOrderThenAttributes) {
@@ -278,13 +282,16 @@ TEST(CompileEndToEnd, ProgressLinesWithAndWithoutMap) {
     EXPECT_EQ(CompilerLines(compiled.run),
               SuccessLines(populating, output, map ? compiled.dir.Path("out/policy.map") : ""));
     EXPECT_EQ(FileExists(compiled.dir.Path("out/policy.map")), map);
+    EXPECT_EQ(ReadBack(compiled.Binary()).rules.size(), 2u);
   }
 }
 
 TEST(CompileEndToEnd, RelativeOutputPutsTheMapInTheWorkingDirectory) {
   TempDir dir;
   const std::string source = dir.Write("src/policy.json", kMapExample);
-  const RunResult run = RunPolc({"-c", "-m", "-o", "policy.bin", source}, {.workDir = dir.path()});
+  RunOptions inDir;
+  inDir.workDir = dir.path();
+  const RunResult run = RunPolc({"-c", "-m", "-o", "policy.bin", source}, inDir);
   ASSERT_EQ(run.exitStatus, 0) << run.out;
   EXPECT_EQ(CompilerLines(run).end()[-2],
             "[INFO][VaroCompiler][Generating policy map file][path=policy.map]");
@@ -305,6 +312,32 @@ TEST(CompileEndToEnd, ExistingOutputsAreReplacedThroughSymbolicLinks) {
   EXPECT_TRUE(S_ISLNK(link.st_mode));
   EXPECT_EQ(ReadBack(ReadFile(compiled.dir.Path("real/policy.bin"))).symbols.size(), 3u);
   EXPECT_EQ(compiled.Map().substr(0, 10), "Type map:\n");
+}
+
+TEST(CompileEndToEnd, ReplacedPolicyKeepsItsModeAndOwner) {
+  Compiled compiled;
+  const std::string output = compiled.dir.Write("out/policy.bin", "old");
+  ASSERT_EQ(chmod(output.c_str(), 0640), 0);
+  // Only root may hand a file to someone else; elsewhere the owner is ours.
+  const bool root = geteuid() == 0;
+  const uid_t owner = root ? 12345 : geteuid();
+  const gid_t group = root ? 23456 : getegid();
+  ASSERT_EQ(chown(output.c_str(), owner, group), 0);
+  CompileSources(compiled, {{"policy.json", kMapExample}}, false);
+  ASSERT_EQ(compiled.run.exitStatus, 0) << compiled.run.out;
+  struct stat status {};
+  ASSERT_EQ(stat(output.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(status.st_uid, owner);
+  EXPECT_EQ(status.st_gid, group);
+  EXPECT_EQ(ReadBack(compiled.Binary()).symbols.size(), 3u);
+}
+
+TEST(CompileEndToEnd, DeviceOutputIsWrittenInPlace) {
+  TempDir dir;
+  const RunResult run = RunPolc({"-c", "-o", "/dev/null", dir.Write("p.json", kMapExample)});
+  ASSERT_EQ(run.exitStatus, 0) << run.out;
+  EXPECT_EQ(CompilerLines(run).back(), "[INFO][VaroCompiler][Done]");
 }
 
 TEST(CompileEndToEnd, ExamplesCompile) {
