@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "json/json.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
 #include "tests/support/polc_test.h"
@@ -67,6 +69,44 @@ TEST(PolicyGenerator, GeneratedPoliciesCompileToTheirShape) {
     ASSERT_EQ(RuleDataBaseRead(&db, &cursor), 0);
     ExpectCounts(db, shape);
     RuleDataBaseDestory(&db);
+  }
+}
+
+struct TreeDeleter {
+  void operator()(JsonValue* root) const { JsonDelete(root); }
+};
+
+// The strings of `declarations[member]`, an array.
+std::vector<std::string> DeclaredNames(JsonValue* root, const char* member) {
+  JsonValue* declarations = nullptr;
+  JsonValue* names = nullptr;
+  std::vector<std::string> texts;
+  if (JsonGetObjectItem(root, "declarations", &declarations) != JSON_OK ||
+      JsonGetObjectArray(declarations, member, &names) != JSON_OK) {
+    return texts;
+  }
+  for (uint32_t i = 0; i < JsonGetArraySize(names); ++i) {
+    const char* text = nullptr;
+    if (JsonGetArrayString(names, i, &text) == JSON_OK) texts.emplace_back(text);
+  }
+  return texts;
+}
+
+TEST(PolicyGenerator, NamesHaveRealisticLengthsAndFilesBorrow) {
+  const PolicyShape& medium = *FindPreset("medium");
+  for (uint32_t index = 0; index < 4; ++index) {
+    SCOPED_TRACE(index);
+    const std::string text = GeneratePolicyFile(medium, index);
+    JsonValue* parsed = nullptr;
+    ASSERT_EQ(JsonParse(text.c_str(), &parsed), JSON_OK);
+    const std::unique_ptr<JsonValue, TreeDeleter> root(parsed);
+    EXPECT_FALSE(DeclaredNames(root.get(), "require").empty());
+    for (const char* member : {"type", "attr", "require"}) {
+      for (const std::string& name : DeclaredNames(root.get(), member)) {
+        EXPECT_GE(name.size(), 10u) << name;
+        EXPECT_LE(name.size(), 40u) << name;
+      }
+    }
   }
 }
 
