@@ -19,8 +19,11 @@
 //   release      destroying the database, the compiler's and the reader's
 //                models
 //
-// The log lines that the steps write go to /dev/null; the table goes to
-// standard output. Exits 1 when a step fails.
+// Then it prints the resident memory once all files are read (mostly the
+// merged model) and the peak resident memory of the whole run. The log lines
+// that the steps write go to /dev/null; the table goes to standard output.
+// Exits 1 when a step fails.
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -44,6 +47,24 @@ double CpuSeconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Resident memory of this process now, in MB (10^6 bytes).
+double ResidentMegabytes() {
+  long pages = 0;
+  long resident = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+  std::fclose(statm);
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// Peak resident memory of this process so far, in MB.
+double PeakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;
 }
 
 struct Stage {
@@ -192,6 +213,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "stage_times: reading failed (run polc for its log)\n");
     return 1;
   }
+  const double residentAfterReading = ResidentMegabytes();
   auto compiler = stages.Time(
       kHandOver, [&] { return std::make_unique<VaroCompiler>(parser->GetPolicyModel()); });
   const bool compiled = CompileAll(std::move(compiler), argv[1], stages);
@@ -204,5 +226,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   stages.Print(report);
+  std::fprintf(report, "resident after reading %.1f MB, peak %.1f MB\n", residentAfterReading,
+               PeakMegabytes());
   return 0;
 }
