@@ -40,13 +40,13 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string workDir;               // empty: the caller's directory
-  std::vector<std::string> env;      // extra NAME=VALUE entries
-  std::string argv0;                 // empty: the path of the built polc
-  std::string rootDir;               // non-empty: polc runs chrooted there (needs root;
-                                     // the built polc must be installed under it)
-  long fileSizeLimit = 0;            // bytes: RLIMIT_FSIZE of polc with SIGXFSZ
-                                     // ignored, so writes past it fail; 0: none
+  std::string workDir;           // empty: the caller's directory
+  std::vector<std::string> env;  // extra NAME=VALUE entries
+  std::string argv0;             // empty: the path of the built polc
+  std::string rootDir;           // non-empty: polc runs chrooted there (needs root;
+                                 // the built polc must be installed under it)
+  long fileSizeLimit = 0;        // bytes: RLIMIT_FSIZE of polc with SIGXFSZ
+                                 // ignored, so writes past it fail; 0: none
 };
 
 // Runs the built polc with `args` and waits for it.
