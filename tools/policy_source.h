@@ -1,0 +1,19 @@
+// polcdump --json: a binary policy turned back into one policy source file.
+//
+// The source declares every symbol, gives every labeling entry and rule, and
+// compiles with polc to the very bytes it came from. The binary does not say
+// which symbols were types and which attributes; since polc numbers types
+// first and attributes after them, each in ascending name order, the symbols
+// split into two ascending runs, and the second run (or, when all names
+// ascend, the names that other names list as attributes, with everything
+// after the first of them) is declared as attributes.
+#pragma once
+
+#include <string>
+
+#include "tools/policy_image.h"
+
+// Fills `source` with the JSON text and returns an empty string, or returns
+// why no source compiles to this image (for example "packet 2: address
+// 255.255.255.255 cannot be written"); `source` is then unspecified.
+std::string PolicySourceFromImage(const PolicyImage& image, std::string& source);
