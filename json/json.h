@@ -1,0 +1,221 @@
+// JSON reader for policy source files: a two-pass parser that lays one
+// document out in a single memory block (the arena), and plain functions
+// that read values out of the resulting tree.
+//
+// Ownership
+//   - JsonParse hands out the root of a new document; the caller owns it and
+//     releases it, with every value below it, by one JsonDelete on the root.
+//   - Every value, key and string text of a parsed document lives in the
+//     document's arena. Pointers handed out by the getters (values, keys,
+//     texts) stay valid until the root is deleted; the caller neither frees
+//     nor changes them.
+//   - A member or element unlinked by JsonDetach* still lives in the arena:
+//     JsonDelete on it releases nothing, the arena goes with the root.
+//   - The parse state and the tape exist only during JsonParse. After a failed
+//     parse nothing of that parse is left allocated.
+//
+// Dialect (RFC 8259 text, with these differences)
+//   - Whitespace is every byte that, read as a signed 8-bit number, is at most
+//     32: 0x00-0x20 and 0x80-0xFF. A UTF-8 byte order mark before the root is
+//     therefore skipped. Inside strings every byte is text; raw control
+//     characters are kept.
+//   - Numbers: an optional '-', then what strtoll (base 0: 0x1F is 31, 010 is
+//     8) or, when the digit run is followed by '.', 'e' or 'E', strtod reads.
+//     A range error (99999999999999999999, 1e999) fails the parse.
+//   - Any kind may be the root. Duplicate keys are kept in document order.
+//   - Limits: text at most JSON_MAX_TEXT_LENGTH bytes; nesting depth
+//     JSON_MAX_DEPTH (the outermost container is level 1); a member key at
+//     most JSON_MAX_KEY_RAW_LENGTH bytes between its quotes and at most
+//     JSON_MAX_KEY_SIZE bytes decoded, terminator included (47 bytes of text).
+//
+// Concurrency: the hooks and the error position are process-wide and
+// unguarded; one parse at a time. Indexed array access writes the array's
+// position cache, so even reading one tree from several threads needs
+// outside locking.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Result codes of every function that returns an int.
+enum : int {
+  JSON_OK = 0,         // success; the out value is written
+  JSON_FAIL = 1,       // null argument, wrong kind, key absent, index >= count,
+                       // or (JsonParse) any parse failure
+  JSON_NO_NEXT = 2,    // JsonGetNext on the last child
+  JSON_NO_MEMBER = 3,  // JsonGetFirstChild on an object without members
+  JSON_OTHER_FORM = 4  // number getters: an integer asked for as a double, or
+                       // a double asked for as an integer
+};
+
+// Value kinds: the low four bits of a value's tag.
+enum : uint8_t {
+  JSON_NULL = 0,
+  JSON_TRUE = 1,
+  JSON_FALSE = 2,
+  JSON_NUMBER = 3,
+  JSON_STRING = 4,
+  JSON_ARRAY = 5,
+  JSON_OBJECT = 6,
+  JSON_KIND_MASK = 0x0F
+};
+
+// Tag flags: the upper four bits of a value's tag.
+enum : uint8_t {
+  JSON_FLAG_DOUBLE = 0x10,      // number held as a double; clear: int64_t
+  JSON_FLAG_ARENA = 0x20,       // node lives in a document arena
+  JSON_FLAG_ARENA_TEXT = 0x40,  // string text lives in the arena
+  JSON_FLAG_KEY = 0x80          // object member: a key follows the node
+};
+
+constexpr uint32_t JSON_MAX_TEXT_LENGTH = 0x0FFFFFFF;  // bytes before the NUL
+constexpr uint32_t JSON_MAX_DEPTH = 256;               // nesting levels
+constexpr uint32_t JSON_MAX_KEY_RAW_LENGTH = 255;      // source bytes between quotes
+constexpr uint32_t JSON_MAX_KEY_SIZE = 48;             // decoded, terminator included
+
+struct JsonValue;
+
+#pragma pack(push, 1)
+struct JsonObjectList {
+  JsonValue* last;   // last member, null when empty
+  JsonValue* first;  // first member, null when empty
+};
+
+struct JsonArrayList {
+  uint32_t count;         // elements
+  uint32_t cachedIndex;   // index of cachedItem
+  JsonValue* cachedItem;  // element at cachedIndex (null when empty)
+  JsonValue* last;        // last element, null when empty
+  JsonValue* first;       // first element, null when empty
+};
+
+// One node per value, packed without padding: a node takes only the bytes
+// its kind needs (JsonNodeSize), and a member's key follows the node directly
+// as its 32-bit JsonKeyHash (machine byte order) and its NUL-terminated text.
+// Children form a doubly linked list in document order; the first child's
+// prev points at its container's (last, first) pair, never null, and the last
+// child's next is null. prev and next both null: the root of a document.
+// Read the fields through the functions below; the layout is public only so
+// that nodes can be sized and pinned.
+struct JsonValue {
+  JsonValue* prev;  // previous sibling (see above)
+  JsonValue* next;  // next sibling, null for the last child
+  uint8_t tag;      // kind | flags
+  union {
+    int64_t integer;        // JSON_NUMBER without JSON_FLAG_DOUBLE
+    double real;            // JSON_NUMBER with JSON_FLAG_DOUBLE
+    char* text;             // JSON_STRING: NUL-terminated, owned as the tag says
+    JsonObjectList object;  // JSON_OBJECT
+    JsonArrayList array;    // JSON_ARRAY
+  };
+};
+#pragma pack(pop)
+
+// Bytes of a node of `kind` up to its key: 17 null/true/false, 25 number and
+// string, 33 object, 49 array.
+uint32_t JsonNodeSize(uint8_t kind);
+
+// Allocation hooks, process-wide. The library never asks allocFunc for 0
+// bytes. A document is released through the freeFunc installed when it is
+// deleted, so install hooks before parsing and keep them until the documents
+// parsed with them are deleted.
+struct JsonHooks {
+  void* (*allocFunc)(uint32_t size);  // null on failure
+  void (*freeFunc)(void* ptr);        // must accept what allocFunc returned
+};
+
+// Installs `hooks`. JSON_FAIL, and nothing changed, when hooks or either
+// function is null. The defaults call malloc and free.
+int JsonInitHooks(const JsonHooks* hooks);
+
+// Releases `ptr` through the installed freeFunc; null is ignored.
+void JsonFree(void* ptr);
+
+// Parses the NUL-terminated `text` into a new document and stores its root in
+// *root (out). Returns JSON_OK or JSON_FAIL.
+//   - text or root null, text longer than JSON_MAX_TEXT_LENGTH, or the parse
+//     state not allocated: fails at once; *root and the error position are
+//     untouched.
+//   - a syntax error, a limit or a range error found while measuring the text,
+//     or the arena not allocated: *root untouched, error position recorded.
+//   - a bad escape found while building, or anything but whitespace after the
+//     root: *root set to null, error position recorded.
+// On success the error position is cleared (null pointer, position 0).
+int JsonParse(const char* text, JsonValue** root);
+
+// Releases `value` and everything below it. For the root of a document this
+// releases the whole arena; for any other node of a document (attached or
+// detached) it releases nothing. Null is ignored.
+void JsonDelete(JsonValue* value);
+
+// Where the last failed parse stopped: a pointer into its text (at most the
+// terminating NUL), or null when the last parse succeeded or none failed yet.
+const char* JsonGetErrorPointer();
+// Offset of JsonGetErrorPointer in the text, plus 1 (1 after a success).
+uint32_t JsonGetErrorPosition();
+
+// Hash of the `length` bytes at `key`, stored with every member so that
+// lookups compare texts only when the hashes agree. "abc" gives 0x5F1203A4.
+uint32_t JsonKeyHash(const char* key, uint32_t length);
+
+// Kind of a non-null value (JSON_NULL ... JSON_OBJECT).
+inline uint8_t JsonGetKind(const JsonValue* value) {
+  return static_cast<uint8_t>(value->tag & JSON_KIND_MASK);
+}
+
+// ---- Access functions ----
+// Unless stated otherwise: JSON_OK with *out written; any other result leaves
+// *out unwritten. A null value, key or out pointer is JSON_FAIL.
+
+// Getters on a value.
+int JsonGetInt(const JsonValue* value, int64_t* out);    // 4: held as a double
+int JsonGetDouble(const JsonValue* value, double* out);  // 4: held as an integer
+int JsonGetBool(const JsonValue* value, uint8_t* out);   // 1 for true, 0 for false
+int JsonGetString(const JsonValue* value, const char** out);
+// The text of a string value; null for a null pointer or any other kind.
+const char* JsonGetStringValue(const JsonValue* value);
+// The key of an object member; JSON_FAIL when the value carries none.
+int JsonGetKey(const JsonValue* value, const char** out);
+// The next sibling; JSON_NO_NEXT when `value` is the last child (or a root).
+int JsonGetNext(const JsonValue* value, JsonValue** out);
+// The first member of an object; JSON_FAIL for any other kind (arrays too),
+// JSON_NO_MEMBER when the object is empty.
+int JsonGetFirstChild(const JsonValue* object, JsonValue** out);
+
+// Getters on the first member of `object` whose key equals `key` exactly
+// (NUL-terminated; case and escapes matter). JSON_FAIL when `object` is not
+// an object, the member is absent, or it has another kind.
+int JsonGetObjectItem(const JsonValue* object, const char* key, JsonValue** out);
+int JsonGetObjectString(const JsonValue* object, const char* key, const char** out);
+int JsonGetObjectInt(const JsonValue* object, const char* key, int64_t* out);    // 4 as above
+int JsonGetObjectDouble(const JsonValue* object, const char* key, double* out);  // 4 as above
+int JsonGetObjectBool(const JsonValue* object, const char* key, uint8_t* out);
+int JsonGetObjectArray(const JsonValue* object, const char* key, JsonValue** out);
+// Copies the member's text with its terminator into buffer[bufferSize].
+// JSON_FAIL also when buffer is null, bufferSize is 0 or the text does not
+// fit (the buffer then holds an empty string).
+int JsonCopyObjectString(const JsonValue* object, const char* key, char* buffer, size_t bufferSize);
+
+// Getters on element `index` (from 0) of `array`. They update the array's
+// position cache, so a loop over 0, 1, 2, ... costs one step per element.
+// The element count of an array; 0 for a null pointer or any other kind.
+uint32_t JsonGetArraySize(const JsonValue* array);
+// JSON_FAIL when `array` is not an array or index >= count; in the latter
+// case *out is set to null.
+int JsonGetArrayItem(JsonValue* array, uint32_t index, JsonValue** out);
+int JsonGetArrayString(JsonValue* array, uint32_t index, const char** out);
+int JsonGetArrayInt(JsonValue* array, uint32_t index, int64_t* out);    // 4 as above
+int JsonGetArrayDouble(JsonValue* array, uint32_t index, double* out);  // 4 as above
+int JsonGetArrayBool(JsonValue* array, uint32_t index, uint8_t* out);
+
+// Unlinking: the node leaves its container's list (an array's count drops by
+// one and its cache goes back to index 0) but stays in the arena; it keeps
+// its own prev and next, so JsonDelete on it releases nothing.
+// The first member with `key`, unlinked; null when there is none.
+JsonValue* JsonDetachObjectItem(JsonValue* object, const char* key);
+// Element `index`, unlinked; null when array is null, not an array, or
+// index >= count.
+JsonValue* JsonDetachArrayItem(JsonValue* array, uint32_t index);
+// Unlink and JsonDelete: JSON_OK, or JSON_FAIL when there is no such node.
+int JsonDeleteObjectItem(JsonValue* object, const char* key);
+int JsonDeleteArrayItem(JsonValue* array, uint32_t index);
