@@ -10,6 +10,7 @@
 #include "reader/class_table.h"
 #include "reader/log.h"
 #include "reader/validators.h"
+#include "ruledb/policy_binary.h"
 #include "tools/policy_text.h"
 
 namespace {
