@@ -27,6 +27,9 @@
 
 struct JsonValue;
 
+inline constexpr size_t MAX_SOURCE_FILE_SIZE = 0xFFFFFFFE;  // bytes of one source file
+inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;        // names over all files
+
 class JsonParser {
  public:
   // A section reader: reads one member's value into the per-file model.

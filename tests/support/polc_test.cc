@@ -1,6 +1,7 @@
 #include "tests/support/polc_test.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,16 +10,14 @@
 #include <fstream>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 namespace polc_test {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/polc_test.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/polc_test.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed for " << pattern;
   }
@@ -148,6 +147,19 @@ std::string StripTimestamps(const std::string& log) {
     at = next;
   }
   return stripped;
+}
+
+RunResult RunPolicy(const TempDir& dir,
+                    const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<std::string> args = {"-c", "-o", dir.Path("policy.bin")};
+  for (const auto& [name, content] : files) args.push_back(dir.Write(name, content));
+  return RunPolc(args);
+}
+
+std::string CaptureLog(const std::function<void()>& action) {
+  testing::internal::CaptureStdout();
+  action();
+  return StripTimestamps(testing::internal::GetCapturedStdout());
 }
 
 std::vector<std::string> Lines(const std::string& text) {
