@@ -49,24 +49,20 @@ enum : int {
 };
 
 // Value kinds: the low four bits of a value's tag.
-enum : uint8_t {
-  JSON_NULL = 0,
-  JSON_TRUE = 1,
-  JSON_FALSE = 2,
-  JSON_NUMBER = 3,
-  JSON_STRING = 4,
-  JSON_ARRAY = 5,
-  JSON_OBJECT = 6,
-  JSON_KIND_MASK = 0x0F
-};
+constexpr uint8_t JSON_NULL = 0;
+constexpr uint8_t JSON_TRUE = 1;
+constexpr uint8_t JSON_FALSE = 2;
+constexpr uint8_t JSON_NUMBER = 3;
+constexpr uint8_t JSON_STRING = 4;
+constexpr uint8_t JSON_ARRAY = 5;
+constexpr uint8_t JSON_OBJECT = 6;
+constexpr uint8_t JSON_KIND_MASK = 0x0F;
 
 // Tag flags: the upper four bits of a value's tag.
-enum : uint8_t {
-  JSON_FLAG_DOUBLE = 0x10,      // number held as a double; clear: int64_t
-  JSON_FLAG_ARENA = 0x20,       // node lives in a document arena
-  JSON_FLAG_ARENA_TEXT = 0x40,  // string text lives in the arena
-  JSON_FLAG_KEY = 0x80          // object member: a key follows the node
-};
+constexpr uint8_t JSON_FLAG_DOUBLE = 0x10;      // number held as a double; clear: int64_t
+constexpr uint8_t JSON_FLAG_ARENA = 0x20;       // node lives in a document arena
+constexpr uint8_t JSON_FLAG_ARENA_TEXT = 0x40;  // string text lives in the arena
+constexpr uint8_t JSON_FLAG_KEY = 0x80;         // object member: a key follows the node
 
 constexpr uint32_t JSON_MAX_TEXT_LENGTH = 0x0FFFFFFF;  // bytes before the NUL
 constexpr uint32_t JSON_MAX_DEPTH = 256;               // nesting levels

@@ -1,0 +1,113 @@
+// Node layout helpers shared by the parser and the access functions: node
+// sizes, the key area behind a member node, and the child lists.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "json/json.h"
+
+namespace json_node {
+
+constexpr uint32_t SCALAR_NODE_SIZE = offsetof(JsonValue, integer);               // 17
+constexpr uint32_t VALUE_NODE_SIZE = SCALAR_NODE_SIZE + sizeof(int64_t);          // 25
+constexpr uint32_t OBJECT_NODE_SIZE = SCALAR_NODE_SIZE + sizeof(JsonObjectList);  // 33
+constexpr uint32_t ARRAY_NODE_SIZE = SCALAR_NODE_SIZE + sizeof(JsonArrayList);    // 49
+constexpr uint32_t KEY_HASH_SIZE = sizeof(uint32_t);
+
+static_assert(SCALAR_NODE_SIZE == 17 && VALUE_NODE_SIZE == 25 && OBJECT_NODE_SIZE == 33 &&
+              ARRAY_NODE_SIZE == 49 && sizeof(JsonValue) == ARRAY_NODE_SIZE);
+static_assert(alignof(JsonValue) == 1, "nodes are packed back to back in the arena");
+
+inline uint32_t NodeSize(uint8_t kind) {
+  switch (kind) {
+    case JSON_NUMBER:
+    case JSON_STRING:
+      return VALUE_NODE_SIZE;
+    case JSON_OBJECT:
+      return OBJECT_NODE_SIZE;
+    case JSON_ARRAY:
+      return ARRAY_NODE_SIZE;
+    default:
+      return SCALAR_NODE_SIZE;
+  }
+}
+
+inline uint8_t KindOf(const JsonValue* value) { return JsonGetKind(value); }
+inline bool IsContainer(uint8_t kind) { return kind == JSON_ARRAY || kind == JSON_OBJECT; }
+
+// The key area of a member: its hash, then its text.
+inline uint8_t* KeyArea(const JsonValue* member) {
+  return reinterpret_cast<uint8_t*>(const_cast<JsonValue*>(member)) + NodeSize(KindOf(member));
+}
+inline uint32_t KeyHashOf(const JsonValue* member) {
+  uint32_t hash;
+  std::memcpy(&hash, KeyArea(member), sizeof(hash));
+  return hash;
+}
+inline const char* KeyTextOf(const JsonValue* member) {
+  return reinterpret_cast<const char*>(KeyArea(member) + KEY_HASH_SIZE);
+}
+
+// The (last, first) pair of a container doubles as its list head: the first
+// child's prev holds its address, so that only a root has prev == null. It is
+// never read through, only stored.
+inline JsonValue* ListHead(JsonValue* container) {
+  size_t offset = KindOf(container) == JSON_ARRAY ? offsetof(JsonValue, array.last)
+                                                  : offsetof(JsonValue, object);
+  return reinterpret_cast<JsonValue*>(reinterpret_cast<uint8_t*>(container) + offset);
+}
+
+inline JsonValue* FirstChild(const JsonValue* container) {
+  return KindOf(container) == JSON_ARRAY ? container->array.first : container->object.first;
+}
+inline JsonValue* LastChild(const JsonValue* container) {
+  return KindOf(container) == JSON_ARRAY ? container->array.last : container->object.last;
+}
+inline void SetFirstChild(JsonValue* container, JsonValue* child) {
+  if (KindOf(container) == JSON_ARRAY) {
+    container->array.first = child;
+  } else {
+    container->object.first = child;
+  }
+}
+inline void SetLastChild(JsonValue* container, JsonValue* child) {
+  if (KindOf(container) == JSON_ARRAY) {
+    container->array.last = child;
+  } else {
+    container->object.last = child;
+  }
+}
+
+// Appends `child` to the end of the list of `container`.
+inline void AppendChild(JsonValue* container, JsonValue* child) {
+  JsonValue* last = LastChild(container);
+  child->next = nullptr;
+  if (last == nullptr) {
+    child->prev = ListHead(container);
+    SetFirstChild(container, child);
+  } else {
+    child->prev = last;
+    last->next = child;
+  }
+  SetLastChild(container, child);
+}
+
+// Removes `child` from the list of `container`; the child keeps its own
+// prev and next. An emptied list goes back to (null, null).
+inline void UnlinkChild(JsonValue* container, JsonValue* child) {
+  bool isFirst = FirstChild(container) == child;
+  if (isFirst) {
+    SetFirstChild(container, child->next);
+  } else {
+    child->prev->next = child->next;
+  }
+  if (child->next != nullptr) {
+    child->next->prev = child->prev;
+  } else {
+    SetLastChild(container, isFirst ? nullptr : child->prev);
+  }
+}
+
+}  // namespace json_node
