@@ -39,9 +39,7 @@ __attribute__((format(printf, 2, 3))) void KeepRuleDbMessage(int priority, const
 // Points the system-log channel at KeepRuleDbMessage while alive.
 class CapturedRuleDbLog {
  public:
-  CapturedRuleDbLog() : previous_(SetRuleDbSysLog(KeepRuleDbMessage)) {
-    lastRuleDbMessage.clear();
-  }
+  CapturedRuleDbLog() : previous_(SetRuleDbSysLog(KeepRuleDbMessage)) { lastRuleDbMessage.clear(); }
   ~CapturedRuleDbLog() { SetRuleDbSysLog(previous_); }
   CapturedRuleDbLog(const CapturedRuleDbLog&) = delete;
   CapturedRuleDbLog& operator=(const CapturedRuleDbLog&) = delete;
@@ -85,8 +83,9 @@ std::string ReadFailure(int32_t status, uint64_t offset, uint64_t fileSize) {
   }
   const std::string what =
       lastRuleDbMessage.empty() ? "Read failed" : ReadableRuleDbMessage(lastRuleDbMessage);
-  return what + " (" + StatusMeaning(status) + ", status " + std::to_string(status) +
-         ") at offset " + std::to_string(offset) + " of " + std::to_string(fileSize) + " bytes";
+  return what + ": " + StatusMeaning(status) + " (status " + std::to_string(status) +
+         "); reading stopped at offset " + std::to_string(offset) + " of " +
+         std::to_string(fileSize) + " bytes";
 }
 
 int32_t CopySymbol(void* key, void* datum, void* arg) {

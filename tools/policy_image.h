@@ -61,13 +61,15 @@ struct PolicyImage {
   std::vector<NetifRecord> netifs;              // image order
   std::vector<PacketRecord> packets;            // image order
   std::vector<FileContextRecord> fileContexts;  // image order
-  std::vector<std::vector<uint16_t>> typeAttrs;  // indexed by symbol value; empty without FLAG_TYPEATTR
-  std::vector<RuleRecord> rules;                 // image order
+  std::vector<std::vector<uint16_t>>
+      typeAttrs;                  // indexed by symbol value; empty without FLAG_TYPEATTR
+  std::vector<RuleRecord> rules;  // image order
 };
 
 // Fills `image` from `bytes`. Returns an empty string on success, otherwise
-// what was wrong and where, for example "Read symbol table failed (invalid or
-// truncated data) at offset 37 of 41 bytes"; `image` is then unspecified.
+// what was wrong and where, for example "Read symbol table failed: invalid or
+// truncated data (status -22); reading stopped at offset 37 of 41 bytes";
+// `image` is then unspecified.
 // Never reads outside `bytes`. Replaces the rule database's system-log channel
 // for the duration of the call, so its messages end up in the result.
 std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image);

@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", value);
-  return text;
-}
-
 std::string FlagsText(uint32_t flags) {
   static const struct {
     uint32_t bit;
@@ -44,8 +38,9 @@ void WriteSection(std::ostream& out, const char* title, std::vector<std::string>
 std::vector<std::string> SymbolLines(const PolicyImage& image) {
   std::vector<const SymbolRecord*> symbols;
   for (const SymbolRecord& symbol : image.symbols) symbols.push_back(&symbol);
-  std::stable_sort(symbols.begin(), symbols.end(),
-                   [](const SymbolRecord* a, const SymbolRecord* b) { return a->value < b->value; });
+  std::stable_sort(
+      symbols.begin(), symbols.end(),
+      [](const SymbolRecord* a, const SymbolRecord* b) { return a->value < b->value; });
   std::vector<std::string> lines;
   for (const SymbolRecord* symbol : symbols) {
     lines.push_back(std::to_string(symbol->value) + ' ' + Printable(symbol->name));
@@ -58,7 +53,7 @@ std::vector<std::string> InitialSidLines(const PolicyImage& image, const SymbolN
   for (const InitialSidRecord& sid : image.initialSids) {
     const char* name = InitialSidName(sid.sid);
     lines.push_back((name != nullptr ? name : "sid#" + std::to_string(sid.sid)) + ' ' +
-                    Printable(names.Show(sid.type)));
+                    names.Show(sid.type));
   }
   return lines;
 }
@@ -66,7 +61,7 @@ std::vector<std::string> InitialSidLines(const PolicyImage& image, const SymbolN
 std::vector<std::string> NetifLines(const PolicyImage& image, const SymbolNames& names) {
   std::vector<std::string> lines;
   for (const NetifRecord& netif : image.netifs) {
-    lines.push_back(Printable(netif.name) + ' ' + Printable(names.Show(netif.type)));
+    lines.push_back(Printable(netif.name) + ' ' + names.Show(netif.type));
   }
   return lines;
 }
@@ -80,7 +75,7 @@ std::vector<std::string> PacketLines(const PolicyImage& image, const SymbolNames
                     PortRangeText(packet.sportStart, packet.sportEnd) + " -> " +
                     AddressPrefixText(packet.destinationAddress, packet.destinationMask) +
                     " port " + PortRangeText(packet.dportStart, packet.dportEnd) + ' ' +
-                    Printable(names.Show(packet.type)));
+                    names.Show(packet.type));
   }
   return lines;
 }
@@ -96,35 +91,16 @@ std::vector<std::string> FileContextLines(const PolicyImage& image) {
 std::vector<std::string> TypeAttrLines(const PolicyImage& image, const SymbolNames& names) {
   std::vector<std::string> lines;
   for (size_t value = 0; value < image.typeAttrs.size(); ++value) {
-    std::string line = Printable(names.Show(static_cast<uint32_t>(value))) + ':';
-    for (const uint16_t member : image.typeAttrs[value]) line += ' ' + Printable(names.Show(member));
+    std::string line = names.Show(static_cast<uint32_t>(value)) + ':';
+    for (const uint16_t member : image.typeAttrs[value]) line += ' ' + names.Show(member);
     lines.push_back(line);
   }
   return lines;
 }
 
-std::string RuleLine(const RuleRecord& rule, const SymbolNames& names) {
-  const RuleTblKey& key = rule.key;
-  std::string kind = key.specified == RULE_GRANT        ? "teac"
-                     : key.specified == RULE_TRANSITION ? "type_transition"
-                                                        : "rule#" + std::to_string(key.specified);
-  std::string line = kind + ' ' + Printable(names.Show(key.source)) + ' ' +
-                     Printable(names.Show(key.target)) + ' ' + ClassText(key.tclass);
-  if (key.specified == RULE_GRANT) {
-    for (const std::string& operation : OperationNames(key.tclass, rule.datum)) {
-      line += ' ' + operation;
-    }
-  } else if (key.specified == RULE_TRANSITION) {
-    line += ' ' + Printable(names.Show(rule.datum));
-  } else {
-    line += ' ' + Hex(rule.datum);
-  }
-  return line;
-}
-
 std::vector<std::string> RuleLines(const PolicyImage& image, const SymbolNames& names) {
   std::vector<std::string> lines;
-  for (const RuleRecord& rule : image.rules) lines.push_back(RuleLine(rule, names));
+  for (const RuleRecord& rule : image.rules) lines.push_back(RuleText(rule, names));
   return lines;
 }
 

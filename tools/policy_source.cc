@@ -21,27 +21,20 @@ constexpr size_t kMaxJsonKeyLength = 47;  // polc's JSON reader refuses longer m
 constexpr uint32_t kAllOnesAddress = 0xFFFFFFFF;
 constexpr uint32_t kMaxPrefixLength = 32;
 
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", value);
-  return text;
-}
-
 std::string Entry(const char* what, size_t index) { return what + (" " + std::to_string(index)); }
 
 // ---- checks: everything polc would need to produce exactly this image ----
 
 class SourceChecks {
  public:
-  SourceChecks(const PolicyImage& image, const SymbolNames& names)
-      : image_(image), names_(names) {}
+  SourceChecks(const PolicyImage& image, const SymbolNames& names) : image_(image), names_(names) {}
 
   std::string Run() const {
     const std::function<std::string()> checks[] = {
-        [this] { return CheckLayout(); },       [this] { return CheckSymbols(); },
-        [this] { return CheckTypeAttrs(); },    [this] { return CheckFlags(); },
-        [this] { return CheckInitialSids(); },  [this] { return CheckNetifs(); },
-        [this] { return CheckPackets(); },      [this] { return CheckFileContexts(); },
+        [this] { return CheckLayout(); },      [this] { return CheckSymbols(); },
+        [this] { return CheckTypeAttrs(); },   [this] { return CheckFlags(); },
+        [this] { return CheckInitialSids(); }, [this] { return CheckNetifs(); },
+        [this] { return CheckPackets(); },     [this] { return CheckFileContexts(); },
         [this] { return CheckRules(); }};
     for (const auto& check : checks) {
       std::string problem = check();
@@ -53,15 +46,14 @@ class SourceChecks {
  private:
   std::string CheckLayout() const {
     if (image_.fileSize != image_.imageSize) {
-      return std::to_string(image_.fileSize - image_.imageSize) +
-             " bytes follow the rule table";
-    }
-    if (!image_.rewritesIdentically) {
-      return "records are not in the order or form that polc writes them";
+      return std::to_string(image_.fileSize - image_.imageSize) + " bytes follow the rule table";
     }
     if (image_.version != POLICY_VERSION) return "version " + std::to_string(image_.version);
     if ((image_.flags & ~kKnownFlags) != 0) {
       return "unknown flag bits " + Hex(image_.flags & ~kKnownFlags);
+    }
+    if (!image_.rewritesIdentically) {
+      return "records are not in the order or form that polc writes them";
     }
     return {};
   }
@@ -139,7 +131,8 @@ class SourceChecks {
       if (InitialSidName(sid.sid) == nullptr) {
         return Entry("initial sid", i) + ": unknown sid " + std::to_string(sid.sid);
       }
-      if (!HasSymbol(sid.type)) return Entry("initial sid", i) + ": no symbol " + std::to_string(sid.type);
+      if (!HasSymbol(sid.type))
+        return Entry("initial sid", i) + ": no symbol " + std::to_string(sid.type);
     }
     return CheckDescending(image_.initialSids, "initial sid", [](const InitialSidRecord& sid) {
       return std::string(InitialSidName(sid.sid));
@@ -182,24 +175,21 @@ class SourceChecks {
     }
     return CheckDescending(image_.packets, "packet", [](const PacketRecord& p) {
       return std::make_tuple(p.protocol, p.sourceAddress, p.sourceMask, p.destinationAddress,
-                             p.destinationMask, p.sportStart, p.sportEnd, p.dportStart,
-                             p.dportEnd);
+                             p.destinationMask, p.sportStart, p.sportEnd, p.dportStart, p.dportEnd);
     });
   }
 
   std::string CheckFileContexts() const {
     std::set<std::string> symbols;
     for (const SymbolRecord& symbol : image_.symbols) symbols.insert(symbol.name);
-    for (size_t i = 0; i < image_.fileContexts.size(); ++i) {
-      const FileContextRecord& file = image_.fileContexts[i];
+    for (const FileContextRecord& file : image_.fileContexts) {
+      const std::string where = "file context \"" + Printable(file.path) + "\": ";
       if (file.path.size() > MAX_FILE_PATH_LENGTH || !IsSafeString(file.path) ||
           !MatchesPathStart(file.path)) {
-        return Entry("file context", i) + ": path \"" + Printable(file.path) +
-               "\" is not acceptable";
+        return where + "path not acceptable to polc";
       }
       if (symbols.count(file.context) == 0) {
-        return Entry("file context", i) + ": context \"" + Printable(file.context) +
-               "\" is no symbol";
+        return where + "context \"" + Printable(file.context) + "\" is no symbol";
       }
     }
     return {};
@@ -224,9 +214,9 @@ class SourceChecks {
   }
 
   std::string CheckRules() const {
-    for (size_t i = 0; i < image_.rules.size(); ++i) {
-      const std::string problem = RuleProblem(image_.rules[i]);
-      if (!problem.empty()) return Entry("rule", i) + ": " + problem;
+    for (const RuleRecord& rule : image_.rules) {
+      const std::string problem = RuleProblem(rule);
+      if (!problem.empty()) return "rule \"" + RuleText(rule, names_) + "\": " + problem;
     }
     return {};
   }
@@ -274,9 +264,7 @@ std::string Object(const std::vector<std::string>& members, const std::string& i
   return Block(members, indent, '{', '}');
 }
 
-std::string Member(const char* key, const std::string& value) {
-  return Quote(key) + ": " + value;
-}
+std::string Member(const char* key, const std::string& value) { return Quote(key) + ": " + value; }
 
 std::string InlineArray(const std::vector<std::string>& names) {
   std::string text = "[";
@@ -347,12 +335,15 @@ class SourceWriter {
       for (const uint16_t member : image_.typeAttrs[value]) {
         if (member != value) others.push_back(*names_.Find(member));
       }
-      if (!others.empty()) members.push_back(Member(names_.Find(value)->c_str(), InlineArray(others)));
+      if (!others.empty())
+        members.push_back(Member(names_.Find(value)->c_str(), InlineArray(others)));
     }
     return members;
   }
 
-  std::string Context(uint32_t value) const { return Member("context", Quote(*names_.Find(value))); }
+  std::string Context(uint32_t value) const {
+    return Member("context", Quote(*names_.Find(value)));
+  }
 
   template <typename Iterator, typename Format>
   static std::string LabelArray(Iterator begin, Iterator end, Format format) {
@@ -398,18 +389,19 @@ class SourceWriter {
       members.push_back(Member("file", LabelArray(files.begin(), files.end(), FileEntry)));
     }
     if (!sids.empty()) {
-      members.push_back(Member("reserved_sid", LabelArray(sids.rbegin(), sids.rend(), [this](const auto& sid) {
-                                 return InitialSidEntry(sid);
-                               })));
+      members.push_back(Member(
+          "reserved_sid", LabelArray(sids.rbegin(), sids.rend(),
+                                     [this](const auto& sid) { return InitialSidEntry(sid); })));
     }
     if (!netifs.empty()) {
-      members.push_back(Member("netif", LabelArray(netifs.rbegin(), netifs.rend(),
-                                                   [this](const auto& netif) { return NetifEntry(netif); })));
+      members.push_back(
+          Member("netif", LabelArray(netifs.rbegin(), netifs.rend(),
+                                     [this](const auto& netif) { return NetifEntry(netif); })));
     }
     if (!packets.empty()) {
-      members.push_back(Member("packet", LabelArray(packets.rbegin(), packets.rend(), [this](const auto& packet) {
-                                 return PacketEntry(packet);
-                               })));
+      members.push_back(
+          Member("packet", LabelArray(packets.rbegin(), packets.rend(),
+                                      [this](const auto& packet) { return PacketEntry(packet); })));
     }
     return members;
   }

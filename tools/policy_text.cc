@@ -23,7 +23,7 @@ const std::string* SymbolNames::Find(uint32_t value) const {
 
 std::string SymbolNames::Show(uint32_t value) const {
   const std::string* name = Find(value);
-  return name != nullptr ? *name : "#" + std::to_string(value);
+  return name != nullptr ? Printable(*name) : "#" + std::to_string(value);
 }
 
 const char* InitialSidName(uint32_t sid) {
@@ -35,9 +35,8 @@ namespace {
 
 // Names for a system without a protocol database; polc's lookup knows them
 // from its built-in table.
-constexpr const char* kCommonProtocols[] = {"ip",   "icmp", "igmp", "tcp",  "udp",
-                                            "ipv6", "gre",  "esp",  "ah",   "ipv6-icmp",
-                                            "sctp", "udplite"};
+constexpr const char* kCommonProtocols[] = {"ip",  "icmp", "igmp", "tcp",       "udp",  "ipv6",
+                                            "gre", "esp",  "ah",   "ipv6-icmp", "sctp", "udplite"};
 
 bool NamesProtocol(const char* name, uint16_t protocol) {
   const std::optional<uint16_t> number = LookupProtocol(name);
@@ -63,8 +62,7 @@ std::string AddressPrefixText(uint32_t address, uint32_t prefixLength) {
 }
 
 std::string PortRangeText(uint16_t start, uint16_t end) {
-  return start == end ? std::to_string(start)
-                      : std::to_string(start) + "-" + std::to_string(end);
+  return start == end ? std::to_string(start) : std::to_string(start) + "-" + std::to_string(end);
 }
 
 std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
@@ -73,16 +71,39 @@ std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
     const uint32_t bit = uint32_t{1} << position;
     if ((bits & bit) == 0) continue;
     const char* name = GetOperationName(classIndex, bit);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%x", bit);
-    names.push_back(name != nullptr ? name : hex);
+    names.push_back(name != nullptr ? name : Hex(bit));
   }
   return names;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", value);
+  return text;
 }
 
 std::string ClassText(uint16_t classIndex) {
   const char* name = GetClassName(classIndex);
   return name != nullptr ? name : "class#" + std::to_string(classIndex);
+}
+
+std::string RuleText(const RuleRecord& rule, const SymbolNames& names) {
+  const RuleTblKey& key = rule.key;
+  std::string kind = key.specified == RULE_GRANT        ? "teac"
+                     : key.specified == RULE_TRANSITION ? "type_transition"
+                                                        : "rule#" + std::to_string(key.specified);
+  std::string line = kind + ' ' + names.Show(key.source) + ' ' + names.Show(key.target) + ' ' +
+                     ClassText(key.tclass);
+  if (key.specified == RULE_GRANT) {
+    for (const std::string& operation : OperationNames(key.tclass, rule.datum)) {
+      line += ' ' + operation;
+    }
+  } else if (key.specified == RULE_TRANSITION) {
+    line += ' ' + names.Show(rule.datum);
+  } else {
+    line += ' ' + Hex(rule.datum);
+  }
+  return line;
 }
 
 std::string Printable(const std::string& text) {

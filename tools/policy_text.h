@@ -16,7 +16,8 @@ class SymbolNames {
 
   // The name of `value`, or null when no symbol has it.
   const std::string* Find(uint32_t value) const;
-  // The name of `value`, or "#<value>" when no symbol has it.
+  // The name of `value` as Printable shows it, or "#<value>" when no symbol
+  // has it.
   std::string Show(uint32_t value) const;
   // Whether every value 0 to N - 1 has exactly one name.
   bool Dense() const { return dense_; }
@@ -42,9 +43,17 @@ std::string PortRangeText(uint16_t start, uint16_t end);
 // without a name (or every bit, for an unknown class) is shown in hex.
 std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits);
 
+// "0x" and lower-case hex digits.
+std::string Hex(uint32_t value);
+
 // The class name of `classIndex`, or "class#<index>".
 std::string ClassText(uint16_t classIndex);
 
 // `text` with control bytes shown as \xNN and a backslash doubled, so that a
 // crafted name cannot disturb a terminal or split a listing line.
 std::string Printable(const std::string& text);
+
+// A rule as one line of text with names: "teac <subject> <object> <class>
+// <operations>" or "type_transition <subject> <object> <class> <target>"; an
+// unknown kind is shown as "rule#<kind>" with the datum in hex.
+std::string RuleText(const RuleRecord& rule, const SymbolNames& names);

@@ -88,8 +88,13 @@ int CaptureFile() {
 }  // namespace
 
 RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options) {
+  return RunProgram(POLC_BINARY, args, options);
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options) {
   std::vector<std::string> argvText;
-  argvText.push_back(options.argv0.empty() ? POLC_BINARY : options.argv0);
+  argvText.push_back(options.argv0.empty() ? program : options.argv0);
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argvText) argv.push_back(arg.data());
@@ -108,7 +113,7 @@ RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& option
     dup2(errFd, STDERR_FILENO);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
     for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
-    execv(POLC_BINARY, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   int status = 0;

@@ -42,11 +42,15 @@ struct RunResult {
 struct RunOptions {
   std::string workDir;           // empty: the caller's directory
   std::vector<std::string> env;  // extra NAME=VALUE entries
-  std::string argv0;             // empty: the path of the built polc
+  std::string argv0;             // empty: the path of the program
 };
 
 // Runs the built polc with `args` and waits for it.
 RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Runs the executable at `program` with `args` and waits for it.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
 
 // Writes each (name, content) pair into `dir`, in order, and runs
 // "polc -c -o <dir>/policy.bin" on those files in the same order.
