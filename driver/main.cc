@@ -2,20 +2,22 @@
 // compiles them into one binary policy file.
 #include <cstdio>
 
+#include "compiler/varo_compiler.h"
 #include "driver/command_parser.h"
+#include "reader/json_parser.h"
 
 namespace {
 
 void PrintUsage() {
-  static const char* const kUsageLines[] = {
-      "Usage: polc options <input files>",   "Options:",
-      "  -c           Run in compile mode",  "  -m           Generate policy map file",
-      "  -o <file>    The output file path", "",
-  };
-  for (const char* line : kUsageLines) {
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-  }
+  std::fputs(
+      "Usage: polc options <input files>\n"
+      "Options:\n"
+      "  -c           Run in compile mode\n"
+      "  -m           Generate policy map file\n"
+      "  -o <file>    The output file path\n"
+      "\n",
+      stdout);
+  std::fflush(stdout);
 }
 
 int ParseArguments(CommandOptions& options, int argc, char** argv) {
@@ -27,13 +29,29 @@ int ParseArguments(CommandOptions& options, int argc, char** argv) {
   return result;
 }
 
+// Stage 3: the compiler works on its own copy of the merged model and is
+// released as soon as it is done.
+int CompilePolicy(const PolicyModel& merged, const CommandOptions& options) {
+  VaroCompiler compiler(merged);
+  return compiler.Compile(options.outputPath, options.generateMap);
+}
+
 // The stages run in order, each only after the previous one succeeded; the
 // first failure's result is the run's result. noexcept: an exception that
 // escapes a stage (only a failed allocation inside a container) ends the
 // process through the terminate handler.
 int RunPipeline(int argc, char** argv) noexcept {
   CommandOptions options;
-  return ParseArguments(options, argc, argv);
+  int result = ParseArguments(options, argc, argv);
+  if (result != 0) {
+    return result;
+  }
+  JsonParser parser;
+  result = parser.ParseJsonFiles(options.inputPaths);
+  if (result != 0) {
+    return result;
+  }
+  return CompilePolicy(parser.GetPolicyModel(), options);
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 #include "tests/support/polc_test.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 namespace polc_test {
 
@@ -113,12 +117,23 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     dup2(errFd, STDERR_FILENO);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
     for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
+    if (options.fileSizeLimit > 0) {
+      const rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                            static_cast<rlim_t>(options.fileSizeLimit)};
+      std::signal(SIGXFSZ, SIG_IGN);  // survives exec: a write past the limit fails with EFBIG
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  int status = -1;  // not an exit status, should waitpid fail
+  if (child < 0) {
+    ADD_FAILURE() << "fork failed";
+  } else {
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  }
   result.out = Slurp(outFd);
   result.err = Slurp(errFd);
   close(outFd);

@@ -1,0 +1,145 @@
+#include "compiler/output_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+constexpr int kMaxLinkHops = 40;  // the kernel's own limit before ELOOP
+
+// Everything up to and including the last '/', or "" for a bare file name.
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file that opening `path` for writing would reach: symbolic links are
+// followed hop by hop, so a dangling link yields the file it would create.
+// False for a loop of links or an unreadable link.
+bool FollowLinks(std::string path, std::string* target) {
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      *target = path;
+      return true;
+    }
+    char link[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), link, sizeof link);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof link) {
+      return false;
+    }
+    const std::string destination(link, static_cast<size_t>(length));
+    path = destination.front() == '/' ? destination : DirectoryOf(path) + destination;
+  }
+  return false;
+}
+
+// The permissions a file created with fopen(path, "w") would get.
+mode_t NewFileMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Open(const std::string& path) {
+  std::string target;
+  if (!FollowLinks(path, &target)) {
+    return false;
+  }
+  struct stat status {};
+  const bool exists = stat(target.c_str(), &status) == 0;
+  if (!exists && errno != ENOENT) {
+    return false;
+  }
+  if (exists && !S_ISREG(status.st_mode)) {
+    inPlace_ = true;
+    fd_ = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  }
+  std::string temp = DirectoryOf(target) + ".polc-XXXXXX";
+  fd_ = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    return false;
+  }
+  tempPath_ = temp;
+  targetPath_ = target;
+  // mkstemp creates the file private; keep the mode the replaced file had.
+  if (fchmod(fd_, exists ? (status.st_mode & 07777) : NewFileMode()) != 0) {
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+void OutputFile::Write(const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  if (buffer_.size() + size > kBufferSize) {
+    Flush();
+  }
+  if (size >= kBufferSize) {
+    WriteThrough(bytes, size);
+  } else {
+    buffer_.append(bytes, size);
+  }
+}
+
+bool OutputFile::Commit() {
+  Flush();
+  bool ok = fd_ >= 0 && !failed_;
+  if (ok && !inPlace_ && fsync(fd_) != 0) {
+    ok = false;
+  }
+  if (fd_ >= 0 && close(fd_) != 0) {
+    ok = false;
+  }
+  fd_ = -1;
+  if (ok && !inPlace_ && rename(tempPath_.c_str(), targetPath_.c_str()) != 0) {
+    ok = false;
+  }
+  if (ok) {
+    tempPath_.clear();
+  }
+  Discard();
+  return ok;
+}
+
+void OutputFile::Flush() {
+  WriteThrough(buffer_.data(), buffer_.size());
+  buffer_.clear();
+}
+
+void OutputFile::WriteThrough(const char* data, size_t size) {
+  while (size > 0 && !failed_ && fd_ >= 0) {
+    const ssize_t written = write(fd_, data, size);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      failed_ = true;
+      break;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+void OutputFile::Discard() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+  if (!tempPath_.empty()) {
+    unlink(tempPath_.c_str());
+    tempPath_.clear();
+  }
+}

@@ -1,0 +1,57 @@
+// The rule table: grant rules with their operation masks, transition rules
+// with their target values.
+#include "compiler/rule_numbering.h"
+#include "compiler/varo_compiler.h"
+#include "reader/log.h"
+
+namespace {
+
+// Inserts one rule table entry per rule of `rules`, of kind `specified`, with
+// the datum `datumOf` gives for the rule's value in the model. Logs `what`
+// in the failure line.
+template <typename Rules, typename DatumOf>
+int InsertRules(const VaroCompiler& compiler, HashTbl* ruleTbl, const Rules& rules,
+                uint16_t specified, const char* what, DatumOf datumOf) {
+  Log(LOG_INFO, "[VaroCompiler][Populating %s rule][count=%u]\n", what,
+      static_cast<uint32_t>(rules.size()));
+  RuleNumbering numbering(compiler);
+  for (const auto& [rule, value] : rules) {
+    const RuleTblKey key = numbering.Key(rule, specified);
+    const RuleTblDatum datum = {datumOf(key, value)};
+    const int status = RuleTblInsert(ruleTbl, &key, &datum);
+    if (status != 0) {
+      Log(LOG_ERR, "[VaroCompiler][Insert %s rule table failed]\n", what);
+      return status;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int VaroCompiler::PopulateRuleTbl() {
+  const auto count = static_cast<uint32_t>(model.grantRules.size() + model.transitionRules.size());
+  const int status = RuleTblInit(&ruleDataBase->ruleTbl, count);
+  if (status != 0) {
+    Log(LOG_ERR, "[VaroCompiler][Init rule table failed]\n");
+    return status;
+  }
+  const int grantStatus = PopulateGrantRules();
+  if (grantStatus != 0) {
+    return grantStatus;
+  }
+  return PopulateTransitionRules();
+}
+
+int VaroCompiler::PopulateGrantRules() {
+  return InsertRules(*this, &ruleDataBase->ruleTbl, model.grantRules, RULE_GRANT, "grant",
+                     [](const RuleTblKey& key, const NameSet& operations) {
+                       return OperationMask(key.tclass, operations);
+                     });
+}
+
+int VaroCompiler::PopulateTransitionRules() {
+  return InsertRules(
+      *this, &ruleDataBase->ruleTbl, model.transitionRules, RULE_TRANSITION, "transition",
+      [this](const RuleTblKey&, const std::string& target) { return LookupTypeValue(target); });
+}

@@ -1,0 +1,100 @@
+// The policy compiler: numbers the types and attributes of a merged policy
+// model, fills a RuleDataBase from it, writes the policy binary and, on
+// request, the text map of the numbering.
+//
+// Every step logs its progress (INFO) and its own failures (ERROR) with the
+// tag "[VaroCompiler]"; an enclosing step adds its own line. Results: 0 for
+// success, -1 for the compiler's own failures, otherwise the unchanged status
+// of the hash table or rule database call that failed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "reader/policy_model.h"
+#include "ruledb/rule_data_base.h"
+
+// Size of the serialisation buffer, and so of the largest policy binary.
+inline constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
+
+// The map file's fixed name; it lands in the directory of the policy binary.
+inline constexpr char POLICY_MAP_FILE_NAME[] = "policy.map";
+
+// The map file path for `outputPath`: "policy.map" in the same directory
+// (out/policy.bin -> out/policy.map, policy.bin -> policy.map,
+// /policy.bin -> /policy.map).
+std::string PolicyMapPath(const std::string& outputPath);
+
+// Owns one zero-filled RuleDataBase record. Everything the record points to
+// is released by RuleDataBaseDestory, called exactly once: by
+// DestroyContents, or at the latest when the owner goes away.
+class OwnedRuleDataBase {
+ public:
+  OwnedRuleDataBase();  // a failed allocation ends the process
+  ~OwnedRuleDataBase();
+  OwnedRuleDataBase(const OwnedRuleDataBase&) = delete;
+  OwnedRuleDataBase& operator=(const OwnedRuleDataBase&) = delete;
+
+  RuleDataBase* get() const { return record_; }
+  RuleDataBase* operator->() const { return record_; }
+
+  // Releases the tables, lists and arrays of the record; later calls do
+  // nothing. The record itself stays valid (and empty) until destruction.
+  void DestroyContents();
+
+ private:
+  RuleDataBase* record_;    // owned; calloc'd, released with free
+  bool destroyed_ = false;  // RuleDataBaseDestory has run
+};
+
+class VaroCompiler {
+ public:
+  explicit VaroCompiler(PolicyModel policy);
+  VaroCompiler(const VaroCompiler&) = delete;
+  VaroCompiler& operator=(const VaroCompiler&) = delete;
+
+  // Populates the database, writes the policy binary to `outputPath` (taken
+  // as given) and, with `generateMap`, the map file beside it. Call once. On
+  // return the database contents are released, whatever the result. A
+  // failure to write the binary leaves a file already at `outputPath`
+  // untouched (unless it is a device or pipe, which is written in place).
+  int Compile(std::string outputPath, bool generateMap);
+
+  // The population steps, in the order PopulateRuleDataBase runs them. Each
+  // leaves what it built in the database when it fails.
+  int PopulateRuleDataBase();
+  void SortTypeFields();
+  int PopulateTypeSymTbl();
+  int PopulateLabeling();
+  int PopulateInitialSids();
+  int PopulateNetifs();
+  int PopulatePackets();
+  int PopulateFileContexts();
+  int PopulateTypeAttrs();
+  int PopulateRuleTbl();
+  int PopulateGrantRules();
+  int PopulateTransitionRules();
+
+  // Serialises the database into the policy binary at `outputPath`: 0, -1
+  // when the file cannot be created, -22 when writing it fails, or the
+  // status of RuleDataBaseWrite.
+  int WritePolicyBinary(const std::string& outputPath);
+
+  // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
+  // it cannot be created or written. Logs nothing itself.
+  int WritePolicyMap(const std::string& mapPath) const;
+
+  // The value of a declared type or attribute; the reader guarantees that
+  // every name the compiler looks up is declared.
+  uint32_t LookupTypeValue(const std::string& name) const;
+
+  const std::map<std::string, uint32_t>& TypeIndexMap() const { return typeIndexMap; }
+  const RuleDataBase& Database() const { return *ruleDataBase.get(); }
+
+ private:
+  PolicyModel model;                             // read-only during compilation
+  std::map<std::string, uint32_t> typeIndexMap;  // name -> value, from SortTypeFields
+  OwnedRuleDataBase ruleDataBase;
+};
