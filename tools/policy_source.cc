@@ -18,7 +18,6 @@ namespace {
 constexpr uint32_t kKnownFlags =
     FLAG_INITIAL_SID | FLAG_NETIF | FLAG_PACKET | FLAG_FILE_CONTEXT | FLAG_TYPEATTR;
 constexpr size_t kMaxJsonKeyLength = 47;  // polc's JSON reader refuses longer member keys
-constexpr uint32_t kAllOnesAddress = 0xFFFFFFFF;
 constexpr uint32_t kMaxPrefixLength = 32;
 
 std::string Entry(const char* what, size_t index) { return what + (" " + std::to_string(index)); }
@@ -152,9 +151,6 @@ class SourceChecks {
   static std::string PacketProblem(const PacketRecord& packet) {
     if (packet.sourceMask > kMaxPrefixLength || packet.destinationMask > kMaxPrefixLength) {
       return "prefix length above 32";
-    }
-    if (packet.sourceAddress == kAllOnesAddress || packet.destinationAddress == kAllOnesAddress) {
-      return "address 255.255.255.255 cannot be written";
     }
     if (packet.sportStart > packet.sportEnd || packet.dportStart > packet.dportEnd) {
       return "port range ends before it starts";
