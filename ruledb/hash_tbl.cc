@@ -11,6 +11,10 @@ namespace {
 constexpr uint32_t MAX_BUCKETS = 65536;
 constexpr uint32_t MAX_ENTRIES = 0xFFFFFFFF;
 
+// A table without buckets (created for 0 elements, failed to create, or
+// destroyed) holds nothing and accepts nothing.
+bool HasBuckets(const HashTbl* table) { return table->size != 0 && table->buckets != nullptr; }
+
 uint32_t BucketOf(const HashTbl* table, const void* key) {
   return table->hash(key) & (table->size - 1);
 }
@@ -65,7 +69,7 @@ int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTbl
 }
 
 int32_t HashTblInsert(HashTbl* table, void* key, void* datum) {
-  if (table->size == 0 || table->nel == MAX_ENTRIES) {
+  if (!HasBuckets(table) || table->nel == MAX_ENTRIES) {
     return RULEDB_EINVAL;
   }
   HashTblNode** link = &table->buckets[BucketOf(table, key)];
@@ -91,7 +95,7 @@ int32_t HashTblInsert(HashTbl* table, void* key, void* datum) {
 }
 
 HashTblNode* HashTblSearch(const HashTbl* table, const void* key) {
-  if (table->size == 0) {
+  if (!HasBuckets(table)) {
     return nullptr;
   }
   for (HashTblNode* node = table->buckets[BucketOf(table, key)]; node != nullptr;
@@ -108,6 +112,9 @@ HashTblNode* HashTblSearch(const HashTbl* table, const void* key) {
 }
 
 int32_t HashTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg) {
+  if (!HasBuckets(table)) {
+    return RULEDB_OK;
+  }
   for (uint32_t bucket = 0; bucket < table->size; bucket++) {
     for (HashTblNode* node = table->buckets[bucket]; node != nullptr; node = node->next) {
       int32_t status = callback(node->key, node->datum, arg);

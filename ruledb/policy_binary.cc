@@ -144,10 +144,16 @@ uint32_t CountObjCtxs(const ObjCtx* head) {
   return count;
 }
 
+// A block goes out exactly when the kind's flag is set, since that is how the
+// reader finds it. A compiled policy sets the flag exactly when the list has
+// records; a list whose flag is clear cannot be carried and is refused.
 int32_t WriteObjCtxs(const RuleDataBase* db, PolicyCursor* cursor) {
   for (uint32_t kind = 0; kind < OBJ_CTX_KIND_COUNT; kind++) {
     uint32_t count = CountObjCtxs(db->objCtxs[kind]);
-    if (count == 0) {
+    if ((db->flags & OBJ_CTX_FLAGS[kind]) == 0) {
+      if (count != 0) {
+        return RULEDB_EINVAL;
+      }
       continue;
     }
     int32_t status = PutU32(cursor, count);

@@ -10,7 +10,7 @@
 //   (FLAG_* of rule_data_base.h), u32 symbol table count (1), u32 object
 //   context kinds (3).
 //   1. Symbols, always: u32 N, then N records {u32 L, u32 value < N, L name bytes}.
-//   2. Object contexts: for kind 0, 1, 2 in this order, only when the kind's
+//   2. Object contexts: for kind 0, 1, 2 in this order, exactly when the kind's
 //      flag (0x01, 0x02, 0x04) is set, u32 count then the records in list order:
 //        initial sid {u32 sid, u16 type}                         6 bytes
 //        netif       {u32 L, u16 type, L name bytes}             6 + L bytes
@@ -66,8 +66,10 @@ int32_t GetBytes(PolicyCursor* cursor, void* dest, size_t count);
 // (the image size is the capacity minus `remaining`). Nothing beyond the
 // written bytes is touched. 0, or after one system-log line naming the
 // section: RULEDB_EINVAL when the buffer runs out or the database cannot be
-// represented (an empty string, a type-attribute entry with count 0 or a
-// typeToAttrsArr shorter than N'), RULEDB_ENOMEM when a type-attribute scratch
+// represented (an empty string, an object context list whose flag is clear, a
+// type-attribute entry with count 0 or a typeToAttrsArr shorter than N'); an
+// object context block is written exactly when its flag is set, so a set flag
+// with an empty list gives a block of count 0. RULEDB_ENOMEM when a type-attribute scratch
 // array cannot be allocated. The buffer then holds a partial image.
 int32_t RuleDataBaseWrite(const RuleDataBase* db, PolicyCursor* cursor);
 
