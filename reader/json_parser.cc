@@ -34,14 +34,26 @@ bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
   return true;
 }
 
+// Moves the first entry of `from` into `into`, right before `hint` when it
+// belongs there (the entries of `from` come in key order, so runs of them
+// usually land side by side). Returns the entry of `into` with that key and
+// leaves `node` empty, or holding the moved entry when `into` had the key.
+template <typename Map>
+typename Map::iterator MoveFirstEntry(Map& from, Map& into, typename Map::iterator hint,
+                                      typename Map::node_type& node) {
+  node = from.extract(from.begin());
+  return into.insert(hint, std::move(node));
+}
+
 // Moves every entry of `from` into `into`; stops at the first key that
 // `into` already holds, hands it to `logDuplicate` and fails.
 template <typename Map, typename LogDuplicate>
 int MoveUniqueEntries(Map& from, Map& into, LogDuplicate logDuplicate) {
-  while (!from.empty()) {
-    auto result = into.insert(from.extract(from.begin()));
-    if (!result.inserted) {
-      logDuplicate(result.node.key());
+  typename Map::node_type node;
+  for (auto hint = into.begin(); !from.empty();) {
+    hint = std::next(MoveFirstEntry(from, into, hint, node));
+    if (!node.empty()) {
+      logDuplicate(node.key());
       return -1;
     }
   }
@@ -52,9 +64,11 @@ int MoveUniqueEntries(Map& from, Map& into, LogDuplicate logDuplicate) {
 // both hold.
 template <typename Map>
 void UniteEntries(Map& from, Map& into) {
-  while (!from.empty()) {
-    auto result = into.insert(from.extract(from.begin()));
-    if (!result.inserted) result.position->second.merge(result.node.mapped());
+  typename Map::node_type node;
+  for (auto hint = into.begin(); !from.empty();) {
+    const auto entry = MoveFirstEntry(from, into, hint, node);
+    if (!node.empty()) entry->second.merge(node.mapped());
+    hint = std::next(entry);
   }
 }
 
