@@ -6,6 +6,7 @@
 #include <string>
 
 #include "json/json.h"
+#include "reader/duplicate_messages.h"
 #include "reader/json_parser.h"
 #include "reader/log.h"
 #include "reader/protocol_lookup.h"
@@ -46,11 +47,11 @@ int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* sectio
 
 // A labeling kind that maps a name to a context: files, initial sids, netifs.
 struct NamedLabeling {
-  const char* section;            // member of the labeling object
-  const char* keyMember;          // entry member that names the labeled thing
-  NameMap PolicyModel::*entries;  // model map, name -> context
-  const char* incomplete;         // message with the entry index
-  const char* duplicate;          // message with the masked name
+  const char* section;                          // member of the labeling object
+  const char* keyMember;                        // entry member that names the labeled thing
+  NameMap PolicyModel::*entries;                // model map, name -> context
+  const char* incomplete;                       // message with the entry index
+  void (*logDuplicate)(std::string_view name);  // for a name met twice in the file
 };
 
 constexpr NamedLabeling kFileLabeling = {
@@ -58,7 +59,7 @@ constexpr NamedLabeling kFileLabeling = {
     "path",
     &PolicyModel::fileContexts,
     "[JsonParser][Incomplete the i-th file object][i=%u]\n",
-    "[JsonParser][Duplicate file path][path=%s]\n",
+    LogDuplicatePath,
 };
 
 constexpr NamedLabeling kReservedSidLabeling = {
@@ -66,7 +67,7 @@ constexpr NamedLabeling kReservedSidLabeling = {
     "sid",
     &PolicyModel::initialSids,
     "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
-    "[JsonParser][Duplicate initial sid][sid=%s]\n",
+    LogDuplicateSid,
 };
 
 // The netif message prints its index signed; the value is the same.
@@ -75,7 +76,7 @@ constexpr NamedLabeling kNetifLabeling = {
     "name",
     &PolicyModel::netifs,
     "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
-    "[JsonParser][Duplicate netif name][name=%s]\n",
+    LogDuplicateNetif,
 };
 
 int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
@@ -92,7 +93,7 @@ int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
                                  return -1;
                                }
                                if (!entries.emplace(name, context).second) {
-                                 Log(LOG_ERR, kind.duplicate, MaskControlChars(name).c_str());
+                                 kind.logDuplicate(name);
                                  return -1;
                                }
                                return 0;
@@ -194,7 +195,7 @@ int JsonParser::ReadPacketSection(JsonValue* value, PolicyModel& model) {
           return -1;
         }
         if (!model.packets.emplace(key, texts.context).second) {
-          Log(LOG_ERR, "[JsonParser][Duplicate packet key][protocol=%hu]\n", key.protocol);
+          LogDuplicatePacket(key);
           return -1;
         }
         return 0;
