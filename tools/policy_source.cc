@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -407,8 +408,9 @@ class SourceWriter {
     std::vector<const RuleRecord*> rules;
     for (const RuleRecord& rule : image_.rules) rules.push_back(&rule);
     auto key = [this](const RuleRecord* rule) {
-      return std::make_tuple(*names_.Find(rule->key.source), *names_.Find(rule->key.target),
-                             std::string(GetClassName(rule->key.tclass)), rule->key.specified);
+      return std::tuple<const std::string&, const std::string&, std::string_view, uint16_t>(
+          *names_.Find(rule->key.source), *names_.Find(rule->key.target),
+          GetClassName(rule->key.tclass), rule->key.specified);
     };
     std::sort(rules.begin(), rules.end(),
               [&key](const RuleRecord* a, const RuleRecord* b) { return key(a) < key(b); });
