@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "tools/policy_image.h"
@@ -17,7 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream sink;
   WritePolicyListing(image, sink);
   WritePolicyStats(image, sink);
-  std::string source;
-  PolicySourceFromImage(image, source);
+  WritePolicySource(image, sink);
   return 0;
 }

@@ -54,12 +54,10 @@ int Dump(const char* path, OutputForm form) {
   const std::string imageError = ReadPolicyImage(bytes, image);
   if (!imageError.empty()) return Fail(path, "not a valid binary policy: " + imageError);
   if (form == OutputForm::kJson) {
-    std::string source;
-    const std::string sourceError = PolicySourceFromImage(image, source);
+    const std::string sourceError = WritePolicySource(image, std::cout);
     if (!sourceError.empty()) {
       return Fail(path, "no policy source compiles to this binary: " + sourceError);
     }
-    std::cout << source;
   } else if (form == OutputForm::kStats) {
     WritePolicyStats(image, std::cout);
   } else {

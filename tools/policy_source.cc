@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string_view>
 #include <tuple>
@@ -21,7 +22,11 @@ constexpr uint32_t kKnownFlags =
 constexpr size_t kMaxJsonKeyLength = 47;  // polc's JSON reader refuses longer member keys
 constexpr uint32_t kMaxPrefixLength = 32;
 
-std::string Entry(const char* what, size_t index) { return what + (" " + std::to_string(index)); }
+// "packet 2": which record of a section.
+std::string Entry(const char* what, size_t index) {
+  std::string entry = what;
+  return entry.append(" ").append(std::to_string(index));
+}
 
 // ---- checks: everything polc would need to produce exactly this image ----
 
@@ -263,6 +268,13 @@ std::string Object(const std::vector<std::string>& members, const std::string& i
 
 std::string Member(const char* key, const std::string& value) { return Quote(key) + ": " + value; }
 
+// {"a": 1, "b": 2} on one line, from members made by Member.
+std::string InlineObject(const std::vector<std::string>& members) {
+  std::string text = "{";
+  for (size_t i = 0; i < members.size(); ++i) text.append(i == 0 ? "" : ", ").append(members[i]);
+  return text + "}";
+}
+
 std::string InlineArray(const std::vector<std::string>& names) {
   std::string text = "[";
   for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : ", ") + Quote(names[i]);
@@ -274,7 +286,7 @@ class SourceWriter {
   SourceWriter(const PolicyImage& image, const SymbolNames& names)
       : image_(image), names_(names), attrStart_(FirstAttribute()) {}
 
-  std::string Text() const {
+  void Write(std::ostream& out) const {
     std::vector<std::string> declarations = {Member("type", Names(0, attrStart_, "    "))};
     if (attrStart_ < image_.symbols.size()) {
       declarations.push_back(Member("attr", Names(attrStart_, image_.symbols.size(), "    ")));
@@ -283,15 +295,13 @@ class SourceWriter {
     if (!typeAttrs.empty()) declarations.push_back(Member("typeattr", Object(typeAttrs, "    ")));
     const std::vector<std::string> labeling = LabelingMembers();
     if (!labeling.empty()) declarations.push_back(Member("labeling", Object(labeling, "    ")));
-    return Object({Member("declarations", Object(declarations, "  ")),
-                   Member("rules", Array(RuleStatements(), "  "))},
-                  "") +
-           "\n";
+    out << "{\n  " << Member("declarations", Object(declarations, "  ")) << ",\n  "
+        << Quote("rules") << ": ";
+    WriteRuleStatements(out);
+    out << "\n}\n";
   }
 
-  // Values at and above the result are declared as attributes; none when it
-  // equals the symbol count. Empty result string from the check below means
-  // the names form at most two ascending runs.
+  // The names must form at most two ascending runs: types, then attributes.
   static std::string SplitProblem(const PolicyImage& image, const SymbolNames& names) {
     return Descents(image, names).size() > 1
                ? "symbol names do not form two ascending runs (types, then attributes)"
@@ -350,26 +360,24 @@ class SourceWriter {
   }
 
   static std::string FileEntry(const FileContextRecord& file) {
-    return "{" + Member("path", Quote(file.path)) + ", " + Member("context", Quote(file.context)) +
-           "}";
+    return InlineObject({Member("path", Quote(file.path)), Member("context", Quote(file.context))});
   }
 
   std::string InitialSidEntry(const InitialSidRecord& sid) const {
-    return "{" + Member("sid", Quote(InitialSidName(sid.sid))) + ", " + Context(sid.type) + "}";
+    return InlineObject({Member("sid", Quote(InitialSidName(sid.sid))), Context(sid.type)});
   }
 
   std::string NetifEntry(const NetifRecord& netif) const {
-    return "{" + Member("name", Quote(netif.name)) + ", " + Context(netif.type) + "}";
+    return InlineObject({Member("name", Quote(netif.name)), Context(netif.type)});
   }
 
   std::string PacketEntry(const PacketRecord& p) const {
-    return "{" + Member("prot", Quote(*ProtocolName(p.protocol))) + ", " +
-           Member("source", Quote(AddressPrefixText(p.sourceAddress, p.sourceMask))) + ", " +
-           Member("destination",
-                  Quote(AddressPrefixText(p.destinationAddress, p.destinationMask))) +
-           ", " + Member("sport", Quote(PortRangeText(p.sportStart, p.sportEnd))) + ", " +
-           Member("dport", Quote(PortRangeText(p.dportStart, p.dportEnd))) + ", " +
-           Context(p.type) + "}";
+    return InlineObject(
+        {Member("prot", Quote(*ProtocolName(p.protocol))),
+         Member("source", Quote(AddressPrefixText(p.sourceAddress, p.sourceMask))),
+         Member("destination", Quote(AddressPrefixText(p.destinationAddress, p.destinationMask))),
+         Member("sport", Quote(PortRangeText(p.sportStart, p.sportEnd))),
+         Member("dport", Quote(PortRangeText(p.dportStart, p.dportEnd))), Context(p.type)});
   }
 
   // The object lists of the image are in reverse model order; file contexts
@@ -418,15 +426,16 @@ class SourceWriter {
   }
 
   std::string GrantEntry(const RuleRecord& rule) const {
-    return "{" + Member("object", Quote(*names_.Find(rule.key.target))) + ", " +
-           Member("class", Quote(GetClassName(rule.key.tclass))) + ", " +
-           Member("operation", InlineArray(OperationNames(rule.key.tclass, rule.datum))) + "}";
+    return InlineObject(
+        {Member("object", Quote(*names_.Find(rule.key.target))),
+         Member("class", Quote(GetClassName(rule.key.tclass))),
+         Member("operation", InlineArray(OperationNames(rule.key.tclass, rule.datum)))});
   }
 
   std::string TransitionEntry(const RuleRecord& rule) const {
-    return "{" + Member("object", Quote(*names_.Find(rule.key.target))) + ", " +
-           Member("class", Quote(GetClassName(rule.key.tclass))) + ", " +
-           Member("target", Quote(*names_.Find(rule.datum))) + "}";
+    return InlineObject({Member("object", Quote(*names_.Find(rule.key.target))),
+                         Member("class", Quote(GetClassName(rule.key.tclass))),
+                         Member("target", Quote(*names_.Find(rule.datum)))});
   }
 
   std::string Statement(uint16_t subject, const std::vector<std::string>& grants,
@@ -439,9 +448,11 @@ class SourceWriter {
     return Object(members, "    ");
   }
 
-  std::vector<std::string> RuleStatements() const {
+  // One statement per subject, written as it is made: the rules are by far
+  // the largest part of a policy.
+  void WriteRuleStatements(std::ostream& out) const {
     const std::vector<const RuleRecord*> rules = SortedRules();
-    std::vector<std::string> statements;
+    out << (rules.empty() ? "[]" : "[");
     for (size_t first = 0; first < rules.size();) {
       const uint16_t subject = rules[first]->key.source;
       std::vector<std::string> grants;
@@ -454,10 +465,10 @@ class SourceWriter {
           transitions.push_back(TransitionEntry(*rules[next]));
         }
       }
-      statements.push_back(Statement(subject, grants, transitions));
+      out << (first == 0 ? "\n    " : ",\n    ") << Statement(subject, grants, transitions);
       first = next;
     }
-    return statements;
+    if (!rules.empty()) out << "\n  ]";
   }
 
   const PolicyImage& image_;
@@ -467,11 +478,10 @@ class SourceWriter {
 
 }  // namespace
 
-std::string PolicySourceFromImage(const PolicyImage& image, std::string& source) {
+std::string WritePolicySource(const PolicyImage& image, std::ostream& out) {
   const SymbolNames names(image);
   std::string problem = SourceChecks(image, names).Run();
   if (problem.empty()) problem = SourceWriter::SplitProblem(image, names);
-  if (!problem.empty()) return problem;
-  source = SourceWriter(image, names).Text();
-  return {};
+  if (problem.empty()) SourceWriter(image, names).Write(out);
+  return problem;
 }

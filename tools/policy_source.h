@@ -9,11 +9,12 @@
 // after the first of them) is declared as attributes.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "tools/policy_image.h"
 
-// Fills `source` with the JSON text and returns an empty string, or returns
-// why no source compiles to this image (for example "packet 2: address
-// 255.255.255.255 cannot be written"); `source` is then unspecified.
-std::string PolicySourceFromImage(const PolicyImage& image, std::string& source);
+// Writes the source to `out` and returns an empty string, or writes nothing
+// and returns why no source compiles to this image (for example "packet 2:
+// prefix length above 32").
+std::string WritePolicySource(const PolicyImage& image, std::ostream& out);

@@ -23,7 +23,9 @@ const std::string* SymbolNames::Find(uint32_t value) const {
 
 std::string SymbolNames::Show(uint32_t value) const {
   const std::string* name = Find(value);
-  return name != nullptr ? Printable(*name) : "#" + std::to_string(value);
+  if (name != nullptr) return Printable(*name);
+  std::string shown = "#";
+  return shown.append(std::to_string(value));
 }
 
 const char* InitialSidName(uint32_t sid) {
