@@ -26,7 +26,7 @@ def policy_files(folder):
 
 def load(path):
     # polc's strings are byte strings; read them the same way.
-    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+    with open(path, encoding="utf-8-sig", errors="surrogateescape") as f:
         return json.load(f)
 
 
