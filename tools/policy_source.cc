@@ -28,6 +28,17 @@ std::string Entry(const char* what, size_t index) {
   return entry.append(" ").append(std::to_string(index));
 }
 
+// The values v at which the name of v does not sort after the name of v - 1.
+// polc numbers types, then attributes, each in name order, so a policy it
+// wrote has at most one, where the attributes start. All names must exist.
+std::vector<uint32_t> NameDescents(const PolicyImage& image, const SymbolNames& names) {
+  std::vector<uint32_t> descents;
+  for (uint32_t value = 1; value < image.symbols.size(); ++value) {
+    if (!(*names.Find(value - 1) < *names.Find(value))) descents.push_back(value);
+  }
+  return descents;
+}
+
 // ---- checks: everything polc would need to produce exactly this image ----
 
 class SourceChecks {
@@ -36,11 +47,11 @@ class SourceChecks {
 
   std::string Run() const {
     const std::function<std::string()> checks[] = {
-        [this] { return CheckLayout(); },      [this] { return CheckSymbols(); },
-        [this] { return CheckTypeAttrs(); },   [this] { return CheckFlags(); },
-        [this] { return CheckInitialSids(); }, [this] { return CheckNetifs(); },
-        [this] { return CheckPackets(); },     [this] { return CheckFileContexts(); },
-        [this] { return CheckRules(); }};
+        [this] { return CheckLayout(); },       [this] { return CheckSymbols(); },
+        [this] { return CheckNameRuns(); },     [this] { return CheckTypeAttrs(); },
+        [this] { return CheckFlags(); },        [this] { return CheckInitialSids(); },
+        [this] { return CheckNetifs(); },       [this] { return CheckPackets(); },
+        [this] { return CheckFileContexts(); }, [this] { return CheckRules(); }};
     for (const auto& check : checks) {
       std::string problem = check();
       if (!problem.empty()) return problem;
@@ -74,6 +85,12 @@ class SourceChecks {
     return {};
   }
 
+  std::string CheckNameRuns() const {
+    return NameDescents(image_, names_).size() > 1
+               ? "symbol names do not form two ascending runs (types, then attributes)"
+               : "";
+  }
+
   bool HasSymbol(uint32_t value) const { return names_.Find(value) != nullptr; }
 
   std::string CheckTypeAttrs() const {
@@ -86,7 +103,9 @@ class SourceChecks {
         return where + ": does not list the symbol itself";
       }
       for (size_t i = 0; i < members.size(); ++i) {
-        if (!HasSymbol(members[i])) return where + ": value " + std::to_string(members[i]);
+        if (!HasSymbol(members[i])) {
+          return where + ": member " + std::to_string(members[i]) + " is no symbol";
+        }
         if (i > 0 && !(*names_.Find(members[i - 1]) < *names_.Find(members[i]))) {
           return where + ": members are not in ascending name order";
         }
@@ -301,24 +320,9 @@ class SourceWriter {
     out << "\n}\n";
   }
 
-  // The names must form at most two ascending runs: types, then attributes.
-  static std::string SplitProblem(const PolicyImage& image, const SymbolNames& names) {
-    return Descents(image, names).size() > 1
-               ? "symbol names do not form two ascending runs (types, then attributes)"
-               : "";
-  }
-
  private:
-  static std::vector<uint32_t> Descents(const PolicyImage& image, const SymbolNames& names) {
-    std::vector<uint32_t> descents;
-    for (uint32_t value = 1; value < image.symbols.size(); ++value) {
-      if (!(*names.Find(value - 1) < *names.Find(value))) descents.push_back(value);
-    }
-    return descents;
-  }
-
   uint32_t FirstAttribute() const {
-    const std::vector<uint32_t> descents = Descents(image_, names_);
+    const std::vector<uint32_t> descents = NameDescents(image_, names_);
     if (!descents.empty()) return descents.front();
     auto first = static_cast<uint32_t>(image_.symbols.size());
     for (uint32_t value = 0; value < image_.typeAttrs.size(); ++value) {
@@ -480,8 +484,7 @@ class SourceWriter {
 
 std::string WritePolicySource(const PolicyImage& image, std::ostream& out) {
   const SymbolNames names(image);
-  std::string problem = SourceChecks(image, names).Run();
-  if (problem.empty()) problem = SourceWriter::SplitProblem(image, names);
+  const std::string problem = SourceChecks(image, names).Run();
   if (problem.empty()) SourceWriter(image, names).Write(out);
   return problem;
 }
