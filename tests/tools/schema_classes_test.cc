@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/support/polc_test.h"
 
 namespace {
@@ -22,6 +24,18 @@ TEST(SchemaClasses, OperationsFollowBitOrderPerClass) {
                            "{ \"enum\": [\"setget\"] } } } }"),
             std::string::npos);
   EXPECT_NE(generated.find("\"enum\": [\"send\", \"receive\"]"), std::string::npos);
+}
+
+TEST(SchemaClasses, GeneratorRewritesAStaleClassPart) {
+  const std::string schema = polc_test::ReadFile(POLC_SOURCE_DIR "/schema/policy.schema.json");
+  const polc_test::TempDir dir;
+  const std::string stale = schema.substr(0, schema.find("\"per_remote_file\"")) + "]}}}\n";
+  const std::string path = dir.Write("policy.schema.json", stale);
+  const polc_test::RunResult run = polc_test::RunProgram(GEN_SCHEMA_CLASSES_BINARY, {path});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(polc_test::ReadFile(path) == schema);
+  EXPECT_EQ(polc_test::RunProgram(GEN_SCHEMA_CLASSES_BINARY, {dir.Path("missing.json")}).exitStatus,
+            1);
 }
 
 TEST(SchemaClasses, SchemaWithoutClassDefinitionsIsRefused) {
