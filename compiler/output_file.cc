@@ -49,6 +49,18 @@ mode_t NewFileMode() {
 
 }  // namespace
 
+bool NameTheSameFile(const std::string& a, const std::string& b) {
+  std::string targetA;
+  std::string targetB;
+  if (FollowLinks(a, &targetA) && FollowLinks(b, &targetB) && targetA == targetB) {
+    return true;
+  }
+  struct stat statusA {};
+  struct stat statusB {};
+  return stat(a.c_str(), &statusA) == 0 && stat(b.c_str(), &statusB) == 0 &&
+         statusA.st_dev == statusB.st_dev && statusA.st_ino == statusB.st_ino;
+}
+
 OutputFile::~OutputFile() { Discard(); }
 
 bool OutputFile::Open(const std::string& path) {
@@ -73,6 +85,11 @@ bool OutputFile::Open(const std::string& path) {
   }
   tempPath_ = temp;
   targetPath_ = target;
+  // Keep the owner of the replaced file where we may (as root); elsewhere
+  // the new file is ours, as a file we created would be.
+  if (exists && fchown(fd_, status.st_uid, status.st_gid) != 0) {
+    // Not permitted: keep going with our own.
+  }
   // mkstemp creates the file private; keep the mode the replaced file had.
   if (fchmod(fd_, exists ? (status.st_mode & 07777) : NewFileMode()) != 0) {
     Discard();

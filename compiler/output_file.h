@@ -18,6 +18,10 @@
 #include <cstddef>
 #include <string>
 
+// True when writing to `a` and to `b` would reach the same file: the same
+// path once symbolic links are followed, or two names of one existing file.
+bool NameTheSameFile(const std::string& a, const std::string& b);
+
 class OutputFile {
  public:
   OutputFile() = default;

@@ -38,6 +38,10 @@ void VaroCompiler::SortTypeFields() {
       ++counter;
     }
   }
+  typeValueIndex.reserve(typeIndexMap.size());
+  for (const auto& [name, value] : typeIndexMap) {
+    typeValueIndex.emplace(name, value);
+  }
 }
 
 int VaroCompiler::PopulateTypeSymTbl() {
@@ -58,8 +62,8 @@ int VaroCompiler::PopulateTypeSymTbl() {
 }
 
 uint32_t VaroCompiler::LookupTypeValue(const std::string& name) const {
-  const auto found = typeIndexMap.find(name);
-  assert(found != typeIndexMap.end() && "the reader lets only declared names through");
+  const auto found = typeValueIndex.find(name);
+  assert(found != typeValueIndex.end() && "the reader lets only declared names through");
   return found->second;
 }
 

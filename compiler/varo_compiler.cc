@@ -1,7 +1,5 @@
 #include "compiler/varo_compiler.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -21,19 +19,6 @@ void* CallocOrTerminate(size_t size) {
     std::terminate();
   }
   return block;
-}
-
-// True when writing the map for `outputPath` would overwrite the policy
-// binary just written there: the same name, or two names of one file.
-bool MapPathNamesOutput(const std::string& outputPath) {
-  const std::string mapPath = PolicyMapPath(outputPath);
-  if (mapPath == outputPath) {
-    return true;
-  }
-  struct stat output {};
-  struct stat map {};
-  return stat(outputPath.c_str(), &output) == 0 && stat(mapPath.c_str(), &map) == 0 &&
-         output.st_dev == map.st_dev && output.st_ino == map.st_ino;
 }
 
 }  // namespace
@@ -57,7 +42,8 @@ VaroCompiler::VaroCompiler(PolicyModel policy) : model(std::move(policy)) {}
 
 int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
   const std::string shownPath = MaskControlChars(outputPath);
-  if (generateMap && MapPathNamesOutput(outputPath)) {
+  // The map would overwrite the binary just written.
+  if (generateMap && NameTheSameFile(outputPath, PolicyMapPath(outputPath))) {
     Log(LOG_ERR, "[VaroCompiler][The policy map would overwrite the policy binary][path=%s]\n",
         shownPath.c_str());
     return -1;
@@ -71,12 +57,10 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
   }
   Log(LOG_INFO, "[VaroCompiler][Generating policy binary][path=%s]\n", shownPath.c_str());
   status = WritePolicyBinary(outputPath);
-  if (status != 0) {
-    Log(LOG_ERR, "[VaroCompiler][Generate policy binary failed]\n");
-  }
   // The map is built from the model and typeIndexMap alone.
   ruleDataBase.DestroyContents();
   if (status != 0) {
+    Log(LOG_ERR, "[VaroCompiler][Generate policy binary failed]\n");
     return status;
   }
   if (generateMap) {

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "reader/policy_model.h"
 #include "ruledb/rule_data_base.h"
@@ -90,11 +92,11 @@ class VaroCompiler {
   // every name the compiler looks up is declared.
   uint32_t LookupTypeValue(const std::string& name) const;
 
-  const std::map<std::string, uint32_t>& TypeIndexMap() const { return typeIndexMap; }
-  const RuleDataBase& Database() const { return *ruleDataBase.get(); }
-
  private:
   PolicyModel model;                             // read-only during compilation
   std::map<std::string, uint32_t> typeIndexMap;  // name -> value, from SortTypeFields
+  // The same values by hash, for the many lookups of the rule steps; the
+  // views point into the keys of typeIndexMap.
+  std::unordered_map<std::string_view, uint32_t> typeValueIndex;
   OwnedRuleDataBase ruleDataBase;
 };

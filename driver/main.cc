@@ -43,15 +43,11 @@ int CompilePolicy(const PolicyModel& merged, const CommandOptions& options) {
 int RunPipeline(int argc, char** argv) noexcept {
   CommandOptions options;
   int result = ParseArguments(options, argc, argv);
-  if (result != 0) {
-    return result;
-  }
-  JsonParser parser;
-  result = parser.ParseJsonFiles(options.inputPaths);
-  if (result != 0) {
-    return result;
-  }
-  return CompilePolicy(parser.GetPolicyModel(), options);
+  if (result != 0) return result;
+  JsonParser reader;
+  result = reader.ParseJsonFiles(options.inputPaths);
+  if (result != 0) return result;
+  return CompilePolicy(reader.GetPolicyModel(), options);
 }
 
 }  // namespace

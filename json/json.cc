@@ -1,18 +1,34 @@
 // The two-pass parser. The measure pass checks the syntax, counts the values
-// and records each value's tag and sizes on a tape; the build pass replays
-// the tape over the text and lays the tree out in one arena sized exactly
-// from the counts: nodes, keys and texts back to back in document order.
+// and records on a tape what the build pass needs; the build pass replays
+// the tape alone (it never rescans whitespace or punctuation) and lays the
+// tree out in one arena sized exactly from the counts: nodes, keys and texts
+// back to back in document order.
+//
+// Tape records, one per value in document order, a container's before its
+// children's, each container's closed by a TAPE_END byte:
+//   tag byte: kind | TAPE_DOUBLE | TAPE_MEMBER | TAPE_KEY_ESCAPED |
+//             TAPE_TEXT_ESCAPED
+//   member:   the key's text span
+//   string:   the string's text span
+//   number:   its 64-bit value (int64_t or double bits), machine byte order
+// A text span is three varints: the distance from the mark (the byte after
+// the previous span's closing quote, initially 0) to the first text byte,
+// the raw length between the quotes, and, only when the tag says the text
+// holds escapes, the decoded size with the terminator (otherwise raw + 1).
+// The distances stay small in any real document, so a record of a member
+// string takes about five bytes.
 #include "json/json.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "bounded/bounded.h"
 #include "json/json_node.h"
+#include "json/json_text.h"
 
 using json_node::KEY_HASH_SIZE;
+using json_text::SkipWhitespace;
 
 namespace {
 
@@ -30,14 +46,24 @@ constexpr uint32_t INLINE_TAPE_SIZE = 1024;
 // TAPE_BYTES_PER_BLOCK per TEXT_BLOCK of text, plus one inline tape's worth.
 constexpr uint32_t TEXT_BLOCK = 4096;
 constexpr uint32_t TAPE_BYTES_PER_BLOCK = 1024;
-// Largest tape record: tag, key information, 64-bit value, 32-bit length.
-constexpr uint32_t MAX_TAPE_RECORD = 1 + 2 + 8 + 4;
+
+constexpr uint8_t TAPE_DOUBLE = JSON_FLAG_DOUBLE;
+constexpr uint8_t TAPE_KEY_ESCAPED = 0x20;
+constexpr uint8_t TAPE_TEXT_ESCAPED = 0x40;
+constexpr uint8_t TAPE_MEMBER = JSON_FLAG_KEY;
+constexpr uint8_t TAPE_END = JSON_KIND_MASK;  // no kind has this code
+// The tape flags a node keeps.
+constexpr uint8_t NODE_TAG_BITS = JSON_KIND_MASK | JSON_FLAG_DOUBLE | JSON_FLAG_KEY;
+
+constexpr uint32_t MAX_VARINT = 5;
+constexpr uint32_t MAX_SPAN = 3 * MAX_VARINT;
+// Largest record: tag, key span and string span (a number's is smaller).
+constexpr uint32_t MAX_TAPE_RECORD = 1 + 2 * MAX_SPAN;
 
 struct Tape {
   uint8_t* data;      // inlineBuffer or an allocated block
   uint32_t capacity;  // bytes at data
   uint32_t used;      // bytes written by the measure pass
-  uint32_t readPos;   // bytes read back by the build pass
   uint8_t inlineBuffer[INLINE_TAPE_SIZE];
 };
 
@@ -62,33 +88,20 @@ struct DocCursor {
   uint32_t depth;    // nesting level of the value being read
 };
 
-// Key information on the tape: raw length in the high byte, decoded size in
-// the low byte.
-uint16_t KeyInfo(uint32_t rawLength, uint32_t decodedSize) {
-  return static_cast<uint16_t>(rawLength << 8 | decodedSize);
-}
-uint32_t KeyRawLength(uint16_t keyInfo) { return keyInfo >> 8; }
-uint32_t KeyDecodedSize(uint16_t keyInfo) { return keyInfo & 0xFFu; }
+struct Parser {
+  DocCursor cur;
+  ParseState* state;
+  uint32_t mark;      // see the tape description above
+  const uint8_t* in;  // build pass: next tape byte to read
+};
 
-// ---- Little-endian loads for the word-at-a-time scans and the key hash ----
-
-uint64_t LoadLe(const uint8_t* p, unsigned bytes) {
-  uint64_t value = 0;
-  for (unsigned i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
-}
-
-constexpr uint64_t ONES = 0x0101010101010101ull;
-constexpr uint64_t HIGHS = 0x8080808080808080ull;
-
-// High bit set in every byte of `word` equal to `byte`; bits above the first
-// match may be spurious, the lowest one is exact.
-uint64_t MatchByte(uint64_t word, uint8_t byte) {
-  uint64_t x = word ^ (ONES * byte);
-  return (x - ONES) & ~x & HIGHS;
-}
-
-bool IsWhitespace(char c) { return static_cast<signed char>(c) <= ' '; }
+// Where a key's or a string's text lies in the source and what it decodes to.
+struct TextSpan {
+  uint32_t start;        // first byte after the opening quote
+  uint32_t rawLength;    // bytes between the quotes
+  uint32_t decodedSize;  // decoded bytes plus the terminator
+  bool Escaped() const { return rawLength + 1 != decodedSize; }
+};
 
 // ---- Tape ----
 
@@ -107,216 +120,124 @@ bool TapeGrow(Tape& tape) {
   return true;
 }
 
+bool TapeReserve(Tape& tape, uint32_t bytes) {
+  return tape.capacity - tape.used >= bytes || TapeGrow(tape);
+}
+
 void TapeRelease(Tape& tape) {
   if (tape.data != tape.inlineBuffer) JsonFree(tape.data);
   tape.data = nullptr;
 }
 
-template <typename T>
-void TapePut(Tape& tape, T value) {
-  std::memcpy(tape.data + tape.used, &value, sizeof(value));
-  tape.used += static_cast<uint32_t>(sizeof(value));
-}
-
-template <typename T>
-T TapeGet(Tape& tape) {
-  T value;
-  std::memcpy(&value, tape.data + tape.readPos, sizeof(value));
-  tape.readPos += static_cast<uint32_t>(sizeof(value));
-  return value;
-}
-
-// ---- Escapes, shared by both passes ----
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads "\uXXXX" at `p` into *unit. Stops at the first wrong byte, so it
-// never reads past the text's terminator.
-bool ReadUnicodeEscape(const char* p, uint32_t* unit) {
-  if (p[0] != '\\' || p[1] != 'u') return false;
-  uint32_t value = 0;
-  for (int i = 2; i < 6; ++i) {
-    int digit = HexDigit(p[i]);
-    if (digit < 0) return false;
-    value = value << 4 | static_cast<uint32_t>(digit);
-  }
-  *unit = value;
-  return true;
-}
-
-constexpr uint32_t UNICODE_ESCAPE_LENGTH = 6;
-
-bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Decodes one \u escape, or a surrogate pair of two, at `p` into *codePoint;
-// returns the source bytes taken, 0 when malformed.
-uint32_t ReadCodePoint(const char* p, uint32_t* codePoint) {
-  uint32_t high;
-  if (!ReadUnicodeEscape(p, &high) || IsLowSurrogate(high)) return 0;
-  if (!IsHighSurrogate(high)) {
-    *codePoint = high;
-    return UNICODE_ESCAPE_LENGTH;
-  }
-  uint32_t low;
-  if (!ReadUnicodeEscape(p + UNICODE_ESCAPE_LENGTH, &low) || !IsLowSurrogate(low)) return 0;
-  *codePoint = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-  return 2 * UNICODE_ESCAPE_LENGTH;
-}
-
-uint32_t Utf8Length(uint32_t codePoint) {
-  if (codePoint < 0x80) return 1;
-  if (codePoint < 0x800) return 2;
-  if (codePoint < 0x10000) return 3;
-  return 4;
-}
-
-char* PutUtf8(char* out, uint32_t codePoint) {
-  auto byte = [](uint32_t bits) { return static_cast<char>(static_cast<uint8_t>(bits)); };
-  switch (Utf8Length(codePoint)) {
-    case 1:
-      *out++ = byte(codePoint);
-      break;
-    case 2:
-      *out++ = byte(0xC0 | codePoint >> 6);
-      *out++ = byte(0x80 | (codePoint & 0x3F));
-      break;
-    case 3:
-      *out++ = byte(0xE0 | codePoint >> 12);
-      *out++ = byte(0x80 | (codePoint >> 6 & 0x3F));
-      *out++ = byte(0x80 | (codePoint & 0x3F));
-      break;
-    default:
-      *out++ = byte(0xF0 | codePoint >> 18);
-      *out++ = byte(0x80 | (codePoint >> 12 & 0x3F));
-      *out++ = byte(0x80 | (codePoint >> 6 & 0x3F));
-      *out++ = byte(0x80 | (codePoint & 0x3F));
-      break;
-  }
+// Tape bytes are written and read through local pointers: the compiler must
+// assume a byte store may change any field in memory, so cursors kept in the
+// parse state would be reloaded after every byte.
+uint8_t* PutVarint(uint8_t* out, uint32_t value) {
+  for (; value >= 0x80; value >>= 7) *out++ = static_cast<uint8_t>(value | 0x80);
+  *out++ = static_cast<uint8_t>(value);
   return out;
 }
 
-// The byte a one-character escape stands for, or -1 for an unknown escape.
-int SimpleEscape(char c) {
-  switch (c) {
-    case '"':
-    case '\\':
-    case '/':
-      return c;
-    case 'b':
-      return '\b';
-    case 'f':
-      return '\f';
-    case 'n':
-      return '\n';
-    case 'r':
-      return '\r';
-    case 't':
-      return '\t';
-    default:
-      return -1;
+const uint8_t* GetVarint(const uint8_t* in, uint32_t* value) {
+  uint32_t result = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    uint8_t byte = *in++;
+    result |= static_cast<uint32_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) break;
   }
+  *value = result;
+  return in;
+}
+
+uint8_t* PutSpan(uint8_t* out, uint32_t* mark, const TextSpan& span) {
+  out = PutVarint(out, span.start - *mark);
+  out = PutVarint(out, span.rawLength);
+  if (span.Escaped()) out = PutVarint(out, span.decodedSize);
+  *mark = span.start + span.rawLength + 1;
+  return out;
+}
+
+// Fills *span (out) rather than returning it: a returned span is packed into
+// registers through the stack, which stalls on every call.
+void GetSpan(Parser& p, bool escaped, TextSpan* span) {
+  uint32_t gap;
+  uint32_t rawLength;
+  uint32_t decodedSize;
+  const uint8_t* in = GetVarint(p.in, &gap);
+  in = GetVarint(in, &rawLength);
+  if (escaped) {
+    in = GetVarint(in, &decodedSize);
+  } else {
+    decodedSize = rawLength + 1;
+  }
+  p.in = in;
+  uint32_t start = p.mark + gap;
+  p.mark = start + rawLength + 1;
+  *span = TextSpan{start, rawLength, decodedSize};
 }
 
 // ---- Measure pass ----
 
-struct Parser {
-  DocCursor cur;
-  ParseState* state;
-};
-
-void SkipWhitespace(DocCursor& cur) {
-  while (cur.pos < cur.size && IsWhitespace(cur.text[cur.pos])) ++cur.pos;
-}
-
-// Offset of the first '"' or '\\' at or after `from`, or `end` if none comes
-// before it.
-uint32_t FindQuoteOrBackslash(const char* text, uint32_t from, uint32_t end) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text);
-  uint32_t i = from;
-  for (; end - i >= 8; i += 8) {
-    uint64_t word = LoadLe(bytes + i, 8);
-    uint64_t hits = MatchByte(word, '"') | MatchByte(word, '\\');
-    if (hits != 0) return i + static_cast<uint32_t>(__builtin_ctzll(hits) / 8);
-  }
-  for (; i < end; ++i) {
-    if (text[i] == '"' || text[i] == '\\') return i;
-  }
-  return end;
-}
-
-struct StringSizes {
-  uint32_t rawLength;    // bytes between the quotes
-  uint32_t decodedSize;  // bytes of the decoded text plus its terminator
-};
+void SkipSpace(DocCursor& cur) { cur.pos = SkipWhitespace(cur.text, cur.pos, cur.size); }
 
 // Scans the string whose opening quote is at the cursor and moves past its
 // closing quote. On failure the cursor is left at the bad escape, or at the
 // terminator of an unterminated string.
-bool ScanString(DocCursor& cur, StringSizes* sizes) {
+bool ScanString(DocCursor& cur, TextSpan* span) {
   if (cur.text[cur.pos] != '"') return false;
   uint32_t start = cur.pos + 1;
   uint32_t end = cur.size - 1;
   uint32_t saved = 0;  // source bytes that escapes save in the decoded text
   uint32_t i = start;
   for (;;) {
-    i = FindQuoteOrBackslash(cur.text, i, end);
+    i = json_text::FindQuoteOrBackslash(cur.text, i, end);
     if (i == end) {
       cur.pos = end;
       return false;
     }
     if (cur.text[i] == '"') break;
-    if (cur.text[i + 1] == 'u') {
-      uint32_t codePoint;
-      uint32_t taken = ReadCodePoint(cur.text + i, &codePoint);
-      if (taken == 0) {
-        cur.pos = i;
-        return false;
-      }
-      saved += taken - Utf8Length(codePoint);
-      i += taken;
-    } else if (i + 1 == end) {
-      cur.pos = end;
+    json_text::EscapeSize escape = json_text::SizeEscape(cur.text + i);
+    if (escape.taken == 0 || i + escape.taken > end) {
+      cur.pos = escape.taken == 0 ? i : end;
       return false;
-    } else {
-      saved += 1;
-      i += 2;
     }
+    saved += escape.taken - escape.decoded;
+    i += escape.taken;
   }
-  sizes->rawLength = i - start;
-  sizes->decodedSize = sizes->rawLength - saved + 1;
+  *span = TextSpan{start, i - start, i - start - saved + 1};
   cur.pos = i + 1;
   return true;
 }
 
-bool MeasureValue(Parser& p, bool member, uint16_t keyInfo);
-
-// Records the start of a value on the tape: its tag and, for a member, its
-// key information. Makes room for the whole record.
-bool RecordValue(Parser& p, uint8_t tag, bool member, uint16_t keyInfo) {
+// Records a value's tag, its key span for a member and its text span for a
+// string, making room for the whole record.
+bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
   Tape& tape = p.state->tape;
-  if (tape.capacity - tape.used < MAX_TAPE_RECORD && !TapeGrow(tape)) return false;
-  TapePut<uint8_t>(tape, member ? static_cast<uint8_t>(tag | JSON_FLAG_KEY) : tag);
-  if (member) TapePut<uint16_t>(tape, keyInfo);
+  if (!TapeReserve(tape, MAX_TAPE_RECORD)) return false;
+  if (key != nullptr) tag |= TAPE_MEMBER;
+  if (key != nullptr && key->Escaped()) tag |= TAPE_KEY_ESCAPED;
+  if (text != nullptr && text->Escaped()) tag |= TAPE_TEXT_ESCAPED;
+  uint8_t* out = tape.data + tape.used;
+  uint32_t mark = p.mark;
+  *out++ = tag;
+  if (key != nullptr) out = PutSpan(out, &mark, *key);
+  if (text != nullptr) out = PutSpan(out, &mark, *text);
+  p.mark = mark;
+  tape.used = static_cast<uint32_t>(out - tape.data);
   return true;
 }
 
-bool MeasureString(Parser& p, bool member, uint16_t keyInfo) {
-  StringSizes sizes;
-  if (!ScanString(p.cur, &sizes) || !RecordValue(p, JSON_STRING, member, keyInfo)) return false;
+bool MeasureValue(Parser& p, const TextSpan* key);
+
+bool MeasureString(Parser& p, const TextSpan* key) {
+  TextSpan text;
+  if (!ScanString(p.cur, &text) || !RecordValue(p, JSON_STRING, key, &text)) return false;
   p.state->strings++;
-  p.state->stringBytes += sizes.decodedSize;
-  TapePut<uint64_t>(p.state->tape,
-                    static_cast<uint64_t>(sizes.rawLength) << 32 | sizes.decodedSize);
+  p.state->stringBytes += text.decodedSize;
   return true;
 }
 
-bool MeasureLiteral(Parser& p, bool member, uint16_t keyInfo) {
+bool MeasureLiteral(Parser& p, const TextSpan* key) {
   static constexpr struct {
     const char* word;
     uint32_t length;
@@ -326,7 +247,7 @@ bool MeasureLiteral(Parser& p, bool member, uint16_t keyInfo) {
     if (p.cur.text[p.cur.pos] != literal.word[0]) continue;
     if (p.cur.size - p.cur.pos < literal.length ||
         std::memcmp(p.cur.text + p.cur.pos, literal.word, literal.length) != 0 ||
-        !RecordValue(p, literal.kind, member, keyInfo)) {
+        !RecordValue(p, literal.kind, key, nullptr)) {
       return false;
     }
     p.cur.pos += literal.length;
@@ -348,7 +269,10 @@ bool LooksLikeDouble(const char* p) {
   return *p == '.' || *p == 'e' || *p == 'E';
 }
 
-bool MeasureNumber(Parser& p, bool member, uint16_t keyInfo) {
+// Converts with strtod or strtoll (base 0: 0x1F and 010 too). The build pass
+// takes only the value from the tape, so a number text of any length replays
+// exactly.
+bool MeasureNumber(Parser& p, const TextSpan* key) {
   const char* start = p.cur.text + p.cur.pos;
   bool isDouble = LooksLikeDouble(start);
   char* end = nullptr;
@@ -363,75 +287,72 @@ bool MeasureNumber(Parser& p, bool member, uint16_t keyInfo) {
   }
   bool rangeError = errno != 0;
   errno = savedErrno;
-  uint8_t tag = isDouble ? static_cast<uint8_t>(JSON_NUMBER | JSON_FLAG_DOUBLE) : JSON_NUMBER;
-  if (rangeError || !RecordValue(p, tag, member, keyInfo)) return false;
-  // The length is kept in 32 bits, so that number texts of any length (long
-  // fractions, zero-padded integers) replay exactly in the build pass.
-  auto length = static_cast<uint32_t>(end - start);
+  uint8_t tag = isDouble ? JSON_NUMBER | TAPE_DOUBLE : JSON_NUMBER;
+  if (rangeError || !RecordValue(p, tag, key, nullptr)) return false;
   p.state->numbers++;
-  TapePut<uint64_t>(p.state->tape, bits);
-  TapePut<uint32_t>(p.state->tape, length);
-  p.cur.pos += length;
+  std::memcpy(p.state->tape.data + p.state->tape.used, &bits, sizeof(bits));
+  p.state->tape.used += sizeof(bits);
+  p.cur.pos += static_cast<uint32_t>(end - start);
   return true;
 }
 
 // Measures a member: its key, the colon and its value.
 bool MeasureMember(Parser& p) {
   uint32_t keyStart = p.cur.pos;
-  StringSizes key;
+  TextSpan key;
   if (!ScanString(p.cur, &key)) return false;
   if (key.rawLength > JSON_MAX_KEY_RAW_LENGTH || key.decodedSize > JSON_MAX_KEY_SIZE) {
     p.cur.pos = keyStart;
     return false;
   }
-  SkipWhitespace(p.cur);
+  SkipSpace(p.cur);
   if (p.cur.pos >= p.cur.size || p.cur.text[p.cur.pos] != ':') return false;
   ++p.cur.pos;
-  SkipWhitespace(p.cur);
+  SkipSpace(p.cur);
   p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
-  return MeasureValue(p, true, KeyInfo(key.rawLength, key.decodedSize));
+  return MeasureValue(p, &key);
 }
 
-bool MeasureContainer(Parser& p, uint8_t kind, bool member, uint16_t keyInfo) {
+bool MeasureContainer(Parser& p, uint8_t kind, const TextSpan* key) {
   if (p.cur.depth > JSON_MAX_DEPTH) return false;
   ++p.cur.pos;
-  SkipWhitespace(p.cur);
-  if (p.cur.pos >= p.cur.size || !RecordValue(p, kind, member, keyInfo)) return false;
+  SkipSpace(p.cur);
+  if (p.cur.pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return false;
   bool isObject = kind == JSON_OBJECT;
   ++(isObject ? p.state->objects : p.state->arrays);
   char close = isObject ? '}' : ']';
-  if (p.cur.text[p.cur.pos] == close) {
-    ++p.cur.pos;
-    return true;
+  if (p.cur.text[p.cur.pos] != close) {
+    ++p.cur.depth;
+    for (;;) {
+      SkipSpace(p.cur);
+      if (!(isObject ? MeasureMember(p) : MeasureValue(p, nullptr))) return false;
+      SkipSpace(p.cur);
+      if (p.cur.pos >= p.cur.size) return false;
+      if (p.cur.text[p.cur.pos] != ',') break;
+      ++p.cur.pos;
+    }
+    if (p.cur.text[p.cur.pos] != close) return false;
+    --p.cur.depth;
   }
-  ++p.cur.depth;
-  for (;;) {
-    SkipWhitespace(p.cur);
-    if (!(isObject ? MeasureMember(p) : MeasureValue(p, false, 0))) return false;
-    SkipWhitespace(p.cur);
-    if (p.cur.pos >= p.cur.size) return false;
-    if (p.cur.text[p.cur.pos] != ',') break;
-    ++p.cur.pos;
-  }
-  if (p.cur.text[p.cur.pos] != close) return false;
   ++p.cur.pos;
-  --p.cur.depth;
+  if (!TapeReserve(p.state->tape, 1)) return false;
+  p.state->tape.data[p.state->tape.used++] = TAPE_END;
   return true;
 }
 
-bool MeasureValue(Parser& p, bool member, uint16_t keyInfo) {
+bool MeasureValue(Parser& p, const TextSpan* key) {
   if (p.cur.pos >= p.cur.size) return false;
   switch (p.cur.text[p.cur.pos]) {
     case '"':
-      return MeasureString(p, member, keyInfo);
+      return MeasureString(p, key);
     case '{':
-      return MeasureContainer(p, JSON_OBJECT, member, keyInfo);
+      return MeasureContainer(p, JSON_OBJECT, key);
     case '[':
-      return MeasureContainer(p, JSON_ARRAY, member, keyInfo);
+      return MeasureContainer(p, JSON_ARRAY, key);
     case 'f':
     case 'n':
     case 't':
-      return MeasureLiteral(p, member, keyInfo);
+      return MeasureLiteral(p, key);
     case '-':
     case '0':
     case '1':
@@ -443,7 +364,7 @@ bool MeasureValue(Parser& p, bool member, uint16_t keyInfo) {
     case '7':
     case '8':
     case '9':
-      return MeasureNumber(p, member, keyInfo);
+      return MeasureNumber(p, key);
     default:
       return false;
   }
@@ -473,11 +394,12 @@ bool AllocateArena(ParseState& s) {
   return s.arenaCursor != nullptr;
 }
 
+// Leaves the cursor after the root value (or where the text failed).
 bool MeasurePass(Parser& p) {
-  SkipWhitespace(p.cur);
+  SkipSpace(p.cur);
   if (!PrepareTape(p)) return false;
   p.cur.depth = 1;
-  if (MeasureValue(p, false, 0) && AllocateArena(*p.state)) return true;
+  if (MeasureValue(p, nullptr) && AllocateArena(*p.state)) return true;
   TapeRelease(p.state->tape);
   return false;
 }
@@ -490,136 +412,89 @@ JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
   return node;
 }
 
-// Decodes `rawLength` source bytes at the cursor into `out`, which takes
-// exactly `decodedSize` bytes with the terminator, and moves the cursor past
-// them. On a bad escape the cursor is left at its backslash.
-bool DecodeText(DocCursor& cur, uint32_t rawLength, char* out, uint32_t decodedSize) {
-  const char* src = cur.text + cur.pos;
-  if (rawLength + 1 == decodedSize) {
-    // Escapes always shrink the text: equal sizes mean there are none.
-    if (bounded::memcpy_s(out, decodedSize, src, rawLength) != 0) return false;
-    out[rawLength] = '\0';
-    cur.pos += rawLength;
+// Decodes `span` into `out`; on a bad escape the cursor marks it.
+bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
+  const char* badEscape = nullptr;
+  if (json_text::DecodeText(p.cur.text + span.start, span.rawLength, out, span.decodedSize,
+                            &badEscape)) {
     return true;
   }
-  const char* end = src + rawLength;
-  while (src < end) {
-    if (*src != '\\') {
-      *out++ = *src++;
-      continue;
-    }
-    if (src[1] == 'u') {
-      uint32_t codePoint;
-      src += ReadCodePoint(src, &codePoint);
-      out = PutUtf8(out, codePoint);
-      continue;
-    }
-    int byte = SimpleEscape(src[1]);
-    if (byte < 0) {
-      cur.pos = static_cast<uint32_t>(src - cur.text);
-      return false;
-    }
-    *out++ = static_cast<char>(byte);
-    src += 2;
-  }
-  *out = '\0';
-  cur.pos += rawLength;
-  return true;
+  p.cur.pos = static_cast<uint32_t>(badEscape - p.cur.text);
+  return false;
 }
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag);
 
-// Reads the next child's record, takes its node (with its key for a member)
-// and builds it.
-bool BuildChild(Parser& p, JsonValue* container) {
-  Tape& tape = p.state->tape;
-  auto tag = TapeGet<uint8_t>(tape);
+// Takes the node of a member (with room for its key), decodes and hashes the
+// key, and builds the value.
+bool BuildMember(Parser& p, JsonValue* container, uint8_t tag) {
+  TextSpan key;
+  GetSpan(p, (tag & TAPE_KEY_ESCAPED) != 0, &key);
   uint8_t kind = tag & JSON_KIND_MASK;
-  if ((tag & JSON_FLAG_KEY) == 0) {
-    JsonValue* child = TakeNode(*p.state, kind, 0);
-    json_node::AppendChild(container, child);
-    return BuildValue(p, child, tag);
-  }
-  auto keyInfo = TapeGet<uint16_t>(tape);
-  uint32_t keySize = KeyDecodedSize(keyInfo);
-  JsonValue* child = TakeNode(*p.state, kind, keySize + KEY_HASH_SIZE);
-  json_node::AppendChild(container, child);
+  JsonValue* member = TakeNode(*p.state, kind, KEY_HASH_SIZE + key.decodedSize);
+  json_node::AppendChild(container, member);
   // The node's tag is written by BuildValue, so the key area comes from the
   // kind read off the tape.
-  uint8_t* keyArea = reinterpret_cast<uint8_t*>(child) + json_node::NodeSize(kind);
+  uint8_t* keyArea = reinterpret_cast<uint8_t*>(member) + json_node::NodeSize(kind);
   char* keyText = reinterpret_cast<char*>(keyArea + KEY_HASH_SIZE);
-  ++p.cur.pos;
-  if (!DecodeText(p.cur, KeyRawLength(keyInfo), keyText, keySize)) return false;
-  uint32_t hash = JsonKeyHash(keyText, static_cast<uint32_t>(std::strlen(keyText)));
+  if (!DecodeSpan(p, key, keyText)) return false;
+  // Without escapes no \u0000 can end the key early.
+  auto keyLength = key.Escaped() ? static_cast<uint32_t>(std::strlen(keyText)) : key.rawLength;
+  uint32_t hash = JsonKeyHash(keyText, keyLength);
   std::memcpy(keyArea, &hash, sizeof(hash));
-  ++p.cur.pos;
-  SkipWhitespace(p.cur);
-  ++p.cur.pos;  // the colon
-  SkipWhitespace(p.cur);
-  return BuildValue(p, child, tag);
+  return BuildValue(p, member, tag);
 }
 
 bool BuildContainer(Parser& p, JsonValue* node) {
-  if (json_node::KindOf(node) == JSON_ARRAY) {
+  bool isArray = json_node::KindOf(node) == JSON_ARRAY;
+  if (isArray) {
     node->array = JsonArrayList{0, 0, nullptr, nullptr, nullptr};
   } else {
     node->object = JsonObjectList{nullptr, nullptr};
   }
-  ++p.cur.pos;
-  SkipWhitespace(p.cur);
-  for (;;) {
-    char c = p.cur.text[p.cur.pos];
-    if (c == ']' || c == '}') break;
-    if (!BuildChild(p, node)) return false;
-    if (json_node::KindOf(node) == JSON_ARRAY) node->array.count++;
-    SkipWhitespace(p.cur);
-    if (p.cur.text[p.cur.pos] == ',') {
-      ++p.cur.pos;
-      SkipWhitespace(p.cur);
+  for (uint8_t tag = *p.in++; tag != TAPE_END; tag = *p.in++) {
+    if ((tag & TAPE_MEMBER) != 0) {
+      if (!BuildMember(p, node, tag)) return false;
+      continue;
     }
+    JsonValue* element = TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
+    json_node::AppendChild(node, element);
+    node->array.count++;
+    if (!BuildValue(p, element, tag)) return false;
   }
-  ++p.cur.pos;
-  if (json_node::KindOf(node) == JSON_ARRAY) node->array.cachedItem = node->array.first;
+  if (isArray) node->array.cachedItem = node->array.first;
   return true;
 }
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag) {
-  Tape& tape = p.state->tape;
-  node->tag = tag | JSON_FLAG_ARENA;
+  node->tag = (tag & NODE_TAG_BITS) | JSON_FLAG_ARENA;
   switch (tag & JSON_KIND_MASK) {
-    case JSON_NULL:
-    case JSON_TRUE:
-      p.cur.pos += 4;
-      return true;
-    case JSON_FALSE:
-      p.cur.pos += 5;
-      return true;
     case JSON_NUMBER:
-      node->integer = static_cast<int64_t>(TapeGet<uint64_t>(tape));
-      p.cur.pos += TapeGet<uint32_t>(tape);
+      std::memcpy(&node->integer, p.in, sizeof(int64_t));
+      p.in += sizeof(int64_t);
       return true;
     case JSON_STRING: {
       node->tag |= JSON_FLAG_ARENA_TEXT;
-      auto sizes = TapeGet<uint64_t>(tape);
-      auto decodedSize = static_cast<uint32_t>(sizes);
+      TextSpan text;
+      GetSpan(p, (tag & TAPE_TEXT_ESCAPED) != 0, &text);
       node->text = reinterpret_cast<char*>(p.state->arenaCursor);
-      p.state->arenaCursor += decodedSize;
-      ++p.cur.pos;
-      if (!DecodeText(p.cur, static_cast<uint32_t>(sizes >> 32), node->text, decodedSize)) {
-        return false;
-      }
-      ++p.cur.pos;
-      return true;
+      p.state->arenaCursor += text.decodedSize;
+      return DecodeSpan(p, text, node->text);
     }
-    default:
+    case JSON_ARRAY:
+    case JSON_OBJECT:
       return BuildContainer(p, node);
+    default:
+      return true;
   }
 }
 
+// Builds the tree from the tape; the cursor is left where the measure pass
+// ended, after the root, unless a bad escape is found.
 bool BuildPass(Parser& p, JsonValue** root) {
-  p.cur.pos = 0;
-  SkipWhitespace(p.cur);
-  auto tag = TapeGet<uint8_t>(p.state->tape);
+  p.mark = 0;
+  p.in = p.state->tape.data;
+  uint8_t tag = *p.in++;
   JsonValue* node = TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
   node->prev = nullptr;
   node->next = nullptr;
@@ -654,7 +529,7 @@ int JsonParse(const char* text, JsonValue** root) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
   size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
-  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr};
+  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr, 0, nullptr};
   p.state = static_cast<ParseState*>(Alloc(sizeof(ParseState)));
   if (p.state == nullptr) return JSON_FAIL;
   if (bounded::memset_s(p.state, sizeof(ParseState), 0, sizeof(ParseState)) != 0) {
@@ -669,7 +544,7 @@ int JsonParse(const char* text, JsonValue** root) {
   } else {
     void* arena = p.state->arenaCursor;
     if (BuildPass(p, root)) {
-      SkipWhitespace(p.cur);
+      SkipSpace(p.cur);
       if (p.cur.pos >= p.cur.size) result = JSON_OK;
     }
     if (result != JSON_OK) {
@@ -702,11 +577,11 @@ uint32_t JsonKeyHash(const char* key, uint32_t length) {
   uint32_t hash = 0;
   uint32_t i = 0;
   for (; length - i >= 8; i += 8) {
-    hash += static_cast<uint32_t>((LoadLe(bytes + i, 8) * WORD_MULTIPLIER) >> 32);
+    hash += static_cast<uint32_t>((json_text::LoadLe64(bytes + i) * WORD_MULTIPLIER) >> 32);
   }
-  for (unsigned tail : {4u, 2u, 1u}) {
+  for (uint32_t tail = 4; tail != 0; tail >>= 1) {
     if ((length & tail) == 0) continue;
-    hash += static_cast<uint32_t>(LoadLe(bytes + i, tail)) * TAIL_MULTIPLIER;
+    hash += static_cast<uint32_t>(json_text::LoadLe(bytes + i, tail)) * TAIL_MULTIPLIER;
     i += tail;
   }
   return hash;

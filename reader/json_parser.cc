@@ -73,8 +73,7 @@ void UniteEntries(Map& from, Map& into) {
 }
 
 // Makes every name of `names` an attribute of itself in `typeAttrMap`.
-void AddSelfAttributes(const NameSet& names,
-                       std::map<std::string, NameSet, std::less<>>& typeAttrMap) {
+void AddSelfAttributes(const NameSet& names, TypeAttrMap& typeAttrMap) {
   for (const std::string& name : names) typeAttrMap[name].insert(name);
 }
 

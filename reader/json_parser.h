@@ -16,6 +16,7 @@
 // every text they keep into the model.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>

@@ -46,20 +46,21 @@ struct PacketKey {
 // take a std::string_view or a C string without building a std::string.
 using NameSet = std::set<std::string, std::less<>>;
 using NameMap = std::map<std::string, std::string, std::less<>>;
+using TypeAttrMap = std::map<std::string, NameSet, std::less<>>;
 
 // The ten containers, in the order in which merging and compiling walk them.
 // Plain aggregate: copying copies every container deeply.
 struct PolicyModel {
-  NameSet types;      // declared type names
-  NameSet attrs;      // declared attribute names
-  NameSet requires_;  // names another file declares ("require"; `requires` is a keyword)
-  std::map<std::string, NameSet, std::less<>> typeAttrMap;  // name -> its attributes
-  NameMap fileContexts;                                     // file path -> context
-  NameMap initialSids;                                      // initial sid name -> context
-  NameMap netifs;                                           // interface name -> context
-  std::map<PacketKey, std::string> packets;                 // packet key -> context
-  std::map<RuleKey, NameSet> grantRules;                    // rule key -> operation names
-  std::map<RuleKey, std::string> transitionRules;           // rule key -> target name
+  NameSet types;            // declared type names
+  NameSet attrs;            // declared attribute names
+  NameSet requires_;        // names another file declares ("require"; `requires` is a keyword)
+  TypeAttrMap typeAttrMap;  // name -> its attributes
+  NameMap fileContexts;     // file path -> context
+  NameMap initialSids;      // initial sid name -> context
+  NameMap netifs;           // interface name -> context
+  std::map<PacketKey, std::string> packets;        // packet key -> context
+  std::map<RuleKey, NameSet> grantRules;           // rule key -> operation names
+  std::map<RuleKey, std::string> transitionRules;  // rule key -> target name
 };
 
 // The initial sid table: the name at position p has the sid number p + 1

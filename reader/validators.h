@@ -16,6 +16,7 @@
 // write their out value only on success.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

@@ -92,6 +92,9 @@ TEST(CompileEndToEnd, OneTypePolicyIsTheWorked41ByteImage) {
   EXPECT_EQ(compiled.Binary(),
             std::string(reinterpret_cast<const char*>(expected), sizeof expected));
   EXPECT_FALSE(FileExists(compiled.dir.Path("out/policy.map")));
+  const ReadBackPolicy policy = ReadBack(compiled.Binary());
+  EXPECT_EQ(policy.symbols, (std::map<std::string, uint32_t>{{"a", 0}}));
+  EXPECT_EQ(policy.typeAttrs, (std::vector<std::vector<uint16_t>>{{0}}));
 }
 
 // Policies that label only some kinds of objects: the flags, the blocks and
@@ -279,6 +282,7 @@ TEST(CompileEndToEnd, ProgressLinesWithAndWithoutMap) {
     EXPECT_EQ(CompilerLines(compiled.run),
               SuccessLines(populating, output, map ? compiled.dir.Path("out/policy.map") : ""));
     EXPECT_EQ(FileExists(compiled.dir.Path("out/policy.map")), map);
+    EXPECT_EQ(ReadBack(compiled.Binary()).rules.size(), 2u);
   }
 }
 
@@ -308,6 +312,32 @@ TEST(CompileEndToEnd, ExistingOutputsAreReplacedThroughSymbolicLinks) {
   EXPECT_TRUE(S_ISLNK(link.st_mode));
   EXPECT_EQ(ReadBack(ReadFile(compiled.dir.Path("real/policy.bin"))).symbols.size(), 3u);
   EXPECT_EQ(compiled.Map().substr(0, 10), "Type map:\n");
+}
+
+TEST(CompileEndToEnd, ReplacedPolicyKeepsItsModeAndOwner) {
+  Compiled compiled;
+  const std::string output = compiled.dir.Write("out/policy.bin", "old");
+  ASSERT_EQ(chmod(output.c_str(), 0640), 0);
+  // Only root may hand a file to someone else; elsewhere the owner is ours.
+  const bool root = geteuid() == 0;
+  const uid_t owner = root ? 12345 : geteuid();
+  const gid_t group = root ? 23456 : getegid();
+  ASSERT_EQ(chown(output.c_str(), owner, group), 0);
+  CompileSources(compiled, {{"policy.json", kMapExample}}, false);
+  ASSERT_EQ(compiled.run.exitStatus, 0) << compiled.run.out;
+  struct stat status {};
+  ASSERT_EQ(stat(output.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(status.st_uid, owner);
+  EXPECT_EQ(status.st_gid, group);
+  EXPECT_EQ(ReadBack(compiled.Binary()).symbols.size(), 3u);
+}
+
+TEST(CompileEndToEnd, DeviceOutputIsWrittenInPlace) {
+  TempDir dir;
+  const RunResult run = RunPolc({"-c", "-o", "/dev/null", dir.Write("p.json", kMapExample)});
+  ASSERT_EQ(run.exitStatus, 0) << run.out;
+  EXPECT_EQ(CompilerLines(run).back(), "[INFO][VaroCompiler][Done]");
 }
 
 TEST(CompileEndToEnd, ExamplesCompile) {

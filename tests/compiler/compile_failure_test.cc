@@ -126,15 +126,25 @@ TEST(CompileFailure, OutputNamedLikeTheMapIsRefusedWithMap) {
 
   // Without -m nothing is in the way.
   EXPECT_EQ(RunPolc({"-c", "-o", output, source}).exitStatus, 0);
+  EXPECT_EQ(ReadBack(ReadFile(output)).rules.size(), 1u);
 }
 
-TEST(CompileFailure, HardLinkedMapIsRefusedWithMap) {
+TEST(CompileFailure, OutputThatReachesTheMapIsRefusedWithMap) {
   TempDir dir;
-  const std::string output = dir.Write("out/policy.bin", "old");
-  ASSERT_EQ(link(output.c_str(), dir.Path("out/policy.map").c_str()), 0);
-  const RunResult run = RunPolc({"-c", "-m", "-o", output, dir.Write("p.json", kPolicy)});
-  EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_EQ(ReadFile(output), "old");
+  const std::string source = dir.Write("p.json", kPolicy);
+  // A second name of the existing map file, and a link to where it will be.
+  const std::string hardLink = dir.Write("hard/policy.bin", "old");
+  ASSERT_EQ(link(hardLink.c_str(), dir.Path("hard/policy.map").c_str()), 0);
+  const std::string symbolicLink = dir.Path("soft/policy.bin");
+  std::filesystem::create_directories(dir.Path("soft"));
+  ASSERT_EQ(symlink("policy.map", symbolicLink.c_str()), 0);
+  for (const std::string& output : {hardLink, symbolicLink}) {
+    const RunResult run = RunPolc({"-c", "-m", "-o", output, source});
+    EXPECT_EQ(run.exitStatus, 255) << output;
+    EXPECT_EQ(CompilerLines(run).size(), 1u) << run.out;
+  }
+  EXPECT_EQ(ReadFile(hardLink), "old");
+  EXPECT_FALSE(FileExists(dir.Path("soft/policy.map")));
 }
 
 TEST(PolicyMapPath, SitsBesideTheOutput) {

@@ -31,8 +31,7 @@ TEST(MergeTest, UnitesSetsAndMakesEveryNameItsOwnAttribute) {
   EXPECT_EQ(merged.types, (NameSet{"a", "c"}));
   EXPECT_EQ(merged.attrs, (NameSet{"b"}));
   EXPECT_EQ(merged.requires_, (NameSet{"r", "s"}));
-  const std::map<std::string, NameSet, std::less<>> typeAttrMap = {
-      {"a", {"a", "b", "x"}}, {"b", {"b"}}, {"c", {"b", "c"}}};
+  const TypeAttrMap typeAttrMap = {{"a", {"a", "b", "x"}}, {"b", {"b"}}, {"c", {"b", "c"}}};
   EXPECT_EQ(merged.typeAttrMap, typeAttrMap);
   const std::map<RuleKey, NameSet> grantRules = {{RuleKey{"a", "a", "file"}, {"open", "read"}},
                                                  {RuleKey{"a", "c", "dir"}, {}}};

@@ -1,7 +1,7 @@
 // The reader through the built polc: each failure leaves its exact trace of
 // log lines, innermost cause first, and ends the run with 255.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -214,15 +214,66 @@ TEST_F(ReaderEndToEndTest, EachFailureLeavesItsTrace) {
   }
 }
 
-TEST_F(ReaderEndToEndTest, UnreadableFile) {
-  dir.Write("d.json/inside", "");
-  const polc_test::RunResult result =
-      polc_test::RunPolc({"-c", "-o", PathOf("policy.bin"), PathOf("d.json")});
-  EXPECT_EQ(polc_test::StripTimestamps(result.out),
-            "[INFO][CommandParser][Parsing command line][argc=5]\n" +
-                FailureIn("d.json", Stage::kLoad,
-                          WithFile("[Read file to json string failed]", "d.json")));
-  EXPECT_EQ(result.exitStatus, 255);
+// A file with one fault for each per-file check from `first` (0 to 4) on.
+std::string FileFailingChecksFrom(int first) {
+  const auto pick = [first](int check, const std::string& bad, const std::string& good) {
+    return check >= first ? bad : good;
+  };
+  return R"({"declarations": {"type": ["a", )" + pick(0, R"("a b")", R"("b")") +
+         R"(], "labeling": {"netif": [{"name": "lo", "context": )" + pick(1, R"("zz")", R"("a")") +
+         R"(}], "reserved_sid": [{"sid": )" + pick(2, R"("Kernel")", R"("kernel")") +
+         R"(, "context": "a"}], "file": [{"path": )" + pick(4, R"("etc")", R"("/etc")") +
+         R"(, "context": "a"}]}}, "rules": [{"subject": "a", "teac": [{"object": "a", "class": )" +
+         pick(3, R"("File")", R"("file")") + R"(, "operation": []}]}]})";
+}
+
+TEST_F(ReaderEndToEndTest, PerFileChecksRunInOrder) {
+  const std::string firstFault[] = {
+      Error("[Invalid context][context=a b]"),
+      Error("[Undefined context][context=zz]"),
+      Error("[Undefined initial sid string][sid=Kernel]"),
+      Error("[Undefined class in grant rule][class=File]"),
+      Error("[The path must start with a slash][path=etc]"),
+  };
+  for (int first = 0; first < 5; ++first) {
+    EXPECT_EQ(Run({{"p.json", FileFailingChecksFrom(first)}}),
+              FailureIn("p.json", Stage::kValidate, firstFault[first]))
+        << first;
+    EXPECT_EQ(exitStatus, 255);
+  }
+  Run({{"p.json", FileFailingChecksFrom(5)}});
+  EXPECT_EQ(exitStatus, 0);
+}
+
+TEST_F(ReaderEndToEndTest, LabeledPathsAreChecked) {
+  const std::string longPath = "/" + std::string(4096, 'p');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/tmp/a;b", Error("[The path is at risk of command injection][path=/tmp/a;b]")},
+      {"/tmp/\u0007", Error("[The path is at risk of command injection][path=/tmp/*]")},
+      {longPath, Error("[Exceed the maximum path length limit][path=" + longPath + ", max=4096]")},
+  };
+  for (const auto& [path, message] : cases) {
+    const std::string policy = R"({"declarations": {"type": ["a"], "labeling": {"file": [
+        {"path": "/ok", "context": "a"}, {"path": ")" +
+                               path + R"(", "context": "a"}]}}})";
+    EXPECT_EQ(Run({{"p.json", policy}}), FailureIn("p.json", Stage::kValidate, message));
+    EXPECT_EQ(exitStatus, 255);
+  }
+}
+
+TEST_F(ReaderEndToEndTest, UnreadableFiles) {
+  dir.Write("directory.json/inside", "");
+  // One byte above the limit of a source file; sparse, so it takes no room.
+  ASSERT_EQ(truncate(dir.Write("huge.json", "").c_str(), 0xFFFFFFFF), 0);
+  for (const std::string name : {"directory.json", "huge.json"}) {
+    const polc_test::RunResult result =
+        polc_test::RunPolc({"-c", "-o", PathOf("policy.bin"), PathOf(name)});
+    EXPECT_EQ(
+        polc_test::StripTimestamps(result.out),
+        "[INFO][CommandParser][Parsing command line][argc=5]\n" +
+            FailureIn(name, Stage::kLoad, WithFile("[Read file to json string failed]", name)));
+    EXPECT_EQ(result.exitStatus, 255);
+  }
 }
 
 const char kBase[] = R"({
