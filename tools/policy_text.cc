@@ -35,11 +35,6 @@ const char* InitialSidName(uint32_t sid) {
 
 namespace {
 
-// Names for a system without a protocol database; polc's lookup knows them
-// from its built-in table.
-constexpr const char* kCommonProtocols[] = {"ip",  "icmp", "igmp", "tcp",       "udp",  "ipv6",
-                                            "gre", "esp",  "ah",   "ipv6-icmp", "sctp", "udplite"};
-
 bool NamesProtocol(const char* name, uint16_t protocol) {
   const std::optional<uint16_t> number = LookupProtocol(name);
   return number.has_value() && *number == protocol;
@@ -50,8 +45,9 @@ bool NamesProtocol(const char* name, uint16_t protocol) {
 std::optional<std::string> ProtocolName(uint16_t protocol) {
   const protoent* entry = getprotobynumber(protocol);
   if (entry != nullptr && NamesProtocol(entry->p_name, protocol)) return entry->p_name;
-  for (const char* name : kCommonProtocols) {
-    if (NamesProtocol(name, protocol)) return name;
+  const std::optional<std::string_view> keyword = BuiltinProtocolKeyword(protocol);
+  if (keyword && NamesProtocol(std::string(*keyword).c_str(), protocol)) {
+    return std::string(*keyword);
   }
   return std::nullopt;
 }
