@@ -5,8 +5,10 @@
 #include <functional>
 #include <ostream>
 #include <set>
+#include <streambuf>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "reader/class_table.h"
@@ -248,6 +250,25 @@ class SourceChecks {
 
 // ---- the source text ----
 
+// An output buffer that only counts what is written to it.
+class ByteCounter : public std::streambuf {
+ public:
+  uint64_t count() const { return count_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++count_;
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    count_ += static_cast<uint64_t>(n);
+    return n;
+  }
+
+ private:
+  uint64_t count_ = 0;
+};
+
 std::string Quote(const std::string& text) {
   std::string quoted = "\"";
   for (const char c : text) {
@@ -287,16 +308,24 @@ std::string Object(const std::vector<std::string>& members, const std::string& i
 
 std::string Member(const char* key, const std::string& value) { return Quote(key) + ": " + value; }
 
-// {"a": 1, "b": 2} on one line, from members made by Member.
-std::string InlineObject(const std::vector<std::string>& members) {
+// A key and its JSON value text.
+using Field = std::pair<const char*, std::string>;
+
+// {"a":1,"b":2}: one line without blanks, as rule and labeling entries are
+// written; at a million rules every byte counts.
+std::string InlineObject(const std::vector<Field>& fields) {
   std::string text = "{";
-  for (size_t i = 0; i < members.size(); ++i) text.append(i == 0 ? "" : ", ").append(members[i]);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    text.append(i == 0 ? "" : ",").append(Quote(fields[i].first)).append(":");
+    text.append(fields[i].second);
+  }
   return text + "}";
 }
 
+// ["a","b"] without blanks.
 std::string InlineArray(const std::vector<std::string>& names) {
   std::string text = "[";
-  for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : ", ") + Quote(names[i]);
+  for (size_t i = 0; i < names.size(); ++i) text.append(i == 0 ? "" : ",").append(Quote(names[i]));
   return text + "]";
 }
 
@@ -352,9 +381,7 @@ class SourceWriter {
     return members;
   }
 
-  std::string Context(uint32_t value) const {
-    return Member("context", Quote(*names_.Find(value)));
-  }
+  Field Context(uint32_t value) const { return {"context", Quote(*names_.Find(value))}; }
 
   template <typename Iterator, typename Format>
   static std::string LabelArray(Iterator begin, Iterator end, Format format) {
@@ -364,24 +391,25 @@ class SourceWriter {
   }
 
   static std::string FileEntry(const FileContextRecord& file) {
-    return InlineObject({Member("path", Quote(file.path)), Member("context", Quote(file.context))});
+    return InlineObject({{"path", Quote(file.path)}, {"context", Quote(file.context)}});
   }
 
   std::string InitialSidEntry(const InitialSidRecord& sid) const {
-    return InlineObject({Member("sid", Quote(InitialSidName(sid.sid))), Context(sid.type)});
+    return InlineObject({{"sid", Quote(InitialSidName(sid.sid))}, Context(sid.type)});
   }
 
   std::string NetifEntry(const NetifRecord& netif) const {
-    return InlineObject({Member("name", Quote(netif.name)), Context(netif.type)});
+    return InlineObject({{"name", Quote(netif.name)}, Context(netif.type)});
   }
 
   std::string PacketEntry(const PacketRecord& p) const {
     return InlineObject(
-        {Member("prot", Quote(*ProtocolName(p.protocol))),
-         Member("source", Quote(AddressPrefixText(p.sourceAddress, p.sourceMask))),
-         Member("destination", Quote(AddressPrefixText(p.destinationAddress, p.destinationMask))),
-         Member("sport", Quote(PortRangeText(p.sportStart, p.sportEnd))),
-         Member("dport", Quote(PortRangeText(p.dportStart, p.dportEnd))), Context(p.type)});
+        {{"prot", Quote(*ProtocolName(p.protocol))},
+         {"source", Quote(AddressPrefixText(p.sourceAddress, p.sourceMask))},
+         {"destination", Quote(AddressPrefixText(p.destinationAddress, p.destinationMask))},
+         {"sport", Quote(PortRangeText(p.sportStart, p.sportEnd))},
+         {"dport", Quote(PortRangeText(p.dportStart, p.dportEnd))},
+         Context(p.type)});
   }
 
   // The object lists of the image are in reverse model order; file contexts
@@ -430,16 +458,15 @@ class SourceWriter {
   }
 
   std::string GrantEntry(const RuleRecord& rule) const {
-    return InlineObject(
-        {Member("object", Quote(*names_.Find(rule.key.target))),
-         Member("class", Quote(GetClassName(rule.key.tclass))),
-         Member("operation", InlineArray(OperationNames(rule.key.tclass, rule.datum)))});
+    return InlineObject({{"object", Quote(*names_.Find(rule.key.target))},
+                         {"class", Quote(GetClassName(rule.key.tclass))},
+                         {"operation", InlineArray(OperationNames(rule.key.tclass, rule.datum))}});
   }
 
   std::string TransitionEntry(const RuleRecord& rule) const {
-    return InlineObject({Member("object", Quote(*names_.Find(rule.key.target))),
-                         Member("class", Quote(GetClassName(rule.key.tclass))),
-                         Member("target", Quote(*names_.Find(rule.datum)))});
+    return InlineObject({{"object", Quote(*names_.Find(rule.key.target))},
+                         {"class", Quote(GetClassName(rule.key.tclass))},
+                         {"target", Quote(*names_.Find(rule.datum))}});
   }
 
   std::string Statement(uint16_t subject, const std::vector<std::string>& grants,
@@ -482,9 +509,19 @@ class SourceWriter {
 
 }  // namespace
 
-std::string WritePolicySource(const PolicyImage& image, std::ostream& out) {
+std::string WritePolicySource(const PolicyImage& image, std::ostream& out, uint64_t maxBytes) {
   const SymbolNames names(image);
   const std::string problem = SourceChecks(image, names).Run();
-  if (problem.empty()) SourceWriter(image, names).Write(out);
-  return problem;
+  if (!problem.empty()) return problem;
+  const SourceWriter writer(image, names);
+  // Measured first: a source polc cannot read must not be written at all.
+  ByteCounter counter;
+  std::ostream measure(&counter);
+  writer.Write(measure);
+  if (counter.count() > maxBytes) {
+    return "the source would be " + std::to_string(counter.count()) + " bytes, more than the " +
+           std::to_string(maxBytes) + " that polc reads from one file";
+  }
+  writer.Write(out);
+  return {};
 }

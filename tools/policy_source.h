@@ -9,12 +9,16 @@
 // after the first of them) is declared as attributes.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
+#include "json/json.h"
 #include "tools/policy_image.h"
 
 // Writes the source to `out` and returns an empty string, or writes nothing
 // and returns why no source compiles to this image (for example "packet 2:
-// prefix length above 32").
-std::string WritePolicySource(const PolicyImage& image, std::ostream& out);
+// prefix length above 32", or a source longer than `maxBytes`, the most
+// polc's JSON reader takes from one file).
+std::string WritePolicySource(const PolicyImage& image, std::ostream& out,
+                              uint64_t maxBytes = JSON_MAX_TEXT_LENGTH);

@@ -113,3 +113,17 @@ std::vector<uint8_t> WriteImage(const PolicyImage& description) {
   RuleDataBaseDestory(&db);
   return bytes;
 }
+
+PolicyImage SmallPolicyImage() {
+  PolicyImage image{};
+  image.version = 1;
+  image.flags = FLAG_INITIAL_SID | FLAG_NETIF | FLAG_PACKET | FLAG_FILE_CONTEXT | FLAG_TYPEATTR;
+  image.symbols = {{0, "file_t"}, {1, "init_t"}, {2, "domain"}};
+  image.typeAttrs = {{0}, {2, 1}, {2}};
+  image.initialSids = {{3, 0}, {1, 1}};  // unlabeled, then kernel: reverse name order
+  image.netifs = {{"lo", 1}, {"eth0", 0}};
+  image.packets = {{6, 0x0A000000, 8, 0, 0, 1024, 65535, 443, 443, 0}};
+  image.fileContexts = {{"/etc/app.conf", "file_t"}};
+  image.rules = {{{1, 0, 2, RULE_GRANT}, 0x30}, {{2, 0, 1, RULE_TRANSITION}, 1}};
+  return image;
+}

@@ -14,3 +14,7 @@
 // they can disagree with what the writer would put there. Fails the current test when the
 // writer refuses.
 std::vector<uint8_t> WriteImage(const PolicyImage& description);
+
+// Two types, an attribute, every kind of labeling and both kinds of rule, laid
+// out as polc lays them out: file_t 0, init_t 1, domain 2 (the attribute).
+PolicyImage SmallPolicyImage();

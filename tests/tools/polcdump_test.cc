@@ -21,22 +21,6 @@ RunResult RunPolcdump(const std::vector<std::string>& args) {
 
 std::string AsText(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
-// Two types, an attribute, every kind of labeling and both kinds of rule, laid
-// out as polc lays them out.
-PolicyImage SmallPolicy() {
-  PolicyImage image{};
-  image.version = 1;
-  image.flags = FLAG_INITIAL_SID | FLAG_NETIF | FLAG_PACKET | FLAG_FILE_CONTEXT | FLAG_TYPEATTR;
-  image.symbols = {{0, "file_t"}, {1, "init_t"}, {2, "domain"}};
-  image.typeAttrs = {{0}, {2, 1}, {2}};
-  image.initialSids = {{3, 0}, {1, 1}};  // unlabeled, then kernel: reverse name order
-  image.netifs = {{"lo", 1}, {"eth0", 0}};
-  image.packets = {{6, 0x0A000000, 8, 0, 0, 1024, 65535, 443, 443, 0}};
-  image.fileContexts = {{"/etc/app.conf", "file_t"}};
-  image.rules = {{{1, 0, 2, RULE_GRANT}, 0x30}, {{2, 0, 1, RULE_TRANSITION}, 1}};
-  return image;
-}
-
 constexpr char kSmallPolicyListing[] =
     "bytes 209\n"
     "version 1\n"
@@ -72,7 +56,7 @@ class Polcdump : public ::testing::Test {
 };
 
 TEST_F(Polcdump, ListsEverySectionWithNames) {
-  const RunResult run = RunPolcdump({WritePolicy(WriteImage(SmallPolicy()))});
+  const RunResult run = RunPolcdump({WritePolicy(WriteImage(SmallPolicyImage()))});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.out, kSmallPolicyListing);
   EXPECT_EQ(run.err, "");
@@ -93,18 +77,18 @@ constexpr char kSmallPolicySource[] = R"({
     },
     "labeling": {
       "file": [
-        {"path": "/etc/app.conf", "context": "file_t"}
+        {"path":"/etc/app.conf","context":"file_t"}
       ],
       "reserved_sid": [
-        {"sid": "kernel", "context": "init_t"},
-        {"sid": "unlabeled", "context": "file_t"}
+        {"sid":"kernel","context":"init_t"},
+        {"sid":"unlabeled","context":"file_t"}
       ],
       "netif": [
-        {"name": "eth0", "context": "file_t"},
-        {"name": "lo", "context": "init_t"}
+        {"name":"eth0","context":"file_t"},
+        {"name":"lo","context":"init_t"}
       ],
       "packet": [
-        {"prot": "tcp", "source": "10.0.0.0/8", "destination": "0.0.0.0/0", "sport": "1024-65535", "dport": "443", "context": "file_t"}
+        {"prot":"tcp","source":"10.0.0.0/8","destination":"0.0.0.0/0","sport":"1024-65535","dport":"443","context":"file_t"}
       ]
     }
   },
@@ -112,13 +96,13 @@ constexpr char kSmallPolicySource[] = R"({
     {
       "subject": "domain",
       "type_transition": [
-        {"object": "file_t", "class": "process", "target": "init_t"}
+        {"object":"file_t","class":"process","target":"init_t"}
       ]
     },
     {
       "subject": "init_t",
       "teac": [
-        {"object": "file_t", "class": "file", "operation": ["read", "write"]}
+        {"object":"file_t","class":"file","operation":["read","write"]}
       ]
     }
   ]
@@ -138,7 +122,7 @@ constexpr char kSmallPolicyStats[] =
     "type_transition_rules 1\n";
 
 TEST_F(Polcdump, EachFormOfOutput) {
-  const std::string path = WritePolicy(WriteImage(SmallPolicy()));
+  const std::string path = WritePolicy(WriteImage(SmallPolicyImage()));
   const struct {
     std::vector<std::string> args;
     const char* expected;
@@ -225,20 +209,20 @@ const CraftedCase kCraftedCases[] = {
 };
 
 TEST_F(Polcdump, ControlBytesAreEscapedInTheListingAndKeptInTheSource) {
-  PolicyImage image = SmallPolicy();
+  PolicyImage image = SmallPolicyImage();
   image.netifs[0].name = "l\x01o";
   const std::string path = WritePolicy(WriteImage(image));
   const RunResult listing = RunPolcdump({path});
   EXPECT_NE(listing.out.find("\n\tl\\x01o init_t\n"), std::string::npos) << listing.out;
   const RunResult json = RunPolcdump({"--json", path});
   EXPECT_EQ(json.exitStatus, 0);
-  EXPECT_NE(json.out.find(R"({"name": "l\u0001o", "context": "init_t"})"), std::string::npos)
+  EXPECT_NE(json.out.find(R"({"name":"l\u0001o","context":"init_t"})"), std::string::npos)
       << json.out;
 }
 
 TEST_F(Polcdump, CraftedImagesAreListedButNotTurnedIntoSources) {
   for (const CraftedCase& crafted : kCraftedCases) {
-    PolicyImage image = SmallPolicy();
+    PolicyImage image = SmallPolicyImage();
     crafted.craft(image);
     const std::string path = WritePolicy(WriteImage(image));
     const RunResult listing = RunPolcdump({path});
@@ -317,7 +301,7 @@ const ByteCase kUnreproducibleCases[] = {
 
 TEST_F(Polcdump, UnreadableImagesAreRefusedWithSectionAndOffset) {
   for (const ByteCase& unreadable : kUnreadableCases) {
-    std::vector<uint8_t> bytes = WriteImage(SmallPolicy());
+    std::vector<uint8_t> bytes = WriteImage(SmallPolicyImage());
     unreadable.change(bytes);
     const std::string path = WritePolicy(bytes);
     for (const char* form : {"--stats", "--json"}) {
@@ -331,7 +315,7 @@ TEST_F(Polcdump, UnreadableImagesAreRefusedWithSectionAndOffset) {
 
 TEST_F(Polcdump, ImagesThatReadButDifferFromPolcsLayoutHaveNoSource) {
   for (const ByteCase& unreproducible : kUnreproducibleCases) {
-    std::vector<uint8_t> bytes = WriteImage(SmallPolicy());
+    std::vector<uint8_t> bytes = WriteImage(SmallPolicyImage());
     unreproducible.change(bytes);
     const std::string path = WritePolicy(bytes);
     EXPECT_EQ(RunPolcdump({path}).exitStatus, 0) << unreproducible.name;
@@ -343,7 +327,7 @@ TEST_F(Polcdump, ImagesThatReadButDifferFromPolcsLayoutHaveNoSource) {
 }
 
 TEST_F(Polcdump, EveryTruncationIsRefused) {
-  const std::vector<uint8_t> bytes = WriteImage(SmallPolicy());
+  const std::vector<uint8_t> bytes = WriteImage(SmallPolicyImage());
   const std::string prefix = "polcdump: " + dir_.Path("cut.bin") + ": not a valid binary policy: ";
   for (size_t size = 0; size < bytes.size(); ++size) {
     const std::string path =
@@ -356,7 +340,7 @@ TEST_F(Polcdump, EveryTruncationIsRefused) {
 }
 
 TEST_F(Polcdump, CommandLine) {
-  const std::string policy = WritePolicy(WriteImage(SmallPolicy()));
+  const std::string policy = WritePolicy(WriteImage(SmallPolicyImage()));
   const std::string usage =
       "Usage: polcdump [options] <policy file>\n"
       "Options:\n"
@@ -394,7 +378,7 @@ TEST_F(Polcdump, CommandLine) {
 }
 
 TEST_F(Polcdump, FailedOutputIsAnError) {
-  const std::string policy = WritePolicy(WriteImage(SmallPolicy()));
+  const std::string policy = WritePolicy(WriteImage(SmallPolicyImage()));
   const RunResult run =
       RunProgram("/bin/sh", {"-c", std::string(POLCDUMP_BINARY) + " '" + policy + "' >/dev/full"});
   EXPECT_EQ(run.exitStatus, 1);
