@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/varo_compiler.h"
 #include "tools/policy_image.h"
 #include "tools/policy_listing.h"
 #include "tools/policy_source.h"
@@ -27,18 +28,25 @@ void PrintUsage(std::ostream& out) {
          "  -h, --help     Print this text\n";
 }
 
-// Whole file into `bytes`; an error text naming the cause, or empty.
+// Whole file into `bytes`; an error text naming the cause, or empty. A
+// file larger than any binary policy polc writes (or an endless device) is
+// refused once that size is passed.
 std::string ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
   FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return std::strerror(errno);
   uint8_t buffer[65536];
   size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+  while (bytes.size() <= POLICY_BUFFER_SIZE &&
+         (count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
     bytes.insert(bytes.end(), buffer, buffer + count);
   }
   const int readError = std::ferror(file) != 0 ? errno : 0;
   std::fclose(file);
-  return readError != 0 ? std::strerror(readError) : "";
+  if (readError != 0) return std::strerror(readError);
+  if (bytes.size() > POLICY_BUFFER_SIZE) {
+    return "larger than " + std::to_string(POLICY_BUFFER_SIZE) + " bytes, the most polc writes";
+  }
+  return "";
 }
 
 int Fail(const std::string& path, const std::string& message) {

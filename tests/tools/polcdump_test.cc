@@ -367,6 +367,10 @@ TEST_F(Polcdump, CommandLine) {
        "",
        "polcdump: " + dir_.Path("missing.bin") + ": cannot read: No such file or directory\n"},
       {{dir_.path()}, 1, "", "polcdump: " + dir_.path() + ": cannot read: Is a directory\n"},
+      {{"/dev/zero"},
+       1,
+       "",
+       "polcdump: /dev/zero: cannot read: larger than 67108864 bytes, the most polc writes\n"},
   };
   for (const auto& run : kRuns) {
     const RunResult result = RunPolcdump(run.args);
