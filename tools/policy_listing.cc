@@ -1,7 +1,6 @@
 #include "tools/policy_listing.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 

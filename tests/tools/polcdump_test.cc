@@ -1,6 +1,8 @@
 // polcdump end to end: the built program on images in a temporary directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
