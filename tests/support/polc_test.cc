@@ -1,6 +1,7 @@
 #include "tests/support/polc_test.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 namespace polc_test {
 
@@ -115,6 +114,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   if (child == 0) {
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
+    if (!options.rootDir.empty() && (chroot(options.rootDir.c_str()) != 0 || chdir("/") != 0)) {
+      _exit(127);
+    }
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
     for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
     if (options.fileSizeLimit > 0) {

@@ -43,6 +43,8 @@ struct RunOptions {
   std::string workDir;           // empty: the caller's directory
   std::vector<std::string> env;  // extra NAME=VALUE entries
   std::string argv0;             // empty: the path of the program
+  std::string rootDir;           // non-empty: the program runs chrooted there (needs
+                                 // root; the program must be installed under it)
   long fileSizeLimit = 0;        // bytes: RLIMIT_FSIZE of the program with SIGXFSZ
                                  // ignored, so writes past it fail; 0: none
 };
