@@ -1,13 +1,16 @@
 # Two entry points for a fresh machine:
 #   make run   builds polc and compiles the example policy in examples/
 #   make test  builds and runs the whole test suite (normal, then sanitizers)
+# and one to install polc, polcdump, their man pages and the policy schema:
+#   make install [PREFIX=/usr/local]
 
 BUILD     ?= build
 JOBS      ?= 2
 FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
+PREFIX    ?= /usr/local
 
-.PHONY: run test build test-debug test-sanitize fuzz-smoke clean
+.PHONY: run test build install test-debug test-sanitize fuzz-smoke clean
 
 build:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
@@ -20,6 +23,9 @@ run: build
 	@for file in $(BUILD)/example/policy.bin $(BUILD)/example/policy.map; do \
 	  if [ -f "$$file" ]; then echo "written: $$file"; fi; \
 	done
+
+install: build
+	cmake --install $(BUILD)/release --prefix $(PREFIX)
 
 test: test-debug test-sanitize fuzz-smoke
 

@@ -2,7 +2,12 @@
 // policy_0000.json to policy_4095.json: 4096 files, 65535 types and
 // attributes, a million grant rules and a hundred thousand file contexts,
 // with every labeling kind present. Deterministic: the same bytes on every
-// run. Prints the number of files and the total bytes.
+// run. Prints the number of files and the total bytes. To measure:
+//
+//   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLC_BENCH=ON
+//   cmake --build build/bench --target polc gen_compiler_scale
+//   build/bench/bench/gen_compiler_scale build/scale-data
+//   /usr/bin/time -v build/bench/driver/polc -c -m -o build/scale.bin build/scale-data/*.json
 #include <cstdio>
 #include <filesystem>
 #include <fstream>

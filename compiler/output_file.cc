@@ -78,6 +78,11 @@ bool OutputFile::Open(const std::string& path) {
     fd_ = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return fd_ >= 0;
   }
+  // A file we may not write stays as it is, as it would when opened for
+  // writing; the rename alone would replace it.
+  if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return false;
+  }
   std::string temp = DirectoryOf(target) + ".polc-XXXXXX";
   fd_ = mkostemp(temp.data(), O_CLOEXEC);
   if (fd_ < 0) {

@@ -32,7 +32,8 @@ class OutputFile {
 
   // Prepares the file that will replace `path`. False when it cannot be
   // created (directory missing or not writable, path is a directory, symlink
-  // loop); nothing was created then.
+  // loop) or when `path` is a file we may not write; nothing was created
+  // then.
   bool Open(const std::string& path);
 
   // Appends bytes. Small writes are buffered; a failure is remembered and

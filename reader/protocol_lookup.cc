@@ -199,6 +199,15 @@ std::optional<uint16_t> LookupBuiltinProtocol(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<std::string_view> BuiltinProtocolKeyword(uint16_t number) {
+  for (const ProtocolKeyword& entry : kBuiltinProtocols) {
+    if (entry.number == number) {
+      return entry.keyword;
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<uint16_t> LookupProtocol(const char* name) {
   const protoent* entry = getprotobyname(name);
   if (entry == nullptr) {

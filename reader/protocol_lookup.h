@@ -19,3 +19,9 @@ std::optional<uint16_t> LookupProtocol(const char* name);
 // aliases of the usual Linux protocol database (ip, ipencap, IP-ENCAP,
 // IPSEC-ESP, ospf, ...). Nothing when the name is not in the table.
 std::optional<uint16_t> LookupBuiltinProtocol(std::string_view name);
+
+// The first name the built-in table gives protocol `number` (its registry
+// keyword as written there), or nothing. LookupBuiltinProtocol turns it back
+// into `number`; polcdump uses it to name protocols the system's database
+// does not know.
+std::optional<std::string_view> BuiltinProtocolKeyword(uint16_t number);

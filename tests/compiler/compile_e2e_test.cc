@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -297,6 +298,49 @@ TEST(CompileEndToEnd, RelativeOutputPutsTheMapInTheWorkingDirectory) {
             "[INFO][VaroCompiler][Generating policy map file][path=policy.map]");
   EXPECT_TRUE(FileExists(dir.Path("policy.map")));
   EXPECT_EQ(ReadBack(ReadFile(dir.Path("policy.bin"))).symbols.size(), 3u);
+}
+
+// Copies the built polc and the shared libraries it loads into `root`, each
+// at its own path, so that polc can run chrooted there.
+bool InstallPolc(const std::string& root) {
+  std::vector<std::string> files = {POLC_BINARY};
+  FILE* ldd = popen(("ldd " + std::string(POLC_BINARY)).c_str(), "r");
+  if (ldd == nullptr) return false;
+  char line[4096];
+  while (std::fgets(line, sizeof line, ldd) != nullptr) {
+    const std::string text(line);
+    const size_t start = text.find('/');
+    if (start != std::string::npos)
+      files.push_back(text.substr(start, text.find(' ', start) - start));
+  }
+  pclose(ldd);
+  for (const std::string& file : files) {
+    std::error_code error;
+    std::filesystem::create_directories(root + std::filesystem::path(file).parent_path().string());
+    std::filesystem::copy_file(file, root + file, error);
+    if (error) return false;
+  }
+  return true;
+}
+
+TEST(CompileEndToEnd, OutputInTheRootDirectoryPutsTheMapThere) {
+  if (geteuid() != 0) GTEST_SKIP() << "chroot needs root";
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the sanitizer runtime needs /proc, which the new root lacks";
+#endif
+#endif
+  TempDir root;
+  ASSERT_TRUE(InstallPolc(root.path()));
+  root.Write("p.json", kMapExample);
+  RunOptions chrooted;
+  chrooted.rootDir = root.path();
+  const RunResult run = RunPolc({"-c", "-m", "-o", "/policy.bin", "/p.json"}, chrooted);
+  ASSERT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(CompilerLines(run).end()[-2],
+            "[INFO][VaroCompiler][Generating policy map file][path=/policy.map]");
+  EXPECT_EQ(ReadBack(ReadFile(root.Path("policy.bin"))).symbols.size(), 3u);
+  EXPECT_EQ(ReadFile(root.Path("policy.map")).substr(0, 10), "Type map:\n");
 }
 
 TEST(CompileEndToEnd, ExistingOutputsAreReplacedThroughSymbolicLinks) {

@@ -1,6 +1,7 @@
 #include "tests/support/polc_test.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 namespace polc_test {
 
@@ -92,8 +91,13 @@ int CaptureFile() {
 }  // namespace
 
 RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options) {
+  return RunProgram(POLC_BINARY, args, options);
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options) {
   std::vector<std::string> argvText;
-  argvText.push_back(options.argv0.empty() ? POLC_BINARY : options.argv0);
+  argvText.push_back(options.argv0.empty() ? program : options.argv0);
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argvText) argv.push_back(arg.data());
@@ -110,6 +114,9 @@ RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& option
   if (child == 0) {
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
+    if (!options.rootDir.empty() && (chroot(options.rootDir.c_str()) != 0 || chdir("/") != 0)) {
+      _exit(127);
+    }
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
     for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
     if (options.fileSizeLimit > 0) {
@@ -118,7 +125,7 @@ RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& option
       std::signal(SIGXFSZ, SIG_IGN);  // survives exec: a write past the limit fails with EFBIG
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
-    execv(POLC_BINARY, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   int status = -1;  // not an exit status, should waitpid fail

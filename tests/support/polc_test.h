@@ -40,15 +40,21 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string workDir;               // empty: the caller's directory
-  std::vector<std::string> env;      // extra NAME=VALUE entries
-  std::string argv0;                 // empty: the path of the built polc
-  long fileSizeLimit = 0;            // bytes: RLIMIT_FSIZE of polc with SIGXFSZ
-                                     // ignored, so writes past it fail; 0: none
+  std::string workDir;           // empty: the caller's directory
+  std::vector<std::string> env;  // extra NAME=VALUE entries
+  std::string argv0;             // empty: the path of the program
+  std::string rootDir;           // non-empty: the program runs chrooted there (needs
+                                 // root; the program must be installed under it)
+  long fileSizeLimit = 0;        // bytes: RLIMIT_FSIZE of the program with SIGXFSZ
+                                 // ignored, so writes past it fail; 0: none
 };
 
 // Runs the built polc with `args` and waits for it.
 RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Runs the executable at `program` with `args` and waits for it.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
 
 // Writes each (name, content) pair into `dir`, in order, and runs
 // "polc -c -o <dir>/policy.bin" on those files in the same order.

@@ -1,0 +1,106 @@
+// Every allocation of the population steps made to fail in turn: each run
+// ends in a clean failure whose last line names the step's own cause, the
+// database stays destroyable (the sanitizer build checks for leaks), and the
+// run after the last allocation succeeds.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "compiler/varo_compiler.h"
+#include "tests/ruledb/calloc_fault.h"
+#include "tests/support/polc_test.h"
+
+namespace polc_test {
+namespace {
+
+// Two entries of every kind the compiler populates.
+PolicyModel EveryKindTwice() {
+  PolicyModel model;
+  model.types = {"a_t", "b_t"};
+  model.attrs = {"dom"};
+  model.typeAttrMap = {{"a_t", {"a_t", "dom"}}, {"b_t", {"b_t", "dom"}}, {"dom", {"dom"}}};
+  model.initialSids = {{"kernel", "a_t"}, {"proc", "b_t"}};
+  model.netifs = {{"eth0", "a_t"}, {"lo", "b_t"}};
+  PacketKey web;
+  web.protocol = 6;
+  web.dportStart = web.dportEnd = 80;
+  PacketKey dns = web;
+  dns.protocol = 17;
+  model.packets = {{web, "a_t"}, {dns, "b_t"}};
+  model.fileContexts = {{"/bin", "a_t"}, {"/etc", "b_t"}};
+  model.grantRules = {{{"a_t", "b_t", "file"}, {"read"}}, {{"dom", "a_t", "dir"}, {}}};
+  model.transitionRules = {{{"a_t", "b_t", "file"}, "b_t"}, {{"a_t", "b_t", "dir"}, "a_t"}};
+  return model;
+}
+
+// Runs the population with the n-th calloc failing; the last log line, and
+// whether the fault fired, into `lastLine` and `fired`.
+int PopulateFailingAt(const PolicyModel& model, long n, std::string& lastLine, bool& fired) {
+  VaroCompiler compiler(model);
+  testing::internal::CaptureStdout();
+  int status = 0;
+  {
+    ruledb_test::CallocFault fault(n);
+    status = compiler.PopulateRuleDataBase();
+    fired = fault.Fired();
+  }
+  const std::vector<std::string> lines =
+      Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
+  lastLine = lines.empty() ? "" : lines.back();
+  return status;
+}
+
+TEST(CompileAllocationFailure, EveryPopulationAllocationFailsWithItsOwnLine) {
+  const PolicyModel model = EveryKindTwice();
+  std::set<std::string> causes;
+  for (long n = 1;; ++n) {
+    std::string lastLine;
+    bool fired = false;
+    const int status = PopulateFailingAt(model, n, lastLine, fired);
+    if (!fired) {
+      EXPECT_EQ(status, 0);
+      break;
+    }
+    EXPECT_TRUE(status == -1 || status == -12 || status == -22) << "n=" << n << " " << status;
+    causes.insert(lastLine);
+  }
+  std::set<std::string> expected;
+  for (const char* cause :
+       {"Allocate memory failed for file contexts Key or Datum",
+        "Allocate memory failed for initial sid object", "Allocate memory failed for netif name",
+        "Allocate memory failed for netif object", "Allocate memory failed for packet object",
+        "Allocate memory failed for symTbl Key or Datum",
+        "Allocate memory failed for typeattr node", "Allocate memory failed for typeattrs array",
+        "Init file contexts table failed", "Init rule table failed",
+        "Init type symbol table failed", "Insert file contexts table failed",
+        "Insert grant rule table failed", "Insert transition rule table failed",
+        "Insert type symbol table failed"}) {
+    expected.insert(std::string("[ERROR][VaroCompiler][") + cause + "]");
+  }
+  EXPECT_EQ(causes, expected);
+}
+
+TEST(CompileAllocationFailure, CompileReportsTheFailedPopulation) {
+  VaroCompiler compiler(EveryKindTwice());
+  TempDir dir;
+  testing::internal::CaptureStdout();
+  int status = 0;
+  {
+    ruledb_test::CallocFault fault(1);
+    status = compiler.Compile(dir.Path("policy.bin"), true);
+  }
+  const std::vector<std::string> lines =
+      Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
+  // The first allocation is the symbol table's; its status comes up unchanged.
+  EXPECT_EQ(status, -12);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+            (std::vector<std::string>{"[ERROR][VaroCompiler][Init type symbol table failed]",
+                                      "[ERROR][VaroCompiler][Populate rule database failed]"}));
+  EXPECT_FALSE(FileExists(dir.Path("policy.bin")));
+}
+
+}  // namespace
+}  // namespace polc_test

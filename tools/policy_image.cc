@@ -1,0 +1,169 @@
+#include "tools/policy_image.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "ruledb/policy_binary.h"
+#include "ruledb/sys_log.h"
+
+namespace {
+
+// Releases the database's contents once, on every path.
+class DatabaseGuard {
+ public:
+  explicit DatabaseGuard(RuleDataBase& db) : db_(db) {}
+  ~DatabaseGuard() { RuleDataBaseDestory(&db_); }
+  DatabaseGuard(const DatabaseGuard&) = delete;
+  DatabaseGuard& operator=(const DatabaseGuard&) = delete;
+
+ private:
+  RuleDataBase& db_;
+};
+
+// The last message of the rule database's system-log channel while a read
+// runs; single-threaded like the rest of polcdump.
+std::string lastRuleDbMessage;
+
+__attribute__((format(printf, 2, 3))) void KeepRuleDbMessage(int priority, const char* format,
+                                                             ...) {
+  (void)priority;
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  lastRuleDbMessage = text;
+}
+
+// Points the system-log channel at KeepRuleDbMessage while alive.
+class CapturedRuleDbLog {
+ public:
+  CapturedRuleDbLog() : previous_(SetRuleDbSysLog(KeepRuleDbMessage)) { lastRuleDbMessage.clear(); }
+  ~CapturedRuleDbLog() { SetRuleDbSysLog(previous_); }
+  CapturedRuleDbLog(const CapturedRuleDbLog&) = delete;
+  CapturedRuleDbLog& operator=(const CapturedRuleDbLog&) = delete;
+
+ private:
+  SysLogFunc previous_;
+};
+
+// " [VARO][RuleDataBaseRead 759] [Read symbol table failed]\n" becomes
+// "Read symbol table failed", and "[Mismatched magic number][magic=0x1]"
+// becomes "Mismatched magic number (magic=0x1)".
+std::string ReadableRuleDbMessage(const std::string& message) {
+  const size_t prefixEnd = message.find("] ");
+  std::string text = prefixEnd == std::string::npos ? message : message.substr(prefixEnd + 2);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  const size_t detail = text.find("][");
+  if (detail != std::string::npos) text.replace(detail, 2, " (").push_back(')');
+  return text;
+}
+
+const char* StatusMeaning(int32_t status) {
+  switch (status) {
+    case RULEDB_EINVAL:
+      return "invalid or truncated data";
+    case RULEDB_ENOMEM:
+      return "a value out of range, or memory exhausted";
+    case RULEDB_EEXIST:
+      return "a repeated name";
+    default:
+      return "unexpected status";
+  }
+}
+
+std::string ReadFailure(int32_t status, uint64_t offset, uint64_t fileSize) {
+  if (fileSize < POLICY_HEADER_SIZE) {
+    return "file of " + std::to_string(fileSize) + " bytes is shorter than the " +
+           std::to_string(POLICY_HEADER_SIZE) + "-byte header";
+  }
+  const std::string what =
+      lastRuleDbMessage.empty() ? "Read failed" : ReadableRuleDbMessage(lastRuleDbMessage);
+  return what + ": " + StatusMeaning(status) + " (status " + std::to_string(status) +
+         "); reading stopped at offset " + std::to_string(offset) + " of " +
+         std::to_string(fileSize) + " bytes";
+}
+
+int32_t CopySymbol(void* key, void* datum, void* arg) {
+  auto& symbols = *static_cast<std::vector<SymbolRecord>*>(arg);
+  symbols.push_back({*static_cast<const uint32_t*>(datum), static_cast<const char*>(key)});
+  return 0;
+}
+
+int32_t CopyFileContext(void* key, void* datum, void* arg) {
+  auto& fileContexts = *static_cast<std::vector<FileContextRecord>*>(arg);
+  fileContexts.push_back({static_cast<const char*>(key), static_cast<const char*>(datum)});
+  return 0;
+}
+
+int32_t CopyRule(void* key, void* datum, void* arg) {
+  auto& rules = *static_cast<std::vector<RuleRecord>*>(arg);
+  rules.push_back(
+      {*static_cast<const RuleTblKey*>(key), static_cast<const RuleTblDatum*>(datum)->value});
+  return 0;
+}
+
+void CopyObjectContexts(const RuleDataBase& db, PolicyImage& image) {
+  for (const ObjCtx* sid = db.objCtxs[OBJ_CTX_INITIAL_SID]; sid != nullptr; sid = sid->next) {
+    image.initialSids.push_back({sid->sid, sid->type});
+  }
+  for (const ObjCtx* netif = db.objCtxs[OBJ_CTX_NETIF]; netif != nullptr; netif = netif->next) {
+    image.netifs.push_back({netif->name, netif->type});
+  }
+  for (const ObjCtx* packet = db.objCtxs[OBJ_CTX_PACKET]; packet != nullptr;
+       packet = packet->next) {
+    image.packets.push_back({packet->protocol, packet->sourceAddress, packet->sourceMask,
+                             packet->destinationAddress, packet->destinationMask,
+                             packet->sportStart, packet->sportEnd, packet->dportStart,
+                             packet->dportEnd, packet->type});
+  }
+}
+
+void CopyTypeAttrs(const RuleDataBase& db, PolicyImage& image) {
+  if ((db.flags & FLAG_TYPEATTR) == 0 || db.typeToAttrsArr == nullptr) return;
+  for (uint32_t value = 0; value < db.typeToAttrsCount; ++value) {
+    const TypeAttrs& entry = db.typeToAttrsArr[value];
+    image.typeAttrs.emplace_back(entry.values, entry.values + entry.count);
+  }
+}
+
+void CopyDatabase(const RuleDataBase& db, PolicyImage& image) {
+  image.version = db.version;
+  image.flags = db.flags;
+  HashTblMap(&db.symTbl, CopySymbol, &image.symbols);
+  CopyObjectContexts(db, image);
+  HashTblMap(&db.fileCtxTbl, CopyFileContext, &image.fileContexts);
+  CopyTypeAttrs(db, image);
+  HashTblMap(&db.ruleTbl, CopyRule, &image.rules);
+}
+
+// Whether the writer turns `db` back into exactly the image's bytes.
+bool RewritesIdentically(const RuleDataBase& db, const std::vector<uint8_t>& bytes,
+                         uint64_t imageSize) {
+  std::vector<uint8_t> rewritten(imageSize);
+  PolicyCursor cursor{rewritten.data(), imageSize};
+  return RuleDataBaseWrite(&db, &cursor) == 0 && cursor.remaining == 0 &&
+         std::memcmp(rewritten.data(), bytes.data(), imageSize) == 0;
+}
+
+}  // namespace
+
+std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image) {
+  const CapturedRuleDbLog capture;
+  image = PolicyImage{};
+  image.fileSize = bytes.size();
+  RuleDataBase db{};
+  const DatabaseGuard guard(db);
+  // The reader never writes through the cursor.
+  PolicyCursor cursor{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+  const int32_t status = RuleDataBaseRead(&db, &cursor);
+  image.imageSize = bytes.size() - cursor.remaining;
+  if (status != 0) return ReadFailure(status, image.imageSize, image.fileSize);
+  CopyDatabase(db, image);
+  image.rewritesIdentically = RewritesIdentically(db, bytes, image.imageSize);
+  return {};
+}

@@ -1,0 +1,75 @@
+// A binary policy read back into plain values, for polcdump's listings.
+//
+// ReadPolicyImage runs the rule database's own reader (RuleDataBaseRead) over
+// the bytes and copies out what it built, record by record and in image
+// order; nothing is checked beyond what that reader checks, so a crafted
+// image may hold values that name no symbol, no class or no operation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ruledb/rule_data_base.h"
+
+struct SymbolRecord {
+  uint32_t value;    // 0 to N - 1
+  std::string name;  // as stored, without NUL
+};
+
+struct InitialSidRecord {
+  uint32_t sid;   // 1 kernel, 2 varo, 3 unlabeled, 4 proc; anything in a crafted image
+  uint16_t type;  // symbol value of the context
+};
+
+struct NetifRecord {
+  std::string name;  // interface name
+  uint16_t type;     // symbol value of the context
+};
+
+struct PacketRecord {
+  uint16_t protocol;            // IP protocol number
+  uint32_t sourceAddress;       // host byte order
+  uint32_t sourceMask;          // prefix length
+  uint32_t destinationAddress;  // host byte order
+  uint32_t destinationMask;     // prefix length
+  uint16_t sportStart;
+  uint16_t sportEnd;
+  uint16_t dportStart;
+  uint16_t dportEnd;
+  uint16_t type;  // symbol value of the context
+};
+
+struct FileContextRecord {
+  std::string path;
+  std::string context;  // a context name, not a value
+};
+
+struct RuleRecord {
+  RuleTblKey key;
+  uint32_t datum;  // grant: operation bits; transition: symbol value of the target
+};
+
+struct PolicyImage {
+  uint64_t fileSize;                            // bytes given to ReadPolicyImage
+  uint64_t imageSize;                           // bytes the reader consumed; the rest is ignored
+  bool rewritesIdentically;                     // writing the database back gives the same bytes
+  uint32_t version;                             // header field
+  uint32_t flags;                               // header field, FLAG_* bits
+  std::vector<SymbolRecord> symbols;            // image order
+  std::vector<InitialSidRecord> initialSids;    // image order
+  std::vector<NetifRecord> netifs;              // image order
+  std::vector<PacketRecord> packets;            // image order
+  std::vector<FileContextRecord> fileContexts;  // image order
+  std::vector<std::vector<uint16_t>>
+      typeAttrs;                  // indexed by symbol value; empty without FLAG_TYPEATTR
+  std::vector<RuleRecord> rules;  // image order
+};
+
+// Fills `image` from `bytes`. Returns an empty string on success, otherwise
+// what was wrong and where, for example "Read symbol table failed: invalid or
+// truncated data (status -22); reading stopped at offset 37 of 41 bytes";
+// `image` is then unspecified.
+// Never reads outside `bytes`. Replaces the rule database's system-log channel
+// for the duration of the call, so its messages end up in the result.
+std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image);
