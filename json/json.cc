@@ -217,7 +217,7 @@ uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
 
 // Scans the string whose opening quote is at `pos` into *span (out).
 inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
-  if (p.cur.text[pos] != '"') return Fail(p, pos);
+  if (pos >= p.cur.size || p.cur.text[pos] != '"') return Fail(p, pos);
   uint32_t start = pos + 1;
   uint32_t quote;
   uint32_t saved = 0;  // source bytes that escapes save in the decoded text

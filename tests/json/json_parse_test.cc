@@ -96,12 +96,13 @@ class JsonParseRefuses : public JsonTest, public ::testing::WithParamInterface<R
 
 TEST_P(JsonParseRefuses, RecordsWhereItStopped) {
   const Refused& row = GetParam();
+  ExactText text(row.text);
   JsonValue sentinel{};
   JsonValue* root = &sentinel;
-  ASSERT_EQ(JsonParse(row.text.c_str(), &root), JSON_FAIL);
+  ASSERT_EQ(JsonParse(text.get(), &root), JSON_FAIL);
   EXPECT_EQ(root, row.treeBuilt ? nullptr : &sentinel);
   EXPECT_EQ(JsonGetErrorPosition(), row.errorOffset + 1);
-  EXPECT_EQ(JsonGetErrorPointer(), row.text.c_str() + row.errorOffset);
+  EXPECT_EQ(JsonGetErrorPointer(), text.get() + row.errorOffset);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,6 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"{\"a\" 1}", 5, false}, Refused{"{\"a\"}", 4, false},
         Refused{"{\"a\":1,}", 7, false}, Refused{"{1:2}", 1, false}, Refused{"{", 1, false},
         Refused{"[", 1, false}, Refused{"[1", 2, false}, Refused{"{\"a\":1", 6, false},
+        Refused{"{\"a\":1,", 7, false}, Refused{"{\"a\":1, ", 8, false},
+        Refused{"{\"a\":", 5, false}, Refused{"{\"a\"", 4, false}, Refused{"[1,", 3, false},
         Refused{"[1] x", 4, true}, Refused{"[1]]", 3, true}, Refused{"{}{}", 2, true},
         Refused{"[}", 1, false}, Refused{"{]", 1, false},
         // Strings.
