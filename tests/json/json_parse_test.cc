@@ -75,6 +75,13 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"\"\\uDBFF\\uDFFF\"", "\"\\xF4\\x8F\\xBF\\xBF\""},
         Accepted{"\"a\tb\nc\x01\"", "\"a\\x09b\\x0Ac\\x01\""},
         Accepted{"\"\xC3\xA9\xFF\"", "\"\\xC3\\xA9\\xFF\""}, Accepted{"\"a\\u0000b\"", "\"a\""},
+        // Lengths and distances past one byte of the tape's variable-length fields.
+        Accepted{"[\"" + std::string(200, 's') + "\",\"" + std::string(20000, 't') + "\"]",
+                 "[\"" + std::string(200, 's') + "\",\"" + std::string(20000, 't') + "\"]"},
+        Accepted{"[\"a\"," + std::string(20000, ' ') + "\"" + Repeat("\\n", 100) + "\"]",
+                 "[\"a\",\"" + Repeat("\\x0A", 100) + "\"]"},
+        Accepted{"{\"" + Repeat("\\u0041", 33) + "\":" + std::string(300, ' ') + "true}",
+                 "{\"" + std::string(33, 'A') + "\":true}"},
         // Structure and keys.
         Accepted{"{\"a\":[1,{\"b\":null}],\"c\":\"d\"}", "{\"a\":[1,{\"b\":null}],\"c\":\"d\"}"},
         Accepted{"{\"a\":1,\"a\":2}", "{\"a\":1,\"a\":2}"}, Accepted{"{\"\":0}", "{\"\":0}"},
