@@ -15,9 +15,11 @@ build:
 
 run: build
 	mkdir -p $(BUILD)/example
+	rm -f $(BUILD)/example/policy.bin $(BUILD)/example/policy.map
 	$(BUILD)/release/driver/polc -c -m -o $(BUILD)/example/policy.bin examples/*.json
-	@echo "binary policy: $(BUILD)/example/policy.bin"
-	@echo "policy map:    $(BUILD)/example/policy.map"
+	@for file in $(BUILD)/example/policy.bin $(BUILD)/example/policy.map; do \
+	  if [ -f "$$file" ]; then echo "written: $$file"; fi; \
+	done
 
 test: test-debug test-sanitize fuzz-smoke
 

@@ -1,4 +1,3 @@
-#pragma once
 // Size-checked fill and copy into buffers of known size.
 //
 // Every function takes the destination with its size and refuses anything
@@ -12,7 +11,10 @@
 //
 // Conditions are tested in a fixed order and the first that holds decides
 // the result; the order is given with each function. The functions keep no
-// state between calls.
+// state between calls. They live in a namespace of their own because a C
+// library with the optional bounds-checking interfaces declares the same
+// names with other results.
+#pragma once
 
 #include <cstddef>
 
@@ -22,16 +24,18 @@ namespace bounded {
 inline constexpr size_t BOUNDED_SIZE_MAX = 0x7FFFFFFF;
 
 inline constexpr int BOUNDED_OK = 0;
-// Null destination; nothing written.
+// Null destination: memcpy_s(nullptr, 8, src, 4). Nothing written.
 inline constexpr int BOUNDED_EINVAL = 22;
-// Destination size 0 or above BOUNDED_SIZE_MAX; nothing written.
+// Unusable destination size: memcpy_s(dest, 0, src, 0), or a size above
+// BOUNDED_SIZE_MAX. Nothing written.
 inline constexpr int BOUNDED_ERANGE = 34;
-// Null source; destination reset.
-inline constexpr int BOUNDED_EINVAL_AND_RESET = 22 | 128;
-// The data does not fit (or a strncpy_s count above BOUNDED_SIZE_MAX);
-// destination reset.
-inline constexpr int BOUNDED_ERANGE_AND_RESET = 34 | 128;
-// Source and destination overlap; destination reset.
+// Null source: strcpy_s(dest, 8, nullptr). Destination reset.
+inline constexpr int BOUNDED_EINVAL_AND_RESET = 150;
+// The data does not fit: strcpy_s(dest, 3, "abc"), memcpy_s(dest, 8, src, 9),
+// or a strncpy_s count above BOUNDED_SIZE_MAX. Destination reset.
+inline constexpr int BOUNDED_ERANGE_AND_RESET = 162;
+// Source and destination overlap: memcpy_s(buf + 2, 8, buf, 4). Destination
+// reset.
 inline constexpr int BOUNDED_EOVERLAP_AND_RESET = 182;
 
 // Sets the first `count` bytes of `dest` to (unsigned char)c.

@@ -1,9 +1,52 @@
+// polc: reads the policy source files named on the command line and
+// compiles them into one binary policy file.
 #include <cstdio>
 
-int main(int argc, char** argv) {
-  (void)argv;
-  if (argc <= 1) {
-    std::puts("Usage: polc options <input files>");
+#include "driver/command_parser.h"
+#include "reader/json_parser.h"
+
+namespace {
+
+void PrintUsage() {
+  std::fputs(
+      "Usage: polc options <input files>\n"
+      "Options:\n"
+      "  -c           Run in compile mode\n"
+      "  -m           Generate policy map file\n"
+      "  -o <file>    The output file path\n"
+      "\n",
+      stdout);
+  std::fflush(stdout);
+}
+
+int ParseArguments(CommandOptions& options, int argc, char** argv) {
+  const int result = CommandParser::ParseCommandLine(options, argc, argv);
+  if (result != 0) {
+    std::printf("Please run %s to get Usage.\n", argv[0]);
+    std::fflush(stdout);
   }
-  return 0;
+  return result;
+}
+
+// The stages run in order, each only after the previous one succeeded; the
+// first failure's result is the run's result. noexcept: an exception that
+// escapes a stage (only a failed allocation inside a container) ends the
+// process through the terminate handler.
+int RunPipeline(int argc, char** argv) noexcept {
+  CommandOptions options;
+  const int result = ParseArguments(options, argc, argv);
+  if (result != 0) return result;
+  JsonParser reader;
+  return reader.ParseJsonFiles(options.inputPaths);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc <= 1) {
+    PrintUsage();
+    return 0;
+  }
+  // The exit status carries the low eight bits: -1 becomes 255.
+  return RunPipeline(argc, argv) & 0xFF;
 }

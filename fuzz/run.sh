@@ -16,7 +16,9 @@ for target in "$dir"/fuzz_*; do
   dict=()
   [[ -f $here/$name.dict ]] && dict=(-dict="$here/$name.dict")
   echo "== $name for ${seconds}s"
-  "$target" -max_total_time="$seconds" -print_final_stats=1 "${dict[@]}" "$scratch"
+  # A crashing input is kept beside the target, not in the working directory.
+  "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$dir/$name-" \
+    "${dict[@]}" "$scratch"
   rm -rf "$scratch"
   trap - EXIT
 done

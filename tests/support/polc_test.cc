@@ -1,15 +1,15 @@
 #include "tests/support/polc_test.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 namespace polc_test {
 
@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/polc_test.XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/polc_test.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     ADD_FAILURE() << "mkdtemp failed for " << pattern;
   }
@@ -112,9 +112,14 @@ RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& option
     execv(POLC_BINARY, argv.data());
     _exit(127);
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  int status = -1;  // not an exit status, should waitpid fail
+  if (child < 0) {
+    ADD_FAILURE() << "fork failed";
+  } else {
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  }
   result.out = Slurp(outFd);
   result.err = Slurp(errFd);
   close(outFd);
@@ -148,6 +153,19 @@ std::string StripTimestamps(const std::string& log) {
     at = next;
   }
   return stripped;
+}
+
+RunResult RunPolicy(const TempDir& dir,
+                    const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<std::string> args = {"-c", "-o", dir.Path("policy.bin")};
+  for (const auto& [name, content] : files) args.push_back(dir.Write(name, content));
+  return RunPolc(args);
+}
+
+std::string CaptureLog(const std::function<void()>& action) {
+  testing::internal::CaptureStdout();
+  action();
+  return StripTimestamps(testing::internal::GetCapturedStdout());
 }
 
 std::vector<std::string> Lines(const std::string& text) {

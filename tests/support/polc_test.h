@@ -2,7 +2,9 @@
 // polc, and log text with its time stamps set aside.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace polc_test {
@@ -38,14 +40,21 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string workDir;               // empty: the caller's directory
-  std::vector<std::string> env;      // extra NAME=VALUE entries
-  std::string argv0;                 // empty: the path of the built polc
+  std::string workDir;           // empty: the caller's directory
+  std::vector<std::string> env;  // extra NAME=VALUE entries
+  std::string argv0;             // empty: the path of the built polc
 };
 
 // Runs the built polc with `args` and waits for it.
-RunResult RunPolc(const std::vector<std::string>& args,
-                  const RunOptions& options = {});
+RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Writes each (name, content) pair into `dir`, in order, and runs
+// "polc -c -o <dir>/policy.bin" on those files in the same order.
+RunResult RunPolicy(const TempDir& dir,
+                    const std::vector<std::pair<std::string, std::string>>& files);
+
+// What `action` writes to standard output (the log), time stamps removed.
+std::string CaptureLog(const std::function<void()>& action);
 
 // Removes the "[YYYY-MM-DD HH:MM:SS]" stamp at the start of every line.
 std::string StripTimestamps(const std::string& log);

@@ -1,0 +1,76 @@
+#include "json/json.h"
+#include "reader/json_access.h"
+#include "reader/json_parser.h"
+#include "reader/log.h"
+
+namespace {
+
+// Adds the strings of the array `value` to `names`; `what` names the
+// section in the message about an element that is not a string.
+int ReadNameArray(JsonValue* value, NameSet& names, const char* what) {
+  if (const auto bad = AddArrayStrings(value, names)) {
+    Log(LOG_ERR, "[JsonParser][Get the i-th %s failed][i=%u]\n", what, *bad);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int JsonParser::ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
+  static constexpr std::string_view kKeys[] = {"type", "attr", "require", "typeattr", "labeling"};
+  static constexpr KeyHandler kHandlers[] = {
+      {"type", &JsonParser::ReadTypeSection},
+      {"attr", &JsonParser::ReadAttrSection},
+      {"require", &JsonParser::ReadRequireSection},
+      {"typeattr", &JsonParser::ReadTypeattrSection},
+      {"labeling", &JsonParser::ReadLabelingSection},
+  };
+  if (CheckObjectKeys(value, kKeys) != 0) {
+    Log(LOG_ERR, "[JsonParser][Validate the declarations section key failed]\n");
+    return -1;
+  }
+  const int result = DispatchObjectKeys(value, model, kHandlers);
+  if (result != 0) {
+    Log(LOG_ERR, "[JsonParser][Parse declarations section failed]\n");
+    return result;
+  }
+  return 0;
+}
+
+int JsonParser::ReadTypeSection(JsonValue* value, PolicyModel& model) {
+  return ReadNameArray(value, model.types, "type");
+}
+
+int JsonParser::ReadAttrSection(JsonValue* value, PolicyModel& model) {
+  return ReadNameArray(value, model.attrs, "attr");
+}
+
+int JsonParser::ReadRequireSection(JsonValue* value, PolicyModel& model) {
+  return ReadNameArray(value, model.requires_, "require type");
+}
+
+int JsonParser::ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
+  JsonValue* member = nullptr;
+  if (JsonGetFirstChild(value, &member) != JSON_OK) {
+    Log(LOG_ERR, "[JsonParser][Get the first typeattr object failed]\n");
+    return -1;
+  }
+  // Each member's own value is read: looking every key up again would be
+  // quadratic in the number of members. With a repeated key each member
+  // contributes its own array.
+  for (; member != nullptr; member = NextMember(member)) {
+    const char* name = MemberKey(member);
+    if (JsonGetKind(member) != JSON_ARRAY) {
+      Log(LOG_ERR, "[JsonParser][Get the typeattr object failed][key=%s]\n",
+          MaskControlChars(name).c_str());
+      return -1;
+    }
+    if (const auto bad = AddArrayStrings(member, model.typeAttrMap[name])) {
+      Log(LOG_ERR, "[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n",
+          MaskControlChars(name).c_str(), *bad);
+      return -1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,102 @@
+// JsonParser, the policy source reader.
+//
+// ParseJsonFiles loads every source file in turn, reads its sections into a
+// fresh per-file PolicyModel, checks that model on its own, merges it into
+// the merged model held here and, after the last file, checks the merged
+// model as a whole. The first failure ends the read.
+//
+// Every operation returns 0 on success and non-zero on failure (a callee's
+// non-zero result is passed on unchanged, so every failure ends as -1), logs
+// its own failure line through Log and never throws on bad input; each
+// enclosing level adds its own line, so one failure leaves a trace from the
+// innermost cause outward. User-supplied texts are masked with
+// MaskControlChars before they are logged.
+//
+// JSON values are borrowed from the caller's parsed tree; the readers copy
+// every text they keep into the model.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader/policy_model.h"
+
+struct JsonValue;
+
+inline constexpr size_t MAX_SOURCE_FILE_SIZE = 0xFFFFFFFE;  // bytes of one source file
+inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;        // names over all files
+
+class JsonParser {
+ public:
+  // A section reader: reads one member's value into the per-file model.
+  using SectionHandler = int (JsonParser::*)(JsonValue* value, PolicyModel& model);
+  struct KeyHandler {
+    std::string_view key;
+    SectionHandler handler;
+  };
+  using AllowedKeys = std::span<const std::string_view>;  // at most 32 keys
+  using HandlerTable = std::span<const KeyHandler>;
+
+  // The merged model of all files read so far; empty after construction.
+  const PolicyModel& GetPolicyModel() const { return model; }
+
+  // Loading, key check, dispatch, per-file checks, merge, whole checks.
+
+  // Reads, checks and merges the files of `paths` in order, then checks the
+  // merged model as a whole. After a failure the merged model is of no use.
+  int ParseJsonFiles(std::vector<std::string> paths);
+  // Loads, parses and reads one file into `fileModel`.
+  int ParseJsonFile(const std::string& path, PolicyModel& fileModel);
+  // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text`
+  // and `size` are written only on success. Logs nothing.
+  int ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
+  // Fails unless `object` is an object with at least one member whose keys
+  // are all in `allowedKeys`, each at most once.
+  int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys);
+  // Calls the handler of each member's key, in document order, with the
+  // member's value and `model`; stops at the first failing handler.
+  int DispatchObjectKeys(JsonValue* object, PolicyModel& model, HandlerTable handlers);
+  // The per-file checks, on the model of one file before it is merged.
+  int ValidateJsonFile(const PolicyModel& fileModel);
+  // Moves the entries of `fileModel` into the merged model (leaving
+  // `fileModel` in an unspecified state). Fails at the first key that a
+  // labeling map or transitionRules already holds; the entries moved before
+  // it stay in the merged model.
+  int MergeJsonFile(PolicyModel& fileModel);
+  // The checks of the merged model: size limit, required names, names that
+  // are both type and attribute.
+  int ValidateWholeJsonFile();
+
+  // The "declarations" section.
+  int ReadDeclarationsSection(JsonValue* value, PolicyModel& model);
+  int ReadTypeSection(JsonValue* value, PolicyModel& model);
+  int ReadAttrSection(JsonValue* value, PolicyModel& model);
+  int ReadRequireSection(JsonValue* value, PolicyModel& model);
+  int ReadTypeattrSection(JsonValue* value, PolicyModel& model);
+
+  // The "rules" section.
+  int ReadRulesSection(JsonValue* value, PolicyModel& model);
+  int ReadTeacSection(const std::string& subject, JsonValue* teac, PolicyModel& model);
+  int ReadTypeTransitionSection(const std::string& subject, JsonValue* typeTransition,
+                                PolicyModel& model);
+  // Every class of the rules is in the class table, and every operation of a
+  // grant rule belongs to its class.
+  int CheckRuleClasses(const PolicyModel& fileModel);
+
+  // The "labeling" section inside "declarations".
+  int ReadLabelingSection(JsonValue* value, PolicyModel& model);
+  int ReadFileSection(JsonValue* value, PolicyModel& model);
+  int ReadReservedSidSection(JsonValue* value, PolicyModel& model);
+  int ReadNetifSection(JsonValue* value, PolicyModel& model);
+  int ReadPacketSection(JsonValue* value, PolicyModel& model);
+  // Every key of initialSids is a name of the initial sid table.
+  int CheckInitialSidNames(const PolicyModel& fileModel);
+
+ private:
+  PolicyModel model;  // the merged model; only grows
+};

@@ -1,0 +1,214 @@
+// The "labeling" section: file paths, initial sids, network interfaces and
+// packets, each mapped to a context. Contexts and sid names are only stored
+// here; the per-file checks look at them once the whole file is read.
+#include <cassert>
+#include <optional>
+#include <string>
+
+#include "json/json.h"
+#include "reader/duplicate_messages.h"
+#include "reader/json_parser.h"
+#include "reader/log.h"
+#include "reader/protocol_lookup.h"
+#include "reader/validators.h"
+
+namespace {
+
+constexpr std::string_view kLabelingKeys[] = {"file", "reserved_sid", "netif", "packet"};
+
+constexpr JsonParser::KeyHandler kLabelingHandlers[] = {
+    {"file", &JsonParser::ReadFileSection},
+    {"reserved_sid", &JsonParser::ReadReservedSidSection},
+    {"netif", &JsonParser::ReadNetifSection},
+    {"packet", &JsonParser::ReadPacketSection},
+};
+
+// Calls `readEntry(entry, index)` for each element of the `section` array
+// that passes the key check, and stops at the first failure. A value that is
+// not an array has no elements.
+template <typename ReadEntry>
+int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* section,
+                        JsonParser::AllowedKeys allowedKeys, ReadEntry readEntry) {
+  for (uint32_t i = 0; i < JsonGetArraySize(array); ++i) {
+    JsonValue* entry = nullptr;
+    [[maybe_unused]] const int found = JsonGetArrayItem(array, i, &entry);
+    assert(found == JSON_OK);  // i is below the size
+    if (parser.CheckObjectKeys(entry, allowedKeys) != 0) {
+      Log(LOG_ERR, "[JsonParser][Validate the i-th key in the %s section failed][i=%u]\n", section,
+          i);
+      return -1;
+    }
+    if (readEntry(entry, i) != 0) {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+// A labeling kind that maps a name to a context: files, initial sids, netifs.
+struct NamedLabeling {
+  const char* section;                          // member of the labeling object
+  const char* keyMember;                        // entry member that names the labeled thing
+  NameMap PolicyModel::*entries;                // model map, name -> context
+  const char* incomplete;                       // message with the entry index
+  void (*logDuplicate)(std::string_view name);  // for a name met twice in the file
+};
+
+constexpr NamedLabeling kFileLabeling = {
+    "file",
+    "path",
+    &PolicyModel::fileContexts,
+    "[JsonParser][Incomplete the i-th file object][i=%u]\n",
+    LogDuplicatePath,
+};
+
+constexpr NamedLabeling kReservedSidLabeling = {
+    "reserved_sid",
+    "sid",
+    &PolicyModel::initialSids,
+    "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
+    LogDuplicateSid,
+};
+
+// The netif message prints its index signed; the value is the same.
+constexpr NamedLabeling kNetifLabeling = {
+    "netif",
+    "name",
+    &PolicyModel::netifs,
+    "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
+    LogDuplicateNetif,
+};
+
+int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
+                      const NamedLabeling& kind) {
+  const std::string_view allowedKeys[] = {kind.keyMember, "context"};
+  NameMap& entries = model.*kind.entries;
+  return ReadLabelingEntries(parser, array, kind.section, allowedKeys,
+                             [&](const JsonValue* entry, uint32_t i) {
+                               const char* name = nullptr;
+                               const char* context = nullptr;
+                               if (JsonGetObjectString(entry, kind.keyMember, &name) != JSON_OK ||
+                                   JsonGetObjectString(entry, "context", &context) != JSON_OK) {
+                                 Log(LOG_ERR, kind.incomplete, i);
+                                 return -1;
+                               }
+                               if (!entries.emplace(name, context).second) {
+                                 kind.logDuplicate(name);
+                                 return -1;
+                               }
+                               return 0;
+                             });
+}
+
+constexpr std::string_view kPacketKeys[] = {"prot",  "source", "destination",
+                                            "sport", "dport",  "context"};
+
+// The six members of a packet entry.
+struct PacketTexts {
+  const char* prot = nullptr;         // protocol name or alias
+  const char* source = nullptr;       // address prefix
+  const char* destination = nullptr;  // address prefix
+  const char* sport = nullptr;        // port or port range
+  const char* dport = nullptr;        // port or port range
+  const char* context = nullptr;      // context name
+};
+
+// False when a member is missing or not a string.
+bool GetPacketTexts(const JsonValue* entry, PacketTexts& texts) {
+  return JsonGetObjectString(entry, "prot", &texts.prot) == JSON_OK &&
+         JsonGetObjectString(entry, "source", &texts.source) == JSON_OK &&
+         JsonGetObjectString(entry, "destination", &texts.destination) == JSON_OK &&
+         JsonGetObjectString(entry, "sport", &texts.sport) == JSON_OK &&
+         JsonGetObjectString(entry, "dport", &texts.dport) == JSON_OK &&
+         JsonGetObjectString(entry, "context", &texts.context) == JSON_OK;
+}
+
+// Converts the protocol, the two prefixes and the two port ranges, in this
+// order; the first failure is logged (the validators log their own) and ends
+// the conversion. `key` is written only on success.
+int ConvertPacketKey(const PacketTexts& texts, PacketKey& key) {
+  const std::optional<uint16_t> protocol = LookupProtocol(texts.prot);
+  if (!protocol.has_value()) {
+    Log(LOG_ERR, "[JsonParser][Get protocol failed][protocol=%s]\n",
+        MaskControlChars(texts.prot).c_str());
+    return -1;
+  }
+  AddressPrefix source{};
+  AddressPrefix destination{};
+  PortRange sport{};
+  PortRange dport{};
+  if (ParseAddressPrefix(texts.source, source) != 0 ||
+      ParseAddressPrefix(texts.destination, destination) != 0 ||
+      ParsePortRange(texts.sport, sport) != 0 || ParsePortRange(texts.dport, dport) != 0) {
+    return -1;
+  }
+  key = PacketKey{.protocol = *protocol,
+                  .sourceAddress = source.address,
+                  .sourceMask = source.prefixLength,
+                  .destinationAddress = destination.address,
+                  .destinationMask = destination.prefixLength,
+                  .sportStart = sport.start,
+                  .sportEnd = sport.end,
+                  .dportStart = dport.start,
+                  .dportEnd = dport.end};
+  return 0;
+}
+
+}  // namespace
+
+int JsonParser::ReadLabelingSection(JsonValue* value, PolicyModel& model) {
+  if (CheckObjectKeys(value, kLabelingKeys) != 0) {
+    Log(LOG_ERR, "[JsonParser][Validate the labeling section key failed]\n");
+    return -1;
+  }
+  const int status = DispatchObjectKeys(value, model, kLabelingHandlers);
+  if (status != 0) {
+    Log(LOG_ERR, "[JsonParser][Parse labeling section failed]\n");
+    return status;
+  }
+  return 0;
+}
+
+int JsonParser::ReadFileSection(JsonValue* value, PolicyModel& model) {
+  return ReadNamedLabeling(*this, value, model, kFileLabeling);
+}
+
+int JsonParser::ReadReservedSidSection(JsonValue* value, PolicyModel& model) {
+  return ReadNamedLabeling(*this, value, model, kReservedSidLabeling);
+}
+
+int JsonParser::ReadNetifSection(JsonValue* value, PolicyModel& model) {
+  return ReadNamedLabeling(*this, value, model, kNetifLabeling);
+}
+
+int JsonParser::ReadPacketSection(JsonValue* value, PolicyModel& model) {
+  return ReadLabelingEntries(
+      *this, value, "packet", kPacketKeys, [&](const JsonValue* entry, uint32_t i) {
+        PacketTexts texts;
+        if (!GetPacketTexts(entry, texts)) {
+          Log(LOG_ERR, "[JsonParser][Incomplete the i-th packet object][i=%d]\n",
+              static_cast<int>(i));
+          return -1;
+        }
+        PacketKey key;
+        if (ConvertPacketKey(texts, key) != 0) {
+          return -1;
+        }
+        if (!model.packets.emplace(key, texts.context).second) {
+          LogDuplicatePacket(key);
+          return -1;
+        }
+        return 0;
+      });
+}
+
+int JsonParser::CheckInitialSidNames(const PolicyModel& fileModel) {
+  for (const auto& [sid, context] : fileModel.initialSids) {
+    if (GetInitialSidNumber(sid) == 0) {
+      Log(LOG_ERR, "[JsonParser][Undefined initial sid string][sid=%s]\n",
+          MaskControlChars(sid).c_str());
+      return -1;
+    }
+  }
+  return 0;
+}

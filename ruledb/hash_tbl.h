@@ -1,0 +1,96 @@
+// Chained hash table with caller-supplied hash and compare functions and
+// chains kept in ascending key order, plus its two fixed instances: the
+// string table (NUL-terminated keys) and the rule table (RuleTblKey keys).
+//
+// The table never grows: the bucket count is fixed at creation from the number
+// of entries the caller expects (HashTblBucketCount). HashTblMap visits buckets
+// in ascending index and each chain in ascending key order; the binary policy
+// records follow that order, so hash functions and bucket counts are part of
+// the file format.
+//
+// Ownership: keys and datums are separate calloc'd heap blocks that belong to
+// the table once an insert succeeds and are released (free) by HashTblDestroy.
+// A failed insert leaves both with the caller and the table unchanged.
+// The table logs nothing; callers log.
+#ifndef POLC_RULEDB_HASH_TBL_H_
+#define POLC_RULEDB_HASH_TBL_H_
+
+#include <cstddef>
+#include <cstdint>
+
+// Status codes of the rule database (hash table, rule table, binary format).
+constexpr int32_t RULEDB_OK = 0;
+constexpr int32_t RULEDB_ENOMEM = -12;  // an allocation failed
+constexpr int32_t RULEDB_EEXIST = -17;  // insert of a key equal to a stored one
+constexpr int32_t RULEDB_EINVAL = -22;  // no buckets, full table, bad or truncated data, no room
+
+using HashTblHashFunc = uint32_t (*)(const void* key);
+// Negative, 0 or positive as a orders before, equal to or after b.
+using HashTblCmpFunc = int32_t (*)(const void* a, const void* b);
+// Called by HashTblMap for each entry; a non-zero result stops the walk.
+using HashTblMapFunc = int32_t (*)(void* key, void* datum, void* arg);
+
+struct HashTblNode {
+  void* key;          // owned heap block
+  void* datum;        // owned heap block
+  HashTblNode* next;  // next node of the chain (larger key), or null
+};
+
+struct HashTbl {
+  HashTblNode** buckets;  // owned array of `size` chain heads; null before init and after destroy
+  HashTblHashFunc hash;
+  HashTblCmpFunc cmp;
+  uint32_t size;  // bucket count, 0 or a power of two
+  uint32_t nel;   // stored entries; kept by destroy
+};
+
+// The smallest power of two strictly above n, capped at 65536; 0 for n = 0.
+uint32_t HashTblBucketCount(uint32_t n);
+
+// Sets up an empty table of `size` buckets (0 allowed: every insert then fails
+// with RULEDB_EINVAL). RULEDB_ENOMEM when the bucket array cannot be allocated;
+// the table then has size 0 and no functions.
+int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTblCmpFunc cmp);
+
+// Links key and datum into the key's chain at its sorted place.
+// RULEDB_EINVAL: size 0 or already 4294967295 entries; RULEDB_EEXIST: an equal
+// key is stored; RULEDB_ENOMEM: no node. On failure nothing changes.
+int32_t HashTblInsert(HashTbl* table, void* key, void* datum);
+
+// The node holding an equal key, or null.
+HashTblNode* HashTblSearch(const HashTbl* table, const void* key);
+
+// Calls `callback` for every entry in map order; returns 0, or the first
+// non-zero callback result (the remaining entries are not visited).
+int32_t HashTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
+
+// Releases every key, datum and node and the bucket array. `size` and `nel`
+// keep their values; a second call does nothing. A destroyed table behaves as
+// one without buckets: inserts fail, searches find nothing, maps visit nothing.
+void HashTblDestroy(HashTbl* table);
+
+// MurmurHash3, x86 32-bit variant; 4-byte blocks are read little-endian
+// whatever the host order or alignment.
+uint32_t MurmurHash3X86(const void* data, size_t length, uint32_t seed);
+
+// String table: key a NUL-terminated string, datum any heap block.
+uint32_t StrTblHash(const void* key);  // MurmurHash3 (seed 0) of the bytes before the NUL
+int32_t StrTblCmp(const void* a, const void* b);             // strcmp
+int32_t StrTblInit(HashTbl* table, uint32_t expectedCount);  // HashTblBucketCount buckets
+int32_t StrTblInsert(HashTbl* table, char* key, void* datum);
+HashTblNode* StrTblSearch(const HashTbl* table, const char* key);
+int32_t StrTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
+void StrTblDestroy(HashTbl* table);
+
+// Rule table: key a RuleTblKey, datum a RuleTblDatum (rule_data_base.h, which
+// also declares RuleTblInsert).
+struct RuleTblKey;
+uint32_t RuleTblHash(const void* key);  // MurmurHash3 (seed 0) of the 8 key bytes
+// Compares source, target, tclass, specified in this order; the difference of
+// the first pair that differs, or 0.
+int32_t RuleTblCmp(const void* a, const void* b);
+int32_t RuleTblInit(HashTbl* table, uint32_t expectedCount);  // HashTblBucketCount buckets
+HashTblNode* RuleTblSearch(const HashTbl* table, const RuleTblKey* key);
+void RuleTblDestroy(HashTbl* table);
+
+#endif  // POLC_RULEDB_HASH_TBL_H_

@@ -1,0 +1,105 @@
+#include "ruledb/rule_data_base.h"
+
+#include <syslog.h>
+
+#include <cstdlib>
+
+#include "bounded/bounded.h"
+#include "ruledb/little_endian.h"
+#include "ruledb/sys_log.h"
+
+namespace {
+
+constexpr const char* INSERT_OP = "RuleTblInsert";
+constexpr const char* DESTROY_OP = "RuleDataBaseDestory";
+
+// Site numbers of the system-log messages.
+constexpr int SITE_ALLOC_KEY = 71;
+constexpr int SITE_ALLOC_DATUM = 76;
+constexpr int SITE_COPY_KEY = 81;
+constexpr int SITE_COPY_DATUM = 85;
+constexpr int SITE_INSERT = 90;
+constexpr int SITE_EMPTY_TYPE_ATTRS = 886;
+
+void ReleaseObjCtxList(ObjCtx** head) {
+  ObjCtx* record = *head;
+  while (record != nullptr) {
+    ObjCtx* next = record->next;
+    free(record->name);  // set only in netif records
+    free(record);
+    record = next;
+  }
+  *head = nullptr;
+}
+
+void ReleaseTypeAttrs(RuleDataBase* db) {
+  if (db->typeToAttrsArr == nullptr) {
+    return;
+  }
+  for (uint32_t i = 0; i < db->typeToAttrsCount; i++) {
+    TypeAttrs* entry = &db->typeToAttrsArr[i];
+    if (entry->values == nullptr) {
+      RuleDbSysLog()(LOG_INFO, " [VARO][%s %d] [Ignore an empty typeAttrs in typeToAttrsArr]\n",
+                     DESTROY_OP, SITE_EMPTY_TYPE_ATTRS);
+      continue;
+    }
+    free(entry->values);
+    entry->values = nullptr;
+  }
+  free(db->typeToAttrsArr);
+  db->typeToAttrsArr = nullptr;
+  db->typeToAttrsCount = 0;
+}
+
+}  // namespace
+
+void RuleTblKeyToBytes(const RuleTblKey* key, uint8_t bytes[RULE_TBL_KEY_BYTES]) {
+  StoreU16Le(bytes, key->source);
+  StoreU16Le(bytes + 2, key->target);
+  StoreU16Le(bytes + 4, key->tclass);
+  StoreU16Le(bytes + 6, key->specified);
+}
+
+RuleTblKey RuleTblKeyFromBytes(const uint8_t bytes[RULE_TBL_KEY_BYTES]) {
+  return RuleTblKey{LoadU16Le(bytes), LoadU16Le(bytes + 2), LoadU16Le(bytes + 4),
+                    LoadU16Le(bytes + 6)};
+}
+
+int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum* datum) {
+  auto* keyCopy = static_cast<RuleTblKey*>(calloc(1, sizeof(RuleTblKey)));
+  if (keyCopy == nullptr) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to allocate memory for RuleTblKey\n", INSERT_OP,
+                   SITE_ALLOC_KEY);
+    return RULEDB_EINVAL;
+  }
+  auto* datumCopy = static_cast<RuleTblDatum*>(calloc(1, sizeof(RuleTblDatum)));
+  if (datumCopy == nullptr) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to allocate memory for RuleTblDatum\n",
+                   INSERT_OP, SITE_ALLOC_DATUM);
+  } else if (bounded::memcpy_s(keyCopy, sizeof(RuleTblKey), key, sizeof(RuleTblKey)) != 0) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to copy RuleTblKey\n", INSERT_OP, SITE_COPY_KEY);
+  } else if (bounded::memcpy_s(datumCopy, sizeof(RuleTblDatum), datum, sizeof(RuleTblDatum)) != 0) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to copy RuleTblDatum\n", INSERT_OP,
+                   SITE_COPY_DATUM);
+  } else if (HashTblInsert(table, keyCopy, datumCopy) != 0) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to insert rule into tbl\n", INSERT_OP,
+                   SITE_INSERT);
+  } else {
+    return RULEDB_OK;
+  }
+  free(keyCopy);
+  free(datumCopy);
+  return RULEDB_EINVAL;
+}
+
+void RuleDataBaseDestory(RuleDataBase* db) {
+  HashTblDestroy(&db->symTbl);
+  free(db->symNames);
+  db->symNames = nullptr;
+  HashTblDestroy(&db->ruleTbl);
+  for (ObjCtx*& head : db->objCtxs) {
+    ReleaseObjCtxList(&head);
+  }
+  HashTblDestroy(&db->fileCtxTbl);
+  ReleaseTypeAttrs(db);
+}

@@ -1,0 +1,110 @@
+#include "reader/class_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(ClassTable, GetClassIndex) {
+  const struct {
+    const char* name;
+    uint16_t index;
+  } rows[] = {
+      {"process", 1}, {"file", 2},
+      {"socket", 7},  {"netlink_socket", 15},
+      {"varo", 17},   {"per_remote_file", 30},
+      {"Process", 0}, {"process ", 0},
+      {"proc", 0},    {"", 0},
+      {nullptr, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name == nullptr ? "(null)" : row.name);
+    EXPECT_EQ(GetClassIndex(row.name), row.index);
+  }
+}
+
+struct OperationRow {
+  uint16_t classIndex;
+  const char* operation;
+  uint32_t bit;
+};
+
+// Both directions: the name gives the bit, and the bit gives the name back.
+TEST(ClassTable, GetOperationBitAndName) {
+  const OperationRow rows[] = {
+      {1, "fork", 0x1},        {1, "gettaskmon", 0x10000}, {2, "read", 0x10},
+      {2, "mounton", 0x10000}, {3, "rmdir", 0x800},        {4, "lock", 0x80},
+      {5, "enqueue", 0x80},    {6, "setattr", 0x40},       {7, "read", 0x80},
+      {15, "getattr", 0x1000}, {16, "sys_module", 0x100},  {17, "getfilecontext", 0x20},
+      {20, "setget", 0x1},     {23, "bind_writer", 0x4},   {30, "open", 0x4},
+  };
+  for (const OperationRow& row : rows) {
+    SCOPED_TRACE(std::to_string(row.classIndex) + " " + row.operation);
+    EXPECT_EQ(GetOperationBit(row.classIndex, row.operation), row.bit);
+    ASSERT_NE(GetOperationName(row.classIndex, row.bit), nullptr);
+    EXPECT_STREQ(GetOperationName(row.classIndex, row.bit), row.operation);
+  }
+}
+
+TEST(ClassTable, GetOperationBitRejects) {
+  const OperationRow rows[] = {
+      {0, "read", 0}, {31, "read", 0}, {65535, "read", 0}, {18, "read", 0},
+      {2, "Read", 0}, {2, "", 0},      {2, nullptr, 0},    {6, "lock", 0},
+  };
+  for (const OperationRow& row : rows) {
+    SCOPED_TRACE(std::to_string(row.classIndex) + " " +
+                 (row.operation == nullptr ? "(null)" : row.operation));
+    EXPECT_EQ(GetOperationBit(row.classIndex, row.operation), 0u);
+  }
+}
+
+TEST(ClassTable, GetOperationNameRejects) {
+  const struct {
+    uint16_t classIndex;
+    uint32_t bit;
+  } rows[] = {
+      {2, 0x18}, {2, 0},     {2, 0xFFFFFFFF}, {2, 0x20000},     {18, 0x4},
+      {0, 0x10}, {31, 0x10}, {65535, 0x1},    {30, 0x80000000},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.classIndex) + " " + std::to_string(row.bit));
+    EXPECT_EQ(GetOperationName(row.classIndex, row.bit), nullptr);
+  }
+}
+
+TEST(ClassTable, GetClassName) {
+  EXPECT_STREQ(GetClassName(1), "process");
+  EXPECT_STREQ(GetClassName(17), "varo");
+  EXPECT_STREQ(GetClassName(30), "per_remote_file");
+  EXPECT_EQ(GetClassName(0), nullptr);
+  EXPECT_EQ(GetClassName(31), nullptr);
+  EXPECT_EQ(GetClassName(65535), nullptr);
+}
+
+// Every class name maps back to its own index, and all nine socket classes
+// give an operation the same bit.
+TEST(ClassTable, NamesAndIndexesRoundTrip) {
+  for (uint16_t index = 1; index <= 30; ++index) {
+    ASSERT_NE(GetClassName(index), nullptr) << index;
+    EXPECT_EQ(GetClassIndex(GetClassName(index)), index);
+  }
+  for (uint16_t index = 7; index <= 15; ++index) {
+    EXPECT_EQ(GetOperationBit(index, "create"), 0x1u) << index;
+    EXPECT_EQ(GetOperationBit(index, "getattr"), 0x1000u) << index;
+    EXPECT_STREQ(GetOperationName(index, 0x2000), nullptr) << index;
+  }
+}
+
+// The operation count of every class: the last bit has a name, the next none.
+TEST(ClassTable, OperationCounts) {
+  const uint32_t counts[30] = {17, 17, 13, 8, 8, 7, 13, 13, 13, 13, 13, 13, 13, 13, 13,
+                               9,  6,  2,  3, 1, 2, 2,  3,  5,  1,  1,  5,  3,  3,  3};
+  for (uint16_t index = 1; index <= 30; ++index) {
+    const uint32_t count = counts[index - 1];
+    EXPECT_NE(GetOperationName(index, uint32_t{1} << (count - 1)), nullptr) << index;
+    EXPECT_EQ(GetOperationName(index, uint32_t{1} << count), nullptr) << index;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+// The reader through the built polc: each failure leaves its exact trace of
+// log lines, innermost cause first, and ends the run with 255.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/polc_test.h"
+
+namespace {
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+std::string Error(const std::string& message) { return "[ERROR][JsonParser]" + message + "\n"; }
+
+// Where a failure ends the reading of one file.
+enum class Stage {
+  kLoad,      // reading or parsing the text
+  kTopLevel,  // the key check of the root object
+  kSection,   // a section reader
+  kValidate,  // the per-file checks
+};
+
+class ReaderEndToEndTest : public testing::Test {
+ protected:
+  std::string PathOf(const std::string& name) const { return dir.Path(name); }
+
+  std::string Parsing(const std::string& name) const {
+    return "[INFO][JsonParser][Parsing json file][file=" + PathOf(name) + "]\n";
+  }
+  std::string Validating(const std::string& name) const {
+    return "[INFO][JsonParser][Validating json file][file=" + PathOf(name) + "]\n";
+  }
+  std::string WithFile(const std::string& message, const std::string& name) const {
+    return Error(message + "[file=" + PathOf(name) + "]");
+  }
+  // A file that is read and checked without complaint.
+  std::string Passed(const std::string& name) const { return Parsing(name) + Validating(name); }
+
+  // The whole trace of a failure in file `name` at `stage`, around the
+  // lines `inner` of the failing step.
+  std::string FailureIn(const std::string& name, Stage stage, const std::string& inner) const {
+    const std::string parseFailed = WithFile("[Parse json file failed]", name);
+    switch (stage) {
+      case Stage::kLoad:
+        return Parsing(name) + inner + parseFailed;
+      case Stage::kTopLevel:
+        return Parsing(name) + inner +
+               WithFile("[Validate the declarations or rules key failed]", name) + parseFailed;
+      case Stage::kSection:
+        return Parsing(name) + inner + WithFile("[Parse declarations or rules failed]", name) +
+               parseFailed;
+      case Stage::kValidate:
+        return Passed(name) + inner + WithFile("[Validate json file failed]", name);
+    }
+    return {};
+  }
+
+  // Runs polc on `files` and returns its log without time stamps and
+  // without the command line's own first line.
+  std::string Run(const Files& files) {
+    const polc_test::RunResult result = polc_test::RunPolicy(dir, files);
+    exitStatus = result.exitStatus;
+    std::string log = polc_test::StripTimestamps(result.out);
+    const std::string commandLine = "[INFO][CommandParser][Parsing command line]";
+    if (log.starts_with(commandLine)) log.erase(0, log.find('\n') + 1);
+    return log;
+  }
+
+  polc_test::TempDir dir;
+  int exitStatus = -1;
+};
+
+struct FailureCase {
+  std::string content;  // of the one file p.json
+  Stage stage;
+  std::string inner;  // the lines of the failing step
+};
+
+std::string Declarations(const std::string& inner) {
+  return inner + Error("[Parse declarations section failed]") +
+         Error("[Parse the value failed][key=declarations]");
+}
+
+std::string DeclarationKeys(const std::string& inner) {
+  return inner + Error("[Validate the declarations section key failed]") +
+         Error("[Parse the value failed][key=declarations]");
+}
+
+std::string Rules(const std::string& inner) {
+  return inner + Error("[Parse the value failed][key=rules]");
+}
+
+const std::string kInvalidJson =
+    Error("[Parse json string failed, invalid json file][file=%s]") +
+    Error("[If use typeattr, please check the length of type less than 48]");
+
+TEST_F(ReaderEndToEndTest, EachFailureLeavesItsTrace) {
+  const std::string typeattrKey47(47, 'k');
+  const std::string typeattrKey48(48, 'k');
+  const std::vector<FailureCase> cases = {
+      // Loading and the top-level keys.
+      {"{", Stage::kLoad, kInvalidJson},
+      {"", Stage::kLoad, kInvalidJson},
+      {std::string("{\"rules\":[]}\0{}", 15), Stage::kLoad, kInvalidJson},
+      {std::string("{\"rules\":[]}\0", 13), Stage::kLoad, kInvalidJson},
+      {"{\"declarations\":{\"typeattr\":{\"" + typeattrKey48 + "\":[]}}}", Stage::kLoad,
+       kInvalidJson},
+      {"{}", Stage::kTopLevel, Error("[Not found the first key]")},
+      {"[]", Stage::kTopLevel, Error("[Not found the first key]")},
+      {"{\"rules\":[],\"rules\":[]}", Stage::kTopLevel, Error("[Repeat defined key][key=rules]")},
+      {"{\"Rules\":[]}", Stage::kTopLevel, Error("[Undefined key][key=Rules]")},
+      {"{\"rules\":[],\"r\\tx\":1}", Stage::kTopLevel, Error("[Undefined key][key=r*x]")},
+      // Declarations.
+      {"{\"declarations\":{}}", Stage::kSection,
+       DeclarationKeys(Error("[Not found the first key]"))},
+      {"{\"declarations\":[1]}", Stage::kSection,
+       DeclarationKeys(Error("[Not found the first key]"))},
+      {"{\"declarations\":{\"types\":[]}}", Stage::kSection,
+       DeclarationKeys(Error("[Undefined key][key=types]"))},
+      {"{\"declarations\":{\"labeling\":{},\"labeling\":{}}}", Stage::kSection,
+       DeclarationKeys(Error("[Repeat defined key][key=labeling]"))},
+      {"{\"declarations\":{\"type\":[\"a\",\"b\",3]}}", Stage::kSection,
+       Declarations(Error("[Get the i-th type failed][i=2]") +
+                    Error("[Parse the value failed][key=type]"))},
+      {"{\"declarations\":{\"type\":[\"a\"],\"attr\":[null]}}", Stage::kSection,
+       Declarations(Error("[Get the i-th attr failed][i=0]") +
+                    Error("[Parse the value failed][key=attr]"))},
+      {"{\"declarations\":{\"require\":[\"a\",true]}}", Stage::kSection,
+       Declarations(Error("[Get the i-th require type failed][i=1]") +
+                    Error("[Parse the value failed][key=require]"))},
+      {"{\"declarations\":{\"typeattr\":{}}}", Stage::kSection,
+       Declarations(Error("[Get the first typeattr object failed]") +
+                    Error("[Parse the value failed][key=typeattr]"))},
+      {"{\"declarations\":{\"typeattr\":[[\"a\"]]}}", Stage::kSection,
+       Declarations(Error("[Get the first typeattr object failed]") +
+                    Error("[Parse the value failed][key=typeattr]"))},
+      {"{\"declarations\":{\"typeattr\":{\"a\":[],\"b\":\"c\"}}}", Stage::kSection,
+       Declarations(Error("[Get the typeattr object failed][key=b]") +
+                    Error("[Parse the value failed][key=typeattr]"))},
+      {"{\"declarations\":{\"typeattr\":{\"a\":[\"b\",1]}}}", Stage::kSection,
+       Declarations(Error("[Get the i-th attr failed][key=a, i=1]") +
+                    Error("[Parse the value failed][key=typeattr]"))},
+      // Rules.
+      {"{\"rules\":[\"x\"]}", Stage::kSection,
+       Rules(Error("[Not found the first key]") +
+             Error("[Validate the i-th key in the rules section failed][i=0]"))},
+      {"{\"rules\":[{\"subject\":\"a\"},{\"subject\":\"a\",\"object\":\"b\"}]}", Stage::kSection,
+       Rules(Error("[Undefined key][key=object]") +
+             Error("[Validate the i-th key in the rules section failed][i=1]"))},
+      {"{\"rules\":[{\"subject\":\"a\"},{\"group\":1}]}", Stage::kSection,
+       Rules(Error("[Parse the i-th subject failed][i=1]"))},
+      {"{\"rules\":[{\"subject\":7}]}", Stage::kSection,
+       Rules(Error("[Parse the i-th subject failed][i=0]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
+       "\"operation\":[]},{\"obj\":1}]}]}",
+       Stage::kSection,
+       Rules(Error("[Undefined key][key=obj]") +
+             Error("[Validate the i-th key in the teac section failed][i=1]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\"}]}]}",
+       Stage::kSection, Rules(Error("[Incomplete object, class and operation][subject=a]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
+       "\"operation\":\"read\"}]}]}",
+       Stage::kSection, Rules(Error("[Incomplete object, class and operation][subject=a]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
+       "\"operation\":[\"read\",7]}]}]}",
+       Stage::kSection, Rules(Error("[Get permission failed][subject=a, k=1]"))},
+      // "teac" is read first wherever it stands.
+      {"{\"rules\":[{\"subject\":\"a\",\"type_transition\":[1],\"teac\":[2]}]}", Stage::kSection,
+       Rules(Error("[Not found the first key]") +
+             Error("[Validate the i-th key in the teac section failed][i=0]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"teac\":{},\"type_transition\":[5]}]}", Stage::kSection,
+       Rules(Error("[Not found the first key]") +
+             Error("[Validate the i-th key in the type_transition section failed][i=0]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"type_transition\":[{\"object\":\"a\",\"class\":\"file\","
+       "\"target\":1}]}]}",
+       Stage::kSection, Rules(Error("[Incomplete object, class and target][subject=a]"))},
+      {"{\"rules\":[{\"subject\":\"a\",\"type_transition\":[{\"object\":\"b\",\"class\":\"file\","
+       "\"target\":\"c\"}]},{\"subject\":\"a\",\"type_transition\":[{\"object\":\"b\","
+       "\"class\":\"file\",\"target\":\"c\"}]}]}",
+       Stage::kSection,
+       Rules(Error("[Duplicate transition rule key][subject=a, object=b, cls=file]"))},
+      // Per-file checks.
+      {"{\"declarations\":{\"type\":[\"\"]}}", Stage::kValidate, ""},
+      {"{\"declarations\":{\"type\":[\"a\"],\"attr\":[\"a b\"]}}", Stage::kValidate,
+       Error("[Invalid context][context=a b]")},
+      {"{\"declarations\":{\"type\":[\"a\"],\"typeattr\":{\"a\":[\"b\"]}}}", Stage::kValidate,
+       Error("[Undefined context][context=b]")},
+      {"{\"declarations\":{\"type\":[\"" + typeattrKey47 + "\"],\"typeattr\":{\"" + typeattrKey47 +
+           "\":[\"b\"]}}}",
+       Stage::kValidate, Error("[Undefined context][context=b]")},
+      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
+       "\"operation\":[]}]}]}",
+       Stage::kValidate, Error("[Undefined context][context=a]")},
+      {"{\"declarations\":{\"type\":[\"a\"]},\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":"
+       "\"a\",\"class\":\"File\",\"operation\":[\"read\"]}]}]}",
+       Stage::kValidate, Error("[Undefined class in grant rule][class=File]")},
+      {"{\"declarations\":{\"type\":[\"a\"]},\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":"
+       "\"a\",\"class\":\"file\",\"operation\":[\"read\",\"rmdir\"]}]}]}",
+       Stage::kValidate,
+       Error("[Undefined operation for current class][class=file, operation=rmdir]")},
+      {"{\"declarations\":{\"type\":[\"a\"]},\"rules\":[{\"subject\":\"a\",\"type_transition\":[{"
+       "\"object\":\"a\",\"class\":\"bogus\",\"target\":\"a\"}]}]}",
+       Stage::kValidate, Error("[Undefined class in transition rule][class=bogus]")},
+  };
+  for (const FailureCase& c : cases) {
+    std::string inner = c.inner;
+    const size_t placeholder = inner.find("%s");
+    if (placeholder != std::string::npos) inner.replace(placeholder, 2, PathOf("p.json"));
+    EXPECT_EQ(Run({{"p.json", c.content}}), FailureIn("p.json", c.stage, inner)) << c.content;
+    EXPECT_EQ(exitStatus, 255) << c.content;
+  }
+}
+
+// A file with one fault for each per-file check from `first` (0 to 4) on.
+std::string FileFailingChecksFrom(int first) {
+  const auto pick = [first](int check, const std::string& bad, const std::string& good) {
+    return check >= first ? bad : good;
+  };
+  return R"({"declarations": {"type": ["a", )" + pick(0, R"("a b")", R"("b")") +
+         R"(], "labeling": {"netif": [{"name": "lo", "context": )" + pick(1, R"("zz")", R"("a")") +
+         R"(}], "reserved_sid": [{"sid": )" + pick(2, R"("Kernel")", R"("kernel")") +
+         R"(, "context": "a"}], "file": [{"path": )" + pick(4, R"("etc")", R"("/etc")") +
+         R"(, "context": "a"}]}}, "rules": [{"subject": "a", "teac": [{"object": "a", "class": )" +
+         pick(3, R"("File")", R"("file")") + R"(, "operation": []}]}]})";
+}
+
+TEST_F(ReaderEndToEndTest, PerFileChecksRunInOrder) {
+  const std::string firstFault[] = {
+      Error("[Invalid context][context=a b]"),
+      Error("[Undefined context][context=zz]"),
+      Error("[Undefined initial sid string][sid=Kernel]"),
+      Error("[Undefined class in grant rule][class=File]"),
+      Error("[The path must start with a slash][path=etc]"),
+  };
+  for (int first = 0; first < 5; ++first) {
+    EXPECT_EQ(Run({{"p.json", FileFailingChecksFrom(first)}}),
+              FailureIn("p.json", Stage::kValidate, firstFault[first]))
+        << first;
+    EXPECT_EQ(exitStatus, 255);
+  }
+  Run({{"p.json", FileFailingChecksFrom(5)}});
+  EXPECT_EQ(exitStatus, 0);
+}
+
+TEST_F(ReaderEndToEndTest, LabeledPathsAreChecked) {
+  const std::string longPath = "/" + std::string(4096, 'p');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/tmp/a;b", Error("[The path is at risk of command injection][path=/tmp/a;b]")},
+      {"/tmp/\u0007", Error("[The path is at risk of command injection][path=/tmp/*]")},
+      {longPath, Error("[Exceed the maximum path length limit][path=" + longPath + ", max=4096]")},
+  };
+  for (const auto& [path, message] : cases) {
+    const std::string policy = R"({"declarations": {"type": ["a"], "labeling": {"file": [
+        {"path": "/ok", "context": "a"}, {"path": ")" +
+                               path + R"(", "context": "a"}]}}})";
+    EXPECT_EQ(Run({{"p.json", policy}}), FailureIn("p.json", Stage::kValidate, message));
+    EXPECT_EQ(exitStatus, 255);
+  }
+}
+
+TEST_F(ReaderEndToEndTest, UnreadableFiles) {
+  dir.Write("directory.json/inside", "");
+  // One byte above the limit of a source file; sparse, so it takes no room.
+  ASSERT_EQ(truncate(dir.Write("huge.json", "").c_str(), 0xFFFFFFFF), 0);
+  for (const std::string name : {"directory.json", "huge.json"}) {
+    const polc_test::RunResult result =
+        polc_test::RunPolc({"-c", "-o", PathOf("policy.bin"), PathOf(name)});
+    EXPECT_EQ(
+        polc_test::StripTimestamps(result.out),
+        "[INFO][CommandParser][Parsing command line][argc=5]\n" +
+            FailureIn(name, Stage::kLoad, WithFile("[Read file to json string failed]", name)));
+    EXPECT_EQ(result.exitStatus, 255);
+  }
+}
+
+const char kBase[] = R"({
+  "declarations": {
+    "type": ["b_t", "a_t", "a_t"],
+    "attr": ["domain"],
+    "typeattr": {"a_t": ["domain"], "b_t": []}
+  },
+  "rules": [{"subject": "a_t", "group": {"any": [1]},
+             "teac": [{"object": "b_t", "class": "file", "operation": ["read", "open"]}],
+             "type_transition": [{"object": "b_t", "class": "file", "target": "b_t"}]}]
+})";
+
+const char kApp[] = R"({
+  "rules": [{"subject": "app_t",
+             "teac": [{"object": "b_t", "class": "file", "operation": []},
+                      {"object": "domain", "class": "process", "operation": ["fork"]}]}],
+  "declarations": {"require": ["b_t", "domain"], "type": ["app_t"],
+                   "typeattr": {"app_t": ["domain"]}}
+})";
+
+TEST_F(ReaderEndToEndTest, ValidPolicyWithNamesRequiredAcrossFiles) {
+  const std::string log = Run({{"base.json", kBase}, {"app.json", kApp}});
+  const std::string reader =
+      Passed("base.json") + Passed("app.json") + "[INFO][JsonParser][Validating whole json file]\n";
+  EXPECT_EQ(log.substr(0, reader.size()), reader);
+  EXPECT_EQ(log.find("[ERROR]"), std::string::npos) << log;
+  EXPECT_EQ(exitStatus, 0);
+}
+
+TEST_F(ReaderEndToEndTest, NamesOfOtherFilesMustBeRequired) {
+  const std::string app = R"({"declarations": {"type": ["app_t"]},
+    "rules": [{"subject": "app_t",
+               "teac": [{"object": "b_t", "class": "file", "operation": ["read"]}]}]})";
+  EXPECT_EQ(Run({{"base.json", kBase}, {"app.json", app}}),
+            Passed("base.json") +
+                FailureIn("app.json", Stage::kValidate, Error("[Undefined context][context=b_t]")));
+  EXPECT_EQ(exitStatus, 255);
+}
+
+TEST_F(ReaderEndToEndTest, MergeConflictIsFoundInTheSecondFile) {
+  const std::string app = R"({"declarations": {"type": ["a_t", "b_t"]},
+    "rules": [{"subject": "a_t",
+               "type_transition": [{"object": "b_t", "class": "file", "target": "a_t"}]}]})";
+  EXPECT_EQ(Run({{"base.json", kBase}, {"app.json", app}}),
+            Passed("base.json") + Passed("app.json") +
+                Error("[Duplicate transition rule key][subject=a_t, object=b_t, cls=file]") +
+                WithFile("[Merge json file failed]", "app.json"));
+  EXPECT_EQ(exitStatus, 255);
+}
+
+struct WholeCase {
+  std::string second;  // content of the second file, after base.json
+  std::string inner;
+};
+
+TEST_F(ReaderEndToEndTest, WholePolicyChecksRunAfterTheLastFile) {
+  const std::vector<WholeCase> cases = {
+      {R"({"declarations": {"require": ["zz_t", "missing_t"]}})",
+       Error("[Undefined context in the require section][context=missing_t]")},
+      {R"({"declarations": {"attr": ["b_t", "a_t"]}})",
+       Error("[Repeated context in the type and attr section][context=a_t]")},
+  };
+  for (const WholeCase& c : cases) {
+    EXPECT_EQ(Run({{"base.json", kBase}, {"second.json", c.second}, {"third.json", kApp}}),
+              Passed("base.json") + Passed("second.json") + Passed("third.json") +
+                  "[INFO][JsonParser][Validating whole json file]\n" + c.inner +
+                  Error("[Validate whole json file failed]"));
+    EXPECT_EQ(exitStatus, 255);
+  }
+}
+
+// `count` distinct names as a JSON array.
+std::string NameArray(size_t count, const std::string& prefix) {
+  std::string array = "[";
+  for (size_t i = 0; i < count; ++i)
+    array += (i > 0 ? ",\"" : "\"") + prefix + std::to_string(i) + "\"";
+  return array + "]";
+}
+
+TEST_F(ReaderEndToEndTest, AtMost65535TypesAndAttributes) {
+  const std::string types = R"({"declarations": {"type": )" + NameArray(65000, "t") + "}}";
+  const std::string attrs535 = R"({"declarations": {"attr": )" + NameArray(535, "a") + "}}";
+  const std::string attrs536 = R"({"declarations": {"attr": )" + NameArray(536, "a") + "}}";
+  Run({{"types.json", types}, {"attrs.json", attrs535}});
+  EXPECT_EQ(exitStatus, 0);
+  EXPECT_EQ(Run({{"types.json", types}, {"attrs.json", attrs536}}),
+            Passed("types.json") + Passed("attrs.json") +
+                "[INFO][JsonParser][Validating whole json file]\n" +
+                Error("[The number of types exceeds the maximum limit][max=65535]") +
+                Error("[Validate whole json file failed]"));
+  EXPECT_EQ(exitStatus, 255);
+}
+
+}  // namespace

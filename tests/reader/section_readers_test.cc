@@ -1,0 +1,91 @@
+// What the declarations and rules readers store in the model of one file.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "json/json.h"
+#include "reader/json_parser.h"
+
+namespace {
+
+struct JsonTreeDeleter {
+  void operator()(JsonValue* root) const { JsonDelete(root); }
+};
+
+// Reads the sections of the source text `text` into a fresh model, as the
+// top-level dispatch does; fails the test when the text is not JSON.
+PolicyModel Read(const std::string& text, int expectedResult = 0) {
+  static constexpr JsonParser::KeyHandler kHandlers[] = {
+      {"declarations", &JsonParser::ReadDeclarationsSection},
+      {"rules", &JsonParser::ReadRulesSection},
+  };
+  JsonValue* root = nullptr;
+  EXPECT_EQ(JsonParse(text.c_str(), &root), JSON_OK) << text;
+  const std::unique_ptr<JsonValue, JsonTreeDeleter> tree(root);
+  PolicyModel model;
+  JsonParser parser;
+  testing::internal::CaptureStdout();  // failures log; only the result matters here
+  EXPECT_EQ(parser.DispatchObjectKeys(root, model, kHandlers), expectedResult) << text;
+  testing::internal::GetCapturedStdout();
+  return model;
+}
+
+TEST(SectionReadersTest, NamesAreStoredOnceInOrder) {
+  const PolicyModel model = Read(R"({"declarations": {
+      "type": ["b", "B", "a.b", "a", "a"], "attr": "not an array", "require": ["b", "r"]}})");
+  EXPECT_EQ(model.types, (NameSet{"B", "a", "a.b", "b"}));
+  EXPECT_TRUE(model.attrs.empty());
+  EXPECT_EQ(model.requires_, (NameSet{"b", "r"}));
+  EXPECT_TRUE(model.typeAttrMap.empty());
+}
+
+TEST(SectionReadersTest, NamesBeforeABadElementAreAlreadyRead) {
+  const PolicyModel model = Read(R"({"declarations": {"type": ["x", "y", 3, "z"]}})", -1);
+  EXPECT_EQ(model.types, (NameSet{"x", "y"}));
+}
+
+TEST(SectionReadersTest, TypeAttributesUniteUnderOneKey) {
+  const PolicyModel model = Read(R"({"declarations": {"typeattr": {
+      "t": ["y", "x"], "empty": [], "t": ["z", "x"]}}})");
+  const TypeAttrMap expected = {{"empty", {}}, {"t", {"x", "y", "z"}}};
+  EXPECT_EQ(model.typeAttrMap, expected);
+}
+
+TEST(SectionReadersTest, GrantOperationsUniteAcrossEntriesAndStatements) {
+  const PolicyModel model = Read(R"({"rules": [
+      {"subject": "s", "group": {"anything": [null]},
+       "teac": [{"object": "o", "class": "file", "operation": ["read", "open"]},
+                {"object": "o", "class": "dir", "operation": []}]},
+      {"subject": "s", "teac": [{"operation": ["write", "read"], "class": "file", "object": "o"}]},
+      {"subject": "only"}]})");
+  const std::map<RuleKey, NameSet> expected = {
+      {RuleKey{"s", "o", "dir"}, {}},
+      {RuleKey{"s", "o", "file"}, {"open", "read", "write"}},
+  };
+  EXPECT_EQ(model.grantRules, expected);
+  EXPECT_TRUE(model.transitionRules.empty());
+}
+
+TEST(SectionReadersTest, TransitionsAreReadEvenWhenTeacIsNoArray) {
+  const PolicyModel model = Read(R"({"rules": [
+      {"type_transition": [{"target": "t", "object": "o", "class": "file"},
+                           {"object": "o", "class": "dir", "target": "u"}],
+       "teac": {"object": "o"}, "subject": "s"}]})");
+  const std::map<RuleKey, std::string> expected = {
+      {RuleKey{"s", "o", "dir"}, "u"},
+      {RuleKey{"s", "o", "file"}, "t"},
+  };
+  EXPECT_EQ(model.transitionRules, expected);
+  EXPECT_TRUE(model.grantRules.empty());
+}
+
+TEST(SectionReadersTest, RulesThatAreNoArrayReadNothing) {
+  for (const char* rules : {"{}", "\"rules\"", "[]", "7"}) {
+    const PolicyModel model = Read(std::string(R"({"rules": )") + rules + "}");
+    EXPECT_TRUE(model.grantRules.empty()) << rules;
+    EXPECT_TRUE(model.transitionRules.empty()) << rules;
+  }
+}
+
+}  // namespace

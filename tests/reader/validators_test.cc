@@ -1,0 +1,258 @@
+#include "reader/validators.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/polc_test.h"
+
+namespace {
+
+using polc_test::CaptureLog;
+
+std::string Repeat(char c, size_t count) { return std::string(count, c); }
+
+struct NameCase {
+  std::string name;
+  bool valid;
+  std::string log;  // expected log, time stamps removed
+};
+
+TEST(ValidatorsTest, ContextNames) {
+  const std::vector<NameCase> cases = {
+      {"a", true, ""},
+      {"my_type.x/sub-name", true, ""},
+      {"AZaz09-_./", true, ""},
+      {Repeat('a', 16000), true, ""},
+      {"", false, ""},
+      {Repeat('a', 16001), false, ""},
+      {"a b", false, "[ERROR][JsonParser][Invalid context][context=a b]\n"},
+      {"a:b", false, "[ERROR][JsonParser][Invalid context][context=a:b]\n"},
+      {"a+b", false, "[ERROR][JsonParser][Invalid context][context=a+b]\n"},
+      {"caf\xC3\xA9", false, "[ERROR][JsonParser][Invalid context][context=caf\xC3\xA9]\n"},
+      {"a\tb\x1B", false, "[ERROR][JsonParser][Invalid context][context=a*b*]\n"},
+  };
+  for (const NameCase& c : cases) {
+    bool valid = !c.valid;
+    EXPECT_EQ(CaptureLog([&] { valid = IsValidContextName(c.name); }), c.log) << c.name.size();
+    EXPECT_EQ(valid, c.valid) << c.name.substr(0, 20);
+  }
+}
+
+TEST(ValidatorsTest, ContextDefinedInTheFile) {
+  PolicyModel model;
+  model.types = {"t"};
+  model.attrs = {"a"};
+  model.requires_ = {"r"};
+  const std::vector<NameCase> cases = {
+      {"t", true, ""},
+      {"a", true, ""},
+      {"r", true, ""},
+      {"x", false, "[ERROR][JsonParser][Undefined context][context=x]\n"},
+      {"T", false, "[ERROR][JsonParser][Undefined context][context=T]\n"},
+      {"t ", false, "[ERROR][JsonParser][Invalid context][context=t ]\n"},
+      {"", false, ""},
+  };
+  for (const NameCase& c : cases) {
+    bool defined = !c.valid;
+    EXPECT_EQ(CaptureLog([&] { defined = CheckContextDefined(model, c.name); }), c.log);
+    EXPECT_EQ(defined, c.valid) << c.name;
+  }
+}
+
+TEST(ValidatorsTest, DeclaredNamesAreCheckedTypesThenAttrsThenRequires) {
+  PolicyModel model;
+  model.types = {"good", "z z"};
+  model.attrs = {"b b"};
+  model.requires_ = {"a a"};
+  int result = 0;
+  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
+            "[ERROR][JsonParser][Invalid context][context=z z]\n");
+  EXPECT_EQ(result, -1);
+  model.types.erase("z z");
+  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
+            "[ERROR][JsonParser][Invalid context][context=b b]\n");
+  model.attrs.clear();
+  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
+            "[ERROR][JsonParser][Invalid context][context=a a]\n");
+  model.requires_ = {"fine"};
+  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }), "");
+  EXPECT_EQ(result, 0);
+}
+
+// A model whose every reference is to an undefined name u<N>, N following
+// the order in which the references are checked.
+PolicyModel ModelWithUndefinedReferences() {
+  PolicyModel model;
+  model.types = {"t"};
+  model.typeAttrMap = {{"t", {"t"}}, {"u00", {"u01"}}};
+  model.fileContexts = {{"/f", "u02"}};
+  model.initialSids = {{"kernel", "u03"}};
+  model.netifs = {{"eth0", "u04"}};
+  model.packets = {{PacketKey{}, "u05"}};
+  model.grantRules = {{RuleKey{"u06", "u07", "file"}, {}}};
+  model.transitionRules = {{RuleKey{"u08", "u09", "file"}, "u10"}};
+  return model;
+}
+
+TEST(ValidatorsTest, ContextReferencesAreCheckedInOrder) {
+  PolicyModel model = ModelWithUndefinedReferences();
+  for (int n = 0; n <= 10; ++n) {
+    const std::string name = (n < 10 ? "u0" : "u") + std::to_string(n);
+    int result = 0;
+    EXPECT_EQ(CaptureLog([&] { result = CheckContextReferences(model); }),
+              "[ERROR][JsonParser][Undefined context][context=" + name + "]\n");
+    EXPECT_EQ(result, -1);
+    model.requires_.insert(name);
+  }
+  int result = -1;
+  EXPECT_EQ(CaptureLog([&] { result = CheckContextReferences(model); }), "");
+  EXPECT_EQ(result, 0);
+}
+
+TEST(ValidatorsTest, ClassesAndInterfaceNamesAreNoReferences) {
+  PolicyModel model;
+  model.attrs = {"a"};
+  model.netifs = {{"not a name", "a"}};
+  model.grantRules = {{RuleKey{"a", "a", "no class"}, {"no operation"}}};
+  model.transitionRules = {{RuleKey{"a", "a", "no class"}, "a"}};
+  EXPECT_EQ(CheckContextReferences(model), 0);
+}
+
+struct PathCase {
+  std::string path;
+  std::string log;  // empty: accepted
+};
+
+TEST(ValidatorsTest, FilePaths) {
+  const std::string longPath = "/" + Repeat('p', 4095);
+  const std::vector<PathCase> cases = {
+      {"/etc/passwd", ""},
+      {"/", ""},
+      {"proc:/self", ""},
+      {"aB:/x", ""},
+      {longPath, ""},
+      {longPath + "p", "[ERROR][JsonParser][Exceed the maximum path length limit][path=" +
+                           longPath + "p, max=4096]\n"},
+      {"\t" + longPath, "[ERROR][JsonParser][Exceed the maximum path length limit][path=*" +
+                            longPath + ", max=4096]\n"},
+      {"etc/passwd", "[ERROR][JsonParser][The path must start with a slash][path=etc/passwd]\n"},
+      {"1:/x", "[ERROR][JsonParser][The path must start with a slash][path=1:/x]\n"},
+      {":/x", "[ERROR][JsonParser][The path must start with a slash][path=:/x]\n"},
+      {"a:x/", "[ERROR][JsonParser][The path must start with a slash][path=a:x/]\n"},
+      {"", "[ERROR][JsonParser][The path must start with a slash][path=]\n"},
+      {"/tmp/a;b",
+       "[ERROR][JsonParser][The path is at risk of command injection][path=/tmp/a;b]\n"},
+      {"x\n/y", "[ERROR][JsonParser][The path is at risk of command injection][path=x*/y]\n"},
+      {"/\x7F", "[ERROR][JsonParser][The path is at risk of command injection][path=/*]\n"},
+  };
+  for (const PathCase& c : cases) {
+    PolicyModel model;
+    model.fileContexts = {{c.path, "t"}};
+    int result = 1;
+    EXPECT_EQ(CaptureLog([&] { result = CheckFilePaths(model); }), c.log) << c.path.size();
+    EXPECT_EQ(result, c.log.empty() ? 0 : -1) << c.path.size();
+  }
+}
+
+TEST(ValidatorsTest, FilePathsStopAtTheFirstBadPathInOrder) {
+  PolicyModel model;
+  model.fileContexts = {{"/ok", "t"}, {"b", "t"}, {"a", "t"}};
+  EXPECT_EQ(CaptureLog([&] { CheckFilePaths(model); }),
+            "[ERROR][JsonParser][The path must start with a slash][path=a]\n");
+}
+
+struct AddressCase {
+  std::string text;
+  int result;
+  AddressPrefix expected;  // written only on success
+  std::string log;
+};
+
+TEST(ValidatorsTest, AddressPrefixes) {
+  const AddressPrefix junk{0xDEADBEEF, 99};
+  const auto invalid = [&](const std::string& text) {
+    return AddressCase{text, -1, junk,
+                       "[ERROR][JsonParser][Invalid address][address=" + text + "]\n"};
+  };
+  const std::vector<AddressCase> cases = {
+      {"10.0.0.0/8", 0, {0x0A000000, 8}, ""},
+      {"0.0.0.0/0", 0, {0, 0}, ""},
+      {"192.168.1.0/24", 0, {0xC0A80100, 24}, ""},
+      {"10.0.0.1/8", 0, {0x0A000001, 8}, ""},
+      {"255.255.255.255/32", 0, {0xFFFFFFFF, 32}, ""},
+      {"1.22.199.250/30", 0, {0x0116C7FA, 30}, ""},
+      invalid("10.0.0.1"),
+      invalid("10.0.0.01/8"),
+      invalid("256.0.0.0/8"),
+      invalid("10.0.0.0/33"),
+      invalid("10.0.0.0/08"),
+      invalid("10.0.0/8"),
+      invalid("10.0.0.0./8"),
+      invalid("10..0.0.0/8"),
+      invalid("10.0.0.0/8 "),
+      invalid(" 10.0.0.0/8"),
+      invalid("1.2.3.4.5/8"),
+      invalid(""),
+      {"1.2.3.4/\x01", -1, junk, "[ERROR][JsonParser][Invalid address][address=1.2.3.4/*]\n"},
+  };
+  for (const AddressCase& c : cases) {
+    AddressPrefix out = junk;
+    int result = 1;
+    EXPECT_EQ(CaptureLog([&] { result = ParseAddressPrefix(c.text, out); }), c.log);
+    EXPECT_EQ(result, c.result) << c.text;
+    EXPECT_EQ(out.address, c.expected.address) << c.text;
+    EXPECT_EQ(out.prefixLength, c.expected.prefixLength) << c.text;
+  }
+}
+
+struct PortCase {
+  std::string text;
+  int result;
+  PortRange expected;  // written only on success
+  std::string log;
+};
+
+TEST(ValidatorsTest, PortRanges) {
+  const PortRange junk{4321, 1234};
+  const auto badText = [&](const std::string& text) {
+    return PortCase{text, -1, junk,
+                    "[ERROR][JsonParser][Invalid port range][range=" + text + "]\n"};
+  };
+  const auto badBounds = [&](const std::string& text, const std::string& bounds) {
+    return PortCase{text, -1, junk, "[ERROR][JsonParser][Invalid port range][" + bounds + "]\n"};
+  };
+  const std::vector<PortCase> cases = {
+      {"80", 0, {80, 80}, ""},
+      {"0", 0, {0, 0}, ""},
+      {"1024-65535", 0, {1024, 65535}, ""},
+      {"0-65535", 0, {0, 65535}, ""},
+      {"00080", 0, {80, 80}, ""},
+      {"7-7", 0, {7, 7}, ""},
+      badBounds("65536", "start=65536, end=65536"),
+      badBounds("99999", "start=99999, end=99999"),
+      badBounds("200-100", "start=200, end=100"),
+      badBounds("1-65536", "start=1, end=65536"),
+      badBounds("70000-80000", "start=70000, end=80000"),
+      badText("80-"),
+      badText("-80"),
+      badText("123456"),
+      badText("1-123456"),
+      badText("1--2"),
+      badText("1-2-3"),
+      badText(" 80"),
+      badText("+80"),
+      badText(""),
+  };
+  for (const PortCase& c : cases) {
+    PortRange out = junk;
+    int result = 1;
+    EXPECT_EQ(CaptureLog([&] { result = ParsePortRange(c.text, out); }), c.log);
+    EXPECT_EQ(result, c.result) << c.text;
+    EXPECT_EQ(out.start, c.expected.start) << c.text;
+    EXPECT_EQ(out.end, c.expected.end) << c.text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// Helpers for the rule database tests: capture of the system-log channel,
+// an owning database guard, builders for databases and for raw images.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ruledb/hash_tbl.h"
+#include "ruledb/policy_binary.h"
+#include "ruledb/rule_data_base.h"
+
+namespace ruledb_test {
+
+struct SysLogEntry {
+  int priority;
+  std::string text;
+};
+
+// Redirects the rule database's system-log channel into `entries` for the
+// object's lifetime.
+class SysLogCapture {
+ public:
+  SysLogCapture();
+  ~SysLogCapture();
+  SysLogCapture(const SysLogCapture&) = delete;
+  SysLogCapture& operator=(const SysLogCapture&) = delete;
+
+  const std::vector<SysLogEntry>& entries() const;
+  // The texts alone, in logging order.
+  std::vector<std::string> Texts() const;
+  void Clear();
+};
+
+// A zero-filled database destroyed when the guard goes away.
+class DbGuard {
+ public:
+  DbGuard() = default;
+  ~DbGuard() { RuleDataBaseDestory(&db_); }
+  DbGuard(const DbGuard&) = delete;
+  DbGuard& operator=(const DbGuard&) = delete;
+
+  RuleDataBase* get() { return &db_; }
+  RuleDataBase* operator->() { return &db_; }
+
+ private:
+  RuleDataBase db_{};
+};
+
+// Builders filling a database the way the compiler does: heap blocks from
+// calloc, lists built by prepending. Each fails the current test on error.
+void AddSymbol(RuleDataBase* db, const std::string& name, uint32_t value);
+void AddFileCtx(RuleDataBase* db, const std::string& path, const std::string& context);
+void AddRule(RuleDataBase* db, RuleTblKey key, uint32_t datum);
+ObjCtx* PrependObjCtx(RuleDataBase* db, ObjCtxKind kind, uint16_t type);
+void AddNetif(RuleDataBase* db, const std::string& name, uint16_t type);
+void SetTypeAttrs(RuleDataBase* db, const std::vector<std::vector<uint16_t>>& entries);
+
+// A database using every section: 3 symbols, 2 initial sids, 2 netifs,
+// 1 packet, 2 file contexts, type attributes and 3 rules.
+void FillRichDatabase(RuleDataBase* db);
+
+struct WriteResult {
+  int32_t status;
+  std::vector<uint8_t> image;  // the bytes produced (capacity minus remaining)
+};
+WriteResult WriteImage(const RuleDataBase* db, size_t capacity = 1 << 20);
+
+// Reads from an exactly sized copy of `image`, so that any read past its end
+// is caught by AddressSanitizer.
+int32_t ReadImage(const std::vector<uint8_t>& image, RuleDataBase* db);
+
+// Raw little-endian image text for crafted inputs.
+class ImageBuilder {
+ public:
+  ImageBuilder& U16(uint16_t value);
+  ImageBuilder& U32(uint32_t value);
+  ImageBuilder& Bytes(const std::string& text);
+  ImageBuilder& Header(uint32_t flags, uint32_t magic = POLICY_MAGIC, uint32_t symCnt = 1,
+                       uint32_t objCnt = 3);
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace ruledb_test
