@@ -162,7 +162,7 @@ uint8_t* PutSpan(uint8_t* out, uint32_t* mark, const TextSpan& span) {
 
 // Fills *span (out) rather than returning it: a returned span is packed into
 // registers through the stack, which stalls on every call.
-void GetSpan(Parser& p, bool escaped, TextSpan* span) {
+inline void GetSpan(Parser& p, bool escaped, TextSpan* span) {
   uint32_t gap;
   uint32_t rawLength;
   uint32_t decodedSize;
@@ -216,8 +216,8 @@ uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
 }
 
 // Scans the string whose opening quote is at `pos` into *span (out).
-uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
-  if (p.cur.text[pos] != '"') return Fail(p, pos);
+inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
+  if (pos >= p.cur.size || p.cur.text[pos] != '"') return Fail(p, pos);
   uint32_t start = pos + 1;
   uint32_t quote;
   uint32_t saved = 0;  // source bytes that escapes save in the decoded text
@@ -231,7 +231,7 @@ uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
 
 // Records a value's tag, its key span for a member and its text span for a
 // string, making room for the whole record.
-bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
+inline bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
   Tape& tape = p.state->tape;
   if (!TapeReserve(tape, MAX_TAPE_RECORD)) return false;
   if (key != nullptr) tag |= TAPE_MEMBER;
@@ -249,7 +249,7 @@ bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* te
 
 uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key);
 
-uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
+inline uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
   TextSpan text;
   uint32_t next = ScanString(p, pos, &text);
   if (next == FAILED) return FAILED;
@@ -450,14 +450,14 @@ bool MeasurePass(Parser& p) {
 
 // ---- Build pass ----
 
-JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
+inline JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
   auto* node = reinterpret_cast<JsonValue*>(s.arenaCursor);
   s.arenaCursor += json_node::NodeSize(kind) + keySpace;
   return node;
 }
 
 // Decodes `span` into `out`; on a bad escape the cursor marks it.
-bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
+inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
   // Most texts are short and plain: copy them as one fixed-size block when
   // both the source and the arena have room for it. The bytes past the text
   // land where later nodes and texts go: the arena is filled in address
@@ -490,9 +490,11 @@ JsonValue* TakeMember(Parser& p, uint8_t tag) {
   uint8_t* keyArea = reinterpret_cast<uint8_t*>(member) + json_node::NodeSize(kind);
   char* keyText = reinterpret_cast<char*>(keyArea + KEY_HASH_SIZE);
   if (!DecodeSpan(p, key, keyText)) return nullptr;
-  // Without escapes no \u0000 can end the key early.
-  auto keyLength = key.Escaped() ? static_cast<uint32_t>(std::strlen(keyText)) : key.rawLength;
-  uint32_t hash = JsonKeyHash(keyText, keyLength);
+  // A plain key is hashed from the source, which is its text exactly; this
+  // does not wait for the copy just stored. An escaped one may hold \u0000,
+  // which ends it early.
+  uint32_t hash = key.Escaped() ? JsonKeyHash(keyText, static_cast<uint32_t>(std::strlen(keyText)))
+                                : JsonKeyHash(p.cur.text + key.start, key.rawLength);
   std::memcpy(keyArea, &hash, sizeof(hash));
   return member;
 }

@@ -35,7 +35,6 @@ inline uint32_t NodeSize(uint8_t kind) {
 }
 
 inline uint8_t KindOf(const JsonValue* value) { return JsonGetKind(value); }
-inline bool IsContainer(uint8_t kind) { return kind == JSON_ARRAY || kind == JSON_OBJECT; }
 
 // The key area of a member: its hash, then its text.
 inline uint8_t* KeyArea(const JsonValue* member) {
@@ -61,9 +60,6 @@ inline JsonValue* ListHead(JsonValue* container) {
 
 inline JsonValue* FirstChild(const JsonValue* container) {
   return KindOf(container) == JSON_ARRAY ? container->array.first : container->object.first;
-}
-inline JsonValue* LastChild(const JsonValue* container) {
-  return KindOf(container) == JSON_ARRAY ? container->array.last : container->object.last;
 }
 inline void SetFirstChild(JsonValue* container, JsonValue* child) {
   if (KindOf(container) == JSON_ARRAY) {
