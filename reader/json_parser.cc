@@ -142,10 +142,12 @@ int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
     Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n", shownPath.c_str());
     return result;
   }
-  // The parser stops at the first NUL byte; whatever followed it would be
-  // lost without a word, so such a file counts as invalid JSON.
+  // The parser stops at the first NUL byte, and every reader of a decoded
+  // text at the first NUL of an escaped \u0000; whatever followed would be
+  // lost without a word, so either counts as invalid JSON.
   JsonValue* root = nullptr;
-  if (std::memchr(text.get(), '\0', size) != nullptr || JsonParse(text.get(), &root) != JSON_OK) {
+  if (std::memchr(text.get(), '\0', size) != nullptr ||
+      JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
     Log(LOG_ERR, "[JsonParser][Parse json string failed, invalid json file][file=%s]\n",
         shownPath.c_str());
     Log(LOG_ERR, "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
