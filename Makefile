@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 
-.PHONY: run test build install test-debug test-sanitize fuzz-smoke clean
+.PHONY: run test build install test-debug test-sanitize fuzz-smoke test-valgrind clean
 
 build:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
@@ -48,6 +48,14 @@ test-sanitize:
 # Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
 fuzz-smoke: test-sanitize
 	fuzz/run.sh $(BUILD)/sanitize/fuzz $(FUZZ_SECONDS)
+
+# The suite with every polc run of the end-to-end tests under valgrind
+# memcheck; any error or leak fails the test. Slow, so not part of test.
+test-valgrind:
+	cmake -S . -B $(BUILD)/valgrind $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_COMPILER=g++ -DPOLC_VALGRIND=ON
+	cmake --build $(BUILD)/valgrind -j $(JOBS)
+	ctest --test-dir $(BUILD)/valgrind -j $(JOBS) --output-on-failure
 
 clean:
 	rm -rf $(BUILD)

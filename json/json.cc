@@ -92,6 +92,7 @@ struct DocCursor {
 
 struct Parser {
   DocCursor cur;
+  uint32_t options;  // JSON_PARSE_* flags
   ParseState* state;
   uint32_t mark;      // see the tape description above
   const uint8_t* in;  // build pass: next tape byte to read
@@ -197,9 +198,16 @@ uint32_t SkipSpace(const Parser& p, uint32_t pos) {
   return SkipWhitespace(p.cur.text, pos, p.cur.size);
 }
 
+// Whether the escape at `p`, checked and sized as `escape`, is \u0000.
+bool IsNulEscape(const char* p, json_text::EscapeSize escape) {
+  constexpr char NUL_ESCAPE[] = "\\u0000";
+  return escape.taken == sizeof NUL_ESCAPE - 1 && std::memcmp(p, NUL_ESCAPE, escape.taken) == 0;
+}
+
 // Finds the closing quote of a string from `i` on, escapes and all, adding
-// to *saved (out) the bytes its escapes save. Fails at a bad escape, or at
-// the terminator of an unterminated string.
+// to *saved (out) the bytes its escapes save. Fails at a bad escape (with
+// JSON_PARSE_REFUSE_NUL_ESCAPE also at \u0000), or at the terminator of an
+// unterminated string.
 uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
   const char* text = p.cur.text;
   uint32_t end = p.cur.size - 1;
@@ -210,6 +218,9 @@ uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
     json_text::EscapeSize escape = json_text::SizeEscape(text + i);
     if (escape.taken == 0) return Fail(p, i);
     if (i + escape.taken > end) return Fail(p, end);
+    if ((p.options & JSON_PARSE_REFUSE_NUL_ESCAPE) != 0 && IsNulEscape(text + i, escape)) {
+      return Fail(p, i);
+    }
     *saved += escape.taken - escape.decoded;
     i += escape.taken;
   }
@@ -592,11 +603,13 @@ void JsonFree(void* ptr) {
   if (ptr != nullptr) g_hooks.freeFunc(ptr);
 }
 
-int JsonParse(const char* text, JsonValue** root) {
+int JsonParse(const char* text, JsonValue** root) { return JsonParseWithOptions(text, root, 0); }
+
+int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
   size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
-  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr, 0, nullptr, nullptr};
+  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, options, nullptr, 0, nullptr, nullptr};
   p.state = static_cast<ParseState*>(Alloc(sizeof(ParseState)));
   if (p.state == nullptr) return JSON_FAIL;
   if (bounded::memset_s(p.state, sizeof(ParseState), 0, sizeof(ParseState)) != 0) {

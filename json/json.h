@@ -143,6 +143,15 @@ void JsonFree(void* ptr);
 // (JsonGetErrorPointer null, JsonGetErrorPosition 1).
 int JsonParse(const char* text, JsonValue** root);
 
+// Options of JsonParseWithOptions, or-ed together.
+// A \u0000 escape in a string or key fails the parse at its backslash, as a
+// syntax error would: the decoded NUL would cut the text short for every
+// reader that stops at the first NUL.
+constexpr uint32_t JSON_PARSE_REFUSE_NUL_ESCAPE = 1;
+
+// JsonParse with `options`; JsonParse itself uses none.
+int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options);
+
 // Releases `value` and everything below it. For the root of a document this
 // releases the whole arena; for any other node of a document (attached or
 // detached) it releases nothing. Null is ignored.

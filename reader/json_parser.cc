@@ -1,5 +1,9 @@
 #include "reader/json_parser.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
@@ -19,6 +23,19 @@ struct JsonTreeDeleter {
   void operator()(JsonValue* root) const { JsonDelete(root); }
 };
 using JsonTree = std::unique_ptr<JsonValue, JsonTreeDeleter>;
+
+// Opens `path` for reading if it is a regular file. The open does not wait:
+// a FIFO without a writer would otherwise block it for good. Anything but a
+// regular file is refused, as its size cannot be learnt by seeking.
+FILE* OpenRegularFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status {};
+  FILE* file = nullptr;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) file = fdopen(fd, "r");
+  if (file == nullptr) close(fd);
+  return file;
+}
 
 // Reads the rest of the open `file` from its start into a NUL-terminated
 // buffer.
@@ -125,10 +142,12 @@ int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
     Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n", shownPath.c_str());
     return result;
   }
-  // The parser stops at the first NUL byte; whatever followed it would be
-  // lost without a word, so such a file counts as invalid JSON.
+  // The parser stops at the first NUL byte, and every reader of a decoded
+  // text at the first NUL of an escaped \u0000; whatever followed would be
+  // lost without a word, so either counts as invalid JSON.
   JsonValue* root = nullptr;
-  if (std::memchr(text.get(), '\0', size) != nullptr || JsonParse(text.get(), &root) != JSON_OK) {
+  if (std::memchr(text.get(), '\0', size) != nullptr ||
+      JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
     Log(LOG_ERR, "[JsonParser][Parse json string failed, invalid json file][file=%s]\n",
         shownPath.c_str());
     Log(LOG_ERR, "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
@@ -151,7 +170,7 @@ int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
 
 int JsonParser::ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text,
                                  size_t& size) {
-  FILE* file = std::fopen(path.c_str(), "r");
+  FILE* file = OpenRegularFile(path);
   if (file == nullptr) return -1;
   std::unique_ptr<char[]> buffer;
   size_t length = 0;

@@ -53,7 +53,9 @@ class JsonParser {
   // Loads, parses and reads one file into `fileModel`.
   int ParseJsonFile(const std::string& path, PolicyModel& fileModel);
   // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text`
-  // and `size` are written only on success. Logs nothing.
+  // and `size` are written only on success. Fails for anything but a
+  // regular file (a directory, a FIFO, a device), without waiting for a
+  // FIFO's writer. Logs nothing.
   int ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
   // Fails unless `object` is an object with at least one member whose keys
   // are all in `allowedKeys`, each at most once.

@@ -44,15 +44,6 @@ std::vector<std::string> FailureAfterGenerating(const std::string& output,
 const char kWriteFailed[] = "[Write buffer to policy binary failed]";
 const char kGenerateFailed[] = "[Generate policy binary failed]";
 
-std::vector<std::string> DirectoryEntries(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(CompileFailure, OutputDirectoryMissing) {
   TempDir dir;
   const std::string output = dir.Path("missing/policy.bin");

@@ -185,6 +185,35 @@ TEST_F(JsonTest, DecodesEscapedNulAndKeepsBytesAfterIt) {
   EXPECT_EQ(std::string(text, 4), std::string("a\0b\0", 4));
 }
 
+// With JSON_PARSE_REFUSE_NUL_ESCAPE a \u0000 escape in a value or a key
+// fails at its backslash; without it the same texts parse. Other escapes,
+// and an escaped backslash before the letters u0000, pass either way.
+TEST_F(JsonTest, RefuseNulEscapeOptionFailsAtTheEscape) {
+  constexpr uint32_t ACCEPTED = UINT32_MAX;
+  struct Row {
+    std::string text;
+    uint32_t errorOffset;  // with the option; ACCEPTED: parses
+  };
+  for (const Row& row :
+       {Row{"[\"a\\u0000b\"]", 3}, Row{"{\"k\\u0000\":1}", 3}, Row{"{\"k\":\"\\n\\u00000\"}", 8},
+        Row{"\"\\u0000\"", 1}, Row{"[\"\\u0001\\u0100\\ud800\\udc00\\/\"]", ACCEPTED},
+        Row{"[\"\\\\u0000\"]", ACCEPTED}}) {
+    ExactText text(row.text);
+    JsonValue sentinel{};
+    JsonValue* root = &sentinel;
+    const int result = JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE);
+    if (row.errorOffset == ACCEPTED) {
+      EXPECT_EQ(result, JSON_OK) << row.text;
+      JsonDelete(root);
+    } else {
+      EXPECT_EQ(result, JSON_FAIL) << row.text;
+      EXPECT_EQ(root, &sentinel) << row.text;
+      EXPECT_EQ(JsonGetErrorPointer(), text.get() + row.errorOffset) << row.text;
+    }
+    EXPECT_NE(Parse(row.text), nullptr) << row.text << " without the option";
+  }
+}
+
 // ---- Arena layout ----
 
 // Follows the nodes of `value` in document order, checking that each starts

@@ -1,17 +1,18 @@
 #include "tests/ruledb/calloc_fault.h"
 
-#include <cstddef>
-
 extern "C" void* __real_calloc(size_t count, size_t size);
 
 namespace {
 
-long callsLeft = -1;  // calls before the failing one; negative: no fault armed
+long callsLeft = -1;              // calls before the failing one; negative: no fault armed
+size_t uncountedFrom = SIZE_MAX;  // bytes from which calloc passes uncounted
 
 }  // namespace
 
 extern "C" void* __wrap_calloc(size_t count, size_t size) {
-  if (callsLeft >= 0 && callsLeft-- == 0) {
+  size_t bytes = 0;
+  const bool uncounted = __builtin_mul_overflow(count, size, &bytes) || bytes >= uncountedFrom;
+  if (!uncounted && ruledb_test::AllocationFails()) {
     return nullptr;
   }
   return __real_calloc(count, size);
@@ -19,10 +20,18 @@ extern "C" void* __wrap_calloc(size_t count, size_t size) {
 
 namespace ruledb_test {
 
-CallocFault::CallocFault(long n) { callsLeft = n - 1; }
+CallocFault::CallocFault(long n, size_t uncounted) {
+  callsLeft = n - 1;
+  uncountedFrom = uncounted;
+}
 
-CallocFault::~CallocFault() { callsLeft = -1; }
+CallocFault::~CallocFault() {
+  callsLeft = -1;
+  uncountedFrom = SIZE_MAX;
+}
 
 bool CallocFault::Fired() const { return callsLeft < 0; }
+
+bool AllocationFails() { return callsLeft >= 0 && callsLeft-- == 0; }
 
 }  // namespace ruledb_test

@@ -32,6 +32,8 @@ class TempDir {
 // Whole contents of a file; fails the current test when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The names in directory `path`, sorted.
+std::vector<std::string> DirectoryEntries(const std::string& path);
 
 struct RunResult {
   int exitStatus = -1;  // WEXITSTATUS, or -1 when the child did not exit
@@ -49,7 +51,9 @@ struct RunOptions {
                                  // ignored, so writes past it fail; 0: none
 };
 
-// Runs the built polc with `args` and waits for it.
+// Runs the built polc with `args` and waits for it. In a build configured
+// with POLC_VALGRIND, polc runs under valgrind memcheck (unless rootDir or
+// argv0 is set), and any error or leak makes the exit status 99.
 RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Runs the executable at `program` with `args` and waits for it.
