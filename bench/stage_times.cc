@@ -9,7 +9,7 @@
 //                declarations, labeling and rules readers
 //   checks       the per-file checks and the whole-policy checks
 //   merge        merging each file model, and releasing what is left of it
-//   hand-over    the copy of the merged model that the compiler is given
+//   hand-over    handing the merged model to the compiler, as polc does
 //   types        numbering and the symbol table
 //   labeling     initial sids, netifs and packets
 //   file ctxs    the file context table
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
   }
   const double residentAfterReading = ResidentMegabytes();
   auto compiler = stages.Time(
-      kHandOver, [&] { return std::make_unique<VaroCompiler>(parser->GetPolicyModel()); });
+      kHandOver, [&] { return std::make_unique<VaroCompiler>(parser->TakePolicyModel()); });
   const bool compiled = CompileAll(std::move(compiler), argv[1], stages);
   stages.Time(kRelease, [&] {
     parser.reset();

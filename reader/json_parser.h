@@ -22,6 +22,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "reader/policy_model.h"
@@ -44,6 +45,13 @@ class JsonParser {
 
   // The merged model of all files read so far; empty after construction.
   const PolicyModel& GetPolicyModel() const { return model; }
+  // Hands the merged model over and leaves this reader's model empty: the
+  // compiler takes the model whole, so nothing is copied.
+  PolicyModel TakePolicyModel() {
+    PolicyModel taken = std::move(model);
+    model = PolicyModel();
+    return taken;
+  }
 
   // Loading, key check, dispatch, per-file checks, merge, whole checks.
 
