@@ -102,12 +102,16 @@ const ClassRow* FindRow(uint16_t classIndex) {
   return position < kClassCount ? &kClassTable[position] : nullptr;
 }
 
+// Equal texts. Most names of a row already differ in their first byte, which
+// is compared here before strcmp is called.
+bool SameName(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
+
 }  // namespace
 
 uint16_t GetClassIndex(const char* className) {
   if (className == nullptr) return 0;
   for (uint16_t position = 0; kClassTable[position].name != nullptr; ++position) {
-    if (std::strcmp(kClassTable[position].name, className) == 0) {
+    if (SameName(kClassTable[position].name, className)) {
       return static_cast<uint16_t>(position + 1);
     }
   }
@@ -118,7 +122,7 @@ uint32_t GetOperationBit(uint16_t classIndex, const char* operation) {
   const ClassRow* row = FindRow(classIndex);
   if (row == nullptr || operation == nullptr) return 0;
   for (uint32_t position = 0; row->operations[position] != nullptr; ++position) {
-    if (std::strcmp(row->operations[position], operation) == 0) return uint32_t{1} << position;
+    if (SameName(row->operations[position], operation)) return uint32_t{1} << position;
   }
   return 0;
 }
