@@ -44,25 +44,22 @@ std::vector<std::string> FailureAfterGenerating(const std::string& output,
 const char kWriteFailed[] = "[Write buffer to policy binary failed]";
 const char kGenerateFailed[] = "[Generate policy binary failed]";
 
-TEST(CompileFailure, OutputDirectoryMissing) {
-  TempDir dir;
-  const std::string output = dir.Path("missing/policy.bin");
-  const RunResult run = RunPolc({"-c", "-m", "-o", output, dir.Write("p.json", kPolicy)});
-  EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_EQ(LinesFromGenerating(run),
-            FailureAfterGenerating(output, {"[Open policy binary path failed][path=" + output + "]",
-                                            kGenerateFailed}));
-  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"p.json"}));
-}
-
-TEST(CompileFailure, DeviceWithoutSpaceFailsTheWrite) {
-  TempDir dir;
-  const RunResult run = RunPolc({"-c", "-m", "-o", "/dev/full", dir.Write("p.json", kPolicy)});
-  EXPECT_EQ(run.exitStatus, 234);
-  EXPECT_EQ(LinesFromGenerating(run),
-            FailureAfterGenerating("/dev/full", {kWriteFailed, kGenerateFailed}));
+// An output that cannot be opened, and one that takes no bytes: nothing is
+// left beside the source, and no map is written next to the device.
+TEST(CompileFailure, OutputThatCannotBeOpenedOrWritten) {
+  for (const bool device : {false, true}) {
+    TempDir dir;
+    const std::string output = device ? "/dev/full" : dir.Path("missing/policy.bin");
+    const RunResult run = RunPolc({"-c", "-m", "-o", output, dir.Write("p.json", kPolicy)});
+    EXPECT_EQ(run.exitStatus, device ? 234 : 255);
+    EXPECT_EQ(LinesFromGenerating(run),
+              FailureAfterGenerating(
+                  output,
+                  {device ? kWriteFailed : "[Open policy binary path failed][path=" + output + "]",
+                   kGenerateFailed}));
+    EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"p.json"}));
+  }
   EXPECT_FALSE(FileExists("/dev/policy.map"));
-  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"p.json"}));
 }
 
 TEST(CompileFailure, ShortWriteKeepsTheExistingPolicy) {
