@@ -365,19 +365,5 @@ TEST(CompileEndToEnd, DeviceOutputIsWrittenInPlace) {
   EXPECT_EQ(CompilerLines(run).back(), "[INFO][VaroCompiler][Done]");
 }
 
-TEST(CompileEndToEnd, ExamplesCompile) {
-  TempDir dir;
-  std::vector<std::string> args = {"-c", "-m", "-o", dir.Path("policy.bin")};
-  for (const auto& entry : std::filesystem::directory_iterator(POLC_SOURCE_DIR "/examples")) {
-    if (entry.path().extension() == ".json") args.push_back(entry.path().string());
-  }
-  ASSERT_GT(args.size(), 5u) << "a base file and service files";
-  const RunResult run = RunPolc(args);
-  ASSERT_EQ(run.exitStatus, 0) << run.out;
-  const ReadBackPolicy policy = ReadBack(ReadFile(dir.Path("policy.bin")));
-  EXPECT_EQ(policy.flags, 0x1Fu);
-  EXPECT_FALSE(policy.rules.empty());
-}
-
 }  // namespace
 }  // namespace polc_test
