@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compiler/varo_compiler.h"
+#include "tests/compiler/compiler_test_support.h"
 #include "tests/ruledb/calloc_fault.h"
 #include "tests/support/polc_test.h"
 
@@ -35,36 +36,35 @@ PolicyModel EveryKindTwice() {
   return model;
 }
 
-// Runs the population with the n-th calloc failing; the last log line, and
-// whether the fault fired, into `lastLine` and `fired`.
-int PopulateFailingAt(const PolicyModel& model, long n, std::string& lastLine, bool& fired) {
-  VaroCompiler compiler(model);
-  testing::internal::CaptureStdout();
-  int status = 0;
-  {
-    ruledb_test::CallocFault fault(n);
-    status = compiler.PopulateRuleDataBase();
-    fired = fault.Fired();
-  }
-  const std::vector<std::string> lines =
-      Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
-  lastLine = lines.empty() ? "" : lines.back();
-  return status;
+// Runs `step` with the n-th calloc failing: the lines it logged, its status
+// and whether the fault fired.
+template <typename Step>
+std::vector<std::string> FailingAt(long n, Step step, int& status, bool& fired) {
+  return CapturedLines(
+      [&] {
+        ruledb_test::CallocFault fault(n);
+        const int result = step();
+        fired = fault.Fired();
+        return result;
+      },
+      status);
 }
 
 TEST(CompileAllocationFailure, EveryPopulationAllocationFailsWithItsOwnLine) {
   const PolicyModel model = EveryKindTwice();
   std::set<std::string> causes;
   for (long n = 1;; ++n) {
-    std::string lastLine;
+    VaroCompiler compiler(model);
+    int status = 0;
     bool fired = false;
-    const int status = PopulateFailingAt(model, n, lastLine, fired);
+    const std::vector<std::string> lines = FailingAt(
+        n, [&] { return compiler.PopulateRuleDataBase(); }, status, fired);
     if (!fired) {
       EXPECT_EQ(status, 0);
       break;
     }
     EXPECT_TRUE(status == -1 || status == -12 || status == -22) << "n=" << n << " " << status;
-    causes.insert(lastLine);
+    causes.insert(lines.empty() ? "" : lines.back());
   }
   std::set<std::string> expected;
   for (const char* cause :
@@ -85,14 +85,10 @@ TEST(CompileAllocationFailure, EveryPopulationAllocationFailsWithItsOwnLine) {
 TEST(CompileAllocationFailure, CompileReportsTheFailedPopulation) {
   VaroCompiler compiler(EveryKindTwice());
   TempDir dir;
-  testing::internal::CaptureStdout();
   int status = 0;
-  {
-    ruledb_test::CallocFault fault(1);
-    status = compiler.Compile(dir.Path("policy.bin"), true);
-  }
-  const std::vector<std::string> lines =
-      Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
+  bool fired = false;
+  const std::vector<std::string> lines = FailingAt(
+      1, [&] { return compiler.Compile(dir.Path("policy.bin"), true); }, status, fired);
   // The first allocation is the symbol table's; its status comes up unchanged.
   EXPECT_EQ(status, -12);
   ASSERT_GE(lines.size(), 2u);

@@ -44,25 +44,22 @@ std::vector<std::string> FailureAfterGenerating(const std::string& output,
 const char kWriteFailed[] = "[Write buffer to policy binary failed]";
 const char kGenerateFailed[] = "[Generate policy binary failed]";
 
-TEST(CompileFailure, OutputDirectoryMissing) {
-  TempDir dir;
-  const std::string output = dir.Path("missing/policy.bin");
-  const RunResult run = RunPolc({"-c", "-m", "-o", output, dir.Write("p.json", kPolicy)});
-  EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_EQ(LinesFromGenerating(run),
-            FailureAfterGenerating(output, {"[Open policy binary path failed][path=" + output + "]",
-                                            kGenerateFailed}));
-  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"p.json"}));
-}
-
-TEST(CompileFailure, DeviceWithoutSpaceFailsTheWrite) {
-  TempDir dir;
-  const RunResult run = RunPolc({"-c", "-m", "-o", "/dev/full", dir.Write("p.json", kPolicy)});
-  EXPECT_EQ(run.exitStatus, 234);
-  EXPECT_EQ(LinesFromGenerating(run),
-            FailureAfterGenerating("/dev/full", {kWriteFailed, kGenerateFailed}));
+// An output that cannot be opened, and one that takes no bytes: nothing is
+// left beside the source, and no map is written next to the device.
+TEST(CompileFailure, OutputThatCannotBeOpenedOrWritten) {
+  for (const bool device : {false, true}) {
+    TempDir dir;
+    const std::string output = device ? "/dev/full" : dir.Path("missing/policy.bin");
+    const RunResult run = RunPolc({"-c", "-m", "-o", output, dir.Write("p.json", kPolicy)});
+    EXPECT_EQ(run.exitStatus, device ? 234 : 255);
+    EXPECT_EQ(LinesFromGenerating(run),
+              FailureAfterGenerating(
+                  output,
+                  {device ? kWriteFailed : "[Open policy binary path failed][path=" + output + "]",
+                   kGenerateFailed}));
+    EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"p.json"}));
+  }
   EXPECT_FALSE(FileExists("/dev/policy.map"));
-  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"p.json"}));
 }
 
 TEST(CompileFailure, ShortWriteKeepsTheExistingPolicy) {
@@ -102,40 +99,33 @@ TEST(CompileFailure, MapThatCannotBeOpenedAfterAGoodBinary) {
             (std::vector<std::string>{"policy.bin", "policy.map"}));
 }
 
-TEST(CompileFailure, OutputNamedLikeTheMapIsRefusedWithMap) {
+// With -m, an output named like its map, a second name of the existing map
+// file, or a link to where the map will be is refused before anything is
+// written; without -m nothing is in the way.
+TEST(CompileFailure, OutputThatIsOrReachesTheMapIsRefusedWithMap) {
   TempDir dir;
   const std::string source = dir.Write("p.json", kPolicy);
   std::filesystem::create_directories(dir.Path("out"));
-  const std::string output = dir.Path("out/policy.map");
-  const RunResult run = RunPolc({"-c", "-m", "-o", output, source});
-  EXPECT_EQ(run.exitStatus, 255);
-  EXPECT_EQ(CompilerLines(run),
-            (std::vector<std::string>{
-                "[ERROR][VaroCompiler][The policy map would overwrite the policy binary][path=" +
-                output + "]"}));
-  EXPECT_TRUE(DirectoryEntries(dir.Path("out")).empty());
-
-  // Without -m nothing is in the way.
-  EXPECT_EQ(RunPolc({"-c", "-o", output, source}).exitStatus, 0);
-  EXPECT_EQ(ReadBack(ReadFile(output)).rules.size(), 1u);
-}
-
-TEST(CompileFailure, OutputThatReachesTheMapIsRefusedWithMap) {
-  TempDir dir;
-  const std::string source = dir.Write("p.json", kPolicy);
-  // A second name of the existing map file, and a link to where it will be.
+  const std::string named = dir.Path("out/policy.map");
   const std::string hardLink = dir.Write("hard/policy.bin", "old");
   ASSERT_EQ(link(hardLink.c_str(), dir.Path("hard/policy.map").c_str()), 0);
   const std::string symbolicLink = dir.Path("soft/policy.bin");
   std::filesystem::create_directories(dir.Path("soft"));
   ASSERT_EQ(symlink("policy.map", symbolicLink.c_str()), 0);
-  for (const std::string& output : {hardLink, symbolicLink}) {
+  for (const std::string& output : {named, hardLink, symbolicLink}) {
     const RunResult run = RunPolc({"-c", "-m", "-o", output, source});
     EXPECT_EQ(run.exitStatus, 255) << output;
-    EXPECT_EQ(CompilerLines(run).size(), 1u) << run.out;
+    EXPECT_EQ(CompilerLines(run),
+              (std::vector<std::string>{"[ERROR][VaroCompiler][The policy map would overwrite the "
+                                        "policy binary][path=" +
+                                        output + "]"}));
   }
+  EXPECT_TRUE(DirectoryEntries(dir.Path("out")).empty());
   EXPECT_EQ(ReadFile(hardLink), "old");
   EXPECT_FALSE(FileExists(dir.Path("soft/policy.map")));
+
+  EXPECT_EQ(RunPolc({"-c", "-o", named, source}).exitStatus, 0);
+  EXPECT_EQ(ReadBack(ReadFile(named)).rules.size(), 1u);
 }
 
 TEST(PolicyMapPath, SitsBesideTheOutput) {

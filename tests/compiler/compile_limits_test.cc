@@ -31,10 +31,9 @@ TEST(CompileLimits, PolicyLargerThanTheBufferLeavesTheOutputAlone) {
   TempDir dir;
   const std::string output = dir.Write("policy.bin", "old");
   VaroCompiler compiler(OversizedPolicy());
-  testing::internal::CaptureStdout();
-  const int result = compiler.Compile(output, true);
+  int result = 0;
   const std::vector<std::string> lines =
-      Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
+      CapturedLines([&] { return compiler.Compile(output, true); }, result);
   EXPECT_EQ(result, -22);
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),

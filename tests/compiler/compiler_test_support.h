@@ -29,6 +29,15 @@ inline std::vector<std::string> CompilerLines(const RunResult& run) {
   return lines;
 }
 
+// Runs `step` with standard output captured: its status, and the lines it
+// logged, time stamps removed.
+template <typename Step>
+std::vector<std::string> CapturedLines(Step step, int& status) {
+  testing::internal::CaptureStdout();
+  status = step();
+  return Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
+}
+
 struct PacketRecord {
   uint32_t sourceAddress, sourceMask, destinationAddress, destinationMask;
   uint16_t sportStart, sportEnd, dportStart, dportEnd, protocol, type;

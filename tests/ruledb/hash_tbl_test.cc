@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "ruledb/rule_data_base.h"
+#include "tests/ruledb/ruledb_test_util.h"
 
 namespace {
 
-char* HeapString(const std::string& text) {
-  auto* block = static_cast<char*>(calloc(text.size() + 1, 1));
-  memcpy(block, text.c_str(), text.size());
-  return block;
-}
+using ruledb_test::HeapString;
 
 // Inserts `name` with no datum; the table owns the key on success.
 int32_t InsertName(HashTbl* table, const std::string& name) {

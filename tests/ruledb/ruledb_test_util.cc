@@ -23,13 +23,13 @@ void CaptureSysLog(int priority, const char* format, ...) {
   captured.push_back({priority, text});
 }
 
+}  // namespace
+
 char* HeapString(const std::string& text) {
   auto* block = static_cast<char*>(calloc(text.size() + 1, 1));
   memcpy(block, text.c_str(), text.size());
   return block;
 }
-
-}  // namespace
 
 SysLogCapture::SysLogCapture() {
   captured.clear();
@@ -158,6 +158,16 @@ ImageBuilder& ImageBuilder::U16(uint16_t value) {
 ImageBuilder& ImageBuilder::U32(uint32_t value) {
   U16(static_cast<uint16_t>(value));
   return U16(static_cast<uint16_t>(value >> 16));
+}
+
+ImageBuilder& ImageBuilder::U16s(std::initializer_list<uint16_t> values) {
+  for (uint16_t value : values) U16(value);
+  return *this;
+}
+
+ImageBuilder& ImageBuilder::U32s(std::initializer_list<uint32_t> values) {
+  for (uint32_t value : values) U32(value);
+  return *this;
 }
 
 ImageBuilder& ImageBuilder::Bytes(const std::string& text) {

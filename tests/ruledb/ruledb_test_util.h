@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ class DbGuard {
   RuleDataBase db_{};
 };
 
+// A calloc copy of `text`, for tables that own their keys and data.
+char* HeapString(const std::string& text);
+
 // Builders filling a database the way the compiler does: heap blocks from
 // calloc, lists built by prepending. Each fails the current test on error.
 void AddSymbol(RuleDataBase* db, const std::string& name, uint32_t value);
@@ -75,6 +79,8 @@ class ImageBuilder {
  public:
   ImageBuilder& U16(uint16_t value);
   ImageBuilder& U32(uint32_t value);
+  ImageBuilder& U16s(std::initializer_list<uint16_t> values);
+  ImageBuilder& U32s(std::initializer_list<uint32_t> values);
   ImageBuilder& Bytes(const std::string& text);
   ImageBuilder& Header(uint32_t flags, uint32_t magic = POLICY_MAGIC, uint32_t symCnt = 1,
                        uint32_t objCnt = 3);
