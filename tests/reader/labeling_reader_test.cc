@@ -54,17 +54,4 @@ TEST(ReadLabelingSectionTest, FillsTheFourMaps) {
   EXPECT_TRUE(model.grantRules.empty());
 }
 
-TEST(CheckInitialSidNamesTest, KnowsExactlyTheFourNames) {
-  JsonParser parser;
-  PolicyModel model;
-  EXPECT_EQ(parser.CheckInitialSidNames(model), 0);
-  model.initialSids = {{"kernel", "a"}, {"varo", "a"}, {"unlabeled", "a"}, {"proc", "a"}};
-  EXPECT_EQ(parser.CheckInitialSidNames(model), 0);
-  for (const char* bad : {"Kernel", "kernel\n", "", "procs", "0"}) {
-    model.initialSids[bad] = "a";
-    EXPECT_NE(parser.CheckInitialSidNames(model), 0) << bad;
-    model.initialSids.erase(bad);
-  }
-}
-
 }  // namespace

@@ -40,11 +40,6 @@ TEST(SectionReadersTest, NamesAreStoredOnceInOrder) {
   EXPECT_TRUE(model.typeAttrMap.empty());
 }
 
-TEST(SectionReadersTest, NamesBeforeABadElementAreAlreadyRead) {
-  const PolicyModel model = Read(R"({"declarations": {"type": ["x", "y", 3, "z"]}})", -1);
-  EXPECT_EQ(model.types, (NameSet{"x", "y"}));
-}
-
 TEST(SectionReadersTest, TypeAttributesUniteUnderOneKey) {
   const PolicyModel model = Read(R"({"declarations": {"typeattr": {
       "t": ["y", "x"], "empty": [], "t": ["z", "x"]}}})");
