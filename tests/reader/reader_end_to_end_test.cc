@@ -8,71 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "tests/reader/reader_run.h"
 #include "tests/support/polc_test.h"
 
 namespace {
 
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-std::string Error(const std::string& message) { return "[ERROR][JsonParser]" + message + "\n"; }
-
-// Where a failure ends the reading of one file.
-enum class Stage {
-  kLoad,      // reading or parsing the text
-  kTopLevel,  // the key check of the root object
-  kSection,   // a section reader
-  kValidate,  // the per-file checks
-};
-
-class ReaderEndToEndTest : public testing::Test {
- protected:
-  std::string PathOf(const std::string& name) const { return dir.Path(name); }
-
-  std::string Parsing(const std::string& name) const {
-    return "[INFO][JsonParser][Parsing json file][file=" + PathOf(name) + "]\n";
-  }
-  std::string Validating(const std::string& name) const {
-    return "[INFO][JsonParser][Validating json file][file=" + PathOf(name) + "]\n";
-  }
-  std::string WithFile(const std::string& message, const std::string& name) const {
-    return Error(message + "[file=" + PathOf(name) + "]");
-  }
-  // A file that is read and checked without complaint.
-  std::string Passed(const std::string& name) const { return Parsing(name) + Validating(name); }
-
-  // The whole trace of a failure in file `name` at `stage`, around the
-  // lines `inner` of the failing step.
-  std::string FailureIn(const std::string& name, Stage stage, const std::string& inner) const {
-    const std::string parseFailed = WithFile("[Parse json file failed]", name);
-    switch (stage) {
-      case Stage::kLoad:
-        return Parsing(name) + inner + parseFailed;
-      case Stage::kTopLevel:
-        return Parsing(name) + inner +
-               WithFile("[Validate the declarations or rules key failed]", name) + parseFailed;
-      case Stage::kSection:
-        return Parsing(name) + inner + WithFile("[Parse declarations or rules failed]", name) +
-               parseFailed;
-      case Stage::kValidate:
-        return Passed(name) + inner + WithFile("[Validate json file failed]", name);
-    }
-    return {};
-  }
-
-  // Runs polc on `files` and returns its log without time stamps and
-  // without the command line's own first line.
-  std::string Run(const Files& files) {
-    const polc_test::RunResult result = polc_test::RunPolicy(dir, files);
-    exitStatus = result.exitStatus;
-    std::string log = polc_test::StripTimestamps(result.out);
-    const std::string commandLine = "[INFO][CommandParser][Parsing command line]";
-    if (log.starts_with(commandLine)) log.erase(0, log.find('\n') + 1);
-    return log;
-  }
-
-  polc_test::TempDir dir;
-  int exitStatus = -1;
-};
+using reader_test::Error;
+using reader_test::Files;
+using reader_test::Stage;
+using ReaderEndToEndTest = reader_test::ReaderRun;
 
 struct FailureCase {
   std::string content;  // of the one file p.json, with ' for "
@@ -80,11 +24,8 @@ struct FailureCase {
   std::string inner;  // the lines of the failing step
 };
 
-// The lines of a failure under `key` of the declarations section.
 std::string Declaration(const std::string& key, const std::string& message) {
-  return Error(message) + Error("[Parse the value failed][key=" + key + "]") +
-         Error("[Parse declarations section failed]") +
-         Error("[Parse the value failed][key=declarations]");
+  return reader_test::InDeclarations(key, Error(message));
 }
 
 std::string DeclarationKeys(const std::string& message) {
@@ -288,44 +229,35 @@ TEST_F(ReaderEndToEndTest, ValidPolicyWithNamesRequiredAcrossFiles) {
   EXPECT_EQ(exitStatus, 0);
 }
 
-TEST_F(ReaderEndToEndTest, NamesOfOtherFilesMustBeRequired) {
-  const std::string app = R"({"declarations": {"type": ["app_t"]},
-    "rules": [{"subject": "app_t",
-               "teac": [{"object": "b_t", "class": "file", "operation": ["read"]}]}]})";
-  EXPECT_EQ(Run({{"base.json", kBase}, {"app.json", app}}),
-            Passed("base.json") +
-                FailureIn("app.json", Stage::kValidate, Error("[Undefined context][context=b_t]")));
-  EXPECT_EQ(exitStatus, 255);
-}
-
-TEST_F(ReaderEndToEndTest, MergeConflictIsFoundInTheSecondFile) {
-  const std::string app = R"({"declarations": {"type": ["a_t", "b_t"]},
-    "rules": [{"subject": "a_t",
-               "type_transition": [{"object": "b_t", "class": "file", "target": "a_t"}]}]})";
-  EXPECT_EQ(Run({{"base.json", kBase}, {"app.json", app}}),
-            Passed("base.json") + Passed("app.json") +
-                Error("[Duplicate transition rule key][subject=a_t, object=b_t, cls=file]") +
-                WithFile("[Merge json file failed]", "app.json"));
-  EXPECT_EQ(exitStatus, 255);
-}
-
-struct WholeCase {
-  std::string second;  // content of the second file, after base.json
-  std::string inner;
-};
-
-TEST_F(ReaderEndToEndTest, WholePolicyChecksRunAfterTheLastFile) {
-  const std::vector<WholeCase> cases = {
+// A fault in the second of three files: the run stops at that file, and
+// the checks of the whole policy wait until the last file.
+TEST_F(ReaderEndToEndTest, FaultsInTheSecondOfThreeFiles) {
+  const std::string whole = Passed("base.json") + Passed("second.json") + Passed("third.json") +
+                            "[INFO][JsonParser][Validating whole json file]\n";
+  const std::string wholeFailed = Error("[Validate whole json file failed]");
+  const struct {
+    std::string second;
+    std::string trace;
+  } rows[] = {
+      // Names of other files must be required.
+      {R"({"declarations": {"type": ["app_t"]}, "rules": [{"subject": "app_t",
+          "teac": [{"object": "b_t", "class": "file", "operation": ["read"]}]}]})",
+       Passed("base.json") +
+           FailureIn("second.json", Stage::kValidate, Error("[Undefined context][context=b_t]"))},
+      {R"({"declarations": {"type": ["a_t", "b_t"]}, "rules": [{"subject": "a_t",
+          "type_transition": [{"object": "b_t", "class": "file", "target": "a_t"}]}]})",
+       Passed("base.json") + Passed("second.json") +
+           Error("[Duplicate transition rule key][subject=a_t, object=b_t, cls=file]") +
+           WithFile("[Merge json file failed]", "second.json")},
       {R"({"declarations": {"require": ["zz_t", "missing_t"]}})",
-       Error("[Undefined context in the require section][context=missing_t]")},
+       whole + Error("[Undefined context in the require section][context=missing_t]") +
+           wholeFailed},
       {R"({"declarations": {"attr": ["b_t", "a_t"]}})",
-       Error("[Repeated context in the type and attr section][context=a_t]")},
+       whole + Error("[Repeated context in the type and attr section][context=a_t]") + wholeFailed},
   };
-  for (const WholeCase& c : cases) {
-    EXPECT_EQ(Run({{"base.json", kBase}, {"second.json", c.second}, {"third.json", kApp}}),
-              Passed("base.json") + Passed("second.json") + Passed("third.json") +
-                  "[INFO][JsonParser][Validating whole json file]\n" + c.inner +
-                  Error("[Validate whole json file failed]"));
+  for (const auto& row : rows) {
+    EXPECT_EQ(Run({{"base.json", kBase}, {"second.json", row.second}, {"third.json", kApp}}),
+              row.trace);
     EXPECT_EQ(exitStatus, 255);
   }
 }
