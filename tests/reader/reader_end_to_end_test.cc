@@ -1,7 +1,6 @@
 // The reader through the built polc: each failure leaves its exact trace of
 // log lines, innermost cause first, and ends the run with 255.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -184,21 +183,6 @@ TEST_F(ReaderEndToEndTest, PerFileChecksRunInOrder) {
   }
   Run({{"p.json", FileFailingChecksFrom(5)}});
   EXPECT_EQ(exitStatus, 0);
-}
-
-TEST_F(ReaderEndToEndTest, UnreadableFiles) {
-  dir.Write("directory.json/inside", "");
-  // One byte above the limit of a source file; sparse, so it takes no room.
-  ASSERT_EQ(truncate(dir.Write("huge.json", "").c_str(), 0xFFFFFFFF), 0);
-  for (const std::string name : {"directory.json", "huge.json"}) {
-    const polc_test::RunResult result =
-        polc_test::RunPolc({"-c", "-o", PathOf("policy.bin"), PathOf(name)});
-    EXPECT_EQ(
-        polc_test::StripTimestamps(result.out),
-        "[INFO][CommandParser][Parsing command line][argc=5]\n" +
-            FailureIn(name, Stage::kLoad, WithFile("[Read file to json string failed]", name)));
-    EXPECT_EQ(result.exitStatus, 255);
-  }
 }
 
 const char kBase[] = R"({
