@@ -6,93 +6,65 @@
 
 namespace {
 
-TEST(ClassTable, GetClassIndex) {
-  const struct {
-    const char* name;
-    uint16_t index;
-  } rows[] = {
-      {"process", 1}, {"file", 2},
-      {"socket", 7},  {"netlink_socket", 15},
-      {"varo", 17},   {"per_remote_file", 30},
-      {"Process", 0}, {"process ", 0},
-      {"proc", 0},    {"", 0},
-      {nullptr, 0},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name == nullptr ? "(null)" : row.name);
-    EXPECT_EQ(GetClassIndex(row.name), row.index);
+// Names give their index and every index 1..30 its name back; anything else
+// has no class.
+TEST(ClassTable, ClassNamesAndIndexes) {
+  const std::pair<const char*, uint16_t> rows[] = {{"process", 1}, {"file", 2},
+                                                   {"socket", 7},  {"netlink_socket", 15},
+                                                   {"varo", 17},   {"per_remote_file", 30},
+                                                   {"Process", 0}, {"process ", 0},
+                                                   {"proc", 0},    {"", 0},
+                                                   {nullptr, 0}};
+  for (const auto& [name, index] : rows) {
+    EXPECT_EQ(GetClassIndex(name), index) << (name == nullptr ? "(null)" : name);
   }
+  for (uint16_t index = 1; index <= 30; ++index) {
+    ASSERT_NE(GetClassName(index), nullptr) << index;
+    EXPECT_EQ(GetClassIndex(GetClassName(index)), index);
+  }
+  for (const uint16_t index : {0, 31, 65535}) EXPECT_EQ(GetClassName(index), nullptr) << index;
 }
 
-struct OperationRow {
-  uint16_t classIndex;
-  const char* operation;
-  uint32_t bit;
-};
-
 // Both directions: the name gives the bit, and the bit gives the name back.
-TEST(ClassTable, GetOperationBitAndName) {
-  const OperationRow rows[] = {
+TEST(ClassTable, OperationBitsAndNames) {
+  const struct {
+    uint16_t classIndex;
+    const char* operation;
+    uint32_t bit;
+  } rows[] = {
       {1, "fork", 0x1},        {1, "gettaskmon", 0x10000}, {2, "read", 0x10},
       {2, "mounton", 0x10000}, {3, "rmdir", 0x800},        {4, "lock", 0x80},
       {5, "enqueue", 0x80},    {6, "setattr", 0x40},       {7, "read", 0x80},
       {15, "getattr", 0x1000}, {16, "sys_module", 0x100},  {17, "getfilecontext", 0x20},
       {20, "setget", 0x1},     {23, "bind_writer", 0x4},   {30, "open", 0x4},
   };
-  for (const OperationRow& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.classIndex) + " " + row.operation);
     EXPECT_EQ(GetOperationBit(row.classIndex, row.operation), row.bit);
     ASSERT_NE(GetOperationName(row.classIndex, row.bit), nullptr);
     EXPECT_STREQ(GetOperationName(row.classIndex, row.bit), row.operation);
   }
-}
-
-TEST(ClassTable, GetOperationBitRejects) {
-  const OperationRow rows[] = {
-      {0, "read", 0}, {31, "read", 0}, {65535, "read", 0}, {18, "read", 0},
-      {2, "Read", 0}, {2, "", 0},      {2, nullptr, 0},    {6, "lock", 0},
-  };
-  for (const OperationRow& row : rows) {
-    SCOPED_TRACE(std::to_string(row.classIndex) + " " +
-                 (row.operation == nullptr ? "(null)" : row.operation));
-    EXPECT_EQ(GetOperationBit(row.classIndex, row.operation), 0u);
-  }
-}
-
-TEST(ClassTable, GetOperationNameRejects) {
-  const struct {
-    uint16_t classIndex;
-    uint32_t bit;
-  } rows[] = {
-      {2, 0x18}, {2, 0},     {2, 0xFFFFFFFF}, {2, 0x20000},     {18, 0x4},
-      {0, 0x10}, {31, 0x10}, {65535, 0x1},    {30, 0x80000000},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(row.classIndex) + " " + std::to_string(row.bit));
-    EXPECT_EQ(GetOperationName(row.classIndex, row.bit), nullptr);
-  }
-}
-
-TEST(ClassTable, GetClassName) {
-  EXPECT_STREQ(GetClassName(1), "process");
-  EXPECT_STREQ(GetClassName(17), "varo");
-  EXPECT_STREQ(GetClassName(30), "per_remote_file");
-  EXPECT_EQ(GetClassName(0), nullptr);
-  EXPECT_EQ(GetClassName(31), nullptr);
-  EXPECT_EQ(GetClassName(65535), nullptr);
-}
-
-// Every class name maps back to its own index, and all nine socket classes
-// give an operation the same bit.
-TEST(ClassTable, NamesAndIndexesRoundTrip) {
-  for (uint16_t index = 1; index <= 30; ++index) {
-    ASSERT_NE(GetClassName(index), nullptr) << index;
-    EXPECT_EQ(GetClassIndex(GetClassName(index)), index);
-  }
+  // All nine socket classes give an operation the same bit.
   for (uint16_t index = 7; index <= 15; ++index) {
     EXPECT_EQ(GetOperationBit(index, "create"), 0x1u) << index;
     EXPECT_EQ(GetOperationBit(index, "getattr"), 0x1000u) << index;
     EXPECT_STREQ(GetOperationName(index, 0x2000), nullptr) << index;
+  }
+}
+
+TEST(ClassTable, UnknownOperationsAndBits) {
+  const std::pair<uint16_t, const char*> names[] = {{0, "read"},  {31, "read"}, {65535, "read"},
+                                                    {18, "read"}, {2, "Read"},  {2, ""},
+                                                    {2, nullptr}, {6, "lock"}};
+  for (const auto& [classIndex, operation] : names) {
+    EXPECT_EQ(GetOperationBit(classIndex, operation), 0u)
+        << classIndex << " " << (operation == nullptr ? "(null)" : operation);
+  }
+  const std::pair<uint16_t, uint32_t> bits[] = {{2, 0x18},    {2, 0},       {2, 0xFFFFFFFF},
+                                                {2, 0x20000}, {18, 0x4},    {0, 0x10},
+                                                {31, 0x10},   {65535, 0x1}, {30, 0x80000000}};
+  for (const auto& [classIndex, bit] : bits) {
+    EXPECT_EQ(GetOperationName(classIndex, bit), nullptr) << classIndex << " " << bit;
   }
 }
 

@@ -50,30 +50,28 @@ class ScopedTimeZone {
   std::optional<std::string> saved_;
 };
 
+// Logs `message` and a newline at `level` and checks the stamp, local time
+// of the zone in TZ; returns what follows the stamp.
+std::string LoggedAfterStamp(int level, const char* message, int offsetHours) {
+  CaptureStdout();
+  const time_t before = Now();
+  Log(level, "%s\n", message);
+  const time_t after = Now();
+  const std::string line = GetCapturedStdout();
+  const std::string stamp = line.substr(0, kStampLength);
+  EXPECT_TRUE(stamp == StampAt(before, offsetHours) || stamp == StampAt(after, offsetHours))
+      << stamp;
+  return line.size() < kStampLength ? "" : line.substr(kStampLength);
+}
+
 TEST(Log, LineIsStampThenTagThenMessage) {
-  const struct {
-    int level;
-    const char* expected;
-  } rows[] = {
-      {LOG_ERR, "[ERROR][CommandParser][No compile mode specified]\n"},
-      {LOG_INFO, "[INFO][CommandParser][No compile mode specified]\n"},
-      {0, "[CommandParser][No compile mode specified]\n"},
-      {4, "[CommandParser][No compile mode specified]\n"},
-      {7, "[CommandParser][No compile mode specified]\n"},
-      {-1, "[CommandParser][No compile mode specified]\n"},
-  };
+  const std::pair<int, const char*> rows[] = {
+      {LOG_ERR, "[ERROR]"}, {LOG_INFO, "[INFO]"}, {0, ""}, {4, ""}, {7, ""}, {-1, ""}};
   ScopedTimeZone utc("UTC0");
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.level);
-    CaptureStdout();
-    const time_t before = Now();
-    Log(row.level, "[CommandParser][No compile mode specified]\n");
-    const time_t after = Now();
-    const std::string line = GetCapturedStdout();
-    ASSERT_GE(line.size(), kStampLength);
-    const std::string stamp = line.substr(0, kStampLength);
-    EXPECT_TRUE(stamp == StampAt(before, 0) || stamp == StampAt(after, 0)) << stamp;
-    EXPECT_EQ(line.substr(kStampLength), row.expected);
+  for (const auto& [level, tag] : rows) {
+    EXPECT_EQ(LoggedAfterStamp(level, "[CommandParser][No compile mode specified]", 0),
+              std::string(tag) + "[CommandParser][No compile mode specified]\n")
+        << level;
   }
 }
 
@@ -88,59 +86,26 @@ TEST(Log, FormatsArgumentsWithoutAddingANewline) {
   EXPECT_EQ(text.substr(text.size() - 6), "[INFO]");
 }
 
-// The stamp is local time of the zone in TZ; two zones 25 hours apart give
-// different dates, so neither can pass by being UTC.
+// Two zones 25 hours apart give different dates, so neither can pass by
+// being UTC.
 TEST(Log, StampFollowsTimeZone) {
-  const struct {
-    const char* zone;
-    int offsetHours;
-  } rows[] = {{"<+14>-14", 14}, {"<-11>11", -11}, {"UTC0", 0}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.zone);
-    ScopedTimeZone zone(row.zone);
-    CaptureStdout();
-    const time_t before = Now();
-    Log(LOG_INFO, "x\n");
-    const time_t after = Now();
-    const std::string stamp = GetCapturedStdout().substr(0, kStampLength);
-    EXPECT_TRUE(stamp == StampAt(before, row.offsetHours) ||
-                stamp == StampAt(after, row.offsetHours))
-        << stamp;
+  const std::pair<const char*, int> rows[] = {{"<+14>-14", 14}, {"<-11>11", -11}};
+  for (const auto& [zone, offsetHours] : rows) {
+    ScopedTimeZone scoped(zone);
+    EXPECT_EQ(LoggedAfterStamp(LOG_INFO, "x", offsetHours), "[INFO]x\n") << zone;
   }
 }
 
 TEST(IsSafeString, RefusesControlAndShellCharacters) {
-  const struct {
-    std::string text;
-    bool safe;
-  } rows[] = {
-      {"", true},
-      {"/etc/policy/base.json", true},
-      {"a b.json", true},
-      {"caf\xc3\xa9\x80\xff", true},
-      {"#%*?()[]{}~^=+,:@", true},
-      {"a|b", false},
-      {"a;b", false},
-      {"a&b", false},
-      {"a$b", false},
-      {"a>b", false},
-      {"a<b", false},
-      {"a`b", false},
-      {"a\\b", false},
-      {"a!b", false},
-      {"a'b", false},
-      {"a\"b", false},
-      {std::string("a\0b", 3), false},
-      {"a\x01", false},
-      {"a\tb", false},
-      {"a\nb", false},
-      {"\x1f", false},
-      {"\x7f", false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(IsSafeString(row.text), row.safe);
+  for (const std::string text :
+       {"", "/etc/policy/base.json", "a b.json", "caf\xc3\xa9\x80\xff", "#%*?()[]{}~^=+,:@"}) {
+    EXPECT_TRUE(IsSafeString(text)) << text;
   }
+  for (const std::string text : {"a|b", "a;b", "a&b", "a$b", "a>b", "a<b", "a`b", "a\\b", "a!b",
+                                 "a'b", "a\"b", "a\x01", "a\tb", "a\nb", "\x1f", "\x7f"}) {
+    EXPECT_FALSE(IsSafeString(text)) << text;
+  }
+  EXPECT_FALSE(IsSafeString(std::string("a\0b", 3)));
 }
 
 TEST(MaskControlChars, ReplacesOnlyControlCharacters) {

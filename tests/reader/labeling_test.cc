@@ -6,32 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/polc_test.h"
+#include "tests/reader/reader_run.h"
 
 namespace {
 
-using polc_test::Lines;
-using polc_test::RunPolicy;
-using polc_test::RunResult;
-using polc_test::StripTimestamps;
-using polc_test::TempDir;
-using Trace = std::vector<std::string>;
-
-// The ERROR lines of a run, without time stamp and level.
-Trace ErrorLines(const std::string& out) {
-  Trace errors;
-  for (const std::string& line : Lines(StripTimestamps(out))) {
-    if (line.starts_with("[ERROR]")) {
-      errors.push_back(line.substr(sizeof "[ERROR]" - 1));
-    }
-  }
-  return errors;
-}
-
-Trace Concat(Trace first, const Trace& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
+using reader_test::Error;
+using reader_test::InDeclarations;
+using reader_test::Stage;
 
 // A policy file that declares the contexts the labeling below uses.
 std::string PolicyWithLabeling(const std::string& labeling) {
@@ -39,12 +20,19 @@ std::string PolicyWithLabeling(const std::string& labeling) {
          labeling + "}}";
 }
 
-std::string PacketEntry(const std::string& prot, const std::string& source,
-                        const std::string& destination, const std::string& sport,
-                        const std::string& dport, const std::string& context = "net_t") {
-  return R"({"prot": ")" + prot + R"(", "source": ")" + source + R"(", "destination": ")" +
-         destination + R"(", "sport": ")" + sport + R"(", "dport": ")" + dport +
-         R"(", "context": ")" + context + R"("})";
+// A packet entry from "prot source destination sport dport [context]",
+// fields separated by one blank each.
+std::string Packet(const std::string& fields) {
+  const char* names[] = {"prot", "source", "destination", "sport", "dport", "context"};
+  std::string entry = "{";
+  size_t begin = 0;
+  for (const char* name : names) {
+    const size_t end = std::min(fields.find(' ', begin), fields.size());
+    const std::string value = begin <= fields.size() ? fields.substr(begin, end - begin) : "net_t";
+    entry += std::string(entry.size() > 1 ? ", \"" : "\"") + name + "\": \"" + value + "\"";
+    begin = end + 1;
+  }
+  return entry + "}";
 }
 
 std::string PacketLabeling(const std::vector<std::string>& entries) {
@@ -56,92 +44,62 @@ std::string PacketLabeling(const std::vector<std::string>& entries) {
 }
 
 std::string TcpPacket(const std::string& source) {
-  return PacketEntry("tcp", source, "10.0.0.0/8", "1024-65535", "80");
+  return Packet("tcp " + source + " 10.0.0.0/8 1024-65535 80");
 }
 
-// The lines that follow a failure inside the labeling object of `path`.
-Trace LabelingTrace(const std::string& path) {
-  return {
-      "[JsonParser][Parse the value failed][key=labeling]",
-      "[JsonParser][Parse declarations section failed]",
-      "[JsonParser][Parse the value failed][key=declarations]",
-      "[JsonParser][Parse declarations or rules failed][file=" + path + "]",
-      "[JsonParser][Parse json file failed][file=" + path + "]",
-  };
+// Each ERROR line of `messages`, in order.
+std::string Errors(const std::vector<std::string>& messages) {
+  std::string lines;
+  for (const std::string& message : messages) lines += Error(message);
+  return lines;
 }
 
-// The lines that follow a failure inside one entry of the `section` array.
-Trace EntryTrace(const Trace& inner, const std::string& section) {
-  return Concat(inner, {"[JsonParser][Parse the value failed][key=" + section + "]",
-                        "[JsonParser][Parse labeling section failed]"});
-}
-
-class LabelingTest : public testing::Test {
+class LabelingTest : public reader_test::ReaderRun {
  protected:
-  // Runs polc on one file with `labeling`.
-  RunResult RunLabeling(const std::string& labeling) {
-    return RunPolicy(dir_, {{"policy.json", PolicyWithLabeling(labeling)}});
-  }
-
   void ExpectAccepted(const std::string& labeling) {
-    const RunResult result = RunLabeling(labeling);
-    EXPECT_EQ(result.exitStatus, 0) << labeling << "\n" << result.out;
-    EXPECT_EQ(ErrorLines(result.out), Trace{}) << labeling;
+    const std::string log = Run({{"p.json", PolicyWithLabeling(labeling)}});
+    EXPECT_EQ(exitStatus, 0) << labeling << "\n" << log;
+    EXPECT_EQ(log.find("[ERROR]"), std::string::npos) << labeling;
   }
 
-  // Runs one file with `labeling`; `trace(path)` is the whole expected list
-  // of ERROR lines.
-  template <typename TraceOf>
-  void ExpectRefused(const std::string& labeling, TraceOf trace) {
-    const RunResult result = RunLabeling(labeling);
-    EXPECT_EQ(result.exitStatus, 255) << labeling;
-    EXPECT_EQ(ErrorLines(result.out), trace(dir_.Path("policy.json"))) << labeling;
+  // One file with `labeling` fails at `stage` with the lines `inner`.
+  void ExpectRefused(const std::string& labeling, Stage stage, const std::string& inner) {
+    EXPECT_EQ(Run({{"p.json", PolicyWithLabeling(labeling)}}), FailureIn("p.json", stage, inner))
+        << labeling;
+    EXPECT_EQ(exitStatus, 255) << labeling;
   }
 
-  void ExpectReadFailure(const std::string& labeling, const Trace& inner) {
-    ExpectRefused(labeling,
-                  [&](const std::string& path) { return Concat(inner, LabelingTrace(path)); });
+  // Reading the labeling object fails with `messages`.
+  void ExpectReadFailure(const std::string& labeling, const std::vector<std::string>& messages) {
+    ExpectRefused(labeling, Stage::kSection, InDeclarations("labeling", Errors(messages)));
   }
 
+  // Reading one entry of the `section` array fails with `messages`.
   void ExpectEntryFailure(const std::string& labeling, const std::string& section,
-                          const Trace& inner) {
-    ExpectReadFailure(labeling, EntryTrace(inner, section));
+                          std::vector<std::string> messages) {
+    messages.push_back("[Parse the value failed][key=" + section + "]");
+    messages.push_back("[Parse labeling section failed]");
+    ExpectReadFailure(labeling, messages);
   }
-
-  TempDir dir_;
 };
 
 TEST_F(LabelingTest, RefusesABadLabelingObject) {
   const struct {
     std::string labeling;
-    Trace inner;
+    std::vector<std::string> inner;
   } rows[] = {
-      {"{}", {"[JsonParser][Not found the first key]"}},
-      {"[]", {"[JsonParser][Not found the first key]"}},
-      {R"("file")", {"[JsonParser][Not found the first key]"}},
-      {R"({"files": []})", {"[JsonParser][Undefined key][key=files]"}},
-      {R"({"file": [], "File": []})", {"[JsonParser][Undefined key][key=File]"}},
-      {R"({"netif": [], "netif": []})", {"[JsonParser][Repeat defined key][key=netif]"}},
+      {"{}", {"[Not found the first key]"}},
+      {"[]", {"[Not found the first key]"}},
+      {R"("file")", {"[Not found the first key]"}},
+      {R"({"files": []})", {"[Undefined key][key=files]"}},
+      {R"({"file": [], "File": []})", {"[Undefined key][key=File]"}},
+      {R"({"netif": [], "netif": []})", {"[Repeat defined key][key=netif]"}},
   };
   for (const auto& row : rows) {
-    ExpectReadFailure(
-        row.labeling,
-        Concat(row.inner, {"[JsonParser][Validate the labeling section key failed]"}));
+    std::vector<std::string> messages = row.inner;
+    messages.push_back("[Validate the labeling section key failed]");
+    ExpectReadFailure(row.labeling, messages);
   }
-}
-
-TEST_F(LabelingTest, AcceptsArraysGivenAsOtherValuesOrEmpty) {
-  ExpectAccepted(R"({"file": "/etc", "reserved_sid": [], "netif": {}, "packet": 7})");
-  ExpectAccepted(R"({"file": [], "reserved_sid": null, "netif": [], "packet": []})");
-}
-
-TEST_F(LabelingTest, AcceptsEveryKindWithOneContextForMany) {
-  ExpectAccepted(R"({"packet": [)" + TcpPacket("0.0.0.0/0") + R"(],
-      "netif": [{"context": "net_t", "name": "eth0"}, {"name": "eth1", "context": "net_t"}],
-      "reserved_sid": [{"sid": "kernel", "context": "sid_a"}, {"sid": "varo", "context": "sid_a"},
-                       {"sid": "unlabeled", "context": "sid_a"}, {"sid": "proc", "context": "sid_a"}],
-      "file": [{"path": "/etc", "context": "file_t"}, {"path": "proc:/self", "context": "file_t"},
-               {"path": "/etc/", "context": "file_t"}]})");
 }
 
 // The three simple kinds differ only in their key member and messages.
@@ -154,9 +112,9 @@ struct SimpleKind {
 };
 
 const SimpleKind kSimpleKinds[] = {
-    {"file", "path", "file", "[JsonParser][Duplicate file path][path=", "/etc"},
-    {"reserved_sid", "sid", "initial sid", "[JsonParser][Duplicate initial sid][sid=", "kernel"},
-    {"netif", "name", "netif", "[JsonParser][Duplicate netif name][name=", "eth0"},
+    {"file", "path", "file", "[Duplicate file path][path=", "/etc"},
+    {"reserved_sid", "sid", "initial sid", "[Duplicate initial sid][sid=", "kernel"},
+    {"netif", "name", "netif", "[Duplicate netif name][name=", "eth0"},
 };
 
 std::string SimpleLabeling(const SimpleKind& kind, const std::string& entries) {
@@ -172,19 +130,17 @@ TEST_F(LabelingTest, RefusesABadSimpleEntryWithItsIndex) {
   for (const SimpleKind& kind : kSimpleKinds) {
     const std::string good = SimpleEntry(kind, kind.key);
     const std::string keyCheck =
-        "[JsonParser][Validate the i-th key in the " + kind.section + " section failed][i=1]";
-    const std::string incomplete =
-        "[JsonParser][Incomplete the i-th " + kind.objectName + " object][i=1]";
+        "[Validate the i-th key in the " + kind.section + " section failed][i=1]";
+    const std::string incomplete = "[Incomplete the i-th " + kind.objectName + " object][i=1]";
     const struct {
       std::string second;
-      Trace inner;
+      std::vector<std::string> inner;
     } rows[] = {
-        {"{}", {"[JsonParser][Not found the first key]", keyCheck}},
-        {R"("entry")", {"[JsonParser][Not found the first key]", keyCheck}},
-        {R"({"context": "file_t", "mode": "0644"})",
-         {"[JsonParser][Undefined key][key=mode]", keyCheck}},
+        {"{}", {"[Not found the first key]", keyCheck}},
+        {R"("entry")", {"[Not found the first key]", keyCheck}},
+        {R"({"context": "file_t", "mode": "0644"})", {"[Undefined key][key=mode]", keyCheck}},
         {R"({"context": "file_t", "context": "file_t"})",
-         {"[JsonParser][Repeat defined key][key=context]", keyCheck}},
+         {"[Repeat defined key][key=context]", keyCheck}},
         {R"({"context": "file_t"})", {incomplete}},
         {R"({")" + kind.keyMember + R"(": "x"})", {incomplete}},
         {SimpleEntry(kind, "x", "7"), {incomplete}},
@@ -204,125 +160,110 @@ TEST_F(LabelingTest, MasksControlCharactersInLoggedTexts) {
     ExpectEntryFailure(SimpleLabeling(kind, entry + ", " + entry), kind.section,
                        {kind.duplicate + "a*b]"});
   }
-  ExpectEntryFailure(R"({"file": [{"path": "/a", "context": "file_t", "x\u001b": ""}]})", "file",
-                     {"[JsonParser][Undefined key][key=x*]",
-                      "[JsonParser][Validate the i-th key in the file section failed][i=0]"});
-  ExpectEntryFailure(PacketLabeling({PacketEntry("t\\tcp", "10.0.0.0/8", "10.0.0.0/8", "1", "2")}),
-                     "packet", {"[JsonParser][Get protocol failed][protocol=t*cp]"});
+  ExpectEntryFailure(
+      R"({"file": [{"path": "/a", "context": "file_t", "x\u001b": ""}]})", "file",
+      {"[Undefined key][key=x*]", "[Validate the i-th key in the file section failed][i=0]"});
+  ExpectEntryFailure(PacketLabeling({Packet("t\\tcp 10.0.0.0/8 10.0.0.0/8 1 2")}), "packet",
+                     {"[Get protocol failed][protocol=t*cp]"});
   ExpectEntryFailure(PacketLabeling({TcpPacket("10.0.0.0/8\\n")}), "packet",
-                     {"[JsonParser][Invalid address][address=10.0.0.0/8*]"});
-  ExpectEntryFailure(PacketLabeling({PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/8", "\\r1", "2")}),
-                     "packet", {"[JsonParser][Invalid port range][range=*1]"});
+                     {"[Invalid address][address=10.0.0.0/8*]"});
+  ExpectEntryFailure(PacketLabeling({Packet("tcp 10.0.0.0/8 10.0.0.0/8 \\r1 2")}), "packet",
+                     {"[Invalid port range][range=*1]"});
 }
 
 TEST_F(LabelingTest, ChecksInitialSidNamesAfterReading) {
   const struct {
     std::string sid;
     std::string logged;
-  } rows[] = {{"Kernel", "Kernel"}, {"kernel ", "kernel "}, {"", ""}, {"ker\\u0002nel", "ker*nel"}};
+  } rows[] = {{"Kernel", "Kernel"}, {"kernel ", "kernel "},      {"", ""}, {"procs", "procs"},
+              {"0", "0"},           {"ker\\u0002nel", "ker*nel"}};
   for (const auto& row : rows) {
     ExpectRefused(R"({"reserved_sid": [{"sid": ")" + row.sid + R"(", "context": "sid_a"}]})",
-                  [&](const std::string& path) {
-                    return Trace{
-                        "[JsonParser][Undefined initial sid string][sid=" + row.logged + "]",
-                        "[JsonParser][Validate json file failed][file=" + path + "]"};
-                  });
+                  Stage::kValidate,
+                  Error("[Undefined initial sid string][sid=" + row.logged + "]"));
   }
-}
-
-TEST_F(LabelingTest, ChecksContextsBeforeInitialSidNames) {
-  ExpectRefused(R"({"reserved_sid": [{"sid": "Kernel", "context": "other_t"}]})",
-                [](const std::string& path) {
-                  return Trace{"[JsonParser][Undefined context][context=other_t]",
-                               "[JsonParser][Validate json file failed][file=" + path + "]"};
-                });
 }
 
 TEST_F(LabelingTest, RefusesABadPacketEntry) {
   const std::string good = TcpPacket("192.168.1.0/24");
-  const std::string keyCheck =
-      "[JsonParser][Validate the i-th key in the packet section failed][i=1]";
-  const std::string incomplete = "[JsonParser][Incomplete the i-th packet object][i=1]";
+  const std::string keyCheck = "[Validate the i-th key in the packet section failed][i=1]";
+  const std::string incomplete = "[Incomplete the i-th packet object][i=1]";
   const std::string addresses = R"("source": "10.0.0.0/8", "destination": "10.0.0.0/8")";
   const std::string allMembers =
       addresses + R"(, "prot": "tcp", "sport": "1", "dport": "2", "context": "net_t")";
   const struct {
     std::string second;
-    Trace inner;
+    std::vector<std::string> inner;
   } rows[] = {
-      {"{}", {"[JsonParser][Not found the first key]", keyCheck}},
-      {"[]", {"[JsonParser][Not found the first key]", keyCheck}},
-      {"{" + allMembers + R"(, "port": "3"})", {"[JsonParser][Undefined key][key=port]", keyCheck}},
-      {"{" + allMembers + R"(, "sport": "3"})",
-       {"[JsonParser][Repeat defined key][key=sport]", keyCheck}},
+      {"{}", {"[Not found the first key]", keyCheck}},
+      {"[]", {"[Not found the first key]", keyCheck}},
+      {"{" + allMembers + R"(, "port": "3"})", {"[Undefined key][key=port]", keyCheck}},
+      {"{" + allMembers + R"(, "sport": "3"})", {"[Repeat defined key][key=sport]", keyCheck}},
       {"{" + addresses + R"(, "prot": "tcp", "sport": "1", "dport": 80, "context": "net_t"})",
        {incomplete}},
       {"{" + addresses + R"(, "prot": "tcp", "sport": "1", "dport": "80"})", {incomplete}},
       {"{" + addresses + R"(, "prot": 6, "sport": "1", "dport": "80", "context": "net_t"})",
        {incomplete}},
       // The protocol is looked up before any address is examined.
-      {PacketEntry("no-such-protocol", "300.0.0.0/8", "10.0.0.0/8", "1", "2"),
-       {"[JsonParser][Get protocol failed][protocol=no-such-protocol]"}},
-      {PacketEntry("Tcp", "10.0.0.0/8", "10.0.0.0/8", "1", "2"),
-       {"[JsonParser][Get protocol failed][protocol=Tcp]"}},
-      {PacketEntry("", "10.0.0.0/8", "10.0.0.0/8", "1", "2"),
-       {"[JsonParser][Get protocol failed][protocol=]"}},
+      {Packet("no-such-protocol 300.0.0.0/8 10.0.0.0/8 1 2"),
+       {"[Get protocol failed][protocol=no-such-protocol]"}},
+      {Packet("Tcp 10.0.0.0/8 10.0.0.0/8 1 2"), {"[Get protocol failed][protocol=Tcp]"}},
+      {Packet(" 10.0.0.0/8 10.0.0.0/8 1 2"), {"[Get protocol failed][protocol=]"}},
       // Source, destination, sport and dport, in this order; the first bad one is reported.
-      {PacketEntry("udp", "10.0.0.01/8", "10.0.0/8", "x", "y"),
-       {"[JsonParser][Invalid address][address=10.0.0.01/8]"}},
-      {PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/33", "x", "y"),
-       {"[JsonParser][Invalid address][address=10.0.0.0/33]"}},
-      {PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/8", "80-", "y"),
-       {"[JsonParser][Invalid port range][range=80-]"}},
-      {PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/8", "200-100", "y"),
-       {"[JsonParser][Invalid port range][start=200, end=100]"}},
-      {PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/8", "80", "65536"),
-       {"[JsonParser][Invalid port range][start=65536, end=65536]"}},
+      {Packet("udp 10.0.0.01/8 10.0.0/8 x y"), {"[Invalid address][address=10.0.0.01/8]"}},
+      {Packet("udp 10.0.0.0/8 10.0.0.0/33 x y"), {"[Invalid address][address=10.0.0.0/33]"}},
+      {Packet("udp 10.0.0.0/8 10.0.0.0/8 80- y"), {"[Invalid port range][range=80-]"}},
+      {Packet("udp 10.0.0.0/8 10.0.0.0/8 200-100 y"), {"[Invalid port range][start=200, end=100]"}},
+      {Packet("udp 10.0.0.0/8 10.0.0.0/8 80 65536"),
+       {"[Invalid port range][start=65536, end=65536]"}},
       // Equal in all nine fields, however differently written.
-      {TcpPacket("192.168.1.0/24"), {"[JsonParser][Duplicate packet key][protocol=6]"}},
-      {PacketEntry("TCP", "192.168.1.0/24", "10.0.0.0/8", "01024-65535", "80-80", "file_t"),
-       {"[JsonParser][Duplicate packet key][protocol=6]"}},
+      {TcpPacket("192.168.1.0/24"), {"[Duplicate packet key][protocol=6]"}},
+      {Packet("TCP 192.168.1.0/24 10.0.0.0/8 01024-65535 80-80 file_t"),
+       {"[Duplicate packet key][protocol=6]"}},
   };
   for (const auto& row : rows) {
     ExpectEntryFailure(PacketLabeling({good, row.second}), "packet", row.inner);
   }
 }
 
-TEST_F(LabelingTest, KeepsPacketsThatDifferInOneField) {
-  ExpectAccepted(PacketLabeling({
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/8", "1-2", "3-4"),
-      PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/8", "1-2", "3-4"),
-      PacketEntry("tcp", "10.0.0.1/8", "10.0.0.0/8", "1-2", "3-4"),
-      PacketEntry("tcp", "10.0.0.0/9", "10.0.0.0/8", "1-2", "3-4"),
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.1/8", "1-2", "3-4"),
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/9", "1-2", "3-4"),
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/8", "0-2", "3-4"),
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/8", "1-3", "3-4"),
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/8", "1-2", "2-4"),
-      PacketEntry("tcp", "10.0.0.0/8", "10.0.0.0/8", "1-2", "3-5"),
-      PacketEntry("icmp", "0.0.0.0/0", "0.0.0.0/0", "0-65535", "0"),
-      PacketEntry("icmp", "0.0.0.0/0", "255.255.255.255/32", "0-65535", "0"),
-  }));
+// Arrays given as other values or empty, one context for many entries, and
+// packets that differ in one field only.
+TEST_F(LabelingTest, Accepts) {
+  ExpectAccepted(R"({"file": "/etc", "reserved_sid": [], "netif": {}, "packet": 7})");
+  ExpectAccepted(R"({"file": [], "reserved_sid": null, "netif": [], "packet": []})");
+  ExpectAccepted(R"({"packet": [)" + TcpPacket("0.0.0.0/0") + R"(],
+      "netif": [{"context": "net_t", "name": "eth0"}, {"name": "eth1", "context": "net_t"}],
+      "reserved_sid": [{"sid": "kernel", "context": "sid_a"}, {"sid": "varo", "context": "sid_a"},
+                       {"sid": "unlabeled", "context": "sid_a"}, {"sid": "proc", "context": "sid_a"}],
+      "file": [{"path": "/etc", "context": "file_t"}, {"path": "proc:/self", "context": "file_t"},
+               {"path": "/etc/", "context": "file_t"}]})");
+  ExpectAccepted(PacketLabeling(
+      {Packet("tcp 10.0.0.0/8 10.0.0.0/8 1-2 3-4"), Packet("udp 10.0.0.0/8 10.0.0.0/8 1-2 3-4"),
+       Packet("tcp 10.0.0.1/8 10.0.0.0/8 1-2 3-4"), Packet("tcp 10.0.0.0/9 10.0.0.0/8 1-2 3-4"),
+       Packet("tcp 10.0.0.0/8 10.0.0.1/8 1-2 3-4"), Packet("tcp 10.0.0.0/8 10.0.0.0/9 1-2 3-4"),
+       Packet("tcp 10.0.0.0/8 10.0.0.0/8 0-2 3-4"), Packet("tcp 10.0.0.0/8 10.0.0.0/8 1-3 3-4"),
+       Packet("tcp 10.0.0.0/8 10.0.0.0/8 1-2 2-4"), Packet("tcp 10.0.0.0/8 10.0.0.0/8 1-2 3-5"),
+       Packet("icmp 0.0.0.0/0 0.0.0.0/0 0-65535 0"),
+       Packet("icmp 0.0.0.0/0 255.255.255.255/32 0-65535 0")}));
 }
 
 // Labels the same key in two files: the second fails in the merge.
 TEST_F(LabelingTest, RefusesTheSameKeyInTwoFiles) {
   // (labeling, duplicate message)
   std::vector<std::pair<std::string, std::string>> rows = {
-      {PacketLabeling({PacketEntry("udp", "10.0.0.0/8", "10.0.0.0/8", "53", "53")}),
-       "[JsonParser][Duplicate packet key][protocol=17]"}};
+      {PacketLabeling({Packet("udp 10.0.0.0/8 10.0.0.0/8 53 53")}),
+       "[Duplicate packet key][protocol=17]"}};
   for (const SimpleKind& kind : kSimpleKinds) {
     rows.emplace_back(SimpleLabeling(kind, SimpleEntry(kind, kind.key)),
                       kind.duplicate + kind.key + "]");
   }
   for (const auto& [labeling, duplicate] : rows) {
-    const RunResult result = RunPolicy(dir_, {{"first.json", PolicyWithLabeling(labeling)},
-                                              {"second.json", PolicyWithLabeling(labeling)}});
-    const std::string second = dir_.Path("second.json");
-    EXPECT_EQ(result.exitStatus, 255) << labeling;
-    EXPECT_EQ(ErrorLines(result.out),
-              (Trace{duplicate, "[JsonParser][Merge json file failed][file=" + second + "]"}))
+    EXPECT_EQ(Run({{"first.json", PolicyWithLabeling(labeling)},
+                   {"second.json", PolicyWithLabeling(labeling)}}),
+              Passed("first.json") + Passed("second.json") + Error(duplicate) +
+                  WithFile("[Merge json file failed]", "second.json"))
         << labeling;
+    EXPECT_EQ(exitStatus, 255) << labeling;
   }
 }
 

@@ -1,216 +1,156 @@
 // The reader through the built polc: each failure leaves its exact trace of
 // log lines, innermost cause first, and ends the run with 255.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/reader/reader_run.h"
 #include "tests/support/polc_test.h"
 
 namespace {
 
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-std::string Error(const std::string& message) { return "[ERROR][JsonParser]" + message + "\n"; }
-
-// Where a failure ends the reading of one file.
-enum class Stage {
-  kLoad,      // reading or parsing the text
-  kTopLevel,  // the key check of the root object
-  kSection,   // a section reader
-  kValidate,  // the per-file checks
-};
-
-class ReaderEndToEndTest : public testing::Test {
- protected:
-  std::string PathOf(const std::string& name) const { return dir.Path(name); }
-
-  std::string Parsing(const std::string& name) const {
-    return "[INFO][JsonParser][Parsing json file][file=" + PathOf(name) + "]\n";
-  }
-  std::string Validating(const std::string& name) const {
-    return "[INFO][JsonParser][Validating json file][file=" + PathOf(name) + "]\n";
-  }
-  std::string WithFile(const std::string& message, const std::string& name) const {
-    return Error(message + "[file=" + PathOf(name) + "]");
-  }
-  // A file that is read and checked without complaint.
-  std::string Passed(const std::string& name) const { return Parsing(name) + Validating(name); }
-
-  // The whole trace of a failure in file `name` at `stage`, around the
-  // lines `inner` of the failing step.
-  std::string FailureIn(const std::string& name, Stage stage, const std::string& inner) const {
-    const std::string parseFailed = WithFile("[Parse json file failed]", name);
-    switch (stage) {
-      case Stage::kLoad:
-        return Parsing(name) + inner + parseFailed;
-      case Stage::kTopLevel:
-        return Parsing(name) + inner +
-               WithFile("[Validate the declarations or rules key failed]", name) + parseFailed;
-      case Stage::kSection:
-        return Parsing(name) + inner + WithFile("[Parse declarations or rules failed]", name) +
-               parseFailed;
-      case Stage::kValidate:
-        return Passed(name) + inner + WithFile("[Validate json file failed]", name);
-    }
-    return {};
-  }
-
-  // Runs polc on `files` and returns its log without time stamps and
-  // without the command line's own first line.
-  std::string Run(const Files& files) {
-    const polc_test::RunResult result = polc_test::RunPolicy(dir, files);
-    exitStatus = result.exitStatus;
-    std::string log = polc_test::StripTimestamps(result.out);
-    const std::string commandLine = "[INFO][CommandParser][Parsing command line]";
-    if (log.starts_with(commandLine)) log.erase(0, log.find('\n') + 1);
-    return log;
-  }
-
-  polc_test::TempDir dir;
-  int exitStatus = -1;
-};
+using reader_test::Error;
+using reader_test::Files;
+using reader_test::Stage;
+using ReaderEndToEndTest = reader_test::ReaderRun;
 
 struct FailureCase {
-  std::string content;  // of the one file p.json
+  std::string content;  // of the one file p.json, with ' for "
   Stage stage;
   std::string inner;  // the lines of the failing step
 };
 
-std::string Declarations(const std::string& inner) {
-  return inner + Error("[Parse declarations section failed]") +
+std::string Declaration(const std::string& key, const std::string& message) {
+  return reader_test::InDeclarations(key, Error(message));
+}
+
+std::string DeclarationKeys(const std::string& message) {
+  return Error(message) + Error("[Validate the declarations section key failed]") +
          Error("[Parse the value failed][key=declarations]");
 }
 
-std::string DeclarationKeys(const std::string& inner) {
-  return inner + Error("[Validate the declarations section key failed]") +
-         Error("[Parse the value failed][key=declarations]");
+std::string Rules(const std::string& message) {
+  return Error(message) + Error("[Parse the value failed][key=rules]");
 }
 
-std::string Rules(const std::string& inner) {
-  return inner + Error("[Parse the value failed][key=rules]");
+// A failed key check of the i-th entry of `section` inside the rules.
+std::string RuleKeys(const std::string& message, const std::string& section, int i) {
+  return Error(message) +
+         Error("[Validate the i-th key in the " + section +
+               " section failed][i=" + std::to_string(i) + "]") +
+         Error("[Parse the value failed][key=rules]");
 }
 
 const std::string kInvalidJson =
     Error("[Parse json string failed, invalid json file][file=%s]") +
     Error("[If use typeattr, please check the length of type less than 48]");
+const std::string kNoKey = "[Not found the first key]";
+const std::string kTeacA = "{'subject':'a','teac':[{'object':'a','class':'file'";
 
+// Every failure ends the run with 255, its whole trace and no output file.
 TEST_F(ReaderEndToEndTest, EachFailureLeavesItsTrace) {
-  const std::string typeattrKey47(47, 'k');
-  const std::string typeattrKey48(48, 'k');
+  const std::string key47(47, 'k');
+  const std::string key48(48, 'k');
   const std::vector<FailureCase> cases = {
       // Loading and the top-level keys.
       {"{", Stage::kLoad, kInvalidJson},
       {"", Stage::kLoad, kInvalidJson},
-      {std::string("{\"rules\":[]}\0{}", 15), Stage::kLoad, kInvalidJson},
-      {std::string("{\"rules\":[]}\0", 13), Stage::kLoad, kInvalidJson},
-      {"{\"declarations\":{\"typeattr\":{\"" + typeattrKey48 + "\":[]}}}", Stage::kLoad,
-       kInvalidJson},
-      {"{}", Stage::kTopLevel, Error("[Not found the first key]")},
-      {"[]", Stage::kTopLevel, Error("[Not found the first key]")},
-      {"{\"rules\":[],\"rules\":[]}", Stage::kTopLevel, Error("[Repeat defined key][key=rules]")},
-      {"{\"Rules\":[]}", Stage::kTopLevel, Error("[Undefined key][key=Rules]")},
-      {"{\"rules\":[],\"r\\tx\":1}", Stage::kTopLevel, Error("[Undefined key][key=r*x]")},
+      {std::string("{'rules':[]}\0{}", 15), Stage::kLoad, kInvalidJson},
+      {std::string("{'rules':[]}\0", 13), Stage::kLoad, kInvalidJson},
+      {"{'declarations':{'typeattr':{'" + key48 + "':[]}}}", Stage::kLoad, kInvalidJson},
+      // A \u0000 escape in any string or key: decoded, it would cut the text short.
+      {"{'declarations':{'type':['a'],'labeling':{'file':[{'path':'/etc\\u0000/../x',"
+       "'context':'a'}]}}}",
+       Stage::kLoad, kInvalidJson},
+      {"{'declarations':{'type':['a\\u0000zzz']}}", Stage::kLoad, kInvalidJson},
+      {"{'declarations':{'type':['a'],'labeling':{'netif':[{'name':'x\\u0000y','context':'a'}]}}}",
+       Stage::kLoad, kInvalidJson},
+      {"{'declarations':{'type':['a'],'typeattr':{'a\\u0000b':[]}}}", Stage::kLoad, kInvalidJson},
+      {"{'declarations\\u0000':{'type':['a']}}", Stage::kLoad, kInvalidJson},
+      {"{'rules':[{'subject':'a','group':'\\u0000'}]}", Stage::kLoad, kInvalidJson},
+      {"{}", Stage::kTopLevel, Error(kNoKey)},
+      {"[]", Stage::kTopLevel, Error(kNoKey)},
+      {"{'rules':[],'rules':[]}", Stage::kTopLevel, Error("[Repeat defined key][key=rules]")},
+      {"{'Rules':[]}", Stage::kTopLevel, Error("[Undefined key][key=Rules]")},
+      {"{'rules':[],'r\\tx':1}", Stage::kTopLevel, Error("[Undefined key][key=r*x]")},
       // Declarations.
-      {"{\"declarations\":{}}", Stage::kSection,
-       DeclarationKeys(Error("[Not found the first key]"))},
-      {"{\"declarations\":[1]}", Stage::kSection,
-       DeclarationKeys(Error("[Not found the first key]"))},
-      {"{\"declarations\":{\"types\":[]}}", Stage::kSection,
-       DeclarationKeys(Error("[Undefined key][key=types]"))},
-      {"{\"declarations\":{\"labeling\":{},\"labeling\":{}}}", Stage::kSection,
-       DeclarationKeys(Error("[Repeat defined key][key=labeling]"))},
-      {"{\"declarations\":{\"type\":[\"a\",\"b\",3]}}", Stage::kSection,
-       Declarations(Error("[Get the i-th type failed][i=2]") +
-                    Error("[Parse the value failed][key=type]"))},
-      {"{\"declarations\":{\"type\":[\"a\"],\"attr\":[null]}}", Stage::kSection,
-       Declarations(Error("[Get the i-th attr failed][i=0]") +
-                    Error("[Parse the value failed][key=attr]"))},
-      {"{\"declarations\":{\"require\":[\"a\",true]}}", Stage::kSection,
-       Declarations(Error("[Get the i-th require type failed][i=1]") +
-                    Error("[Parse the value failed][key=require]"))},
-      {"{\"declarations\":{\"typeattr\":{}}}", Stage::kSection,
-       Declarations(Error("[Get the first typeattr object failed]") +
-                    Error("[Parse the value failed][key=typeattr]"))},
-      {"{\"declarations\":{\"typeattr\":[[\"a\"]]}}", Stage::kSection,
-       Declarations(Error("[Get the first typeattr object failed]") +
-                    Error("[Parse the value failed][key=typeattr]"))},
-      {"{\"declarations\":{\"typeattr\":{\"a\":[],\"b\":\"c\"}}}", Stage::kSection,
-       Declarations(Error("[Get the typeattr object failed][key=b]") +
-                    Error("[Parse the value failed][key=typeattr]"))},
-      {"{\"declarations\":{\"typeattr\":{\"a\":[\"b\",1]}}}", Stage::kSection,
-       Declarations(Error("[Get the i-th attr failed][key=a, i=1]") +
-                    Error("[Parse the value failed][key=typeattr]"))},
+      {"{'declarations':{}}", Stage::kSection, DeclarationKeys(kNoKey)},
+      {"{'declarations':[1]}", Stage::kSection, DeclarationKeys(kNoKey)},
+      {"{'declarations':{'types':[]}}", Stage::kSection,
+       DeclarationKeys("[Undefined key][key=types]")},
+      {"{'declarations':{'labeling':{},'labeling':{}}}", Stage::kSection,
+       DeclarationKeys("[Repeat defined key][key=labeling]")},
+      {"{'declarations':{'type':['a','b',3]}}", Stage::kSection,
+       Declaration("type", "[Get the i-th type failed][i=2]")},
+      {"{'declarations':{'type':['a'],'attr':[null]}}", Stage::kSection,
+       Declaration("attr", "[Get the i-th attr failed][i=0]")},
+      {"{'declarations':{'require':['a',true]}}", Stage::kSection,
+       Declaration("require", "[Get the i-th require type failed][i=1]")},
+      {"{'declarations':{'typeattr':{}}}", Stage::kSection,
+       Declaration("typeattr", "[Get the first typeattr object failed]")},
+      {"{'declarations':{'typeattr':[['a']]}}", Stage::kSection,
+       Declaration("typeattr", "[Get the first typeattr object failed]")},
+      {"{'declarations':{'typeattr':{'a':[],'b':'c'}}}", Stage::kSection,
+       Declaration("typeattr", "[Get the typeattr object failed][key=b]")},
+      {"{'declarations':{'typeattr':{'a':['b',1]}}}", Stage::kSection,
+       Declaration("typeattr", "[Get the i-th attr failed][key=a, i=1]")},
       // Rules.
-      {"{\"rules\":[\"x\"]}", Stage::kSection,
-       Rules(Error("[Not found the first key]") +
-             Error("[Validate the i-th key in the rules section failed][i=0]"))},
-      {"{\"rules\":[{\"subject\":\"a\"},{\"subject\":\"a\",\"object\":\"b\"}]}", Stage::kSection,
-       Rules(Error("[Undefined key][key=object]") +
-             Error("[Validate the i-th key in the rules section failed][i=1]"))},
-      {"{\"rules\":[{\"subject\":\"a\"},{\"group\":1}]}", Stage::kSection,
-       Rules(Error("[Parse the i-th subject failed][i=1]"))},
-      {"{\"rules\":[{\"subject\":7}]}", Stage::kSection,
-       Rules(Error("[Parse the i-th subject failed][i=0]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
-       "\"operation\":[]},{\"obj\":1}]}]}",
-       Stage::kSection,
-       Rules(Error("[Undefined key][key=obj]") +
-             Error("[Validate the i-th key in the teac section failed][i=1]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\"}]}]}",
-       Stage::kSection, Rules(Error("[Incomplete object, class and operation][subject=a]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
-       "\"operation\":\"read\"}]}]}",
-       Stage::kSection, Rules(Error("[Incomplete object, class and operation][subject=a]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
-       "\"operation\":[\"read\",7]}]}]}",
-       Stage::kSection, Rules(Error("[Get permission failed][subject=a, k=1]"))},
+      {"{'rules':['x']}", Stage::kSection, RuleKeys(kNoKey, "rules", 0)},
+      {"{'rules':[{'subject':'a'},{'subject':'a','object':'b'}]}", Stage::kSection,
+       RuleKeys("[Undefined key][key=object]", "rules", 1)},
+      {"{'rules':[{'subject':'a'},{'group':1}]}", Stage::kSection,
+       Rules("[Parse the i-th subject failed][i=1]")},
+      {"{'rules':[{'subject':7}]}", Stage::kSection, Rules("[Parse the i-th subject failed][i=0]")},
+      {"{'rules':[" + kTeacA + ",'operation':[]},{'obj':1}]}]}", Stage::kSection,
+       RuleKeys("[Undefined key][key=obj]", "teac", 1)},
+      {"{'rules':[" + kTeacA + "}]}]}", Stage::kSection,
+       Rules("[Incomplete object, class and operation][subject=a]")},
+      {"{'rules':[" + kTeacA + ",'operation':'read'}]}]}", Stage::kSection,
+       Rules("[Incomplete object, class and operation][subject=a]")},
+      {"{'rules':[" + kTeacA + ",'operation':['read',7]}]}]}", Stage::kSection,
+       Rules("[Get permission failed][subject=a, k=1]")},
       // "teac" is read first wherever it stands.
-      {"{\"rules\":[{\"subject\":\"a\",\"type_transition\":[1],\"teac\":[2]}]}", Stage::kSection,
-       Rules(Error("[Not found the first key]") +
-             Error("[Validate the i-th key in the teac section failed][i=0]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"teac\":{},\"type_transition\":[5]}]}", Stage::kSection,
-       Rules(Error("[Not found the first key]") +
-             Error("[Validate the i-th key in the type_transition section failed][i=0]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"type_transition\":[{\"object\":\"a\",\"class\":\"file\","
-       "\"target\":1}]}]}",
-       Stage::kSection, Rules(Error("[Incomplete object, class and target][subject=a]"))},
-      {"{\"rules\":[{\"subject\":\"a\",\"type_transition\":[{\"object\":\"b\",\"class\":\"file\","
-       "\"target\":\"c\"}]},{\"subject\":\"a\",\"type_transition\":[{\"object\":\"b\","
-       "\"class\":\"file\",\"target\":\"c\"}]}]}",
-       Stage::kSection,
-       Rules(Error("[Duplicate transition rule key][subject=a, object=b, cls=file]"))},
+      {"{'rules':[{'subject':'a','type_transition':[1],'teac':[2]}]}", Stage::kSection,
+       RuleKeys(kNoKey, "teac", 0)},
+      {"{'rules':[{'subject':'a','teac':{},'type_transition':[5]}]}", Stage::kSection,
+       RuleKeys(kNoKey, "type_transition", 0)},
+      {"{'rules':[{'subject':'a','type_transition':[{'object':'a','class':'file','target':1}]}]}",
+       Stage::kSection, Rules("[Incomplete object, class and target][subject=a]")},
+      {"{'rules':[{'subject':'a','type_transition':[{'object':'b','class':'file','target':'c'}]},"
+       "{'subject':'a','type_transition':[{'object':'b','class':'file','target':'c'}]}]}",
+       Stage::kSection, Rules("[Duplicate transition rule key][subject=a, object=b, cls=file]")},
       // Per-file checks.
-      {"{\"declarations\":{\"type\":[\"\"]}}", Stage::kValidate, ""},
-      {"{\"declarations\":{\"type\":[\"a\"],\"attr\":[\"a b\"]}}", Stage::kValidate,
+      {"{'declarations':{'type':['']}}", Stage::kValidate, ""},
+      {"{'declarations':{'type':['a'],'attr':['a b']}}", Stage::kValidate,
        Error("[Invalid context][context=a b]")},
-      {"{\"declarations\":{\"type\":[\"a\"],\"typeattr\":{\"a\":[\"b\"]}}}", Stage::kValidate,
+      {"{'declarations':{'type':['a'],'typeattr':{'a':['b']}}}", Stage::kValidate,
        Error("[Undefined context][context=b]")},
-      {"{\"declarations\":{\"type\":[\"" + typeattrKey47 + "\"],\"typeattr\":{\"" + typeattrKey47 +
-           "\":[\"b\"]}}}",
+      {"{'declarations':{'type':['" + key47 + "'],'typeattr':{'" + key47 + "':['b']}}}",
        Stage::kValidate, Error("[Undefined context][context=b]")},
-      {"{\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":\"a\",\"class\":\"file\","
-       "\"operation\":[]}]}]}",
-       Stage::kValidate, Error("[Undefined context][context=a]")},
-      {"{\"declarations\":{\"type\":[\"a\"]},\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":"
-       "\"a\",\"class\":\"File\",\"operation\":[\"read\"]}]}]}",
+      {"{'rules':[" + kTeacA + ",'operation':[]}]}]}", Stage::kValidate,
+       Error("[Undefined context][context=a]")},
+      {"{'declarations':{'type':['a']},'rules':[{'subject':'a','teac':[{'object':'a',"
+       "'class':'File','operation':['read']}]}]}",
        Stage::kValidate, Error("[Undefined class in grant rule][class=File]")},
-      {"{\"declarations\":{\"type\":[\"a\"]},\"rules\":[{\"subject\":\"a\",\"teac\":[{\"object\":"
-       "\"a\",\"class\":\"file\",\"operation\":[\"read\",\"rmdir\"]}]}]}",
+      {"{'declarations':{'type':['a']},'rules':[" + kTeacA + ",'operation':['read','rmdir']}]}]}",
        Stage::kValidate,
        Error("[Undefined operation for current class][class=file, operation=rmdir]")},
-      {"{\"declarations\":{\"type\":[\"a\"]},\"rules\":[{\"subject\":\"a\",\"type_transition\":[{"
-       "\"object\":\"a\",\"class\":\"bogus\",\"target\":\"a\"}]}]}",
+      {"{'declarations':{'type':['a']},'rules':[{'subject':'a','type_transition':[{"
+       "'object':'a','class':'bogus','target':'a'}]}]}",
        Stage::kValidate, Error("[Undefined class in transition rule][class=bogus]")},
   };
   for (const FailureCase& c : cases) {
+    std::string content = c.content;
+    std::replace(content.begin(), content.end(), '\'', '"');
     std::string inner = c.inner;
     const size_t placeholder = inner.find("%s");
     if (placeholder != std::string::npos) inner.replace(placeholder, 2, PathOf("p.json"));
-    EXPECT_EQ(Run({{"p.json", c.content}}), FailureIn("p.json", c.stage, inner)) << c.content;
-    EXPECT_EQ(exitStatus, 255) << c.content;
+    EXPECT_EQ(Run({{"p.json", content}}), FailureIn("p.json", c.stage, inner)) << content;
+    EXPECT_EQ(exitStatus, 255) << content;
+    EXPECT_FALSE(polc_test::FileExists(PathOf("policy.bin"))) << content;
   }
 }
 
@@ -245,37 +185,6 @@ TEST_F(ReaderEndToEndTest, PerFileChecksRunInOrder) {
   EXPECT_EQ(exitStatus, 0);
 }
 
-TEST_F(ReaderEndToEndTest, LabeledPathsAreChecked) {
-  const std::string longPath = "/" + std::string(4096, 'p');
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"/tmp/a;b", Error("[The path is at risk of command injection][path=/tmp/a;b]")},
-      {"/tmp/\u0007", Error("[The path is at risk of command injection][path=/tmp/*]")},
-      {longPath, Error("[Exceed the maximum path length limit][path=" + longPath + ", max=4096]")},
-  };
-  for (const auto& [path, message] : cases) {
-    const std::string policy = R"({"declarations": {"type": ["a"], "labeling": {"file": [
-        {"path": "/ok", "context": "a"}, {"path": ")" +
-                               path + R"(", "context": "a"}]}}})";
-    EXPECT_EQ(Run({{"p.json", policy}}), FailureIn("p.json", Stage::kValidate, message));
-    EXPECT_EQ(exitStatus, 255);
-  }
-}
-
-TEST_F(ReaderEndToEndTest, UnreadableFiles) {
-  dir.Write("directory.json/inside", "");
-  // One byte above the limit of a source file; sparse, so it takes no room.
-  ASSERT_EQ(truncate(dir.Write("huge.json", "").c_str(), 0xFFFFFFFF), 0);
-  for (const std::string name : {"directory.json", "huge.json"}) {
-    const polc_test::RunResult result =
-        polc_test::RunPolc({"-c", "-o", PathOf("policy.bin"), PathOf(name)});
-    EXPECT_EQ(
-        polc_test::StripTimestamps(result.out),
-        "[INFO][CommandParser][Parsing command line][argc=5]\n" +
-            FailureIn(name, Stage::kLoad, WithFile("[Read file to json string failed]", name)));
-    EXPECT_EQ(result.exitStatus, 255);
-  }
-}
-
 const char kBase[] = R"({
   "declarations": {
     "type": ["b_t", "a_t", "a_t"],
@@ -304,44 +213,35 @@ TEST_F(ReaderEndToEndTest, ValidPolicyWithNamesRequiredAcrossFiles) {
   EXPECT_EQ(exitStatus, 0);
 }
 
-TEST_F(ReaderEndToEndTest, NamesOfOtherFilesMustBeRequired) {
-  const std::string app = R"({"declarations": {"type": ["app_t"]},
-    "rules": [{"subject": "app_t",
-               "teac": [{"object": "b_t", "class": "file", "operation": ["read"]}]}]})";
-  EXPECT_EQ(Run({{"base.json", kBase}, {"app.json", app}}),
-            Passed("base.json") +
-                FailureIn("app.json", Stage::kValidate, Error("[Undefined context][context=b_t]")));
-  EXPECT_EQ(exitStatus, 255);
-}
-
-TEST_F(ReaderEndToEndTest, MergeConflictIsFoundInTheSecondFile) {
-  const std::string app = R"({"declarations": {"type": ["a_t", "b_t"]},
-    "rules": [{"subject": "a_t",
-               "type_transition": [{"object": "b_t", "class": "file", "target": "a_t"}]}]})";
-  EXPECT_EQ(Run({{"base.json", kBase}, {"app.json", app}}),
-            Passed("base.json") + Passed("app.json") +
-                Error("[Duplicate transition rule key][subject=a_t, object=b_t, cls=file]") +
-                WithFile("[Merge json file failed]", "app.json"));
-  EXPECT_EQ(exitStatus, 255);
-}
-
-struct WholeCase {
-  std::string second;  // content of the second file, after base.json
-  std::string inner;
-};
-
-TEST_F(ReaderEndToEndTest, WholePolicyChecksRunAfterTheLastFile) {
-  const std::vector<WholeCase> cases = {
+// A fault in the second of three files: the run stops at that file, and
+// the checks of the whole policy wait until the last file.
+TEST_F(ReaderEndToEndTest, FaultsInTheSecondOfThreeFiles) {
+  const std::string whole = Passed("base.json") + Passed("second.json") + Passed("third.json") +
+                            "[INFO][JsonParser][Validating whole json file]\n";
+  const std::string wholeFailed = Error("[Validate whole json file failed]");
+  const struct {
+    std::string second;
+    std::string trace;
+  } rows[] = {
+      // Names of other files must be required.
+      {R"({"declarations": {"type": ["app_t"]}, "rules": [{"subject": "app_t",
+          "teac": [{"object": "b_t", "class": "file", "operation": ["read"]}]}]})",
+       Passed("base.json") +
+           FailureIn("second.json", Stage::kValidate, Error("[Undefined context][context=b_t]"))},
+      {R"({"declarations": {"type": ["a_t", "b_t"]}, "rules": [{"subject": "a_t",
+          "type_transition": [{"object": "b_t", "class": "file", "target": "a_t"}]}]})",
+       Passed("base.json") + Passed("second.json") +
+           Error("[Duplicate transition rule key][subject=a_t, object=b_t, cls=file]") +
+           WithFile("[Merge json file failed]", "second.json")},
       {R"({"declarations": {"require": ["zz_t", "missing_t"]}})",
-       Error("[Undefined context in the require section][context=missing_t]")},
+       whole + Error("[Undefined context in the require section][context=missing_t]") +
+           wholeFailed},
       {R"({"declarations": {"attr": ["b_t", "a_t"]}})",
-       Error("[Repeated context in the type and attr section][context=a_t]")},
+       whole + Error("[Repeated context in the type and attr section][context=a_t]") + wholeFailed},
   };
-  for (const WholeCase& c : cases) {
-    EXPECT_EQ(Run({{"base.json", kBase}, {"second.json", c.second}, {"third.json", kApp}}),
-              Passed("base.json") + Passed("second.json") + Passed("third.json") +
-                  "[INFO][JsonParser][Validating whole json file]\n" + c.inner +
-                  Error("[Validate whole json file failed]"));
+  for (const auto& row : rows) {
+    EXPECT_EQ(Run({{"base.json", kBase}, {"second.json", row.second}, {"third.json", kApp}}),
+              row.trace);
     EXPECT_EQ(exitStatus, 255);
   }
 }

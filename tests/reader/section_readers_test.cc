@@ -1,6 +1,8 @@
-// What the declarations and rules readers store in the model of one file.
+// What the declarations (labeling included) and rules readers store in the
+// model of one file.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -31,53 +33,59 @@ PolicyModel Read(const std::string& text, int expectedResult = 0) {
   return model;
 }
 
-TEST(SectionReadersTest, NamesAreStoredOnceInOrder) {
+// Names stored once and in order, type attributes united under one key,
+// and the four labeling maps.
+TEST(SectionReadersTest, Declarations) {
   const PolicyModel model = Read(R"({"declarations": {
-      "type": ["b", "B", "a.b", "a", "a"], "attr": "not an array", "require": ["b", "r"]}})");
+      "type": ["b", "B", "a.b", "a", "a"], "attr": "not an array", "require": ["b", "r"],
+      "typeattr": {"t": ["y", "x"], "empty": [], "t": ["z", "x"]},
+      "labeling": {
+        "packet": [
+          {"prot": "udp", "source": "10.0.0.1/8", "destination": "192.168.1.0/24",
+           "sport": "00080", "dport": "1024-65535", "context": "dns_t"},
+          {"context": "any_t", "dport": "0", "sport": "0-65535",
+           "destination": "255.255.255.255/32", "source": "0.0.0.0/0", "prot": "tcp"}],
+        "netif": [{"name": "eth0", "context": "net_t"}],
+        "file": [{"path": "/etc", "context": "etc_t"}, {"path": "/bin", "context": "etc_t"}],
+        "reserved_sid": [{"context": "kernel_t", "sid": "kernel"}]}}})");
   EXPECT_EQ(model.types, (NameSet{"B", "a", "a.b", "b"}));
   EXPECT_TRUE(model.attrs.empty());
   EXPECT_EQ(model.requires_, (NameSet{"b", "r"}));
-  EXPECT_TRUE(model.typeAttrMap.empty());
+  EXPECT_EQ(model.typeAttrMap, (TypeAttrMap{{"empty", {}}, {"t", {"x", "y", "z"}}}));
+  EXPECT_EQ(model.fileContexts, (NameMap{{"/bin", "etc_t"}, {"/etc", "etc_t"}}));
+  EXPECT_EQ(model.initialSids, (NameMap{{"kernel", "kernel_t"}}));
+  EXPECT_EQ(model.netifs, (NameMap{{"eth0", "net_t"}}));
+  // Protocol, source address and mask, destination address and mask, sport and
+  // dport ranges; the source 10.0.0.1/8 is kept as written, not masked.
+  const PacketKey dns{17, 0x0A000001, 8, 0xC0A80100, 24, 80, 80, 1024, 65535};
+  const PacketKey any{6, 0, 0, 0xFFFFFFFF, 32, 0, 65535, 0, 0};
+  EXPECT_EQ(model.packets, (std::map<PacketKey, std::string>{{dns, "dns_t"}, {any, "any_t"}}));
+  EXPECT_TRUE(model.grantRules.empty());
 }
 
-TEST(SectionReadersTest, NamesBeforeABadElementAreAlreadyRead) {
-  const PolicyModel model = Read(R"({"declarations": {"type": ["x", "y", 3, "z"]}})", -1);
-  EXPECT_EQ(model.types, (NameSet{"x", "y"}));
-}
-
-TEST(SectionReadersTest, TypeAttributesUniteUnderOneKey) {
-  const PolicyModel model = Read(R"({"declarations": {"typeattr": {
-      "t": ["y", "x"], "empty": [], "t": ["z", "x"]}}})");
-  const TypeAttrMap expected = {{"empty", {}}, {"t", {"x", "y", "z"}}};
-  EXPECT_EQ(model.typeAttrMap, expected);
-}
-
-TEST(SectionReadersTest, GrantOperationsUniteAcrossEntriesAndStatements) {
+// Grant operations unite across entries and statements; transitions are
+// read even when "teac" is no array.
+TEST(SectionReadersTest, Rules) {
   const PolicyModel model = Read(R"({"rules": [
       {"subject": "s", "group": {"anything": [null]},
        "teac": [{"object": "o", "class": "file", "operation": ["read", "open"]},
                 {"object": "o", "class": "dir", "operation": []}]},
       {"subject": "s", "teac": [{"operation": ["write", "read"], "class": "file", "object": "o"}]},
-      {"subject": "only"}]})");
-  const std::map<RuleKey, NameSet> expected = {
+      {"subject": "only"},
+      {"type_transition": [{"target": "t", "object": "o", "class": "file"},
+                           {"object": "p", "class": "dir", "target": "u"}],
+       "teac": {"object": "o"}, "subject": "s"}]})");
+  const std::map<RuleKey, NameSet> grants = {
       {RuleKey{"s", "o", "dir"}, {}},
       {RuleKey{"s", "o", "file"}, {"open", "read", "write"}},
   };
-  EXPECT_EQ(model.grantRules, expected);
-  EXPECT_TRUE(model.transitionRules.empty());
-}
-
-TEST(SectionReadersTest, TransitionsAreReadEvenWhenTeacIsNoArray) {
-  const PolicyModel model = Read(R"({"rules": [
-      {"type_transition": [{"target": "t", "object": "o", "class": "file"},
-                           {"object": "o", "class": "dir", "target": "u"}],
-       "teac": {"object": "o"}, "subject": "s"}]})");
-  const std::map<RuleKey, std::string> expected = {
-      {RuleKey{"s", "o", "dir"}, "u"},
+  EXPECT_EQ(model.grantRules, grants);
+  const std::map<RuleKey, std::string> transitions = {
       {RuleKey{"s", "o", "file"}, "t"},
+      {RuleKey{"s", "p", "dir"}, "u"},
   };
-  EXPECT_EQ(model.transitionRules, expected);
-  EXPECT_TRUE(model.grantRules.empty());
+  EXPECT_EQ(model.transitionRules, transitions);
+  EXPECT_TRUE(model.types.empty());
 }
 
 TEST(SectionReadersTest, RulesThatAreNoArrayReadNothing) {

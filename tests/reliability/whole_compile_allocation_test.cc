@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -55,95 +56,63 @@ std::string AppSource() {
 })";
 }
 
-// The lines a failed compile ends with, one per place a failure surfaces.
-const char kReaderFailed[] = "[ERROR][JsonParser][Parse json file failed]";
-const char kPopulateFailed[] = "[ERROR][VaroCompiler][Populate rule database failed]";
-const char kWriteFailed[] = "[ERROR][VaroCompiler][Generate policy binary failed]";
-
 class WholeCompileAllocation : public testing::Test {
  protected:
-  struct Outcome {
+  // The reader on both files, then with `compile` the compiler, the n-th
+  // allocation of the last step failing. The compiler's record and its
+  // serialisation buffer are left alone: their failure ends the process by
+  // design. Returns false when the n-th allocation is never reached, after
+  // checking that the run succeeded. Otherwise checks the failure: non-zero,
+  // no "Done", an ERROR line last, nothing in the output directory; and
+  // collects that last line without its [file=...].
+  bool FailsCleanlyAt(bool compile, long n) {
+    std::filesystem::create_directories(dir.Path("out"));
+    JsonParser reader;
+    std::optional<VaroCompiler> compiler;
+    if (compile) {
+      EXPECT_EQ(CaptureLog([&] { EXPECT_EQ(reader.ParseJsonFiles(inputs), 0); }).find("[ERROR]"),
+                std::string::npos);
+      compiler.emplace(reader.GetPolicyModel());
+    }
     int status = 0;
     bool fired = false;
-    std::vector<std::string> log;
-  };
-
-  // The reader on both files, with the n-th allocation failing when n > 0.
-  Outcome ReadFailingAt(JsonParser& reader, long n) {
-    return Run(n, [&] { return reader.ParseJsonFiles(inputs); });
-  }
-
-  // The reader, then the compiler with its n-th allocation failing. The
-  // compiler's record and its serialisation buffer are left alone: their
-  // failure ends the process by design.
-  Outcome CompileFailingAt(long n) {
-    JsonParser reader;
-    const Outcome read = ReadFailingAt(reader, 0);
-    EXPECT_EQ(read.status, 0);
-    VaroCompiler compiler(reader.GetPolicyModel());
-    return Run(n, [&] { return compiler.Compile(dir.Path("out/policy.bin"), true); });
-  }
-
-  // Checks a failed run: non-zero, no "Done", an ERROR line last, nothing
-  // in the output directory. Returns that last line without its [file=...].
-  std::string CheckFailure(const Outcome& outcome, long n) {
-    EXPECT_NE(outcome.status, 0) << "n=" << n;
-    EXPECT_EQ(std::count(outcome.log.begin(), outcome.log.end(), "[INFO][VaroCompiler][Done]"), 0);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.Path("out"))) << "n=" << n;
-    if (outcome.log.empty()) {
-      ADD_FAILURE() << "n=" << n << ": nothing logged";
-      return "";
+    const std::vector<std::string> log = Lines(CaptureLog([&] {
+      ruledb_test::CallocFault fault(n, POLICY_BUFFER_SIZE);
+      status = compile ? compiler->Compile(dir.Path("out/policy.bin"), true)
+                       : reader.ParseJsonFiles(inputs);
+      fired = fault.Fired();
+    }));
+    const std::string done = "[INFO][VaroCompiler][Done]";
+    if (!fired) {
+      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(!compile || (!log.empty() && log.back() == done));
+      return false;
     }
-    const std::string& last = outcome.log.back();
+    EXPECT_NE(status, 0) << "n=" << n;
+    EXPECT_EQ(std::count(log.begin(), log.end(), done), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path("out"))) << "n=" << n;
+    const std::string last = log.empty() ? "(nothing logged)" : log.back();
     EXPECT_TRUE(last.starts_with("[ERROR]")) << "n=" << n << ": " << last;
-    return last.substr(0, last.find("[file="));
+    lastLines.insert(last.substr(0, last.find("[file=")));
+    return true;
   }
 
   TempDir dir;
   std::vector<std::string> inputs = {dir.Write("base.json", kBase),
                                      dir.Write("app.json", AppSource())};
-
- private:
-  template <typename Action>
-  Outcome Run(long n, Action action) {
-    std::filesystem::create_directories(dir.Path("out"));
-    Outcome outcome;
-    testing::internal::CaptureStdout();
-    {
-      ruledb_test::CallocFault fault(n > 0 ? n : 0, POLICY_BUFFER_SIZE);
-      outcome.status = action();
-      outcome.fired = n > 0 && fault.Fired();
-    }
-    outcome.log = Lines(StripTimestamps(testing::internal::GetCapturedStdout()));
-    return outcome;
-  }
+  std::set<std::string> lastLines;
 };
 
 TEST_F(WholeCompileAllocation, EveryAllocationFailsCleanly) {
-  std::set<std::string> lastLines;
   long readerPoints = 0;
-  for (long n = 1;; ++n) {
-    JsonParser reader;
-    const Outcome outcome = ReadFailingAt(reader, n);
-    if (!outcome.fired) {
-      EXPECT_EQ(outcome.status, 0);
-      break;
-    }
-    ++readerPoints;
-    lastLines.insert(CheckFailure(outcome, n));
-  }
+  while (FailsCleanlyAt(false, readerPoints + 1)) ++readerPoints;
   long compilerPoints = 0;
-  for (long n = 1;; ++n) {
-    const Outcome outcome = CompileFailingAt(n);
-    if (!outcome.fired) {
-      ASSERT_EQ(outcome.status, 0);
-      EXPECT_EQ(outcome.log.back(), "[INFO][VaroCompiler][Done]");
-      break;
-    }
-    ++compilerPoints;
-    lastLines.insert(CheckFailure(outcome, n));
-  }
-  EXPECT_EQ(lastLines, (std::set<std::string>{kReaderFailed, kPopulateFailed, kWriteFailed}));
+  while (FailsCleanlyAt(true, compilerPoints + 1)) ++compilerPoints;
+  // One line per place a failure surfaces.
+  EXPECT_EQ(lastLines,
+            (std::set<std::string>{"[ERROR][JsonParser][Parse json file failed]",
+                                   "[ERROR][VaroCompiler][Populate rule database failed]",
+                                   "[ERROR][VaroCompiler][Generate policy binary failed]"}));
   // Parse state and arena of each document, the second's tape and at least
   // one growth of it; the compiler's count grows with the policy. Floors
   // that a lost wrapping would break.
