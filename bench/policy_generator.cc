@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "reader/class_table.h"
+
 namespace polc_bench {
 
 namespace {
@@ -21,56 +23,7 @@ constexpr uint32_t kMaxNames = 65535;    // types and attributes together
 constexpr uint32_t kMaxPackets = 65536;  // one source prefix per packet
 constexpr uint32_t kMaxFiles = 9999;     // four digits in the file name
 
-// Object classes with their operations in bit order.
-struct ClassOperations {
-  std::string_view cls;
-  std::string_view operations;  // separated by single spaces
-};
-
-constexpr std::string_view kSocketOperations =
-    "create shutdown bind connect accept listen write read recvfrom ioctl setopt getopt getattr";
-
-constexpr ClassOperations kClasses[] = {
-    {"process",
-     "fork transition sigkill sigstop signal getsched setsched getpgid setpgid setrlimit "
-     "getrlimit getattr setcurrent ptrace dyntransition settaskmon gettaskmon"},
-    {"file",
-     "create getattr setattr open read write rename relabelfrom relabelto link lock execute "
-     "ioctl map unlink entrypoint mounton"},
-    {"dir",
-     "create getattr setattr open read write rename relabelfrom relabelto link lock rmdir "
-     "mounton"},
-    {"shm", "create associate read write destroy getattr setattr lock"},
-    {"msgq", "create associate read write destroy getattr setattr enqueue"},
-    {"sem", "create associate read write destroy getattr setattr"},
-    {"socket", kSocketOperations},
-    {"tcp_socket", kSocketOperations},
-    {"udp_socket", kSocketOperations},
-    {"unix_stream_socket", kSocketOperations},
-    {"unix_dgram_socket", kSocketOperations},
-    {"can_socket", kSocketOperations},
-    {"rawip_socket", kSocketOperations},
-    {"packet_socket", kSocketOperations},
-    {"netlink_socket", kSocketOperations},
-    {"system",
-     "sys_time set_cap system_proxy_mon_set reboot net_admin ipc_info sys_admin sys_chroot "
-     "sys_module"},
-    {"varo", "setenforce checkcontext computeaccess loadrule setfilecontext getfilecontext"},
-    {"msg", "send receive"},
-    {"field", "set get setget"},
-    {"method", "setget"},
-    {"event", "set get"},
-    {"service", "offer find"},
-    {"sipc_topic", "register_reader register_writer bind_writer"},
-    {"key", "derive delete create export use"},
-    {"dds_discovery", "join_domain"},
-    {"someip_uds", "common"},
-    {"cert", "create import export delete use"},
-    {"per_kv_group", "read write open"},
-    {"per_local_file", "read write open"},
-    {"per_remote_file", "read write open"},
-};
-constexpr uint32_t kClassCount = std::size(kClasses);
+constexpr uint32_t kClassCount = 30;  // classes 1 to 30 of the class table
 
 constexpr std::string_view kDomains[] = {
     "vendor",   "system", "hal",      "media",   "camera", "audio",    "netd",   "bluetooth",
@@ -139,21 +92,22 @@ uint32_t ShareStart(uint32_t total, uint32_t parts, uint32_t part) {
 }
 uint32_t LargestShare(uint32_t total, uint32_t parts) { return (total + parts - 1) / parts; }
 
+// The operation names of each class, in bit order; index 0 is class 1.
 const std::vector<std::vector<std::string_view>>& OperationLists() {
   static const std::vector<std::vector<std::string_view>> lists = [] {
     std::vector<std::vector<std::string_view>> result;
-    for (const ClassOperations& row : kClasses) {
+    for (uint16_t cls = 1; cls <= kClassCount; ++cls) {
       std::vector<std::string_view>& names = result.emplace_back();
-      for (size_t at = 0; at <= row.operations.size();) {
-        const size_t end = std::min(row.operations.find(' ', at), row.operations.size());
-        names.push_back(row.operations.substr(at, end - at));
-        at = end + 1;
+      for (uint32_t bit = 1; GetOperationName(cls, bit) != nullptr; bit <<= 1) {
+        names.push_back(GetOperationName(cls, bit));
       }
     }
     return result;
   }();
   return lists;
 }
+
+std::string_view ClassName(uint32_t cls) { return GetClassName(static_cast<uint16_t>(cls + 1)); }
 
 std::string Quoted(std::string_view text) {
   std::string quoted;
@@ -162,13 +116,18 @@ std::string Quoted(std::string_view text) {
   return quoted;
 }
 
-// "[a, b]" on one line.
-std::string InlineArray(const std::vector<std::string>& items) {
-  std::string text = "[";
+// `open`, the items separated by ", ", then `close`, on one line.
+std::string Inline(char open, const std::vector<std::string>& items, char close) {
+  std::string text(1, open);
   for (size_t i = 0; i < items.size(); ++i) {
     text.append(i == 0 ? "" : ", ").append(items[i]);
   }
-  return text + "]";
+  return text.append(1, close);
+}
+
+std::string InlineArray(const std::vector<std::string>& items) { return Inline('[', items, ']'); }
+std::string InlineObject(const std::vector<std::string>& members) {
+  return Inline('{', members, '}');
 }
 
 // `open`, then each item on its own line at `indent`, then `close` one level
@@ -308,9 +267,9 @@ class FileBuilder {
   std::string Teac(uint32_t count) {
     std::vector<std::string> entries;
     for (const auto& [object, cls] : ObjectClassPairs(count)) {
-      entries.push_back("{" + Member("object", Use(object)) + ", " +
-                        Member("class", Quoted(kClasses[cls].cls)) + ", " +
-                        Member("operation", Operations(cls)) + "}");
+      entries.push_back(
+          InlineObject({Member("object", Use(object)), Member("class", Quoted(ClassName(cls))),
+                        Member("operation", Operations(cls))}));
     }
     return Block('[', entries, 8, ']');
   }
@@ -318,9 +277,9 @@ class FileBuilder {
   std::string Transitions(uint32_t count) {
     std::vector<std::string> entries;
     for (const auto& [object, cls] : ObjectClassPairs(count)) {
-      entries.push_back("{" + Member("object", Use(object)) + ", " +
-                        Member("class", Quoted(kClasses[cls].cls)) + ", " +
-                        Member("target", Use(TypeContext(kOwnTargetPercent))) + "}");
+      entries.push_back(
+          InlineObject({Member("object", Use(object)), Member("class", Quoted(ClassName(cls))),
+                        Member("target", Use(TypeContext(kOwnTargetPercent)))}));
     }
     return Block('[', entries, 8, ']');
   }
@@ -361,8 +320,8 @@ class FileBuilder {
   }
 
   std::string LabelEntry(std::string_view key, std::string_view keyText) {
-    return "{" + Member(key, Quoted(keyText)) + ", " +
-           Member("context", Use(TypeContext(kOwnContextPercent))) + "}";
+    return InlineObject(
+        {Member(key, Quoted(keyText)), Member("context", Use(TypeContext(kOwnContextPercent)))});
   }
 
   std::string FilePath(uint32_t global) {
@@ -381,11 +340,12 @@ class FileBuilder {
                                std::to_string(global & 0xFF) + ".0/24";
     const std::string destination =
         "192.168." + std::to_string(hash & 0xFF) + "." + std::to_string((hash >> 8) & 0xFF) + "/32";
-    return "{" + Member("prot", Quoted(Pick(kProtocols, hash >> 16))) + ", " +
-           Member("source", Quoted(source)) + ", " + Member("destination", Quoted(destination)) +
-           ", " + Member("sport", Quoted(global % 2 == 0 ? "1024-65535" : "0-65535")) + ", " +
-           Member("dport", Quoted(Pick(kDestinationPorts, hash >> 24))) + ", " +
-           Member("context", Use(TypeContext(kOwnContextPercent))) + "}";
+    return InlineObject({Member("prot", Quoted(Pick(kProtocols, hash >> 16))),
+                         Member("source", Quoted(source)),
+                         Member("destination", Quoted(destination)),
+                         Member("sport", Quoted(global % 2 == 0 ? "1024-65535" : "0-65535")),
+                         Member("dport", Quoted(Pick(kDestinationPorts, hash >> 24))),
+                         Member("context", Use(TypeContext(kOwnContextPercent)))});
   }
 
   // Entries numbered over the whole policy, so that their keys are unique.
