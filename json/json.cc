@@ -19,6 +19,8 @@
 // string takes about five bytes.
 #include "json/json.h"
 
+#include <sys/mman.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -93,6 +95,7 @@ struct Parser {
   ParseState* state;
   uint32_t mark;      // see the tape description above
   const uint8_t* in;  // build pass: next tape byte to read
+  uint8_t* arenaEnd;  // end of the arena
 };
 
 // Where a key's or a string's text lies in the source and what it decodes to.
@@ -159,7 +162,7 @@ uint8_t* PutSpan(uint8_t* out, uint32_t* mark, const TextSpan& span) {
 
 // Fills *span (out) rather than returning it: a returned span is packed into
 // registers through the stack, which stalls on every call.
-void GetSpan(Parser& p, bool escaped, TextSpan* span) {
+inline void GetSpan(Parser& p, bool escaped, TextSpan* span) {
   uint32_t gap;
   uint32_t rawLength;
   uint32_t decodedSize;
@@ -177,41 +180,58 @@ void GetSpan(Parser& p, bool escaped, TextSpan* span) {
 }
 
 // ---- Measure pass ----
+//
+// The measure functions take the position of what they read and return the
+// position after it, or FAILED with the cursor set where the text failed:
+// positions kept in registers, not in memory that every tape store might
+// change.
 
-void SkipSpace(DocCursor& cur) { cur.pos = SkipWhitespace(cur.text, cur.pos, cur.size); }
+constexpr uint32_t FAILED = UINT32_MAX;  // above any position
 
-// Scans the string whose opening quote is at the cursor and moves past its
-// closing quote. On failure the cursor is left at the bad escape, or at the
-// terminator of an unterminated string.
-bool ScanString(DocCursor& cur, TextSpan* span) {
-  if (cur.text[cur.pos] != '"') return false;
-  uint32_t start = cur.pos + 1;
-  uint32_t end = cur.size - 1;
-  uint32_t saved = 0;  // source bytes that escapes save in the decoded text
-  uint32_t i = start;
+uint32_t Fail(Parser& p, uint32_t pos) {
+  p.cur.pos = pos;
+  return FAILED;
+}
+
+uint32_t SkipSpace(const Parser& p, uint32_t pos) {
+  return SkipWhitespace(p.cur.text, pos, p.cur.size);
+}
+
+// Finds the closing quote of a string from `i` on, escapes and all, adding
+// to *saved (out) the bytes its escapes save. Fails at a bad escape, or at
+// the terminator of an unterminated string.
+uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
+  const char* text = p.cur.text;
+  uint32_t end = p.cur.size - 1;
   for (;;) {
-    i = json_text::FindQuoteOrBackslash(cur.text, i, end);
-    if (i == end) {
-      cur.pos = end;
-      return false;
-    }
-    if (cur.text[i] == '"') break;
-    json_text::EscapeSize escape = json_text::SizeEscape(cur.text + i);
-    if (escape.taken == 0 || i + escape.taken > end) {
-      cur.pos = escape.taken == 0 ? i : end;
-      return false;
-    }
-    saved += escape.taken - escape.decoded;
+    i = json_text::FindQuoteOrBackslash(text, i, end);
+    if (i == end) return Fail(p, end);
+    if (text[i] == '"') return i;
+    json_text::EscapeSize escape = json_text::SizeEscape(text + i);
+    if (escape.taken == 0) return Fail(p, i);
+    if (i + escape.taken > end) return Fail(p, end);
+    *saved += escape.taken - escape.decoded;
     i += escape.taken;
   }
-  *span = TextSpan{start, i - start, i - start - saved + 1};
-  cur.pos = i + 1;
-  return true;
+}
+
+// Scans the string whose opening quote is at `pos` into *span (out).
+inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
+  if (pos >= p.cur.size || p.cur.text[pos] != '"') return Fail(p, pos);
+  uint32_t start = pos + 1;
+  uint32_t quote;
+  uint32_t saved = 0;  // source bytes that escapes save in the decoded text
+  if (!json_text::FindPlainStringEnd(p.cur.text, start, p.cur.size - 1, &quote)) {
+    quote = FindClosingQuote(p, start, &saved);
+    if (quote == FAILED) return FAILED;
+  }
+  *span = TextSpan{start, quote - start, quote - start - saved + 1};
+  return quote + 1;
 }
 
 // Records a value's tag, its key span for a member and its text span for a
 // string, making room for the whole record.
-bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
+inline bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
   Tape& tape = p.state->tape;
   if (!TapeReserve(tape, MAX_TAPE_RECORD)) return false;
   if (key != nullptr) tag |= TAPE_MEMBER;
@@ -227,35 +247,36 @@ bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* te
   return true;
 }
 
-bool MeasureValue(Parser& p, const TextSpan* key);
+uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key);
 
-bool MeasureString(Parser& p, const TextSpan* key) {
+inline uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
   TextSpan text;
-  if (!ScanString(p.cur, &text) || !RecordValue(p, JSON_STRING, key, &text)) return false;
+  uint32_t next = ScanString(p, pos, &text);
+  if (next == FAILED) return FAILED;
+  if (!RecordValue(p, JSON_STRING, key, &text)) return Fail(p, pos);
   p.state->strings++;
   p.state->stringBytes += text.decodedSize;
-  return true;
+  return next;
 }
 
-bool MeasureLiteral(Parser& p, const TextSpan* key) {
+uint32_t MeasureLiteral(Parser& p, uint32_t pos, const TextSpan* key) {
   static constexpr struct {
     const char* word;
     uint32_t length;
     uint8_t kind;
   } LITERALS[] = {{"null", 4, JSON_NULL}, {"true", 4, JSON_TRUE}, {"false", 5, JSON_FALSE}};
   for (const auto& literal : LITERALS) {
-    if (p.cur.text[p.cur.pos] != literal.word[0]) continue;
-    if (p.cur.size - p.cur.pos < literal.length ||
-        std::memcmp(p.cur.text + p.cur.pos, literal.word, literal.length) != 0 ||
+    if (p.cur.text[pos] != literal.word[0]) continue;
+    if (p.cur.size - pos < literal.length ||
+        std::memcmp(p.cur.text + pos, literal.word, literal.length) != 0 ||
         !RecordValue(p, literal.kind, key, nullptr)) {
-      return false;
+      return Fail(p, pos);
     }
-    p.cur.pos += literal.length;
     uint32_t* counts[] = {&p.state->nulls, &p.state->trues, &p.state->falses};
     ++*counts[literal.kind];
-    return true;
+    return pos + literal.length;
   }
-  return false;
+  return Fail(p, pos);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -272,8 +293,8 @@ bool LooksLikeDouble(const char* p) {
 // Converts with strtod or strtoll (base 0: 0x1F and 010 too). The build pass
 // takes only the value from the tape, so a number text of any length replays
 // exactly.
-bool MeasureNumber(Parser& p, const TextSpan* key) {
-  const char* start = p.cur.text + p.cur.pos;
+uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
+  const char* start = p.cur.text + pos;
   bool isDouble = LooksLikeDouble(start);
   char* end = nullptr;
   uint64_t bits;
@@ -288,71 +309,67 @@ bool MeasureNumber(Parser& p, const TextSpan* key) {
   bool rangeError = errno != 0;
   errno = savedErrno;
   uint8_t tag = isDouble ? JSON_NUMBER | TAPE_DOUBLE : JSON_NUMBER;
-  if (rangeError || !RecordValue(p, tag, key, nullptr)) return false;
+  if (rangeError || !RecordValue(p, tag, key, nullptr)) return Fail(p, pos);
   p.state->numbers++;
   std::memcpy(p.state->tape.data + p.state->tape.used, &bits, sizeof(bits));
   p.state->tape.used += sizeof(bits);
-  p.cur.pos += static_cast<uint32_t>(end - start);
-  return true;
+  return pos + static_cast<uint32_t>(end - start);
 }
 
 // Measures a member: its key, the colon and its value.
-bool MeasureMember(Parser& p) {
-  uint32_t keyStart = p.cur.pos;
+uint32_t MeasureMember(Parser& p, uint32_t pos) {
   TextSpan key;
-  if (!ScanString(p.cur, &key)) return false;
+  uint32_t next = ScanString(p, pos, &key);
+  if (next == FAILED) return FAILED;
   if (key.rawLength > JSON_MAX_KEY_RAW_LENGTH || key.decodedSize > JSON_MAX_KEY_SIZE) {
-    p.cur.pos = keyStart;
-    return false;
+    return Fail(p, pos);
   }
-  SkipSpace(p.cur);
-  if (p.cur.pos >= p.cur.size || p.cur.text[p.cur.pos] != ':') return false;
-  ++p.cur.pos;
-  SkipSpace(p.cur);
+  next = SkipSpace(p, next);
+  if (next >= p.cur.size || p.cur.text[next] != ':') return Fail(p, next);
   p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
-  return MeasureValue(p, &key);
+  return MeasureValue(p, SkipSpace(p, next + 1), &key);
 }
 
-bool MeasureContainer(Parser& p, uint8_t kind, const TextSpan* key) {
-  if (p.cur.depth > JSON_MAX_DEPTH) return false;
-  ++p.cur.pos;
-  SkipSpace(p.cur);
-  if (p.cur.pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return false;
+uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key) {
+  if (p.cur.depth > JSON_MAX_DEPTH) return Fail(p, pos);
+  pos = SkipSpace(p, pos + 1);
+  if (pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return Fail(p, pos);
   bool isObject = kind == JSON_OBJECT;
   ++(isObject ? p.state->objects : p.state->arrays);
   char close = isObject ? '}' : ']';
-  if (p.cur.text[p.cur.pos] != close) {
+  if (p.cur.text[pos] != close) {
     ++p.cur.depth;
     for (;;) {
-      SkipSpace(p.cur);
-      if (!(isObject ? MeasureMember(p) : MeasureValue(p, nullptr))) return false;
-      SkipSpace(p.cur);
-      if (p.cur.pos >= p.cur.size) return false;
-      if (p.cur.text[p.cur.pos] != ',') break;
-      ++p.cur.pos;
+      pos = SkipSpace(p, pos);
+      pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
+      if (pos == FAILED) return FAILED;
+      pos = SkipSpace(p, pos);
+      if (pos >= p.cur.size) return Fail(p, pos);
+      if (p.cur.text[pos] != ',') break;
+      ++pos;
     }
-    if (p.cur.text[p.cur.pos] != close) return false;
+    if (p.cur.text[pos] != close) return Fail(p, pos);
     --p.cur.depth;
   }
-  ++p.cur.pos;
-  if (!TapeReserve(p.state->tape, 1)) return false;
+  if (!TapeReserve(p.state->tape, 1)) return Fail(p, pos);
   p.state->tape.data[p.state->tape.used++] = TAPE_END;
-  return true;
+  return pos + 1;
 }
 
-bool MeasureValue(Parser& p, const TextSpan* key) {
-  if (p.cur.pos >= p.cur.size) return false;
-  switch (p.cur.text[p.cur.pos]) {
-    case '"':
-      return MeasureString(p, key);
+uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
+  if (pos >= p.cur.size) return Fail(p, pos);
+  char first = p.cur.text[pos];
+  // Policies are mostly strings: test for them before the jump table.
+  if (first == '"') return MeasureString(p, pos, key);
+  switch (first) {
     case '{':
-      return MeasureContainer(p, JSON_OBJECT, key);
+      return MeasureContainer(p, pos, JSON_OBJECT, key);
     case '[':
-      return MeasureContainer(p, JSON_ARRAY, key);
+      return MeasureContainer(p, pos, JSON_ARRAY, key);
     case 'f':
     case 'n':
     case 't':
-      return MeasureLiteral(p, key);
+      return MeasureLiteral(p, pos, key);
     case '-':
     case '0':
     case '1':
@@ -364,10 +381,27 @@ bool MeasureValue(Parser& p, const TextSpan* key) {
     case '7':
     case '8':
     case '9':
-      return MeasureNumber(p, key);
+      return MeasureNumber(p, pos, key);
     default:
-      return false;
+      return Fail(p, pos);
   }
+}
+
+// A large block is written once, front to back, right after its allocation:
+// where the platform offers it, ask for huge pages so that filling it costs
+// a few hundred page faults instead of tens of thousands. Only advice: any
+// refusal is ignored.
+void AdviseHugePages(uint8_t* block, uint64_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
+  if (size < 2 * HUGE_PAGE) return;
+  uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(HUGE_PAGE - 1);
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
 }
 
 bool PrepareTape(Parser& p) {
@@ -379,11 +413,14 @@ bool PrepareTape(Parser& p) {
   }
   tape.capacity = p.cur.size / TEXT_BLOCK * TAPE_BYTES_PER_BLOCK + INLINE_TAPE_SIZE;
   tape.data = static_cast<uint8_t*>(Alloc(tape.capacity));
-  return tape.data != nullptr;
+  if (tape.data == nullptr) return false;
+  AdviseHugePages(tape.data, tape.capacity);
+  return true;
 }
 
 // Allocates the arena: every node, key and text of the document, exactly.
-bool AllocateArena(ParseState& s) {
+bool AllocateArena(Parser& p) {
+  ParseState& s = *p.state;
   uint64_t size = uint64_t{json_node::OBJECT_NODE_SIZE} * s.objects +
                   uint64_t{json_node::ARRAY_NODE_SIZE} * s.arrays +
                   uint64_t{json_node::VALUE_NODE_SIZE} * (uint64_t{s.numbers} + s.strings) +
@@ -391,29 +428,47 @@ bool AllocateArena(ParseState& s) {
                   s.keyBytes + s.stringBytes;
   if (size > UINT32_MAX) return false;
   s.arenaCursor = static_cast<uint8_t*>(Alloc(static_cast<uint32_t>(size)));
-  return s.arenaCursor != nullptr;
+  if (s.arenaCursor == nullptr) return false;
+  p.arenaEnd = s.arenaCursor + size;
+  AdviseHugePages(s.arenaCursor, size);
+  return true;
 }
 
 // Leaves the cursor after the root value (or where the text failed).
 bool MeasurePass(Parser& p) {
-  SkipSpace(p.cur);
+  p.cur.pos = SkipSpace(p, 0);
   if (!PrepareTape(p)) return false;
   p.cur.depth = 1;
-  if (MeasureValue(p, nullptr) && AllocateArena(*p.state)) return true;
+  uint32_t end = MeasureValue(p, p.cur.pos, nullptr);
+  if (end != FAILED) {
+    p.cur.pos = end;
+    if (AllocateArena(p)) return true;
+  }
   TapeRelease(p.state->tape);
   return false;
 }
 
 // ---- Build pass ----
 
-JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
+inline JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
   auto* node = reinterpret_cast<JsonValue*>(s.arenaCursor);
   s.arenaCursor += json_node::NodeSize(kind) + keySpace;
   return node;
 }
 
 // Decodes `span` into `out`; on a bad escape the cursor marks it.
-bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
+inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
+  // Most texts are short and plain: copy them as one fixed-size block when
+  // both the source and the arena have room for it. The bytes past the text
+  // land where later nodes and texts go: the arena is filled in address
+  // order, so they are overwritten in turn.
+  constexpr uint32_t BLOCK = 16;
+  if (!span.Escaped() && span.rawLength < BLOCK && p.cur.size - span.start >= BLOCK &&
+      p.arenaEnd - reinterpret_cast<uint8_t*>(out) >= BLOCK) {
+    std::memcpy(out, p.cur.text + span.start, BLOCK);
+    out[span.rawLength] = '\0';
+    return true;
+  }
   const char* badEscape = nullptr;
   if (json_text::DecodeText(p.cur.text + span.start, span.rawLength, out, span.decodedSize,
                             &badEscape)) {
@@ -425,44 +480,56 @@ bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag);
 
-// Takes the node of a member (with room for its key), decodes and hashes the
-// key, and builds the value.
-bool BuildMember(Parser& p, JsonValue* container, uint8_t tag) {
+// Takes the node of a member, with room for its key, and decodes and hashes
+// the key. Null on a bad escape.
+JsonValue* TakeMember(Parser& p, uint8_t tag) {
   TextSpan key;
   GetSpan(p, (tag & TAPE_KEY_ESCAPED) != 0, &key);
   uint8_t kind = tag & JSON_KIND_MASK;
   JsonValue* member = TakeNode(*p.state, kind, KEY_HASH_SIZE + key.decodedSize);
-  json_node::AppendChild(container, member);
-  // The node's tag is written by BuildValue, so the key area comes from the
-  // kind read off the tape.
   uint8_t* keyArea = reinterpret_cast<uint8_t*>(member) + json_node::NodeSize(kind);
   char* keyText = reinterpret_cast<char*>(keyArea + KEY_HASH_SIZE);
-  if (!DecodeSpan(p, key, keyText)) return false;
-  // Without escapes no \u0000 can end the key early.
-  auto keyLength = key.Escaped() ? static_cast<uint32_t>(std::strlen(keyText)) : key.rawLength;
-  uint32_t hash = JsonKeyHash(keyText, keyLength);
+  if (!DecodeSpan(p, key, keyText)) return nullptr;
+  // A plain key is hashed from the source, which is its text exactly; this
+  // does not wait for the copy just stored. An escaped one may hold \u0000,
+  // which ends it early.
+  uint32_t hash = key.Escaped() ? JsonKeyHash(keyText, static_cast<uint32_t>(std::strlen(keyText)))
+                                : JsonKeyHash(p.cur.text + key.start, key.rawLength);
   std::memcpy(keyArea, &hash, sizeof(hash));
-  return BuildValue(p, member, tag);
+  return member;
 }
 
+// Builds the children up to the container's end record, linking them in
+// document order.
 bool BuildContainer(Parser& p, JsonValue* node) {
-  bool isArray = json_node::KindOf(node) == JSON_ARRAY;
-  if (isArray) {
-    node->array = JsonArrayList{0, 0, nullptr, nullptr, nullptr};
-  } else {
-    node->object = JsonObjectList{nullptr, nullptr};
-  }
+  JsonValue* head = json_node::ListHead(node);
+  JsonValue* first = nullptr;
+  JsonValue* last = head;
+  uint32_t count = 0;
   for (uint8_t tag = *p.in++; tag != TAPE_END; tag = *p.in++) {
-    if ((tag & TAPE_MEMBER) != 0) {
-      if (!BuildMember(p, node, tag)) return false;
-      continue;
+    JsonValue* child =
+        (tag & TAPE_MEMBER) != 0 ? TakeMember(p, tag) : TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
+    if (child == nullptr) return false;
+    child->prev = last;
+    if (last == head) {
+      first = child;
+    } else {
+      last->next = child;
     }
-    JsonValue* element = TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
-    json_node::AppendChild(node, element);
-    node->array.count++;
-    if (!BuildValue(p, element, tag)) return false;
+    last = child;
+    ++count;
+    if (!BuildValue(p, child, tag)) return false;
   }
-  if (isArray) node->array.cachedItem = node->array.first;
+  if (count == 0) {
+    last = nullptr;
+  } else {
+    last->next = nullptr;
+  }
+  if (json_node::KindOf(node) == JSON_ARRAY) {
+    node->array = JsonArrayList{count, 0, first, last, first};
+  } else {
+    node->object = JsonObjectList{last, first};
+  }
   return true;
 }
 
@@ -529,7 +596,7 @@ int JsonParse(const char* text, JsonValue** root) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
   size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
-  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr, 0, nullptr};
+  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, nullptr, 0, nullptr, nullptr};
   p.state = static_cast<ParseState*>(Alloc(sizeof(ParseState)));
   if (p.state == nullptr) return JSON_FAIL;
   if (bounded::memset_s(p.state, sizeof(ParseState), 0, sizeof(ParseState)) != 0) {
@@ -544,7 +611,7 @@ int JsonParse(const char* text, JsonValue** root) {
   } else {
     void* arena = p.state->arenaCursor;
     if (BuildPass(p, root)) {
-      SkipSpace(p.cur);
+      p.cur.pos = SkipSpace(p, p.cur.pos);
       if (p.cur.pos >= p.cur.size) result = JSON_OK;
     }
     if (result != JSON_OK) {
@@ -579,10 +646,14 @@ uint32_t JsonKeyHash(const char* key, uint32_t length) {
   for (; length - i >= 8; i += 8) {
     hash += static_cast<uint32_t>((json_text::LoadLe64(bytes + i) * WORD_MULTIPLIER) >> 32);
   }
-  for (uint32_t tail = 4; tail != 0; tail >>= 1) {
-    if ((length & tail) == 0) continue;
-    hash += static_cast<uint32_t>(json_text::LoadLe(bytes + i, tail)) * TAIL_MULTIPLIER;
-    i += tail;
+  if ((length & 4) != 0) {
+    hash += json_text::LoadLe<uint32_t>(bytes + i) * TAIL_MULTIPLIER;
+    i += 4;
   }
+  if ((length & 2) != 0) {
+    hash += json_text::LoadLe<uint16_t>(bytes + i) * TAIL_MULTIPLIER;
+    i += 2;
+  }
+  if ((length & 1) != 0) hash += bytes[i] * TAIL_MULTIPLIER;
   return hash;
 }

@@ -136,7 +136,11 @@ void JsonFree(void* ptr);
 //     or the arena not allocated: *root untouched, error position recorded.
 //   - a bad escape found while building, or anything but whitespace after the
 //     root: *root set to null, error position recorded.
-// On success the error position is cleared (null pointer, position 0).
+// The error position is the byte where the text went wrong: one that cannot
+// continue the text there, the backslash of a bad escape, the opening quote
+// of a key over the limits, the bracket of a container too deep, the
+// terminator of an unterminated text. On success it is cleared
+// (JsonGetErrorPointer null, JsonGetErrorPosition 1).
 int JsonParse(const char* text, JsonValue** root);
 
 // Releases `value` and everything below it. For the root of a document this

@@ -35,7 +35,6 @@ inline uint32_t NodeSize(uint8_t kind) {
 }
 
 inline uint8_t KindOf(const JsonValue* value) { return JsonGetKind(value); }
-inline bool IsContainer(uint8_t kind) { return kind == JSON_ARRAY || kind == JSON_OBJECT; }
 
 // The key area of a member: its hash, then its text.
 inline uint8_t* KeyArea(const JsonValue* member) {
@@ -62,9 +61,6 @@ inline JsonValue* ListHead(JsonValue* container) {
 inline JsonValue* FirstChild(const JsonValue* container) {
   return KindOf(container) == JSON_ARRAY ? container->array.first : container->object.first;
 }
-inline JsonValue* LastChild(const JsonValue* container) {
-  return KindOf(container) == JSON_ARRAY ? container->array.last : container->object.last;
-}
 inline void SetFirstChild(JsonValue* container, JsonValue* child) {
   if (KindOf(container) == JSON_ARRAY) {
     container->array.first = child;
@@ -78,20 +74,6 @@ inline void SetLastChild(JsonValue* container, JsonValue* child) {
   } else {
     container->object.last = child;
   }
-}
-
-// Appends `child` to the end of the list of `container`.
-inline void AppendChild(JsonValue* container, JsonValue* child) {
-  JsonValue* last = LastChild(container);
-  child->next = nullptr;
-  if (last == nullptr) {
-    child->prev = ListHead(container);
-    SetFirstChild(container, child);
-  } else {
-    child->prev = last;
-    last->next = child;
-  }
-  SetLastChild(container, child);
 }
 
 // Removes `child` from the list of `container`; the child keeps its own

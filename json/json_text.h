@@ -4,6 +4,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #ifdef __SSE2__
@@ -12,20 +13,20 @@
 
 namespace json_text {
 
-// `bytes` (at most 8) little-endian bytes at `p`.
-inline uint64_t LoadLe(const uint8_t* p, unsigned bytes) {
-  uint64_t value = 0;
-  for (unsigned i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-  return value;
+// Little-endian loads, each a single load on little-endian machines.
+template <typename T>
+inline T LoadLe(const uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    T value;
+    std::memcpy(&value, p, sizeof(value));
+    return value;
+  } else {
+    uint64_t value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
+    return static_cast<T>(value);
+  }
 }
-
-// The same for a whole word, as one load.
-inline uint64_t LoadLe64(const uint8_t* p) {
-  uint64_t value;
-  std::memcpy(&value, p, sizeof(value));
-  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
-  return value;
-}
+inline uint64_t LoadLe64(const uint8_t* p) { return LoadLe<uint64_t>(p); }
 
 constexpr uint64_t ONES = 0x0101010101010101ull;
 constexpr uint64_t HIGHS = 0x8080808080808080ull;
@@ -87,6 +88,35 @@ inline uint32_t FindQuoteOrBackslash(const char* text, uint32_t from, uint32_t e
     if (text[i] == '"' || text[i] == '\\') return i;
   }
   return end;
+}
+
+// Most strings are short and plain: when a '"' comes within the block at
+// `from` with no '\\' before it, stores its position in *quote (out) and
+// returns true. The block must lie before `end`.
+inline bool FindPlainStringEnd(const char* text, uint32_t from, uint32_t end, uint32_t* quote) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text + from);
+#ifdef __SSE2__
+  if (end - from < 16) return false;
+  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  auto quotes = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
+  auto backslashes =
+      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))));
+#else
+  if (end - from < 8) return false;
+  uint64_t word = LoadLe64(bytes);
+  // Exact below the first match of each byte, which is all that is compared.
+  uint64_t quotes = MatchByte(word, '"');
+  uint64_t backslashes = MatchByte(word, '\\');
+#endif
+  if (quotes == 0) return false;
+  auto first = std::countr_zero(quotes);
+  if ((backslashes & ((decltype(quotes){1} << first) - 1)) != 0) return false;
+#ifdef __SSE2__
+  *quote = from + static_cast<uint32_t>(first);
+#else
+  *quote = from + static_cast<uint32_t>(first / 8);
+#endif
+  return true;
 }
 
 struct EscapeSize {

@@ -75,6 +75,13 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"\"\\uDBFF\\uDFFF\"", "\"\\xF4\\x8F\\xBF\\xBF\""},
         Accepted{"\"a\tb\nc\x01\"", "\"a\\x09b\\x0Ac\\x01\""},
         Accepted{"\"\xC3\xA9\xFF\"", "\"\\xC3\\xA9\\xFF\""}, Accepted{"\"a\\u0000b\"", "\"a\""},
+        // Lengths and distances past one byte of the tape's variable-length fields.
+        Accepted{"[\"" + std::string(200, 's') + "\",\"" + std::string(20000, 't') + "\"]",
+                 "[\"" + std::string(200, 's') + "\",\"" + std::string(20000, 't') + "\"]"},
+        Accepted{"[\"a\"," + std::string(20000, ' ') + "\"" + Repeat("\\n", 100) + "\"]",
+                 "[\"a\",\"" + Repeat("\\x0A", 100) + "\"]"},
+        Accepted{"{\"" + Repeat("\\u0041", 33) + "\":" + std::string(300, ' ') + "true}",
+                 "{\"" + std::string(33, 'A') + "\":true}"},
         // Structure and keys.
         Accepted{"{\"a\":[1,{\"b\":null}],\"c\":\"d\"}", "{\"a\":[1,{\"b\":null}],\"c\":\"d\"}"},
         Accepted{"{\"a\":1,\"a\":2}", "{\"a\":1,\"a\":2}"}, Accepted{"{\"\":0}", "{\"\":0}"},
@@ -96,12 +103,13 @@ class JsonParseRefuses : public JsonTest, public ::testing::WithParamInterface<R
 
 TEST_P(JsonParseRefuses, RecordsWhereItStopped) {
   const Refused& row = GetParam();
+  ExactText text(row.text);
   JsonValue sentinel{};
   JsonValue* root = &sentinel;
-  ASSERT_EQ(JsonParse(row.text.c_str(), &root), JSON_FAIL);
+  ASSERT_EQ(JsonParse(text.get(), &root), JSON_FAIL);
   EXPECT_EQ(root, row.treeBuilt ? nullptr : &sentinel);
   EXPECT_EQ(JsonGetErrorPosition(), row.errorOffset + 1);
-  EXPECT_EQ(JsonGetErrorPointer(), row.text.c_str() + row.errorOffset);
+  EXPECT_EQ(JsonGetErrorPointer(), text.get() + row.errorOffset);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,6 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"{\"a\" 1}", 5, false}, Refused{"{\"a\"}", 4, false},
         Refused{"{\"a\":1,}", 7, false}, Refused{"{1:2}", 1, false}, Refused{"{", 1, false},
         Refused{"[", 1, false}, Refused{"[1", 2, false}, Refused{"{\"a\":1", 6, false},
+        Refused{"{\"a\":1,", 7, false}, Refused{"{\"a\":1, ", 8, false},
+        Refused{"{\"a\":", 5, false}, Refused{"{\"a\"", 4, false}, Refused{"[1,", 3, false},
         Refused{"[1] x", 4, true}, Refused{"[1]]", 3, true}, Refused{"{}{}", 2, true},
         Refused{"[}", 1, false}, Refused{"{]", 1, false},
         // Strings.

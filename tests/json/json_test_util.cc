@@ -89,9 +89,14 @@ std::string DumpArray(JsonValue* array) {
 
 }  // namespace
 
+ExactText::ExactText(const std::string& text) : bytes_(new char[text.size() + 1]) {
+  std::memcpy(bytes_.get(), text.c_str(), text.size() + 1);
+}
+
 Doc Parse(const std::string& text) {
+  ExactText exact(text);
   JsonValue* root = nullptr;
-  if (JsonParse(text.c_str(), &root) != JSON_OK) return nullptr;
+  if (JsonParse(exact.get(), &root) != JSON_OK) return nullptr;
   return Doc(root);
 }
 

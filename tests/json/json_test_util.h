@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +20,18 @@ struct JsonDeleter {
 };
 using Doc = std::unique_ptr<JsonValue, JsonDeleter>;
 
-// Parses `text`; null when the parse fails.
+// A copy of `text` in a block of exactly its size plus the terminator, so
+// that the address sanitizer catches any read past the terminator.
+class ExactText {
+ public:
+  explicit ExactText(const std::string& text);
+  const char* get() const { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+};
+
+// Parses `text` (from an ExactText copy); null when the parse fails.
 Doc Parse(const std::string& text);
 
 // The tree as text, read through the access functions only: null true false,
