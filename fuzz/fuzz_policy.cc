@@ -1,78 +1,17 @@
-// The whole pipeline on arbitrary bytes: the input is one policy source file,
-// read, checked and merged as polc would, then compiled into an in-memory
-// image. An image that compiles must read back and write again to the very
-// same bytes. Whatever the bytes, nothing may crash, leak or read out of
-// bounds.
+// The whole pipeline on arbitrary bytes as one policy source file. Whatever
+// the bytes, nothing may crash, leak or read out of bounds, and a policy that
+// compiles must give an image that reads back and writes again unchanged.
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <utility>
-#include <vector>
 
-#include "compiler/varo_compiler.h"
-#include "reader/json_parser.h"
-#include "ruledb/policy_binary.h"
-#include "ruledb/rule_data_base.h"
-#include "ruledb/sys_log.h"
-
-namespace {
-
-void DiscardSysLog(int, const char*, ...) {}
-
-// What ParseJsonFiles does for a single file, from its text.
-bool ReadPolicy(const uint8_t* data, size_t size, JsonParser& reader) {
-  std::unique_ptr<char[]> text(new char[size + 1]);
-  std::memcpy(text.get(), data, size);
-  text[size] = '\0';
-  PolicyModel fileModel;
-  return reader.ParseJsonText("fuzz.json", std::move(text), size, fileModel) == 0 &&
-         reader.ValidateJsonFile(fileModel) == 0 && reader.MergeJsonFile(fileModel) == 0 &&
-         reader.ValidateWholeJsonFile() == 0;
-}
-
-// The image of the compiled `policy`, empty when the compiler fails.
-std::vector<uint8_t> Compile(const PolicyModel& policy) {
-  // Allocated once: a fresh 64 MiB block per run would slow every run down.
-  static std::vector<uint8_t> buffer(POLICY_BUFFER_SIZE);
-  VaroCompiler compiler(policy);
-  if (compiler.PopulateRuleDataBase() != 0) return {};
-  PolicyCursor cursor = {buffer.data(), buffer.size()};
-  const int status = compiler.SerializeRuleDataBase(cursor);
-  const size_t used = buffer.size() - cursor.remaining;
-  std::vector<uint8_t> image;
-  if (status == 0) image.assign(buffer.begin(), buffer.begin() + used);
-  // Keep the buffer as the compiler gets it: zero-filled.
-  std::memset(buffer.data(), 0, used);
-  return image;
-}
-
-// write(read(image)) == image.
-void CheckRoundTrip(std::vector<uint8_t> image) {
-  RuleDataBase db{};
-  PolicyCursor in = {image.data(), image.size()};
-  if (RuleDataBaseRead(&db, &in) != 0 || in.remaining != 0) std::abort();
-  std::vector<uint8_t> again(image.size());
-  PolicyCursor out = {again.data(), again.size()};
-  const int32_t status = RuleDataBaseWrite(&db, &out);
-  RuleDataBaseDestory(&db);
-  if (status != 0 || out.remaining != 0 || again != image) std::abort();
-}
-
-}  // namespace
+#include "fuzz/policy_pipeline.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Every run logs; the fuzzer's own output goes to stderr.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-  SetRuleDbSysLog(DiscardSysLog);
+  policy_pipeline::SilenceLogs();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  JsonParser reader;
-  if (!ReadPolicy(data, size, reader)) return 0;
-  std::vector<uint8_t> image = Compile(reader.GetPolicyModel());
-  if (!image.empty()) CheckRoundTrip(std::move(image));
+  policy_pipeline::Run(reinterpret_cast<const char*>(data), size);
   return 0;
 }
