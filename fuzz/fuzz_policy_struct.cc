@@ -13,6 +13,7 @@
 #include "fuzz/policy_pipeline.h"
 #include "reader/class_table.h"
 #include "reader/policy_model.h"
+#include "tools/policy_source.h"
 
 namespace {
 
@@ -90,25 +91,7 @@ class PolicyWriter {
     text_ += ']';
   }
 
-  // A JSON string of `text`, escaped where JSON needs it.
-  void Quoted(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    text_ += '"';
-    for (const char c : text) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (c == '"' || c == '\\') {
-        text_ += '\\';
-        text_ += c;
-      } else if (byte < 0x20) {
-        text_ += "\\u00";
-        text_ += kHex[byte >> 4];
-        text_ += kHex[byte & 15];
-      } else {
-        text_ += c;
-      }
-    }
-    text_ += '"';
-  }
+  void Quoted(std::string_view text) { text_ += QuoteJsonString(std::string(text)); }
 
   // One of `pool`, or rarely a raw string from the input.
   void OneOf(std::initializer_list<std::string_view> pool) {
