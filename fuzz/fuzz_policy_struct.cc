@@ -35,7 +35,8 @@ class Choices {
 
   // Up to 31 input bytes, taken as they are.
   std::string_view Raw() {
-    const size_t length = std::min<size_t>(Byte() % 32, size_ - position_);
+    const size_t wanted = Byte() % 32;
+    const size_t length = std::min(wanted, size_ - position_);
     const std::string_view text(reinterpret_cast<const char*>(data_ + position_), length);
     position_ += length;
     return text;
