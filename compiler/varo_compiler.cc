@@ -100,9 +100,8 @@ int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
   const std::unique_ptr<uint8_t, decltype(&free)> buffer(
       static_cast<uint8_t*>(CallocOrTerminate(POLICY_BUFFER_SIZE)), &free);
   PolicyCursor cursor = {buffer.get(), POLICY_BUFFER_SIZE};
-  const int status = RuleDataBaseWrite(ruleDataBase.get(), &cursor);
+  const int status = SerializeRuleDataBase(cursor);
   if (status != 0) {
-    Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
     return status;
   }
   OutputFile file;
@@ -117,4 +116,12 @@ int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
     return -22;
   }
   return 0;
+}
+
+int VaroCompiler::SerializeRuleDataBase(PolicyCursor& cursor) {
+  const int status = RuleDataBaseWrite(ruleDataBase.get(), &cursor);
+  if (status != 0) {
+    Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
+  }
+  return status;
 }

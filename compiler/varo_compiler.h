@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "reader/policy_model.h"
+#include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
 
 // Size of the serialisation buffer, and so of the largest policy binary.
@@ -81,8 +82,13 @@ class VaroCompiler {
 
   // Serialises the database into the policy binary at `outputPath`: 0, -1
   // when the file cannot be created, -22 when writing it fails, or the
-  // status of RuleDataBaseWrite.
+  // status of SerializeRuleDataBase.
   int WritePolicyBinary(const std::string& outputPath);
+
+  // Serialises the populated database into the caller's buffer at `cursor`,
+  // which ends past the last byte written: 0, or the status of
+  // RuleDataBaseWrite, logged. The buffer then holds a partial image.
+  int SerializeRuleDataBase(PolicyCursor& cursor);
 
   // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
   // it cannot be created or written. Logs nothing itself.

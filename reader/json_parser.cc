@@ -129,19 +129,25 @@ int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
 }
 
 int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
+  std::unique_ptr<char[]> text;
+  size_t size = 0;
+  const int result = ReadFileToString(path, text, size);
+  if (result != 0) {
+    Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n",
+        MaskControlChars(path).c_str());
+    return result;
+  }
+  return ParseJsonText(path, std::move(text), size, fileModel);
+}
+
+int JsonParser::ParseJsonText(const std::string& path, std::unique_ptr<char[]> text, size_t size,
+                              PolicyModel& fileModel) {
   static constexpr std::string_view kKeys[] = {"declarations", "rules"};
   static constexpr KeyHandler kHandlers[] = {
       {"declarations", &JsonParser::ReadDeclarationsSection},
       {"rules", &JsonParser::ReadRulesSection},
   };
   const std::string shownPath = MaskControlChars(path);
-  std::unique_ptr<char[]> text;
-  size_t size = 0;
-  int result = ReadFileToString(path, text, size);
-  if (result != 0) {
-    Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n", shownPath.c_str());
-    return result;
-  }
   // The parser stops at the first NUL byte, and every reader of a decoded
   // text at the first NUL of an escaped \u0000; whatever followed would be
   // lost without a word, so either counts as invalid JSON.
@@ -160,7 +166,7 @@ int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
         shownPath.c_str());
     return -1;
   }
-  result = DispatchObjectKeys(root, fileModel, kHandlers);
+  const int result = DispatchObjectKeys(root, fileModel, kHandlers);
   if (result != 0) {
     Log(LOG_ERR, "[JsonParser][Parse declarations or rules failed][file=%s]\n", shownPath.c_str());
     return result;

@@ -58,8 +58,14 @@ class JsonParser {
   // Reads, checks and merges the files of `paths` in order, then checks the
   // merged model as a whole. After a failure the merged model is of no use.
   int ParseJsonFiles(std::vector<std::string> paths);
-  // Loads, parses and reads one file into `fileModel`.
+  // Loads, parses and reads one file into `fileModel`: ReadFileToString,
+  // then ParseJsonText.
   int ParseJsonFile(const std::string& path, PolicyModel& fileModel);
+  // Parses the contents of the file `path` (which only names it in messages)
+  // and reads them into `fileModel`. `text` holds `size` bytes and a NUL
+  // after them; it is released once parsed.
+  int ParseJsonText(const std::string& path, std::unique_ptr<char[]> text, size_t size,
+                    PolicyModel& fileModel);
   // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text`
   // and `size` are written only on success. Fails for anything but a
   // regular file (a directory, a FIFO, a device), without waiting for a

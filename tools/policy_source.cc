@@ -269,24 +269,6 @@ class ByteCounter : public std::streambuf {
   uint64_t count_ = 0;
 };
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      quoted += escape;
-    } else {
-      quoted += c;  // bytes of 0x80 and above are text to polc's JSON reader
-    }
-  }
-  return quoted + "\"";
-}
-
 // `items` one per line at `indent` + 2 blanks, inside brackets.
 std::string Block(const std::vector<std::string>& items, const std::string& indent, char open,
                   char close) {
@@ -306,7 +288,9 @@ std::string Object(const std::vector<std::string>& members, const std::string& i
   return Block(members, indent, '{', '}');
 }
 
-std::string Member(const char* key, const std::string& value) { return Quote(key) + ": " + value; }
+std::string Member(const char* key, const std::string& value) {
+  return QuoteJsonString(key) + ": " + value;
+}
 
 // A key and its JSON value text.
 using Field = std::pair<const char*, std::string>;
@@ -316,7 +300,7 @@ using Field = std::pair<const char*, std::string>;
 std::string InlineObject(const std::vector<Field>& fields) {
   std::string text = "{";
   for (size_t i = 0; i < fields.size(); ++i) {
-    text.append(i == 0 ? "" : ",").append(Quote(fields[i].first)).append(":");
+    text.append(i == 0 ? "" : ",").append(QuoteJsonString(fields[i].first)).append(":");
     text.append(fields[i].second);
   }
   return text + "}";
@@ -325,7 +309,8 @@ std::string InlineObject(const std::vector<Field>& fields) {
 // ["a","b"] without blanks.
 std::string InlineArray(const std::vector<std::string>& names) {
   std::string text = "[";
-  for (size_t i = 0; i < names.size(); ++i) text.append(i == 0 ? "" : ",").append(Quote(names[i]));
+  for (size_t i = 0; i < names.size(); ++i)
+    text.append(i == 0 ? "" : ",").append(QuoteJsonString(names[i]));
   return text + "]";
 }
 
@@ -344,7 +329,7 @@ class SourceWriter {
     const std::vector<std::string> labeling = LabelingMembers();
     if (!labeling.empty()) declarations.push_back(Member("labeling", Object(labeling, "    ")));
     out << "{\n  " << Member("declarations", Object(declarations, "  ")) << ",\n  "
-        << Quote("rules") << ": ";
+        << QuoteJsonString("rules") << ": ";
     WriteRuleStatements(out);
     out << "\n}\n";
   }
@@ -364,7 +349,8 @@ class SourceWriter {
 
   std::string Names(uint32_t from, size_t to, const std::string& indent) const {
     std::vector<std::string> items;
-    for (uint32_t value = from; value < to; ++value) items.push_back(Quote(*names_.Find(value)));
+    for (uint32_t value = from; value < to; ++value)
+      items.push_back(QuoteJsonString(*names_.Find(value)));
     return Array(items, indent);
   }
 
@@ -381,7 +367,7 @@ class SourceWriter {
     return members;
   }
 
-  Field Context(uint32_t value) const { return {"context", Quote(*names_.Find(value))}; }
+  Field Context(uint32_t value) const { return {"context", QuoteJsonString(*names_.Find(value))}; }
 
   template <typename Iterator, typename Format>
   static std::string LabelArray(Iterator begin, Iterator end, Format format) {
@@ -391,24 +377,26 @@ class SourceWriter {
   }
 
   static std::string FileEntry(const FileContextRecord& file) {
-    return InlineObject({{"path", Quote(file.path)}, {"context", Quote(file.context)}});
+    return InlineObject(
+        {{"path", QuoteJsonString(file.path)}, {"context", QuoteJsonString(file.context)}});
   }
 
   std::string InitialSidEntry(const InitialSidRecord& sid) const {
-    return InlineObject({{"sid", Quote(InitialSidName(sid.sid))}, Context(sid.type)});
+    return InlineObject({{"sid", QuoteJsonString(InitialSidName(sid.sid))}, Context(sid.type)});
   }
 
   std::string NetifEntry(const NetifRecord& netif) const {
-    return InlineObject({{"name", Quote(netif.name)}, Context(netif.type)});
+    return InlineObject({{"name", QuoteJsonString(netif.name)}, Context(netif.type)});
   }
 
   std::string PacketEntry(const PacketRecord& p) const {
     return InlineObject(
-        {{"prot", Quote(*ProtocolName(p.protocol))},
-         {"source", Quote(AddressPrefixText(p.sourceAddress, p.sourceMask))},
-         {"destination", Quote(AddressPrefixText(p.destinationAddress, p.destinationMask))},
-         {"sport", Quote(PortRangeText(p.sportStart, p.sportEnd))},
-         {"dport", Quote(PortRangeText(p.dportStart, p.dportEnd))},
+        {{"prot", QuoteJsonString(*ProtocolName(p.protocol))},
+         {"source", QuoteJsonString(AddressPrefixText(p.sourceAddress, p.sourceMask))},
+         {"destination",
+          QuoteJsonString(AddressPrefixText(p.destinationAddress, p.destinationMask))},
+         {"sport", QuoteJsonString(PortRangeText(p.sportStart, p.sportEnd))},
+         {"dport", QuoteJsonString(PortRangeText(p.dportStart, p.dportEnd))},
          Context(p.type)});
   }
 
@@ -458,20 +446,20 @@ class SourceWriter {
   }
 
   std::string GrantEntry(const RuleRecord& rule) const {
-    return InlineObject({{"object", Quote(*names_.Find(rule.key.target))},
-                         {"class", Quote(GetClassName(rule.key.tclass))},
+    return InlineObject({{"object", QuoteJsonString(*names_.Find(rule.key.target))},
+                         {"class", QuoteJsonString(GetClassName(rule.key.tclass))},
                          {"operation", InlineArray(OperationNames(rule.key.tclass, rule.datum))}});
   }
 
   std::string TransitionEntry(const RuleRecord& rule) const {
-    return InlineObject({{"object", Quote(*names_.Find(rule.key.target))},
-                         {"class", Quote(GetClassName(rule.key.tclass))},
-                         {"target", Quote(*names_.Find(rule.datum))}});
+    return InlineObject({{"object", QuoteJsonString(*names_.Find(rule.key.target))},
+                         {"class", QuoteJsonString(GetClassName(rule.key.tclass))},
+                         {"target", QuoteJsonString(*names_.Find(rule.datum))}});
   }
 
   std::string Statement(uint16_t subject, const std::vector<std::string>& grants,
                         const std::vector<std::string>& transitions) const {
-    std::vector<std::string> members = {Member("subject", Quote(*names_.Find(subject)))};
+    std::vector<std::string> members = {Member("subject", QuoteJsonString(*names_.Find(subject)))};
     if (!grants.empty()) members.push_back(Member("teac", Array(grants, "      ")));
     if (!transitions.empty()) {
       members.push_back(Member("type_transition", Array(transitions, "      ")));
@@ -524,4 +512,22 @@ std::string WritePolicySource(const PolicyImage& image, std::ostream& out, uint6
   }
   writer.Write(out);
   return {};
+}
+
+std::string QuoteJsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      quoted += escape;
+    } else {
+      quoted += c;  // bytes of 0x80 and above are text to polc's JSON reader
+    }
+  }
+  return quoted + "\"";
 }

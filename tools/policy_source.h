@@ -22,3 +22,7 @@
 // polc's JSON reader takes from one file).
 std::string WritePolicySource(const PolicyImage& image, std::ostream& out,
                               uint64_t maxBytes = JSON_MAX_TEXT_LENGTH);
+
+// `text` as a JSON string for polc's reader: in quotes, with '"' and '\'
+// escaped and bytes below 0x20 written as \u00XX; other bytes stay as they are.
+std::string QuoteJsonString(const std::string& text);
