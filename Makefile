@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 
-.PHONY: run test build install test-debug test-sanitize fuzz-smoke test-valgrind clean
+.PHONY: run test build install test-debug build-sanitize test-sanitize fuzz-smoke test-valgrind clean
 
 build:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
@@ -27,7 +27,9 @@ run: build
 install: build
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
 
-test: test-debug test-sanitize fuzz-smoke
+# The fuzzing run comes before the sanitizer suite so that the test runner's
+# summary closes the output.
+test: test-debug fuzz-smoke test-sanitize
 
 # g++, warnings as errors, the whole suite.
 test-debug:
@@ -36,17 +38,19 @@ test-debug:
 	cmake --build $(BUILD)/debug -j $(JOBS)
 	ctest --test-dir $(BUILD)/debug -j $(JOBS) --output-on-failure
 
-# clang++ with AddressSanitizer and UndefinedBehaviorSanitizer, the same
+# clang++ with AddressSanitizer and UndefinedBehaviorSanitizer: the same
 # suite, and the fuzz targets built alongside.
-test-sanitize:
+build-sanitize:
 	cmake -S . -B $(BUILD)/sanitize $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE=ON -DPOLC_FUZZ=ON
 	cmake --build $(BUILD)/sanitize -j $(JOBS)
+
+test-sanitize: build-sanitize
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD)/sanitize -j $(JOBS) --output-on-failure
 
 # Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
-fuzz-smoke: test-sanitize
+fuzz-smoke: build-sanitize
 	fuzz/run.sh $(BUILD)/sanitize/fuzz $(FUZZ_SECONDS)
 
 # The suite with every polc run of the end-to-end tests under valgrind
