@@ -26,16 +26,7 @@ int JsonParser::ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
       {"typeattr", &JsonParser::ReadTypeattrSection},
       {"labeling", &JsonParser::ReadLabelingSection},
   };
-  if (CheckObjectKeys(value, kKeys) != 0) {
-    Log(LOG_ERR, "[JsonParser][Validate the declarations section key failed]\n");
-    return -1;
-  }
-  const int result = DispatchObjectKeys(value, model, kHandlers);
-  if (result != 0) {
-    Log(LOG_ERR, "[JsonParser][Parse declarations section failed]\n");
-    return result;
-  }
-  return 0;
+  return ReadKeyedSection(value, model, kKeys, kHandlers, "declarations");
 }
 
 int JsonParser::ReadTypeSection(JsonValue* value, PolicyModel& model) {

@@ -235,6 +235,20 @@ int JsonParser::DispatchObjectKeys(JsonValue* object, PolicyModel& model, Handle
   return 0;
 }
 
+int JsonParser::ReadKeyedSection(JsonValue* value, PolicyModel& model, AllowedKeys allowedKeys,
+                                 HandlerTable handlers, const char* section) {
+  if (CheckObjectKeys(value, allowedKeys) != 0) {
+    Log(LOG_ERR, "[JsonParser][Validate the %s section key failed]\n", section);
+    return -1;
+  }
+  const int result = DispatchObjectKeys(value, model, handlers);
+  if (result != 0) {
+    Log(LOG_ERR, "[JsonParser][Parse %s section failed]\n", section);
+    return result;
+  }
+  return 0;
+}
+
 int JsonParser::ValidateJsonFile(const PolicyModel& fileModel) {
   int result = CheckDeclaredNames(fileModel);
   if (result == 0) result = CheckContextReferences(fileModel);

@@ -77,6 +77,10 @@ class JsonParser {
   // Calls the handler of each member's key, in document order, with the
   // member's value and `model`; stops at the first failing handler.
   int DispatchObjectKeys(JsonValue* object, PolicyModel& model, HandlerTable handlers);
+  // CheckObjectKeys, then DispatchObjectKeys, on a section object; each
+  // failure adds its line naming `section` ("declarations", "labeling").
+  int ReadKeyedSection(JsonValue* value, PolicyModel& model, AllowedKeys allowedKeys,
+                       HandlerTable handlers, const char* section);
   // The per-file checks, on the model of one file before it is merged.
   int ValidateJsonFile(const PolicyModel& fileModel);
   // Moves the entries of `fileModel` into the merged model (leaving

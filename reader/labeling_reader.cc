@@ -157,16 +157,7 @@ int ConvertPacketKey(const PacketTexts& texts, PacketKey& key) {
 }  // namespace
 
 int JsonParser::ReadLabelingSection(JsonValue* value, PolicyModel& model) {
-  if (CheckObjectKeys(value, kLabelingKeys) != 0) {
-    Log(LOG_ERR, "[JsonParser][Validate the labeling section key failed]\n");
-    return -1;
-  }
-  const int status = DispatchObjectKeys(value, model, kLabelingHandlers);
-  if (status != 0) {
-    Log(LOG_ERR, "[JsonParser][Parse labeling section failed]\n");
-    return status;
-  }
-  return 0;
+  return ReadKeyedSection(value, model, kLabelingKeys, kLabelingHandlers, "labeling");
 }
 
 int JsonParser::ReadFileSection(JsonValue* value, PolicyModel& model) {
