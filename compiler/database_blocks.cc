@@ -1,16 +1,18 @@
 #include "compiler/database_blocks.h"
 
+#include <cstring>
+
 #include "bounded/bounded.h"
 #include "reader/log.h"
 
-BlockStatus CopyToHeap(const std::string& text, char** copy) {
+BlockStatus CopyToHeap(const char* text, char** copy) {
   *copy = nullptr;
-  const size_t size = text.size() + 1;
+  const size_t size = std::strlen(text) + 1;
   char* block = NewZeroedBlock<char>(size);
   if (block == nullptr) {
     return BlockStatus::kNoMemory;
   }
-  if (bounded::strcpy_s(block, size, text.c_str()) != 0) {
+  if (bounded::strcpy_s(block, size, text) != 0) {
     free(block);
     return BlockStatus::kCopyFailed;
   }

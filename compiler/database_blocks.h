@@ -29,9 +29,9 @@ inline BlockStatus AllocationStatus(const void* block) {
 // The worse of two outcomes.
 inline BlockStatus Worse(BlockStatus a, BlockStatus b) { return a > b ? a : b; }
 
-// A NUL-terminated zero-filled heap copy of `text` in `*copy` (null unless
-// kOk; nothing is left allocated otherwise).
-BlockStatus CopyToHeap(const std::string& text, char** copy);
+// A zero-filled heap copy of the NUL-terminated `text` in `*copy` (null
+// unless kOk; nothing is left allocated otherwise).
+BlockStatus CopyToHeap(const char* text, char** copy);
 
 // The log lines of one kind of table entry, for InsertTableEntry.
 struct EntryMessages {

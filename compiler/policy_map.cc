@@ -1,9 +1,12 @@
 // The text map file: how names became numbers.
 #include <charconv>
+#include <span>
+#include <vector>
 
 #include "compiler/output_file.h"
 #include "compiler/rule_numbering.h"
 #include "compiler/varo_compiler.h"
+#include "reader/class_table.h"
 
 namespace {
 
@@ -23,8 +26,13 @@ class MapLines {
     return *this;
   }
   // "\tsubject object cls": the start of a rule's names line.
-  MapLines& RuleNames(const RuleKey& rule) {
-    return Text("\t").Text(rule.subject).Text(" ").Text(rule.object).Text(" ").Text(rule.cls);
+  MapLines& RuleNames(const NamePool& names, const RuleKey& rule) {
+    return Text("\t")
+        .Text(names.Text(rule.subject))
+        .Text(" ")
+        .Text(names.Text(rule.object))
+        .Text(" ")
+        .Text(names.Text(rule.cls));
   }
   // "\tsource target tclass": the start of a rule's numbers line.
   MapLines& RuleNumbers(const RuleTblKey& key) {
@@ -58,35 +66,38 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
     return -1;
   }
   MapLines out(file);
-  const std::pair<const char*, const NameSet*> sections[] = {{"Type map:", &model.types},
-                                                             {"Attr map:", &model.attrs}};
-  for (const auto& [header, names] : sections) {
+  const NamePool& names = model.names;
+  const size_t typeCount = model.types.size();
+  const std::pair<const char*, std::span<const NameId>> sections[] = {
+      {"Type map:", std::span(typeNames).first(typeCount)},
+      {"Attr map:", std::span(typeNames).subspan(typeCount)}};
+  for (const auto& [header, sectionNames] : sections) {
     out.Text(header).End();
-    for (const std::string& name : *names) {
-      out.Text("\t").Text(name).Text(":").Number(LookupTypeValue(name)).End();
+    for (const NameId name : sectionNames) {
+      out.Text("\t").Text(names.Text(name)).Text(":").Number(TypeValue(name)).End();
     }
     out.End();
   }
 
   out.Text("Grant rule map:").End();
-  RuleNumbering grantNumbering(*this);
-  for (const auto& [rule, operations] : model.grantRules) {
-    out.RuleNames(rule);
-    for (const std::string& operation : operations) {
-      out.Text(" ").Text(operation);
+  std::vector<NumberedRule> rules = NumberGrantRules(*this);
+  SortByNames(*this, rules);
+  for (const NumberedRule& rule : rules) {
+    out.RuleNames(names, rule.names);
+    for (const uint32_t bit : OperationBitsByName(rule.key.tclass)) {
+      if ((rule.datum & bit) != 0) out.Text(" ").Text(GetOperationName(rule.key.tclass, bit));
     }
     out.End();
-    const RuleTblKey key = grantNumbering.Key(rule, RULE_GRANT);
-    out.RuleNumbers(key).Text(" 0x").Number(OperationMask(key.tclass, operations), 16).End();
+    out.RuleNumbers(rule.key).Text(" 0x").Number(rule.datum, 16).End();
   }
   out.End();
 
   out.Text("Transition rule map:").End();
-  RuleNumbering transitionNumbering(*this);
-  for (const auto& [rule, target] : model.transitionRules) {
-    out.RuleNames(rule).Text(" ").Text(target).End();
-    const RuleTblKey key = transitionNumbering.Key(rule, RULE_TRANSITION);
-    out.RuleNumbers(key).Text(" ").Number(LookupTypeValue(target)).End();
+  rules = NumberTransitionRules(*this);
+  SortByNames(*this, rules);
+  for (const NumberedRule& rule : rules) {
+    out.RuleNames(names, rule.names).Text(" ").Text(names.Text(rule.target)).End();
+    out.RuleNumbers(rule.key).Text(" ").Number(rule.datum).End();
   }
   out.End();
   return file.Commit() ? 0 : -1;

@@ -26,7 +26,7 @@ int FillInitialSid(const VaroCompiler& compiler,
 int FillNetif(const VaroCompiler& compiler, const std::pair<const std::string, std::string>& netif,
               ObjCtx* record) {
   record->type = static_cast<uint16_t>(compiler.LookupTypeValue(netif.second));
-  switch (CopyToHeap(netif.first, &record->name)) {
+  switch (CopyToHeap(netif.first.c_str(), &record->name)) {
     case BlockStatus::kOk:
       return 0;
     case BlockStatus::kNoMemory:
@@ -125,10 +125,12 @@ int VaroCompiler::PopulateFileContexts() {
     Log(LOG_ERR, "[VaroCompiler][Init file contexts table failed]\n");
     return status;
   }
+  // The table keeps its chains sorted, so the order of inserts does not show.
   for (const auto& [path, context] : model.fileContexts) {
     char* key = nullptr;
     char* datum = nullptr;
-    const BlockStatus copied = Worse(CopyToHeap(path, &key), CopyToHeap(context, &datum));
+    const BlockStatus copied = Worse(CopyToHeap(model.names.CText(path), &key),
+                                     CopyToHeap(model.names.CText(context), &datum));
     status = InsertTableEntry(table, copied, key, datum, kFileContextMessages);
     if (status != 0) {
       return status;

@@ -1,6 +1,5 @@
 // The rule table: grant rules with their operation masks, transition rules
 // with their target values.
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -10,43 +9,18 @@
 
 namespace {
 
-struct RuleEntry {
-  RuleTblKey key;
-  RuleTblDatum datum;
-};
-
-// RuleTblCmp's order as one number: source, target, tclass, specified. The
-// sort compares a million keys some twenty times each, and RuleTblCmp is an
-// out-of-line call through pointers.
-uint64_t TableOrder(const RuleTblKey& key) {
-  return uint64_t{key.source} << 48 | uint64_t{key.target} << 32 | uint64_t{key.tclass} << 16 |
-         key.specified;
-}
-
-// Inserts one rule table entry per rule of `rules`, of kind `specified`, with
-// the datum `datumOf` gives for the rule's value in the model. Logs `what`
-// in the failure line.
-template <typename Rules, typename DatumOf>
-int InsertRules(const VaroCompiler& compiler, HashTbl* ruleTbl, const Rules& rules,
-                uint16_t specified, const char* what, DatumOf datumOf) {
+// Inserts one rule table entry per rule of `rules` (in table order). Logs
+// `what` in the count and failure lines.
+int InsertRules(HashTbl* ruleTbl, const std::vector<NumberedRule>& rules, const char* what) {
   Log(LOG_INFO, "[VaroCompiler][Populating %s rule][count=%u]\n", what,
       static_cast<uint32_t>(rules.size()));
-  std::vector<RuleEntry> entries;
-  entries.reserve(rules.size());
-  RuleNumbering numbering(compiler);
-  for (const auto& [rule, value] : rules) {
-    const RuleTblKey key = numbering.Key(rule, specified);
-    entries.push_back({key, {datumOf(key, value)}});
-  }
   // The table keeps each chain in ascending key order and the bucket count
   // is capped, so a million rules make chains of a dozen or more. Inserting
   // in descending key order places every entry at the head of its chain
   // instead of walking it; the finished table is the same in any order.
-  std::sort(entries.begin(), entries.end(), [](const RuleEntry& a, const RuleEntry& b) {
-    return TableOrder(b.key) < TableOrder(a.key);
-  });
-  for (const RuleEntry& entry : entries) {
-    const int status = RuleTblInsert(ruleTbl, &entry.key, &entry.datum);
+  for (auto rule = rules.rbegin(); rule != rules.rend(); ++rule) {
+    const RuleTblDatum datum{rule->datum};
+    const int status = RuleTblInsert(ruleTbl, &rule->key, &datum);
     if (status != 0) {
       Log(LOG_ERR, "[VaroCompiler][Insert %s rule table failed]\n", what);
       return status;
@@ -58,28 +32,27 @@ int InsertRules(const VaroCompiler& compiler, HashTbl* ruleTbl, const Rules& rul
 }  // namespace
 
 int VaroCompiler::PopulateRuleTbl() {
-  const auto count = static_cast<uint32_t>(model.grantRules.size() + model.transitionRules.size());
-  const int status = RuleTblInit(&ruleDataBase->ruleTbl, count);
+  // Grant rules of equal key count once, so they are numbered and united
+  // before the table is sized.
+  numberedGrants = NumberGrantRules(*this);
+  numberedTransitions = NumberTransitionRules(*this);
+  const auto count = static_cast<uint32_t>(numberedGrants.size() + numberedTransitions.size());
+  int status = RuleTblInit(&ruleDataBase->ruleTbl, count);
   if (status != 0) {
     Log(LOG_ERR, "[VaroCompiler][Init rule table failed]\n");
-    return status;
+  } else {
+    status = PopulateGrantRules();
+    if (status == 0) status = PopulateTransitionRules();
   }
-  const int grantStatus = PopulateGrantRules();
-  if (grantStatus != 0) {
-    return grantStatus;
-  }
-  return PopulateTransitionRules();
+  numberedGrants = {};
+  numberedTransitions = {};
+  return status;
 }
 
 int VaroCompiler::PopulateGrantRules() {
-  return InsertRules(*this, &ruleDataBase->ruleTbl, model.grantRules, RULE_GRANT, "grant",
-                     [](const RuleTblKey& key, const NameSet& operations) {
-                       return OperationMask(key.tclass, operations);
-                     });
+  return InsertRules(&ruleDataBase->ruleTbl, numberedGrants, "grant");
 }
 
 int VaroCompiler::PopulateTransitionRules() {
-  return InsertRules(
-      *this, &ruleDataBase->ruleTbl, model.transitionRules, RULE_TRANSITION, "transition",
-      [this](const RuleTblKey&, const std::string& target) { return LookupTypeValue(target); });
+  return InsertRules(&ruleDataBase->ruleTbl, numberedTransitions, "transition");
 }

@@ -1,5 +1,6 @@
 // Numbering of types and attributes, the symbol table and the type
 // attribute array.
+#include <algorithm>
 #include <cassert>
 
 #include "compiler/database_blocks.h"
@@ -14,7 +15,7 @@ const EntryMessages kSymbolMessages = {
     "[VaroCompiler][Insert type symbol table failed]\n",
 };
 
-int InsertSymbol(HashTbl* symTbl, const std::string& name, uint32_t value) {
+int InsertSymbol(HashTbl* symTbl, const char* name, uint32_t value) {
   char* key = nullptr;
   BlockStatus status = CopyToHeap(name, &key);
   auto* datum = NewZeroedBlock<uint32_t>();
@@ -31,29 +32,28 @@ void VaroCompiler::SortTypeFields() {
   Log(LOG_INFO, "[VaroCompiler][Sorting the type fields]\n");
   // Types first, then attributes, each in name order; the reader keeps the
   // total within 16 bits and the two sets disjoint.
-  uint32_t counter = 0;
-  for (const NameSet* names : {&model.types, &model.attrs}) {
-    for (const std::string& name : *names) {
-      typeIndexMap.try_emplace(name, static_cast<uint16_t>(counter));
-      ++counter;
-    }
+  typeNames.clear();
+  for (const NameIdSet* names : {&model.types, &model.attrs}) {
+    const auto first = static_cast<std::ptrdiff_t>(typeNames.size());
+    typeNames.insert(typeNames.end(), names->Ids().begin(), names->Ids().end());
+    model.names.SortByText(std::span(typeNames).subspan(first));
   }
-  typeValueIndex.reserve(typeIndexMap.size());
-  for (const auto& [name, value] : typeIndexMap) {
-    typeValueIndex.emplace(name, value);
+  typeIndexMap.assign(model.names.size(), kNoValue);
+  for (uint32_t value = 0; value < typeNames.size(); ++value) {
+    typeIndexMap[typeNames[value]] = value;
   }
 }
 
 int VaroCompiler::PopulateTypeSymTbl() {
-  const auto count = static_cast<uint32_t>(typeIndexMap.size());
+  const auto count = static_cast<uint32_t>(typeNames.size());
   Log(LOG_INFO, "[VaroCompiler][Populating type][count=%u]\n", count);
   int status = StrTblInit(&ruleDataBase->symTbl, count);
   if (status != 0) {
     Log(LOG_ERR, "[VaroCompiler][Init type symbol table failed]\n");
     return status;
   }
-  for (const auto& [name, value] : typeIndexMap) {
-    status = InsertSymbol(&ruleDataBase->symTbl, name, value);
+  for (uint32_t value = 0; value < count; ++value) {
+    status = InsertSymbol(&ruleDataBase->symTbl, model.names.CText(typeNames[value]), value);
     if (status != 0) {
       return status;
     }
@@ -61,14 +61,15 @@ int VaroCompiler::PopulateTypeSymTbl() {
   return 0;
 }
 
-uint32_t VaroCompiler::LookupTypeValue(const std::string& name) const {
-  const auto found = typeValueIndex.find(name);
-  assert(found != typeValueIndex.end() && "the reader lets only declared names through");
-  return found->second;
+uint32_t VaroCompiler::LookupTypeValue(std::string_view name) const {
+  const std::optional<NameId> id = model.names.Find(name);
+  assert(id.has_value() && "the reader lets only declared names through");
+  return TypeValue(*id);
 }
 
 int VaroCompiler::PopulateTypeAttrs() {
-  const size_t count = model.typeAttrMap.size();
+  // Every type and attribute has an entry holding at least the name itself.
+  const size_t count = model.typeAttrMap.names.size();
   if (count == 0) {
     return 0;
   }
@@ -81,22 +82,36 @@ int VaroCompiler::PopulateTypeAttrs() {
     return -1;
   }
   db.typeToAttrsCount = static_cast<uint32_t>(count);
-  // The reader gives every type and attribute exactly one entry holding at
-  // least the name itself, so the values index the array and no count is 0.
-  for (const auto& [name, attrs] : model.typeAttrMap) {
-    const uint32_t value = LookupTypeValue(name);
+  // An entry lists its attributes in name order, once each: sort the links
+  // by the value of the name, then by the name of the attribute.
+  std::vector<TypeAttrLink> links = model.typeAttrMap.links;
+  std::sort(links.begin(), links.end(), [this](const TypeAttrLink& a, const TypeAttrLink& b) {
+    if (a.name != b.name) return TypeValue(a.name) < TypeValue(b.name);
+    return a.attr != b.attr && model.names.Less(a.attr, b.attr);
+  });
+  links.erase(std::unique(links.begin(), links.end(),
+                          [](const TypeAttrLink& a, const TypeAttrLink& b) {
+                            return a.name == b.name && a.attr == b.attr;
+                          }),
+              links.end());
+  for (auto run = links.begin(); run != links.end();) {
+    const auto end = std::find_if(run, links.end(),
+                                  [name = run->name](const TypeAttrLink& link) {
+                                    return link.name != name;
+                                  });
+    const uint32_t value = TypeValue(run->name);
     assert(value < count);
     TypeAttrs& entry = db.typeToAttrsArr[value];
-    entry.count = static_cast<uint16_t>(attrs.size());
-    entry.values = NewZeroedBlock<uint16_t>(attrs.size());
+    entry.count = static_cast<uint16_t>(end - run);
+    entry.values = NewZeroedBlock<uint16_t>(entry.count);
     if (entry.values == nullptr) {
       Log(LOG_ERR, "[VaroCompiler][Allocate memory failed for typeattrs array]\n");
       return -1;
     }
-    size_t position = 0;
-    for (const std::string& attr : attrs) {
-      entry.values[position++] = static_cast<uint16_t>(LookupTypeValue(attr));
+    for (uint16_t i = 0; i < entry.count; ++i) {
+      entry.values[i] = static_cast<uint16_t>(TypeValue(run[i].attr));
     }
+    run = end;
   }
   return 0;
 }

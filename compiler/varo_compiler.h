@@ -10,10 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <cassert>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "reader/policy_model.h"
 #include "ruledb/policy_binary.h"
@@ -50,6 +50,14 @@ class OwnedRuleDataBase {
  private:
   RuleDataBase* record_;    // owned; calloc'd, released with free
   bool destroyed_ = false;  // RuleDataBaseDestory has run
+};
+
+// A rule with its names and the numbers that stand for them.
+struct NumberedRule {
+  RuleKey names;   // subject, object, class text
+  RuleTblKey key;  // the rule table key
+  uint32_t datum;  // grant: OR of the operation bits; transition: value of the target
+  NameId target;   // transition: the target name
 };
 
 class VaroCompiler {
@@ -96,13 +104,27 @@ class VaroCompiler {
 
   // The value of a declared type or attribute; the reader guarantees that
   // every name the compiler looks up is declared.
-  uint32_t LookupTypeValue(const std::string& name) const;
+  uint32_t LookupTypeValue(std::string_view name) const;
+  uint32_t TypeValue(NameId name) const {
+    assert(name < typeIndexMap.size() && typeIndexMap[name] != kNoValue);
+    return typeIndexMap[name];
+  }
+
+  const PolicyModel& Model() const { return model; }
+  // The types, then the attributes, each in name order: the name of each
+  // value, from SortTypeFields.
+  const std::vector<NameId>& TypeNames() const { return typeNames; }
 
  private:
-  PolicyModel model;                             // read-only during compilation
-  std::map<std::string, uint32_t> typeIndexMap;  // name -> value, from SortTypeFields
-  // The same values by hash, for the many lookups of the rule steps; the
-  // views point into the keys of typeIndexMap.
-  std::unordered_map<std::string_view, uint32_t> typeValueIndex;
+  static constexpr uint32_t kNoValue = UINT32_MAX;
+
+  PolicyModel model;  // read-only during compilation
+  // name -> value, indexed by the name's pool id (kNoValue for a pool text
+  // that is no type or attribute); from SortTypeFields.
+  std::vector<uint32_t> typeIndexMap;
+  std::vector<NameId> typeNames;  // value -> name
+  // The rules in table order, from PopulateRuleTbl for its two steps.
+  std::vector<NumberedRule> numberedGrants;
+  std::vector<NumberedRule> numberedTransitions;
   OwnedRuleDataBase ruleDataBase;
 };

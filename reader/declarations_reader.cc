@@ -5,10 +5,11 @@
 
 namespace {
 
-// Adds the strings of the array `value` to `names`; `what` names the
-// section in the message about an element that is not a string.
-int ReadNameArray(JsonValue* value, NameSet& names, const char* what) {
-  if (const auto bad = AddArrayStrings(value, names)) {
+// Adds the strings of the array `value` to `set`; `what` names the section
+// in the message about an element that is not a string.
+int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char* what) {
+  if (const auto bad =
+          ForEachArrayString(value, [&](const char* text) { set.Insert(names.Intern(text)); })) {
     Log(LOG_ERR, "[JsonParser][Get the i-th %s failed][i=%u]\n", what, *bad);
     return -1;
   }
@@ -30,15 +31,15 @@ int JsonParser::ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
 }
 
 int JsonParser::ReadTypeSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.types, "type");
+  return ReadNameArray(value, model.names, model.types, "type");
 }
 
 int JsonParser::ReadAttrSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.attrs, "attr");
+  return ReadNameArray(value, model.names, model.attrs, "attr");
 }
 
 int JsonParser::ReadRequireSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.requires_, "require type");
+  return ReadNameArray(value, model.names, model.requires_, "require type");
 }
 
 int JsonParser::ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
@@ -57,7 +58,11 @@ int JsonParser::ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
           MaskControlChars(name).c_str());
       return -1;
     }
-    if (const auto bad = AddArrayStrings(member, model.typeAttrMap[name])) {
+    const NameId nameId = model.names.Intern(name);
+    model.typeAttrMap.names.Insert(nameId);
+    if (const auto bad = ForEachArrayString(member, [&](const char* attr) {
+          model.typeAttrMap.links.push_back({nameId, model.names.Intern(attr)});
+        })) {
       Log(LOG_ERR, "[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n",
           MaskControlChars(name).c_str(), *bad);
       return -1;

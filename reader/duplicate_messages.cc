@@ -18,8 +18,9 @@ void LogDuplicatePacket(const PacketKey& key) {
   Log(LOG_ERR, "[JsonParser][Duplicate packet key][protocol=%hu]\n", key.protocol);
 }
 
-void LogDuplicateTransition(const RuleKey& key) {
+void LogDuplicateTransition(const NamePool& names, const RuleKey& key) {
   Log(LOG_ERR, "[JsonParser][Duplicate transition rule key][subject=%s, object=%s, cls=%s]\n",
-      MaskControlChars(key.subject).c_str(), MaskControlChars(key.object).c_str(),
-      MaskControlChars(key.cls).c_str());
+      MaskControlChars(names.Text(key.subject)).c_str(),
+      MaskControlChars(names.Text(key.object)).c_str(),
+      MaskControlChars(names.Text(key.cls)).c_str());
 }

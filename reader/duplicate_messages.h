@@ -10,4 +10,4 @@ void LogDuplicatePath(std::string_view path);
 void LogDuplicateSid(std::string_view sid);
 void LogDuplicateNetif(std::string_view name);
 void LogDuplicatePacket(const PacketKey& key);
-void LogDuplicateTransition(const RuleKey& key);
+void LogDuplicateTransition(const NamePool& names, const RuleKey& key);

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "json/json.h"
-#include "reader/policy_model.h"
 
 // The key of an object member; "" when the value carries none, which no
 // allowed-key list contains.
@@ -18,7 +17,16 @@ JsonValue* NextMember(const JsonValue* member);
 // Element `index` of `array`, or null when there is none.
 JsonValue* ArrayItem(JsonValue* array, uint32_t index);
 
-// Adds every element of `array` to `names`, in order, stopping at the first
-// element that is not a string and returning its index (the elements before
-// it are added). A value that is not an array has no elements.
-std::optional<uint32_t> AddArrayStrings(JsonValue* array, NameSet& names);
+// Calls `use(text)` for every element of `array`, in order, stopping at the
+// first element that is not a string and returning its index (the elements
+// before it are used). A value that is not an array has no elements.
+template <typename Use>
+std::optional<uint32_t> ForEachArrayString(JsonValue* array, Use use) {
+  // The size is asked again before each element, as the readers specify.
+  for (uint32_t i = 0; i < JsonGetArraySize(array); ++i) {
+    const char* text = nullptr;
+    if (JsonGetArrayString(array, i, &text) != JSON_OK) return i;
+    use(text);
+  }
+  return std::nullopt;
+}

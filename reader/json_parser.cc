@@ -62,8 +62,8 @@ typename Map::iterator MoveFirstEntry(Map& from, Map& into, typename Map::iterat
   return into.insert(hint, std::move(node));
 }
 
-// Moves every entry of `from` into `into`; stops at the first key that
-// `into` already holds, hands it to `logDuplicate` and fails.
+// Moves every entry of the ordered map `from` into `into`; stops at the
+// first key that `into` already holds, hands it to `logDuplicate` and fails.
 template <typename Map, typename LogDuplicate>
 int MoveUniqueEntries(Map& from, Map& into, LogDuplicate logDuplicate) {
   typename Map::node_type node;
@@ -77,21 +77,49 @@ int MoveUniqueEntries(Map& from, Map& into, LogDuplicate logDuplicate) {
   return 0;
 }
 
-// Moves every entry of `from` into `into`, uniting the sets of keys that
-// both hold.
-template <typename Map>
-void UniteEntries(Map& from, Map& into) {
-  typename Map::node_type node;
-  for (auto hint = into.begin(); !from.empty();) {
-    const auto entry = MoveFirstEntry(from, into, hint, node);
-    if (!node.empty()) entry->second.merge(node.mapped());
-    hint = std::next(entry);
+// The merged model's id of every text of a file's pool.
+std::vector<NameId> InternAll(const NamePool& fileNames, NamePool& mergedNames) {
+  std::vector<NameId> toMerged(fileNames.size());
+  for (NameId id = 0; id < toMerged.size(); ++id) {
+    toMerged[id] = mergedNames.Intern(fileNames.Text(id));
   }
+  return toMerged;
 }
 
-// Makes every name of `names` an attribute of itself in `typeAttrMap`.
-void AddSelfAttributes(const NameSet& names, TypeAttrMap& typeAttrMap) {
-  for (const std::string& name : names) typeAttrMap[name].insert(name);
+RuleKey Translate(const RuleKey& key, const std::vector<NameId>& toMerged) {
+  return {toMerged[key.subject], toMerged[key.object], toMerged[key.cls]};
+}
+
+NameId Translate(NameId id, const std::vector<NameId>& toMerged) { return toMerged[id]; }
+
+void InsertAll(const NameIdSet& from, NameIdSet& into, const std::vector<NameId>& toMerged) {
+  for (const NameId id : from.Ids()) into.Insert(toMerged[id]);
+}
+
+// Adds every entry of the id map `from` (a file's) to `into` (the merged
+// model's). When keys of `from` are in `into` already, the first of them in
+// the file's key order `keyLess` goes to `logDuplicate`, and the merge fails.
+template <typename Map, typename KeyLess, typename LogDuplicate>
+int MergeUniqueEntries(const Map& from, Map& into, const std::vector<NameId>& toMerged,
+                       KeyLess keyLess, LogDuplicate logDuplicate) {
+  FirstInKeyOrder<typename Map::key_type, KeyLess> duplicate(keyLess);
+  for (const auto& [key, value] : from) {
+    if (!into.try_emplace(Translate(key, toMerged), toMerged[value]).second) duplicate.Offer(key);
+  }
+  if (!duplicate.Get().has_value()) return 0;
+  logDuplicate(*duplicate.Get());
+  return -1;
+}
+
+// The first name of `names`, in key order, for which `fails` holds.
+template <typename Fails>
+std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& names, Fails fails) {
+  const auto nameLess = [&pool](NameId a, NameId b) { return pool.Less(a, b); };
+  FirstInKeyOrder<NameId, decltype(nameLess)> failing(nameLess);
+  for (const NameId id : names.Ids()) {
+    if (fails(id)) failing.Offer(id);
+  }
+  return failing.Get();
 }
 
 }  // namespace
@@ -259,24 +287,47 @@ int JsonParser::ValidateJsonFile(const PolicyModel& fileModel) {
 }
 
 int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
-  // The type attributes go first because they need the file's own types and
-  // attributes, which the set unions below move away. None of these steps
-  // can fail, so their order is not observable.
-  UniteEntries(fileModel.typeAttrMap, model.typeAttrMap);
-  AddSelfAttributes(fileModel.types, model.typeAttrMap);
-  AddSelfAttributes(fileModel.attrs, model.typeAttrMap);
-  model.types.merge(fileModel.types);
-  model.attrs.merge(fileModel.attrs);
-  model.requires_.merge(fileModel.requires_);
-  if (MoveUniqueEntries(fileModel.fileContexts, model.fileContexts, LogDuplicatePath) != 0 ||
+  // None of the steps before the labeling maps can fail, so their order is
+  // not observable.
+  const NamePool& fileNames = fileModel.names;
+  const std::vector<NameId> toMerged = InternAll(fileNames, model.names);
+  InsertAll(fileModel.types, model.types, toMerged);
+  InsertAll(fileModel.attrs, model.attrs, toMerged);
+  InsertAll(fileModel.requires_, model.requires_, toMerged);
+  TypeAttrMap& typeAttrMap = model.typeAttrMap;
+  InsertAll(fileModel.typeAttrMap.names, typeAttrMap.names, toMerged);
+  for (const TypeAttrLink& link : fileModel.typeAttrMap.links) {
+    typeAttrMap.links.push_back({toMerged[link.name], toMerged[link.attr]});
+  }
+  // Every type and attribute is an attribute of itself.
+  for (const NameIdSet* declared : {&fileModel.types, &fileModel.attrs}) {
+    for (const NameId id : declared->Ids()) {
+      typeAttrMap.names.Insert(toMerged[id]);
+      typeAttrMap.links.push_back({toMerged[id], toMerged[id]});
+    }
+  }
+  const auto pathLess = [&fileNames](NameId a, NameId b) { return fileNames.Less(a, b); };
+  const auto logDuplicatePath = [&fileNames](NameId path) {
+    LogDuplicatePath(fileNames.Text(path));
+  };
+  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, toMerged, pathLess,
+                         logDuplicatePath) != 0 ||
       MoveUniqueEntries(fileModel.initialSids, model.initialSids, LogDuplicateSid) != 0 ||
       MoveUniqueEntries(fileModel.netifs, model.netifs, LogDuplicateNetif) != 0 ||
       MoveUniqueEntries(fileModel.packets, model.packets, LogDuplicatePacket) != 0) {
     return -1;
   }
-  UniteEntries(fileModel.grantRules, model.grantRules);
-  return MoveUniqueEntries(fileModel.transitionRules, model.transitionRules,
-                           LogDuplicateTransition);
+  for (const GrantRule& rule : fileModel.grantRules) {
+    model.grantRules.push_back({Translate(rule.key, toMerged), rule.operations, rule.classIndex});
+  }
+  const auto ruleLess = [&fileNames](const RuleKey& a, const RuleKey& b) {
+    return RuleKeyLess(fileNames, a, b);
+  };
+  const auto logDuplicateRule = [&fileNames](const RuleKey& key) {
+    LogDuplicateTransition(fileNames, key);
+  };
+  return MergeUniqueEntries(fileModel.transitionRules, model.transitionRules, toMerged, ruleLess,
+                            logDuplicateRule);
 }
 
 int JsonParser::ValidateWholeJsonFile() {
@@ -285,19 +336,21 @@ int JsonParser::ValidateWholeJsonFile() {
         static_cast<unsigned>(MAX_TYPES_AND_ATTRS));
     return -1;
   }
-  for (const std::string& name : model.requires_) {
-    if (!model.types.contains(name) && !model.attrs.contains(name)) {
-      Log(LOG_ERR, "[JsonParser][Undefined context in the require section][context=%s]\n",
-          MaskControlChars(name).c_str());
-      return -1;
-    }
+  const NamePool& names = model.names;
+  const auto undefined = FirstFailingName(names, model.requires_, [this](NameId id) {
+    return !model.types.Contains(id) && !model.attrs.Contains(id);
+  });
+  if (undefined.has_value()) {
+    Log(LOG_ERR, "[JsonParser][Undefined context in the require section][context=%s]\n",
+        MaskControlChars(names.Text(*undefined)).c_str());
+    return -1;
   }
-  for (const std::string& name : model.attrs) {
-    if (model.types.contains(name)) {
-      Log(LOG_ERR, "[JsonParser][Repeated context in the type and attr section][context=%s]\n",
-          MaskControlChars(name).c_str());
-      return -1;
-    }
+  const auto repeated =
+      FirstFailingName(names, model.attrs, [this](NameId id) { return model.types.Contains(id); });
+  if (repeated.has_value()) {
+    Log(LOG_ERR, "[JsonParser][Repeated context in the type and attr section][context=%s]\n",
+        MaskControlChars(names.Text(*repeated)).c_str());
+    return -1;
   }
   return 0;
 }

@@ -84,9 +84,9 @@ class JsonParser {
   // The per-file checks, on the model of one file before it is merged.
   int ValidateJsonFile(const PolicyModel& fileModel);
   // Moves the entries of `fileModel` into the merged model (leaving
-  // `fileModel` in an unspecified state). Fails at the first key that a
-  // labeling map or transitionRules already holds; the entries moved before
-  // it stay in the merged model.
+  // `fileModel` in an unspecified state). Fails on the first key, in the
+  // file's key order, that a labeling map or transitionRules already holds;
+  // entries merged before the failure stay in the merged model.
   int MergeJsonFile(PolicyModel& fileModel);
   // The checks of the merged model: size limit, required names, names that
   // are both type and attribute.
@@ -101,9 +101,8 @@ class JsonParser {
 
   // The "rules" section.
   int ReadRulesSection(JsonValue* value, PolicyModel& model);
-  int ReadTeacSection(const std::string& subject, JsonValue* teac, PolicyModel& model);
-  int ReadTypeTransitionSection(const std::string& subject, JsonValue* typeTransition,
-                                PolicyModel& model);
+  int ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& model);
+  int ReadTypeTransitionSection(NameId subject, JsonValue* typeTransition, PolicyModel& model);
   // Every class of the rules is in the class table, and every operation of a
   // grant rule belongs to its class.
   int CheckRuleClasses(const PolicyModel& fileModel);

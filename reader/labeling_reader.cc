@@ -45,11 +45,28 @@ int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* sectio
   return 0;
 }
 
+// Stores one entry of a labeling kind; false when the file named the key
+// before.
+using AddLabel = bool (*)(PolicyModel& model, const char* name, const char* context);
+
+bool AddFileLabel(PolicyModel& model, const char* path, const char* context) {
+  return model.fileContexts.try_emplace(model.names.Intern(path), model.names.Intern(context))
+      .second;
+}
+
+bool AddSidLabel(PolicyModel& model, const char* sid, const char* context) {
+  return model.initialSids.emplace(sid, context).second;
+}
+
+bool AddNetifLabel(PolicyModel& model, const char* name, const char* context) {
+  return model.netifs.emplace(name, context).second;
+}
+
 // A labeling kind that maps a name to a context: files, initial sids, netifs.
 struct NamedLabeling {
   const char* section;                          // member of the labeling object
   const char* keyMember;                        // entry member that names the labeled thing
-  NameMap PolicyModel::*entries;                // model map, name -> context
+  AddLabel add;                                 // stores an entry in the model
   const char* incomplete;                       // message with the entry index
   void (*logDuplicate)(std::string_view name);  // for a name met twice in the file
 };
@@ -57,7 +74,7 @@ struct NamedLabeling {
 constexpr NamedLabeling kFileLabeling = {
     "file",
     "path",
-    &PolicyModel::fileContexts,
+    AddFileLabel,
     "[JsonParser][Incomplete the i-th file object][i=%u]\n",
     LogDuplicatePath,
 };
@@ -65,7 +82,7 @@ constexpr NamedLabeling kFileLabeling = {
 constexpr NamedLabeling kReservedSidLabeling = {
     "reserved_sid",
     "sid",
-    &PolicyModel::initialSids,
+    AddSidLabel,
     "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
     LogDuplicateSid,
 };
@@ -74,7 +91,7 @@ constexpr NamedLabeling kReservedSidLabeling = {
 constexpr NamedLabeling kNetifLabeling = {
     "netif",
     "name",
-    &PolicyModel::netifs,
+    AddNetifLabel,
     "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
     LogDuplicateNetif,
 };
@@ -82,7 +99,6 @@ constexpr NamedLabeling kNetifLabeling = {
 int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
                       const NamedLabeling& kind) {
   const std::string_view allowedKeys[] = {kind.keyMember, "context"};
-  NameMap& entries = model.*kind.entries;
   return ReadLabelingEntries(parser, array, kind.section, allowedKeys,
                              [&](const JsonValue* entry, uint32_t i) {
                                const char* name = nullptr;
@@ -92,7 +108,7 @@ int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
                                  Log(LOG_ERR, kind.incomplete, i);
                                  return -1;
                                }
-                               if (!entries.emplace(name, context).second) {
+                               if (!kind.add(model, name, context)) {
                                  kind.logDuplicate(name);
                                  return -1;
                                }

@@ -1,29 +1,46 @@
 // The in-memory form of a policy: names and plain values, no numbers.
 //
 // The reader fills one PolicyModel per source file, checks it and merges it
-// into the model of all files; the compiler works on a copy of that merged
-// model. Every container is ordered and holds unique keys, so iteration,
-// numbering and output follow key order, never source order. Strings order
-// byte by byte as unsigned bytes, a proper prefix first ("B" < "a" < "a.b"),
-// which is what std::string's own ordering does.
+// into the model of all files, which it then hands to the compiler whole.
+//
+// Every text is interned in the model's own NamePool and the containers hold
+// pool ids. The containers keep entries in the order they were added, not in
+// key order: a million rules sort once, as integers, in the compiler, instead
+// of being kept ordered by string comparisons on every insert of every file.
+// Where key order is observable - the first failing entry a check reports,
+// the numbering, the map file - the code takes the smallest entry by the
+// byte order of its texts ("B" < "a" < "a.b"), which is the order the
+// containers' keys have always had.
 #pragma once
 
 #include <array>
 #include <compare>
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <set>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
-// Key of grantRules and transitionRules: fields compare in declaration order.
+#include "reader/name_pool.h"
+
+// Key of grantRules and transitionRules; its order is that of the texts of
+// subject, object and cls, compared in this order (RuleKeyLess).
 struct RuleKey {
-  std::string subject;  // subject type or attribute
-  std::string object;   // object type or attribute
-  std::string cls;      // class name from the class table
+  NameId subject;  // subject type or attribute
+  NameId object;   // object type or attribute
+  NameId cls;      // class text, a class of the class table once checked
 
-  friend auto operator<=>(const RuleKey&, const RuleKey&) = default;
+  friend bool operator==(const RuleKey&, const RuleKey&) = default;
+};
+
+struct RuleKeyHash {
+  size_t operator()(const RuleKey& key) const {
+    const uint64_t mixed = (uint64_t{key.subject} << 32 | key.object) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(mixed ^ (mixed >> 29) ^ (uint64_t{key.cls} * 0xC2B2AE3D27D4EB4Full));
+  }
 };
 
 // Key of packets: fields compare in declaration order, each as an unsigned
@@ -42,25 +59,101 @@ struct PacketKey {
   friend auto operator<=>(const PacketKey&, const PacketKey&) = default;
 };
 
-// Ordered containers of the model. The transparent comparator lets lookups
-// take a std::string_view or a C string without building a std::string.
-using NameSet = std::set<std::string, std::less<>>;
-using NameMap = std::map<std::string, std::string, std::less<>>;
-using TypeAttrMap = std::map<std::string, NameSet, std::less<>>;
+// A set of pool ids: membership by a bit per id, iteration in order of
+// first insertion.
+class NameIdSet {
+ public:
+  // True when `id` was not in the set yet.
+  bool Insert(NameId id) {
+    if (id >= members_.size()) members_.resize(id + 1);
+    if (members_[id]) return false;
+    members_[id] = true;
+    ids_.push_back(id);
+    return true;
+  }
+  bool Contains(NameId id) const { return id < members_.size() && members_[id]; }
+  size_t size() const { return ids_.size(); }
+  bool empty() const { return ids_.empty(); }
+  std::span<const NameId> Ids() const { return ids_; }
 
-// The ten containers, in the order in which merging and compiling walk them.
-// Plain aggregate: copying copies every container deeply.
+ private:
+  std::vector<NameId> ids_;
+  std::vector<bool> members_;
+};
+
+// One attribute of a name ("typeattr").
+struct TypeAttrLink {
+  NameId name;
+  NameId attr;
+};
+
+// "typeattr": the names that have an entry, and their attributes. A link may
+// repeat; the attributes of a name are the set of its links' attrs.
+struct TypeAttrMap {
+  NameIdSet names;                 // every name with an entry, even one with no attribute
+  std::vector<TypeAttrLink> links;
+};
+
+// A grant rule: the operation names become their bits in the rule's class
+// as they are read, so a rule is a few integers. The same key may occur more
+// than once; the rule's operations are the union of its entries'.
+struct GrantRule {
+  RuleKey key;
+  uint32_t operations;  // OR of the operation bits; 0 while classIndex is 0
+  uint16_t classIndex;  // of key.cls in the class table, 0 when it has none
+};
+
+// An operation name that a grant rule names but its (known) class lacks.
+// Kept apart, with the text, so that the class check can report it.
+struct UnknownOperation {
+  RuleKey key;
+  NameId operation;
+};
+
+// Ordered containers of text, for the small labeling maps.
+using NameMap = std::map<std::string, std::string, std::less<>>;
+
+// The ten containers, in the order in which merging and compiling walk them,
+// and the pool their ids refer to. Copying copies everything.
 struct PolicyModel {
-  NameSet types;            // declared type names
-  NameSet attrs;            // declared attribute names
-  NameSet requires_;        // names another file declares ("require"; `requires` is a keyword)
-  TypeAttrMap typeAttrMap;  // name -> its attributes
-  NameMap fileContexts;     // file path -> context
-  NameMap initialSids;      // initial sid name -> context
-  NameMap netifs;           // interface name -> context
-  std::map<PacketKey, std::string> packets;        // packet key -> context
-  std::map<RuleKey, NameSet> grantRules;           // rule key -> operation names
-  std::map<RuleKey, std::string> transitionRules;  // rule key -> target name
+  NamePool names;                   // every text the id containers refer to
+  NameIdSet types;                  // declared type names
+  NameIdSet attrs;                  // declared attribute names
+  NameIdSet requires_;              // names another file declares ("require"; `requires` is a keyword)
+  TypeAttrMap typeAttrMap;          // name -> its attributes
+  std::unordered_map<NameId, NameId> fileContexts;  // file path -> context
+  NameMap initialSids;              // initial sid name -> context
+  NameMap netifs;                   // interface name -> context
+  std::map<PacketKey, std::string> packets;          // packet key -> context
+  std::vector<GrantRule> grantRules;                 // rule key -> operations
+  std::vector<UnknownOperation> unknownOperations;   // of grantRules, for the class check
+  std::unordered_map<RuleKey, NameId, RuleKeyHash> transitionRules;  // rule key -> target
+};
+
+// True when `a` orders before `b` in the key order of rules: by the texts of
+// subject, then object, then cls.
+inline bool RuleKeyLess(const NamePool& names, const RuleKey& a, const RuleKey& b) {
+  for (const auto field : {&RuleKey::subject, &RuleKey::object, &RuleKey::cls}) {
+    if (a.*field != b.*field) return names.Less(a.*field, b.*field);
+  }
+  return false;
+}
+
+// The first, in a key order `less`, of the entries offered to it: a check
+// that runs over entries in the order they were added reports the same
+// entry as one that walks them in key order and stops at the first failure.
+template <typename T, typename Less>
+class FirstInKeyOrder {
+ public:
+  explicit FirstInKeyOrder(Less less) : less_(less) {}
+  void Offer(const T& entry) {
+    if (!first_.has_value() || less_(entry, *first_)) first_ = entry;
+  }
+  const std::optional<T>& Get() const { return first_; }
+
+ private:
+  Less less_;
+  std::optional<T> first_;
 };
 
 // The initial sid table: the name at position p has the sid number p + 1

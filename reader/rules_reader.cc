@@ -18,22 +18,23 @@ int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
       Log(LOG_ERR, "[JsonParser][Parse the i-th subject failed][i=%u]\n", i);
       return -1;
     }
+    const NameId subjectId = model.names.Intern(subject);
     // "teac" is read before "type_transition" whatever their order; a
     // member that is not an array is skipped.
     JsonValue* entries = nullptr;
     if (JsonGetObjectArray(statement, "teac", &entries) == JSON_OK &&
-        ReadTeacSection(subject, entries, model) != 0) {
+        ReadTeacSection(subjectId, entries, model) != 0) {
       return -1;
     }
     if (JsonGetObjectArray(statement, "type_transition", &entries) == JSON_OK &&
-        ReadTypeTransitionSection(subject, entries, model) != 0) {
+        ReadTypeTransitionSection(subjectId, entries, model) != 0) {
       return -1;
     }
   }
   return 0;
 }
 
-int JsonParser::ReadTeacSection(const std::string& subject, JsonValue* teac, PolicyModel& model) {
+int JsonParser::ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& model) {
   static constexpr std::string_view kKeys[] = {"object", "class", "operation"};
   for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
     JsonValue* entry = ArrayItem(teac, k);
@@ -48,21 +49,31 @@ int JsonParser::ReadTeacSection(const std::string& subject, JsonValue* teac, Pol
         JsonGetObjectString(entry, "class", &cls) != JSON_OK ||
         JsonGetObjectArray(entry, "operation", &operations) != JSON_OK) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and operation][subject=%s]\n",
-          MaskControlChars(subject).c_str());
+          MaskControlChars(model.names.Text(subject)).c_str());
       return -1;
     }
-    // Operations of an equal key, from this entry or an earlier one, unite.
-    NameSet& granted = model.grantRules[RuleKey{subject, object, cls}];
-    if (const auto bad = AddArrayStrings(operations, granted)) {
+    // Operations of an equal key, from this entry or an earlier one, unite
+    // when the compiler sorts the rules. An operation the class lacks waits
+    // for the class check; with an unknown class the operations do not
+    // matter, as that check fails on the class.
+    GrantRule rule{{subject, model.names.Intern(object), model.names.Intern(cls)}, 0,
+                   GetClassIndex(cls)};
+    if (const auto bad = ForEachArrayString(operations, [&](const char* operation) {
+          if (rule.classIndex == 0) return;
+          const uint32_t bit = GetOperationBit(rule.classIndex, operation);
+          if (bit == 0) model.unknownOperations.push_back({rule.key, model.names.Intern(operation)});
+          rule.operations |= bit;
+        })) {
       Log(LOG_ERR, "[JsonParser][Get permission failed][subject=%s, k=%u]\n",
-          MaskControlChars(subject).c_str(), *bad);
+          MaskControlChars(model.names.Text(subject)).c_str(), *bad);
       return -1;
     }
+    model.grantRules.push_back(rule);
   }
   return 0;
 }
 
-int JsonParser::ReadTypeTransitionSection(const std::string& subject, JsonValue* typeTransition,
+int JsonParser::ReadTypeTransitionSection(NameId subject, JsonValue* typeTransition,
                                           PolicyModel& model) {
   static constexpr std::string_view kKeys[] = {"object", "class", "target"};
   for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
@@ -79,13 +90,12 @@ int JsonParser::ReadTypeTransitionSection(const std::string& subject, JsonValue*
         JsonGetObjectString(entry, "class", &cls) != JSON_OK ||
         JsonGetObjectString(entry, "target", &target) != JSON_OK) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and target][subject=%s]\n",
-          MaskControlChars(subject).c_str());
+          MaskControlChars(model.names.Text(subject)).c_str());
       return -1;
     }
-    const auto [entryInModel, inserted] =
-        model.transitionRules.try_emplace(RuleKey{subject, object, cls}, target);
-    if (!inserted) {
-      LogDuplicateTransition(entryInModel->first);
+    const RuleKey key{subject, model.names.Intern(object), model.names.Intern(cls)};
+    if (!model.transitionRules.try_emplace(key, model.names.Intern(target)).second) {
+      LogDuplicateTransition(model.names, key);
       return -1;
     }
   }
@@ -93,28 +103,41 @@ int JsonParser::ReadTypeTransitionSection(const std::string& subject, JsonValue*
 }
 
 int JsonParser::CheckRuleClasses(const PolicyModel& fileModel) {
-  for (const auto& [key, operations] : fileModel.grantRules) {
-    const uint16_t classIndex = GetClassIndex(key.cls.c_str());
-    if (classIndex == 0) {
-      Log(LOG_ERR, "[JsonParser][Undefined class in grant rule][class=%s]\n",
-          MaskControlChars(key.cls).c_str());
-      return -1;
-    }
-    for (const std::string& operation : operations) {
-      if (GetOperationBit(classIndex, operation.c_str()) == 0) {
-        Log(LOG_ERR,
-            "[JsonParser][Undefined operation for current class][class=%s, operation=%s]\n",
-            MaskControlChars(key.cls).c_str(), MaskControlChars(operation).c_str());
-        return -1;
-      }
-    }
+  const NamePool& names = fileModel.names;
+  const auto keyLess = [&names](const RuleKey& a, const RuleKey& b) {
+    return RuleKeyLess(names, a, b);
+  };
+  // The first grant rule in key order whose class or one of whose
+  // operations is unknown.
+  FirstInKeyOrder<RuleKey, decltype(keyLess)> failing(keyLess);
+  for (const GrantRule& rule : fileModel.grantRules) {
+    if (rule.classIndex == 0) failing.Offer(rule.key);
   }
-  for (const auto& [key, target] : fileModel.transitionRules) {
-    if (GetClassIndex(key.cls.c_str()) == 0) {
-      Log(LOG_ERR, "[JsonParser][Undefined class in transition rule][class=%s]\n",
-          MaskControlChars(key.cls).c_str());
+  for (const UnknownOperation& unknown : fileModel.unknownOperations) failing.Offer(unknown.key);
+  if (const auto& key = failing.Get()) {
+    const std::string cls = MaskControlChars(names.Text(key->cls));
+    if (GetClassIndex(names.CText(key->cls)) == 0) {
+      Log(LOG_ERR, "[JsonParser][Undefined class in grant rule][class=%s]\n", cls.c_str());
       return -1;
     }
+    // Operations are checked in ascending order: the first unknown one.
+    const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
+    FirstInKeyOrder<NameId, decltype(nameLess)> operation(nameLess);
+    for (const UnknownOperation& unknown : fileModel.unknownOperations) {
+      if (unknown.key == *key) operation.Offer(unknown.operation);
+    }
+    Log(LOG_ERR, "[JsonParser][Undefined operation for current class][class=%s, operation=%s]\n",
+        cls.c_str(), MaskControlChars(names.Text(*operation.Get())).c_str());
+    return -1;
+  }
+  FirstInKeyOrder<RuleKey, decltype(keyLess)> failingTransition(keyLess);
+  for (const auto& [key, target] : fileModel.transitionRules) {
+    if (GetClassIndex(names.CText(key.cls)) == 0) failingTransition.Offer(key);
+  }
+  if (const auto& key = failingTransition.Get()) {
+    Log(LOG_ERR, "[JsonParser][Undefined class in transition rule][class=%s]\n",
+        MaskControlChars(names.Text(key->cls)).c_str());
+    return -1;
   }
   return 0;
 }

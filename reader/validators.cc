@@ -3,7 +3,11 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "reader/log.h"
@@ -59,7 +63,99 @@ long PortValue(std::string_view digits) {
   return value;
 }
 
-// Whether the mapped value (a context) of every entry of `map` is defined.
+enum class PathProblem { kNone, kTooLong, kUnsafe, kBadStart };
+
+PathProblem FindPathProblem(std::string_view path) {
+  if (path.size() > MAX_FILE_PATH_LENGTH) return PathProblem::kTooLong;
+  if (!IsSafeString(path)) return PathProblem::kUnsafe;
+  if (!MatchesPathStart(path)) return PathProblem::kBadStart;
+  return PathProblem::kNone;
+}
+
+void LogPathProblem(std::string_view path, PathProblem problem) {
+  const std::string shown = MaskControlChars(path);
+  switch (problem) {
+    case PathProblem::kTooLong:
+      Log(LOG_ERR, "[JsonParser][Exceed the maximum path length limit][path=%s, max=%u]\n",
+          shown.c_str(), static_cast<unsigned>(MAX_FILE_PATH_LENGTH));
+      break;
+    case PathProblem::kUnsafe:
+      Log(LOG_ERR, "[JsonParser][The path is at risk of command injection][path=%s]\n",
+          shown.c_str());
+      break;
+    case PathProblem::kBadStart:
+      Log(LOG_ERR, "[JsonParser][The path must start with a slash][path=%s]\n", shown.c_str());
+      break;
+    case PathProblem::kNone:
+      break;
+  }
+}
+
+// What is wrong with a name that a file uses as a context.
+enum class NameStatus : uint8_t {
+  kUnchecked,
+  kWellFormed,  // a valid context name, not looked up
+  kDefined,     // a valid context name that the file defines
+  kBadLength,
+  kBadPattern,
+  kUndefined,
+};
+
+NameStatus FormOf(std::string_view name) {
+  if (name.empty() || name.size() > MAX_CONTEXT_NAME_LENGTH) return NameStatus::kBadLength;
+  if (!MatchesContextName(name)) return NameStatus::kBadPattern;
+  return NameStatus::kWellFormed;
+}
+
+NameStatus StatusOfText(const PolicyModel& fileModel, std::string_view name) {
+  const NameStatus form = FormOf(name);
+  if (form != NameStatus::kWellFormed) return form;
+  const std::optional<NameId> id = fileModel.names.Find(name);
+  if (id.has_value() && (fileModel.types.Contains(*id) || fileModel.attrs.Contains(*id) ||
+                         fileModel.requires_.Contains(*id))) {
+    return NameStatus::kDefined;
+  }
+  return NameStatus::kUndefined;
+}
+
+// Logs what CheckContextDefined logs for a name of this status.
+void LogNameStatus(std::string_view name, NameStatus status) {
+  if (status == NameStatus::kBadPattern) {
+    Log(LOG_ERR, "[JsonParser][Invalid context][context=%s]\n", MaskControlChars(name).c_str());
+  } else if (status == NameStatus::kUndefined) {
+    Log(LOG_ERR, "[JsonParser][Undefined context][context=%s]\n", MaskControlChars(name).c_str());
+  }
+}
+
+// The status of each name of one file's pool, worked out once: a file uses
+// the same few names in thousands of rules.
+class ContextStatuses {
+ public:
+  explicit ContextStatuses(const PolicyModel& fileModel)
+      : model_(fileModel), statuses_(fileModel.names.size(), NameStatus::kUnchecked) {}
+
+  bool Fails(NameId id) { return Of(id) != NameStatus::kDefined; }
+  // Logs the failure of `id` and returns false, as CheckContextDefined does.
+  bool Report(NameId id) {
+    LogNameStatus(model_.names.Text(id), Of(id));
+    return false;
+  }
+  const NamePool& names() const { return model_.names; }
+
+ private:
+  NameStatus Of(NameId id) {
+    if (statuses_[id] == NameStatus::kUnchecked) {
+      statuses_[id] = StatusOfText(model_, model_.names.Text(id));
+    }
+    return statuses_[id];
+  }
+
+  const PolicyModel& model_;
+  std::vector<NameStatus> statuses_;
+};
+
+// Whether the context of every entry of a labeling map of texts is defined;
+// the maps are ordered, so the first failure is the one to report.
 template <typename Map>
 bool ContextsDefined(const PolicyModel& fileModel, const Map& map) {
   return std::all_of(map.begin(), map.end(), [&fileModel](const auto& entry) {
@@ -67,29 +163,83 @@ bool ContextsDefined(const PolicyModel& fileModel, const Map& map) {
   });
 }
 
-bool AllDefined(const PolicyModel& fileModel, const NameSet& names) {
-  return std::all_of(names.begin(), names.end(), [&fileModel](const std::string& name) {
-    return CheckContextDefined(fileModel, name);
-  });
+// The typeattr entries: the first name in key order that fails itself or
+// through one of its attributes; then the name, or its first failing
+// attribute in name order, is reported.
+bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses) {
+  const NamePool& names = statuses.names();
+  const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
+  FirstInKeyOrder<NameId, decltype(nameLess)> failing(nameLess);
+  for (const NameId name : typeAttrMap.names.Ids()) {
+    if (statuses.Fails(name)) failing.Offer(name);
+  }
+  for (const TypeAttrLink& link : typeAttrMap.links) {
+    if (statuses.Fails(link.attr)) failing.Offer(link.name);
+  }
+  const auto& name = failing.Get();
+  if (!name.has_value()) return true;
+  if (statuses.Fails(*name)) return statuses.Report(*name);
+  FirstInKeyOrder<NameId, decltype(nameLess)> attr(nameLess);
+  for (const TypeAttrLink& link : typeAttrMap.links) {
+    if (link.name == *name && statuses.Fails(link.attr)) attr.Offer(link.attr);
+  }
+  return statuses.Report(*attr.Get());
 }
 
-int CheckFilePath(std::string_view path) {
-  if (path.size() > MAX_FILE_PATH_LENGTH) {
-    Log(LOG_ERR, "[JsonParser][Exceed the maximum path length limit][path=%s, max=%u]\n",
-        MaskControlChars(path).c_str(), static_cast<unsigned>(MAX_FILE_PATH_LENGTH));
-    return -1;
+// The file contexts: the context of the first path in key order whose
+// context fails.
+bool FileContextsDefined(const PolicyModel& fileModel, ContextStatuses& statuses) {
+  const NamePool& names = fileModel.names;
+  using Entry = std::pair<NameId, NameId>;
+  const auto pathLess = [&names](const Entry& a, const Entry& b) {
+    return names.Less(a.first, b.first);
+  };
+  FirstInKeyOrder<Entry, decltype(pathLess)> failing(pathLess);
+  for (const auto& entry : fileModel.fileContexts) {
+    if (statuses.Fails(entry.second)) failing.Offer(entry);
   }
-  if (!IsSafeString(path)) {
-    Log(LOG_ERR, "[JsonParser][The path is at risk of command injection][path=%s]\n",
-        MaskControlChars(path).c_str());
-    return -1;
+  return !failing.Get().has_value() || statuses.Report(failing.Get()->second);
+}
+
+// A rule's key and the names of it that must be defined, in check order.
+struct RuleNames {
+  RuleKey key;
+  std::array<NameId, 3> checked;
+  size_t count;
+};
+
+RuleNames NamesOf(const GrantRule& rule) {
+  return {rule.key, {rule.key.subject, rule.key.object}, 2};
+}
+
+RuleNames NamesOf(const std::pair<const RuleKey, NameId>& transition) {
+  const RuleKey& key = transition.first;
+  return {key, {key.subject, key.object, transition.second}, 3};
+}
+
+// The first failing name of a rule, in check order.
+std::optional<NameId> FirstFailingName(const RuleNames& rule, ContextStatuses& statuses) {
+  for (size_t i = 0; i < rule.count; ++i) {
+    if (statuses.Fails(rule.checked[i])) return rule.checked[i];
   }
-  if (!MatchesPathStart(path)) {
-    Log(LOG_ERR, "[JsonParser][The path must start with a slash][path=%s]\n",
-        MaskControlChars(path).c_str());
-    return -1;
+  return std::nullopt;
+}
+
+// Rules of one kind: the first rule in key order with a failing name; its
+// first failing name is reported.
+template <typename Rules>
+bool RuleNamesDefined(const Rules& rules, ContextStatuses& statuses) {
+  const NamePool& names = statuses.names();
+  const auto ruleLess = [&names](const RuleNames& a, const RuleNames& b) {
+    return RuleKeyLess(names, a.key, b.key);
+  };
+  FirstInKeyOrder<RuleNames, decltype(ruleLess)> failing(ruleLess);
+  for (const auto& rule : rules) {
+    const RuleNames ruleNames = NamesOf(rule);
+    if (FirstFailingName(ruleNames, statuses).has_value()) failing.Offer(ruleNames);
   }
-  return 0;
+  return !failing.Get().has_value() ||
+         statuses.Report(*FirstFailingName(*failing.Get(), statuses));
 }
 
 }  // namespace
@@ -122,28 +272,27 @@ bool MatchesPortRange(std::string_view text) {
 }
 
 bool IsValidContextName(std::string_view name) {
-  if (name.empty() || name.size() > MAX_CONTEXT_NAME_LENGTH) return false;
-  if (!MatchesContextName(name)) {
-    Log(LOG_ERR, "[JsonParser][Invalid context][context=%s]\n", MaskControlChars(name).c_str());
-    return false;
-  }
-  return true;
+  const NameStatus form = FormOf(name);
+  LogNameStatus(name, form);
+  return form == NameStatus::kWellFormed;
 }
 
 bool CheckContextDefined(const PolicyModel& fileModel, std::string_view name) {
-  if (!IsValidContextName(name)) return false;
-  if (fileModel.types.contains(name) || fileModel.attrs.contains(name) ||
-      fileModel.requires_.contains(name)) {
-    return true;
-  }
-  Log(LOG_ERR, "[JsonParser][Undefined context][context=%s]\n", MaskControlChars(name).c_str());
-  return false;
+  const NameStatus status = StatusOfText(fileModel, name);
+  LogNameStatus(name, status);
+  return status == NameStatus::kDefined;
 }
 
 int CheckDeclaredNames(const PolicyModel& fileModel) {
-  for (const NameSet* names : {&fileModel.types, &fileModel.attrs, &fileModel.requires_}) {
-    if (!std::all_of(names->begin(), names->end(),
-                     [](const std::string& name) { return IsValidContextName(name); })) {
+  const NamePool& names = fileModel.names;
+  const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
+  for (const NameIdSet* set : {&fileModel.types, &fileModel.attrs, &fileModel.requires_}) {
+    FirstInKeyOrder<NameId, decltype(nameLess)> invalid(nameLess);
+    for (const NameId id : set->Ids()) {
+      if (FormOf(names.Text(id)) != NameStatus::kWellFormed) invalid.Offer(id);
+    }
+    if (invalid.Get().has_value()) {
+      IsValidContextName(names.Text(*invalid.Get()));  // logs why
       return -1;
     }
   }
@@ -151,35 +300,28 @@ int CheckDeclaredNames(const PolicyModel& fileModel) {
 }
 
 int CheckContextReferences(const PolicyModel& fileModel) {
-  for (const auto& [name, attributes] : fileModel.typeAttrMap) {
-    if (!CheckContextDefined(fileModel, name) || !AllDefined(fileModel, attributes)) return -1;
-  }
-  if (!ContextsDefined(fileModel, fileModel.fileContexts) ||
-      !ContextsDefined(fileModel, fileModel.initialSids) ||
-      !ContextsDefined(fileModel, fileModel.netifs) ||
-      !ContextsDefined(fileModel, fileModel.packets)) {
-    return -1;
-  }
-  for (const auto& [key, operations] : fileModel.grantRules) {
-    if (!CheckContextDefined(fileModel, key.subject) ||
-        !CheckContextDefined(fileModel, key.object)) {
-      return -1;
-    }
-  }
-  for (const auto& [key, target] : fileModel.transitionRules) {
-    if (!CheckContextDefined(fileModel, key.subject) ||
-        !CheckContextDefined(fileModel, key.object) || !CheckContextDefined(fileModel, target)) {
-      return -1;
-    }
-  }
-  return 0;
+  ContextStatuses statuses(fileModel);
+  const bool defined = TypeAttrsDefined(fileModel.typeAttrMap, statuses) &&
+                       FileContextsDefined(fileModel, statuses) &&
+                       ContextsDefined(fileModel, fileModel.initialSids) &&
+                       ContextsDefined(fileModel, fileModel.netifs) &&
+                       ContextsDefined(fileModel, fileModel.packets) &&
+                       RuleNamesDefined(fileModel.grantRules, statuses) &&
+                       RuleNamesDefined(fileModel.transitionRules, statuses);
+  return defined ? 0 : -1;
 }
 
 int CheckFilePaths(const PolicyModel& fileModel) {
+  const NamePool& names = fileModel.names;
+  const auto pathLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
+  FirstInKeyOrder<NameId, decltype(pathLess)> failing(pathLess);
   for (const auto& [path, context] : fileModel.fileContexts) {
-    if (CheckFilePath(path) != 0) return -1;
+    if (FindPathProblem(names.Text(path)) != PathProblem::kNone) failing.Offer(path);
   }
-  return 0;
+  if (!failing.Get().has_value()) return 0;
+  const std::string_view path = names.Text(*failing.Get());
+  LogPathProblem(path, FindPathProblem(path));
+  return -1;
 }
 
 int ParseAddressPrefix(std::string_view text, AddressPrefix& out) {

@@ -1,0 +1,136 @@
+#include "compiler/rule_numbering.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <numeric>
+
+#include "reader/class_table.h"
+
+namespace {
+
+constexpr uint16_t kClassCount = 30;
+
+// RuleTblCmp's order as one number: source, target, tclass, specified.
+uint64_t TableOrder(const RuleTblKey& key) {
+  return uint64_t{key.source} << 48 | uint64_t{key.target} << 32 | uint64_t{key.tclass} << 16 |
+         key.specified;
+}
+
+void SortByTableOrder(std::vector<NumberedRule>& rules) {
+  std::sort(rules.begin(), rules.end(), [](const NumberedRule& a, const NumberedRule& b) {
+    return TableOrder(a.key) < TableOrder(b.key);
+  });
+}
+
+bool NameLess(const char* a, const char* b) { return std::strcmp(a, b) < 0; }
+
+// The position of each class (by index) among the class names in order.
+const std::array<uint8_t, kClassCount + 1>& ClassNameRanks() {
+  static const auto ranks = [] {
+    std::array<uint16_t, kClassCount> classes;
+    std::iota(classes.begin(), classes.end(), uint16_t{1});
+    std::sort(classes.begin(), classes.end(), [](uint16_t a, uint16_t b) {
+      return NameLess(GetClassName(a), GetClassName(b));
+    });
+    std::array<uint8_t, kClassCount + 1> result{};
+    for (uint8_t rank = 0; rank < kClassCount; ++rank) result[classes[rank]] = rank;
+    return result;
+  }();
+  return ranks;
+}
+
+// The position of each value's name among all type and attribute names in
+// order. Types and attributes are each numbered in name order already, so
+// merging the two runs orders them all.
+std::vector<uint32_t> NameRanks(const VaroCompiler& compiler) {
+  const std::vector<NameId>& names = compiler.TypeNames();
+  const NamePool& pool = compiler.Model().names;
+  std::vector<uint32_t> values(names.size());
+  std::iota(values.begin(), values.end(), 0u);
+  const auto typeEnd = values.begin() + static_cast<std::ptrdiff_t>(compiler.Model().types.size());
+  std::inplace_merge(values.begin(), typeEnd, values.end(), [&](uint32_t a, uint32_t b) {
+    return pool.Less(names[a], names[b]);
+  });
+  std::vector<uint32_t> ranks(names.size());
+  for (uint32_t rank = 0; rank < values.size(); ++rank) ranks[values[rank]] = rank;
+  return ranks;
+}
+
+}  // namespace
+
+std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
+  const std::vector<GrantRule>& grants = compiler.Model().grantRules;
+  std::vector<NumberedRule> rules;
+  rules.reserve(grants.size());
+  for (const GrantRule& grant : grants) {
+    const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(grant.key.subject)),
+                         static_cast<uint16_t>(compiler.TypeValue(grant.key.object)),
+                         grant.classIndex, RULE_GRANT};
+    rules.push_back({grant.key, key, grant.operations, 0});
+  }
+  SortByTableOrder(rules);
+  // Equal keys are neighbours now: one rule each, with the union of the
+  // operations.
+  auto kept = rules.begin();
+  for (auto rule = rules.begin(); rule != rules.end(); ++rule) {
+    if (kept != rules.begin() && TableOrder(std::prev(kept)->key) == TableOrder(rule->key)) {
+      std::prev(kept)->datum |= rule->datum;
+    } else {
+      *kept++ = *rule;
+    }
+  }
+  rules.erase(kept, rules.end());
+  return rules;
+}
+
+std::vector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler) {
+  const auto& transitions = compiler.Model().transitionRules;
+  std::vector<NumberedRule> rules;
+  rules.reserve(transitions.size());
+  for (const auto& [names, target] : transitions) {
+    const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(names.subject)),
+                         static_cast<uint16_t>(compiler.TypeValue(names.object)),
+                         GetClassIndex(compiler.Model().names.CText(names.cls)), RULE_TRANSITION};
+    rules.push_back({names, key, compiler.TypeValue(target), target});
+  }
+  SortByTableOrder(rules);
+  return rules;
+}
+
+void SortByNames(const VaroCompiler& compiler, std::span<NumberedRule> rules) {
+  const std::vector<uint32_t> ranks = NameRanks(compiler);
+  const auto& classRanks = ClassNameRanks();
+  const auto nameOrder = [&](const NumberedRule& rule) {
+    return uint64_t{ranks[rule.key.source]} << 24 | uint64_t{ranks[rule.key.target]} << 8 |
+           classRanks[rule.key.tclass];
+  };
+  std::sort(rules.begin(), rules.end(), [&](const NumberedRule& a, const NumberedRule& b) {
+    return nameOrder(a) < nameOrder(b);
+  });
+}
+
+std::span<const uint32_t> OperationBitsByName(uint16_t classIndex) {
+  struct ClassBits {
+    std::array<uint32_t, 32> bits;
+    size_t count;
+  };
+  static const auto table = [] {
+    std::array<ClassBits, kClassCount + 1> result{};
+    for (uint16_t cls = 1; cls <= kClassCount; ++cls) {
+      ClassBits& entry = result[cls];
+      for (uint32_t position = 0; position < 32; ++position) {
+        if (GetOperationName(cls, 1u << position) != nullptr) {
+          entry.bits[entry.count++] = 1u << position;
+        }
+      }
+      std::sort(entry.bits.begin(), entry.bits.begin() + static_cast<std::ptrdiff_t>(entry.count),
+                [cls](uint32_t a, uint32_t b) {
+                  return NameLess(GetOperationName(cls, a), GetOperationName(cls, b));
+                });
+    }
+    return result;
+  }();
+  const ClassBits& entry = table[classIndex];
+  return {entry.bits.data(), entry.count};
+}

@@ -1,0 +1,73 @@
+#include "reader/name_pool.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A multiplicative hash over 8-byte words: the pool hashes every name of
+// every rule field once, so it must cost a few cycles per word, not per byte.
+uint32_t HashText(std::string_view text) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+  uint64_t hash = text.size() * kMultiplier;
+  size_t pos = 0;
+  for (; pos + 8 <= text.size(); pos += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + pos, 8);
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 29;
+  }
+  if (pos < text.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + pos, text.size() - pos);
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 29;
+  }
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+}  // namespace
+
+size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const NameId id = slots_[slot];
+    if (id == kEmptySlot) return slot;
+    if (entries_[id].hash == hash && Text(id) == text) return slot;
+  }
+}
+
+void NamePool::Grow() {
+  std::vector<NameId> slots(slots_.empty() ? 64 : slots_.size() * 2, kEmptySlot);
+  const size_t mask = slots.size() - 1;
+  for (NameId id = 0; id < entries_.size(); ++id) {
+    size_t slot = entries_[id].hash & mask;
+    while (slots[slot] != kEmptySlot) slot = (slot + 1) & mask;
+    slots[slot] = id;
+  }
+  slots_ = std::move(slots);
+}
+
+NameId NamePool::Intern(std::string_view text) {
+  // At most half full, so probes stay short.
+  if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+  const uint32_t hash = HashText(text);
+  const size_t slot = SlotOf(text, hash);
+  if (slots_[slot] != kEmptySlot) return slots_[slot];
+  const auto id = static_cast<NameId>(entries_.size());
+  entries_.push_back({storage_.size(), static_cast<uint32_t>(text.size()), hash});
+  storage_.append(text).push_back('\0');
+  slots_[slot] = id;
+  return id;
+}
+
+std::optional<NameId> NamePool::Find(std::string_view text) const {
+  if (slots_.empty()) return std::nullopt;
+  const NameId id = slots_[SlotOf(text, HashText(text))];
+  if (id == kEmptySlot) return std::nullopt;
+  return id;
+}
+
+void NamePool::SortByText(std::span<NameId> ids) const {
+  std::sort(ids.begin(), ids.end(), [this](NameId a, NameId b) { return Less(a, b); });
+}
