@@ -106,7 +106,7 @@ int MergeUniqueEntries(const Map& from, Map& into, const std::vector<NameId>& to
   for (const auto& [key, value] : from) {
     if (!into.try_emplace(Translate(key, toMerged), toMerged[value]).second) duplicate.Offer(key);
   }
-  if (!duplicate.Get().has_value()) return 0;
+  if (duplicate.Get() == nullptr) return 0;
   logDuplicate(*duplicate.Get());
   return -1;
 }
@@ -119,7 +119,8 @@ std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& na
   for (const NameId id : names.Ids()) {
     if (fails(id)) failing.Offer(id);
   }
-  return failing.Get();
+  if (failing.Get() == nullptr) return std::nullopt;
+  return *failing.Get();
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <compare>
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -147,13 +146,16 @@ class FirstInKeyOrder {
  public:
   explicit FirstInKeyOrder(Less less) : less_(less) {}
   void Offer(const T& entry) {
-    if (!first_.has_value() || less_(entry, *first_)) first_ = entry;
+    if (!found_ || less_(entry, first_)) first_ = entry;
+    found_ = true;
   }
-  const std::optional<T>& Get() const { return first_; }
+  // The first entry offered, or null when none was.
+  const T* Get() const { return found_ ? &first_ : nullptr; }
 
  private:
   Less less_;
-  std::optional<T> first_;
+  T first_{};
+  bool found_ = false;
 };
 
 // The initial sid table: the name at position p has the sid number p + 1

@@ -176,8 +176,8 @@ bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses)
   for (const TypeAttrLink& link : typeAttrMap.links) {
     if (statuses.Fails(link.attr)) failing.Offer(link.name);
   }
-  const auto& name = failing.Get();
-  if (!name.has_value()) return true;
+  const NameId* name = failing.Get();
+  if (name == nullptr) return true;
   if (statuses.Fails(*name)) return statuses.Report(*name);
   FirstInKeyOrder<NameId, decltype(nameLess)> attr(nameLess);
   for (const TypeAttrLink& link : typeAttrMap.links) {
@@ -198,7 +198,7 @@ bool FileContextsDefined(const PolicyModel& fileModel, ContextStatuses& statuses
   for (const auto& entry : fileModel.fileContexts) {
     if (statuses.Fails(entry.second)) failing.Offer(entry);
   }
-  return !failing.Get().has_value() || statuses.Report(failing.Get()->second);
+  return failing.Get() == nullptr || statuses.Report(failing.Get()->second);
 }
 
 // A rule's key and the names of it that must be defined, in check order.
@@ -238,7 +238,7 @@ bool RuleNamesDefined(const Rules& rules, ContextStatuses& statuses) {
     const RuleNames ruleNames = NamesOf(rule);
     if (FirstFailingName(ruleNames, statuses).has_value()) failing.Offer(ruleNames);
   }
-  return !failing.Get().has_value() ||
+  return failing.Get() == nullptr ||
          statuses.Report(*FirstFailingName(*failing.Get(), statuses));
 }
 
@@ -291,7 +291,7 @@ int CheckDeclaredNames(const PolicyModel& fileModel) {
     for (const NameId id : set->Ids()) {
       if (FormOf(names.Text(id)) != NameStatus::kWellFormed) invalid.Offer(id);
     }
-    if (invalid.Get().has_value()) {
+    if (invalid.Get() != nullptr) {
       IsValidContextName(names.Text(*invalid.Get()));  // logs why
       return -1;
     }
@@ -318,7 +318,7 @@ int CheckFilePaths(const PolicyModel& fileModel) {
   for (const auto& [path, context] : fileModel.fileContexts) {
     if (FindPathProblem(names.Text(path)) != PathProblem::kNone) failing.Offer(path);
   }
-  if (!failing.Get().has_value()) return 0;
+  if (failing.Get() == nullptr) return 0;
   const std::string_view path = names.Text(*failing.Get());
   LogPathProblem(path, FindPathProblem(path));
   return -1;
