@@ -129,7 +129,7 @@ int VaroCompiler::PopulateFileContexts() {
   for (const auto& [path, context] : model.fileContexts) {
     char* key = nullptr;
     char* datum = nullptr;
-    const BlockStatus copied = Worse(CopyToHeap(model.names.CText(path), &key),
+    const BlockStatus copied = Worse(CopyToHeap(model.paths.CText(path), &key),
                                      CopyToHeap(model.names.CText(context), &datum));
     status = InsertTableEntry(table, copied, key, datum, kFileContextMessages);
     if (status != 0) {

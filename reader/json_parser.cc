@@ -90,21 +90,22 @@ RuleKey Translate(const RuleKey& key, const std::vector<NameId>& toMerged) {
   return {toMerged[key.subject], toMerged[key.object], toMerged[key.cls]};
 }
 
-NameId Translate(NameId id, const std::vector<NameId>& toMerged) { return toMerged[id]; }
-
 void InsertAll(const NameIdSet& from, NameIdSet& into, const std::vector<NameId>& toMerged) {
   for (const NameId id : from.Ids()) into.Insert(toMerged[id]);
 }
 
 // Adds every entry of the id map `from` (a file's) to `into` (the merged
-// model's). When keys of `from` are in `into` already, the first of them in
-// the file's key order `keyLess` goes to `logDuplicate`, and the merge fails.
-template <typename Map, typename KeyLess, typename LogDuplicate>
-int MergeUniqueEntries(const Map& from, Map& into, const std::vector<NameId>& toMerged,
-                       KeyLess keyLess, LogDuplicate logDuplicate) {
+// model's), its key translated by `translateKey` and its value, a name, by
+// `namesToMerged`. When keys of `from` are in `into` already, the first of
+// them in the file's key order `keyLess` goes to `logDuplicate`, and the
+// merge fails.
+template <typename Map, typename TranslateKey, typename KeyLess, typename LogDuplicate>
+int MergeUniqueEntries(const Map& from, Map& into, TranslateKey translateKey,
+                       const std::vector<NameId>& namesToMerged, KeyLess keyLess,
+                       LogDuplicate logDuplicate) {
   FirstInKeyOrder<typename Map::key_type, KeyLess> duplicate(keyLess);
   for (const auto& [key, value] : from) {
-    if (!into.try_emplace(Translate(key, toMerged), toMerged[value]).second) duplicate.Offer(key);
+    if (!into.try_emplace(translateKey(key), namesToMerged[value]).second) duplicate.Offer(key);
   }
   if (duplicate.Get() == nullptr) return 0;
   logDuplicate(*duplicate.Get());
@@ -307,12 +308,15 @@ int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
       typeAttrMap.links.push_back({toMerged[id], toMerged[id]});
     }
   }
-  const auto pathLess = [&fileNames](NameId a, NameId b) { return fileNames.Less(a, b); };
-  const auto logDuplicatePath = [&fileNames](NameId path) {
-    LogDuplicatePath(fileNames.Text(path));
+  const NamePool& filePaths = fileModel.paths;
+  const std::vector<NameId> pathsToMerged = InternAll(filePaths, model.paths);
+  const auto translatePath = [&pathsToMerged](NameId path) { return pathsToMerged[path]; };
+  const auto pathLess = [&filePaths](NameId a, NameId b) { return filePaths.Less(a, b); };
+  const auto logDuplicatePath = [&filePaths](NameId path) {
+    LogDuplicatePath(filePaths.Text(path));
   };
-  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, toMerged, pathLess,
-                         logDuplicatePath) != 0 ||
+  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, translatePath, toMerged,
+                         pathLess, logDuplicatePath) != 0 ||
       MoveUniqueEntries(fileModel.initialSids, model.initialSids, LogDuplicateSid) != 0 ||
       MoveUniqueEntries(fileModel.netifs, model.netifs, LogDuplicateNetif) != 0 ||
       MoveUniqueEntries(fileModel.packets, model.packets, LogDuplicatePacket) != 0) {
@@ -327,8 +331,9 @@ int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
   const auto logDuplicateRule = [&fileNames](const RuleKey& key) {
     LogDuplicateTransition(fileNames, key);
   };
-  return MergeUniqueEntries(fileModel.transitionRules, model.transitionRules, toMerged, ruleLess,
-                            logDuplicateRule);
+  const auto translateRule = [&toMerged](const RuleKey& key) { return Translate(key, toMerged); };
+  return MergeUniqueEntries(fileModel.transitionRules, model.transitionRules, translateRule,
+                            toMerged, ruleLess, logDuplicateRule);
 }
 
 int JsonParser::ValidateWholeJsonFile() {

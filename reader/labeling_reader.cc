@@ -50,7 +50,7 @@ int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* sectio
 using AddLabel = bool (*)(PolicyModel& model, const char* name, const char* context);
 
 bool AddFileLabel(PolicyModel& model, const char* path, const char* context) {
-  return model.fileContexts.try_emplace(model.names.Intern(path), model.names.Intern(context))
+  return model.fileContexts.try_emplace(model.paths.Intern(path), model.names.Intern(context))
       .second;
 }
 

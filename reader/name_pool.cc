@@ -31,19 +31,20 @@ uint32_t HashText(std::string_view text) {
 size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
   const size_t mask = slots_.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const NameId id = slots_[slot];
-    if (id == kEmptySlot) return slot;
-    if (entries_[id].hash == hash && Text(id) == text) return slot;
+    const Slot& entry = slots_[slot];
+    if (entry.id == kEmptySlot) return slot;
+    if (entry.hash == hash && Text(entry.id) == text) return slot;
   }
 }
 
 void NamePool::Grow() {
-  std::vector<NameId> slots(slots_.empty() ? 64 : slots_.size() * 2, kEmptySlot);
+  std::vector<Slot> slots(slots_.empty() ? 64 : slots_.size() * 2, Slot{kEmptySlot, 0});
   const size_t mask = slots.size() - 1;
-  for (NameId id = 0; id < entries_.size(); ++id) {
-    size_t slot = entries_[id].hash & mask;
-    while (slots[slot] != kEmptySlot) slot = (slot + 1) & mask;
-    slots[slot] = id;
+  for (const Slot& entry : slots_) {
+    if (entry.id == kEmptySlot) continue;
+    size_t slot = entry.hash & mask;
+    while (slots[slot].id != kEmptySlot) slot = (slot + 1) & mask;
+    slots[slot] = entry;
   }
   slots_ = std::move(slots);
 }
@@ -53,17 +54,17 @@ NameId NamePool::Intern(std::string_view text) {
   if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
   const uint32_t hash = HashText(text);
   const size_t slot = SlotOf(text, hash);
-  if (slots_[slot] != kEmptySlot) return slots_[slot];
+  if (slots_[slot].id != kEmptySlot) return slots_[slot].id;
   const auto id = static_cast<NameId>(entries_.size());
-  entries_.push_back({storage_.size(), static_cast<uint32_t>(text.size()), hash});
+  entries_.push_back({storage_.size(), static_cast<uint32_t>(text.size())});
   storage_.append(text).push_back('\0');
-  slots_[slot] = id;
+  slots_[slot] = {id, hash};
   return id;
 }
 
 std::optional<NameId> NamePool::Find(std::string_view text) const {
   if (slots_.empty()) return std::nullopt;
-  const NameId id = slots_[SlotOf(text, HashText(text))];
+  const NameId id = slots_[SlotOf(text, HashText(text))].id;
   if (id == kEmptySlot) return std::nullopt;
   return id;
 }

@@ -44,6 +44,11 @@ class NamePool {
   struct Entry {
     size_t offset;    // of the text in storage_
     uint32_t length;  // bytes, without the NUL
+  };
+  // A slot holds an id and its text's hash, so that a probe compares texts
+  // only on a full hash match and touches entries_ and storage_ once.
+  struct Slot {
+    NameId id;
     uint32_t hash;
   };
   static constexpr NameId kEmptySlot = UINT32_MAX;
@@ -51,7 +56,7 @@ class NamePool {
   size_t SlotOf(std::string_view text, uint32_t hash) const;
   void Grow();
 
-  std::string storage_;           // the texts, each followed by a NUL
-  std::vector<Entry> entries_;    // indexed by id
-  std::vector<NameId> slots_;     // open addressing by hash; kEmptySlot when free
+  std::string storage_;          // the texts, each followed by a NUL
+  std::vector<Entry> entries_;   // indexed by id
+  std::vector<Slot> slots_;      // open addressing by hash; id kEmptySlot when free
 };

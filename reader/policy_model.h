@@ -3,8 +3,10 @@
 // The reader fills one PolicyModel per source file, checks it and merges it
 // into the model of all files, which it then hands to the compiler whole.
 //
-// Every text is interned in the model's own NamePool and the containers hold
-// pool ids. The containers keep entries in the order they were added, not in
+// Every text is interned in one of the model's own NamePools and the
+// containers hold pool ids. File paths have a pool of their own: they are
+// many and each is used once, and the names, used over and over, then stay
+// in a pool small enough for the caches. The containers keep entries in the order they were added, not in
 // key order: a million rules sort once, as integers, in the compiler, instead
 // of being kept ordered by string comparisons on every insert of every file.
 // Where key order is observable - the first failing entry a check reports,
@@ -115,12 +117,13 @@ using NameMap = std::map<std::string, std::string, std::less<>>;
 // The ten containers, in the order in which merging and compiling walk them,
 // and the pool their ids refer to. Copying copies everything.
 struct PolicyModel {
-  NamePool names;                   // every text the id containers refer to
+  NamePool names;                   // every name and class text the id containers refer to
+  NamePool paths;                   // the file paths of fileContexts
   NameIdSet types;                  // declared type names
   NameIdSet attrs;                  // declared attribute names
   NameIdSet requires_;              // names another file declares ("require"; `requires` is a keyword)
   TypeAttrMap typeAttrMap;          // name -> its attributes
-  std::unordered_map<NameId, NameId> fileContexts;  // file path -> context
+  std::unordered_map<NameId, NameId> fileContexts;  // file path (paths) -> context (names)
   NameMap initialSids;              // initial sid name -> context
   NameMap netifs;                   // interface name -> context
   std::map<PacketKey, std::string> packets;          // packet key -> context

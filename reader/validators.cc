@@ -189,10 +189,10 @@ bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses)
 // The file contexts: the context of the first path in key order whose
 // context fails.
 bool FileContextsDefined(const PolicyModel& fileModel, ContextStatuses& statuses) {
-  const NamePool& names = fileModel.names;
+  const NamePool& paths = fileModel.paths;
   using Entry = std::pair<NameId, NameId>;
-  const auto pathLess = [&names](const Entry& a, const Entry& b) {
-    return names.Less(a.first, b.first);
+  const auto pathLess = [&paths](const Entry& a, const Entry& b) {
+    return paths.Less(a.first, b.first);
   };
   FirstInKeyOrder<Entry, decltype(pathLess)> failing(pathLess);
   for (const auto& entry : fileModel.fileContexts) {
@@ -312,14 +312,14 @@ int CheckContextReferences(const PolicyModel& fileModel) {
 }
 
 int CheckFilePaths(const PolicyModel& fileModel) {
-  const NamePool& names = fileModel.names;
-  const auto pathLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
+  const NamePool& paths = fileModel.paths;
+  const auto pathLess = [&paths](NameId a, NameId b) { return paths.Less(a, b); };
   FirstInKeyOrder<NameId, decltype(pathLess)> failing(pathLess);
   for (const auto& [path, context] : fileModel.fileContexts) {
-    if (FindPathProblem(names.Text(path)) != PathProblem::kNone) failing.Offer(path);
+    if (FindPathProblem(paths.Text(path)) != PathProblem::kNone) failing.Offer(path);
   }
   if (failing.Get() == nullptr) return 0;
-  const std::string_view path = names.Text(*failing.Get());
+  const std::string_view path = paths.Text(*failing.Get());
   LogPathProblem(path, FindPathProblem(path));
   return -1;
 }
