@@ -164,7 +164,7 @@ bool ReadOneFile(JsonParser& parser, const std::string& path, PolicyModel& fileM
 // ParseJsonFiles, stage by stage.
 bool ReadAllFiles(JsonParser& parser, const std::vector<std::string>& paths, Stages& stages) {
   for (const std::string& path : paths) {
-    auto fileModel = std::make_optional<PolicyModel>();
+    auto fileModel = std::make_optional<PolicyModel>(parser.NewFileModel());
     if (!ReadOneFile(parser, path, *fileModel, stages) ||
         stages.Time(kChecks, [&] { return parser.ValidateJsonFile(*fileModel); }) != 0 ||
         stages.Time(kMerge, [&] {

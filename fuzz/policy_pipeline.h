@@ -34,7 +34,7 @@ inline bool ReadPolicy(const char* data, size_t size, JsonParser& reader) {
   std::unique_ptr<char[]> text(new char[size + 1]);
   std::memcpy(text.get(), data, size);
   text[size] = '\0';
-  PolicyModel fileModel;
+  PolicyModel fileModel = reader.NewFileModel();
   return reader.ParseJsonText("fuzz.json", std::move(text), size, fileModel) == 0 &&
          reader.ValidateJsonFile(fileModel) == 0 && reader.MergeJsonFile(fileModel) == 0 &&
          reader.ValidateWholeJsonFile() == 0;

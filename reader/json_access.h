@@ -17,6 +17,17 @@ JsonValue* NextMember(const JsonValue* member);
 // Element `index` of `array`, or null when there is none.
 JsonValue* ArrayItem(JsonValue* array, uint32_t index);
 
+// The text of the string `value` in `text`; false for a null value or one
+// that is not a string.
+inline bool GetString(const JsonValue* value, const char** text) {
+  return JsonGetString(value, text) == JSON_OK;
+}
+
+// `value` when it is an array, else null.
+inline JsonValue* AsArray(JsonValue* value) {
+  return value != nullptr && JsonGetKind(value) == JSON_ARRAY ? value : nullptr;
+}
+
 // Calls `use(text)` for every element of `array`, in order, stopping at the
 // first element that is not a string and returning its index (the elements
 // before it are used). A value that is not an array has no elements.

@@ -77,35 +77,18 @@ int MoveUniqueEntries(Map& from, Map& into, LogDuplicate logDuplicate) {
   return 0;
 }
 
-// The merged model's id of every text of a file's pool.
-std::vector<NameId> InternAll(const NamePool& fileNames, NamePool& mergedNames) {
-  std::vector<NameId> toMerged(fileNames.size());
-  for (NameId id = 0; id < toMerged.size(); ++id) {
-    toMerged[id] = mergedNames.Intern(fileNames.Text(id));
-  }
-  return toMerged;
-}
-
-RuleKey Translate(const RuleKey& key, const std::vector<NameId>& toMerged) {
-  return {toMerged[key.subject], toMerged[key.object], toMerged[key.cls]};
-}
-
-void InsertAll(const NameIdSet& from, NameIdSet& into, const std::vector<NameId>& toMerged) {
-  for (const NameId id : from.Ids()) into.Insert(toMerged[id]);
+void InsertAll(const NameIdSet& from, NameIdSet& into) {
+  for (const NameId id : from.Ids()) into.Insert(id);
 }
 
 // Adds every entry of the id map `from` (a file's) to `into` (the merged
-// model's), its key translated by `translateKey` and its value, a name, by
-// `namesToMerged`. When keys of `from` are in `into` already, the first of
-// them in the file's key order `keyLess` goes to `logDuplicate`, and the
-// merge fails.
-template <typename Map, typename TranslateKey, typename KeyLess, typename LogDuplicate>
-int MergeUniqueEntries(const Map& from, Map& into, TranslateKey translateKey,
-                       const std::vector<NameId>& namesToMerged, KeyLess keyLess,
-                       LogDuplicate logDuplicate) {
+// model's). When keys of `from` are in `into` already, the first of them in
+// the file's key order `keyLess` goes to `logDuplicate`, and the merge fails.
+template <typename Map, typename KeyLess, typename LogDuplicate>
+int MergeUniqueEntries(const Map& from, Map& into, KeyLess keyLess, LogDuplicate logDuplicate) {
   FirstInKeyOrder<typename Map::key_type, KeyLess> duplicate(keyLess);
-  for (const auto& [key, value] : from) {
-    if (!into.try_emplace(translateKey(key), namesToMerged[value]).second) duplicate.Offer(key);
+  for (const auto& entry : from) {
+    if (!into.insert(entry).second) duplicate.Offer(entry.first);
   }
   if (duplicate.Get() == nullptr) return 0;
   logDuplicate(*duplicate.Get());
@@ -129,7 +112,7 @@ std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& na
 int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
   for (const std::string& path : paths) {
     // Each file gets a fresh model, destroyed when it is merged or fails.
-    PolicyModel fileModel;
+    PolicyModel fileModel = NewFileModel();
     const std::string shownPath = MaskControlChars(path);
     Log(LOG_INFO, "[JsonParser][Parsing json file][file=%s]\n", shownPath.c_str());
     int result = ParseJsonFile(path, fileModel);
@@ -217,8 +200,11 @@ int JsonParser::ReadFileToString(const std::string& path, std::unique_ptr<char[]
   return 0;
 }
 
-int JsonParser::CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys) {
+int JsonParser::CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys,
+                                std::span<JsonValue*> values) {
   assert(allowedKeys.size() <= 32);
+  assert(values.empty() || values.size() == allowedKeys.size());
+  std::fill(values.begin(), values.end(), nullptr);
   JsonValue* member = nullptr;
   if (JsonGetFirstChild(object, &member) != JSON_OK) {
     Log(LOG_ERR, "[JsonParser][Not found the first key]\n");
@@ -238,6 +224,7 @@ int JsonParser::CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys) {
       return -1;
     }
     seen |= bit;
+    if (!values.empty()) values[static_cast<size_t>(found - allowedKeys.begin())] = member;
   }
   return 0;
 }
@@ -288,52 +275,53 @@ int JsonParser::ValidateJsonFile(const PolicyModel& fileModel) {
   return result;
 }
 
+PolicyModel JsonParser::NewFileModel() const {
+  PolicyModel fileModel;
+  fileModel.names = model.names;
+  fileModel.paths = model.paths;
+  return fileModel;
+}
+
 int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
+  assert(fileModel.names.SharesWith(model.names) && fileModel.paths.SharesWith(model.paths) &&
+         "file models come from NewFileModel");
   // None of the steps before the labeling maps can fail, so their order is
   // not observable.
-  const NamePool& fileNames = fileModel.names;
-  const std::vector<NameId> toMerged = InternAll(fileNames, model.names);
-  InsertAll(fileModel.types, model.types, toMerged);
-  InsertAll(fileModel.attrs, model.attrs, toMerged);
-  InsertAll(fileModel.requires_, model.requires_, toMerged);
+  InsertAll(fileModel.types, model.types);
+  InsertAll(fileModel.attrs, model.attrs);
+  InsertAll(fileModel.requires_, model.requires_);
   TypeAttrMap& typeAttrMap = model.typeAttrMap;
-  InsertAll(fileModel.typeAttrMap.names, typeAttrMap.names, toMerged);
-  for (const TypeAttrLink& link : fileModel.typeAttrMap.links) {
-    typeAttrMap.links.push_back({toMerged[link.name], toMerged[link.attr]});
-  }
+  InsertAll(fileModel.typeAttrMap.names, typeAttrMap.names);
+  typeAttrMap.links.insert(typeAttrMap.links.end(), fileModel.typeAttrMap.links.begin(),
+                           fileModel.typeAttrMap.links.end());
   // Every type and attribute is an attribute of itself.
   for (const NameIdSet* declared : {&fileModel.types, &fileModel.attrs}) {
     for (const NameId id : declared->Ids()) {
-      typeAttrMap.names.Insert(toMerged[id]);
-      typeAttrMap.links.push_back({toMerged[id], toMerged[id]});
+      typeAttrMap.names.Insert(id);
+      typeAttrMap.links.push_back({id, id});
     }
   }
-  const NamePool& filePaths = fileModel.paths;
-  const std::vector<NameId> pathsToMerged = InternAll(filePaths, model.paths);
-  const auto translatePath = [&pathsToMerged](NameId path) { return pathsToMerged[path]; };
-  const auto pathLess = [&filePaths](NameId a, NameId b) { return filePaths.Less(a, b); };
-  const auto logDuplicatePath = [&filePaths](NameId path) {
-    LogDuplicatePath(filePaths.Text(path));
-  };
-  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, translatePath, toMerged,
-                         pathLess, logDuplicatePath) != 0 ||
+  const NamePool& paths = model.paths;
+  const auto pathLess = [&paths](NameId a, NameId b) { return paths.Less(a, b); };
+  const auto logDuplicatePath = [&paths](NameId path) { LogDuplicatePath(paths.Text(path)); };
+  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, pathLess, logDuplicatePath) !=
+          0 ||
       MoveUniqueEntries(fileModel.initialSids, model.initialSids, LogDuplicateSid) != 0 ||
       MoveUniqueEntries(fileModel.netifs, model.netifs, LogDuplicateNetif) != 0 ||
       MoveUniqueEntries(fileModel.packets, model.packets, LogDuplicatePacket) != 0) {
     return -1;
   }
-  for (const GrantRule& rule : fileModel.grantRules) {
-    model.grantRules.push_back({Translate(rule.key, toMerged), rule.operations, rule.classIndex});
-  }
-  const auto ruleLess = [&fileNames](const RuleKey& a, const RuleKey& b) {
-    return RuleKeyLess(fileNames, a, b);
+  model.grantRules.insert(model.grantRules.end(), fileModel.grantRules.begin(),
+                          fileModel.grantRules.end());
+  const NamePool& names = model.names;
+  const auto ruleLess = [&names](const RuleKey& a, const RuleKey& b) {
+    return RuleKeyLess(names, a, b);
   };
-  const auto logDuplicateRule = [&fileNames](const RuleKey& key) {
-    LogDuplicateTransition(fileNames, key);
+  const auto logDuplicateRule = [&names](const RuleKey& key) {
+    LogDuplicateTransition(names, key);
   };
-  const auto translateRule = [&toMerged](const RuleKey& key) { return Translate(key, toMerged); };
-  return MergeUniqueEntries(fileModel.transitionRules, model.transitionRules, translateRule,
-                            toMerged, ruleLess, logDuplicateRule);
+  return MergeUniqueEntries(fileModel.transitionRules, model.transitionRules, ruleLess,
+                            logDuplicateRule);
 }
 
 int JsonParser::ValidateWholeJsonFile() {

@@ -53,6 +53,10 @@ class JsonParser {
     return taken;
   }
 
+  // An empty model for one file that shares the merged model's name and
+  // path pools, as MergeJsonFile requires.
+  PolicyModel NewFileModel() const;
+
   // Loading, key check, dispatch, per-file checks, merge, whole checks.
 
   // Reads, checks and merges the files of `paths` in order, then checks the
@@ -72,8 +76,11 @@ class JsonParser {
   // FIFO's writer. Logs nothing.
   int ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
   // Fails unless `object` is an object with at least one member whose keys
-  // are all in `allowedKeys`, each at most once.
-  int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys);
+  // are all in `allowedKeys`, each at most once. When `values` is given (one
+  // slot per allowed key), each slot receives the member with that key, or
+  // null: the readers learn every member in the same walk over the object.
+  int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys,
+                      std::span<JsonValue*> values = {});
   // Calls the handler of each member's key, in document order, with the
   // member's value and `model`; stops at the first failing handler.
   int DispatchObjectKeys(JsonValue* object, PolicyModel& model, HandlerTable handlers);
@@ -83,8 +90,8 @@ class JsonParser {
                        HandlerTable handlers, const char* section);
   // The per-file checks, on the model of one file before it is merged.
   int ValidateJsonFile(const PolicyModel& fileModel);
-  // Moves the entries of `fileModel` into the merged model (leaving
-  // `fileModel` in an unspecified state). Fails on the first key, in the
+  // Moves the entries of `fileModel`, made by NewFileModel, into the merged
+  // model (leaving `fileModel` in an unspecified state). Fails on the first key, in the
   // file's key order, that a labeling map or transitionRules already holds;
   // entries merged before the failure stay in the merged model.
   int MergeJsonFile(PolicyModel& fileModel);

@@ -3,10 +3,12 @@
 // here; the per-file checks look at them once the whole file is read.
 #include <cassert>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "json/json.h"
 #include "reader/duplicate_messages.h"
+#include "reader/json_access.h"
 #include "reader/json_parser.h"
 #include "reader/log.h"
 #include "reader/protocol_lookup.h"
@@ -23,22 +25,29 @@ constexpr JsonParser::KeyHandler kLabelingHandlers[] = {
     {"packet", &JsonParser::ReadPacketSection},
 };
 
-// Calls `readEntry(entry, index)` for each element of the `section` array
-// that passes the key check, and stops at the first failure. A value that is
-// not an array has no elements.
+// The most members a labeling entry has (a packet's).
+constexpr size_t kMaxEntryMembers = 6;
+
+// Calls `readEntry(members, index)` for each element of the `section` array
+// that passes the key check, `members` holding the element's member for each
+// allowed key (null when missing), and stops at the first failure. A value
+// that is not an array has no elements.
 template <typename ReadEntry>
 int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* section,
                         JsonParser::AllowedKeys allowedKeys, ReadEntry readEntry) {
+  assert(allowedKeys.size() <= kMaxEntryMembers);
+  JsonValue* storage[kMaxEntryMembers];
+  const std::span<JsonValue*> members(storage, allowedKeys.size());
   for (uint32_t i = 0; i < JsonGetArraySize(array); ++i) {
     JsonValue* entry = nullptr;
     [[maybe_unused]] const int found = JsonGetArrayItem(array, i, &entry);
     assert(found == JSON_OK);  // i is below the size
-    if (parser.CheckObjectKeys(entry, allowedKeys) != 0) {
+    if (parser.CheckObjectKeys(entry, allowedKeys, members) != 0) {
       Log(LOG_ERR, "[JsonParser][Validate the i-th key in the %s section failed][i=%u]\n", section,
           i);
       return -1;
     }
-    if (readEntry(entry, i) != 0) {
+    if (readEntry(members, i) != 0) {
       return -1;
     }
   }
@@ -100,11 +109,11 @@ int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
                       const NamedLabeling& kind) {
   const std::string_view allowedKeys[] = {kind.keyMember, "context"};
   return ReadLabelingEntries(parser, array, kind.section, allowedKeys,
-                             [&](const JsonValue* entry, uint32_t i) {
+                             [&](std::span<JsonValue*> members, uint32_t i) {
                                const char* name = nullptr;
                                const char* context = nullptr;
-                               if (JsonGetObjectString(entry, kind.keyMember, &name) != JSON_OK ||
-                                   JsonGetObjectString(entry, "context", &context) != JSON_OK) {
+                               if (!GetString(members[0], &name) ||
+                                   !GetString(members[1], &context)) {
                                  Log(LOG_ERR, kind.incomplete, i);
                                  return -1;
                                }
@@ -129,14 +138,12 @@ struct PacketTexts {
   const char* context = nullptr;      // context name
 };
 
-// False when a member is missing or not a string.
-bool GetPacketTexts(const JsonValue* entry, PacketTexts& texts) {
-  return JsonGetObjectString(entry, "prot", &texts.prot) == JSON_OK &&
-         JsonGetObjectString(entry, "source", &texts.source) == JSON_OK &&
-         JsonGetObjectString(entry, "destination", &texts.destination) == JSON_OK &&
-         JsonGetObjectString(entry, "sport", &texts.sport) == JSON_OK &&
-         JsonGetObjectString(entry, "dport", &texts.dport) == JSON_OK &&
-         JsonGetObjectString(entry, "context", &texts.context) == JSON_OK;
+// False when a member is missing or not a string; `members` in the order
+// of kPacketKeys.
+bool GetPacketTexts(std::span<JsonValue*> members, PacketTexts& texts) {
+  return GetString(members[0], &texts.prot) && GetString(members[1], &texts.source) &&
+         GetString(members[2], &texts.destination) && GetString(members[3], &texts.sport) &&
+         GetString(members[4], &texts.dport) && GetString(members[5], &texts.context);
 }
 
 // Converts the protocol, the two prefixes and the two port ranges, in this
@@ -190,9 +197,9 @@ int JsonParser::ReadNetifSection(JsonValue* value, PolicyModel& model) {
 
 int JsonParser::ReadPacketSection(JsonValue* value, PolicyModel& model) {
   return ReadLabelingEntries(
-      *this, value, "packet", kPacketKeys, [&](const JsonValue* entry, uint32_t i) {
+      *this, value, "packet", kPacketKeys, [&](std::span<JsonValue*> members, uint32_t i) {
         PacketTexts texts;
-        if (!GetPacketTexts(entry, texts)) {
+        if (!GetPacketTexts(members, texts)) {
           Log(LOG_ERR, "[JsonParser][Incomplete the i-th packet object][i=%d]\n",
               static_cast<int>(i));
           return -1;

@@ -29,42 +29,45 @@ uint32_t HashText(std::string_view text) {
 }  // namespace
 
 size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
-  const size_t mask = slots_.size() - 1;
+  const std::vector<Slot>& slots = pool_->slots;
+  const size_t mask = slots.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const Slot& entry = slots_[slot];
+    const Slot& entry = slots[slot];
     if (entry.id == kEmptySlot) return slot;
     if (entry.hash == hash && Text(entry.id) == text) return slot;
   }
 }
 
 void NamePool::Grow() {
-  std::vector<Slot> slots(slots_.empty() ? 64 : slots_.size() * 2, Slot{kEmptySlot, 0});
+  std::vector<Slot>& old = pool_->slots;
+  std::vector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{kEmptySlot, 0});
   const size_t mask = slots.size() - 1;
-  for (const Slot& entry : slots_) {
+  for (const Slot& entry : old) {
     if (entry.id == kEmptySlot) continue;
     size_t slot = entry.hash & mask;
     while (slots[slot].id != kEmptySlot) slot = (slot + 1) & mask;
     slots[slot] = entry;
   }
-  slots_ = std::move(slots);
+  old = std::move(slots);
 }
 
 NameId NamePool::Intern(std::string_view text) {
   // At most half full, so probes stay short.
-  if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+  Pool& pool = *pool_;
+  if ((pool.entries.size() + 1) * 2 > pool.slots.size()) Grow();
   const uint32_t hash = HashText(text);
   const size_t slot = SlotOf(text, hash);
-  if (slots_[slot].id != kEmptySlot) return slots_[slot].id;
-  const auto id = static_cast<NameId>(entries_.size());
-  entries_.push_back({storage_.size(), static_cast<uint32_t>(text.size())});
-  storage_.append(text).push_back('\0');
-  slots_[slot] = {id, hash};
+  if (pool.slots[slot].id != kEmptySlot) return pool.slots[slot].id;
+  const auto id = static_cast<NameId>(pool.entries.size());
+  pool.entries.push_back({pool.storage.size(), static_cast<uint32_t>(text.size())});
+  pool.storage.append(text).push_back('\0');
+  pool.slots[slot] = {id, hash};
   return id;
 }
 
 std::optional<NameId> NamePool::Find(std::string_view text) const {
-  if (slots_.empty()) return std::nullopt;
-  const NameId id = slots_[SlotOf(text, HashText(text))].id;
+  if (pool_->slots.empty()) return std::nullopt;
+  const NameId id = pool_->slots[SlotOf(text, HashText(text))].id;
   if (id == kEmptySlot) return std::nullopt;
   return id;
 }

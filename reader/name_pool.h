@@ -7,10 +7,16 @@
 // Ids are dense, 0 upwards in order of first interning; they say nothing
 // about the byte order of the texts, which SortByText restores where key
 // order is observable.
+//
+// A NamePool is a handle: copies share one pool. The reader gives every
+// per-file model the pool of the merged model, so a file's ids are already
+// the merged model's and merging copies rules without translating a name.
+// Texts are only ever added, so every id stays valid for every holder.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,12 +33,14 @@ class NamePool {
   std::optional<NameId> Find(std::string_view text) const;
 
   std::string_view Text(NameId id) const {
-    const Entry& entry = entries_[id];
-    return {storage_.data() + entry.offset, entry.length};
+    const Entry& entry = pool_->entries[id];
+    return {pool_->storage.data() + entry.offset, entry.length};
   }
   // The same text, NUL-terminated (texts hold no NUL of their own).
-  const char* CText(NameId id) const { return storage_.data() + entries_[id].offset; }
-  size_t size() const { return entries_.size(); }
+  const char* CText(NameId id) const { return pool_->storage.data() + pool_->entries[id].offset; }
+  size_t size() const { return pool_->entries.size(); }
+  // True when this handle and `other` share one pool.
+  bool SharesWith(const NamePool& other) const { return pool_ == other.pool_; }
 
   // True when the text of `a` orders before that of `b`, byte by byte as
   // unsigned bytes, a proper prefix first.
@@ -53,10 +61,14 @@ class NamePool {
   };
   static constexpr NameId kEmptySlot = UINT32_MAX;
 
+  struct Pool {
+    std::string storage;         // the texts, each followed by a NUL
+    std::vector<Entry> entries;  // indexed by id
+    std::vector<Slot> slots;     // open addressing by hash; id kEmptySlot when free
+  };
+
   size_t SlotOf(std::string_view text, uint32_t hash) const;
   void Grow();
 
-  std::string storage_;          // the texts, each followed by a NUL
-  std::vector<Entry> entries_;   // indexed by id
-  std::vector<Slot> slots_;      // open addressing by hash; id kEmptySlot when free
+  std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
 };

@@ -115,7 +115,8 @@ struct UnknownOperation {
 using NameMap = std::map<std::string, std::string, std::less<>>;
 
 // The ten containers, in the order in which merging and compiling walk them,
-// and the pool their ids refer to. Copying copies everything.
+// and the pools their ids refer to. Copying copies the containers; the
+// copies share the pools (see NamePool).
 struct PolicyModel {
   NamePool names;                   // every name and class text the id containers refer to
   NamePool paths;                   // the file paths of fileContexts

@@ -1,3 +1,5 @@
+#include <iterator>
+
 #include "json/json.h"
 #include "reader/class_table.h"
 #include "reader/duplicate_messages.h"
@@ -8,26 +10,25 @@
 int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
   static constexpr std::string_view kKeys[] = {"group", "subject", "teac", "type_transition"};
   for (uint32_t i = 0; i < JsonGetArraySize(value); ++i) {
-    JsonValue* statement = ArrayItem(value, i);
-    if (CheckObjectKeys(statement, kKeys) != 0) {
+    JsonValue* members[std::size(kKeys)];
+    if (CheckObjectKeys(ArrayItem(value, i), kKeys, members) != 0) {
       Log(LOG_ERR, "[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n", i);
       return -1;
     }
     const char* subject = nullptr;
-    if (JsonGetObjectString(statement, "subject", &subject) != JSON_OK) {
+    if (!GetString(members[1], &subject)) {
       Log(LOG_ERR, "[JsonParser][Parse the i-th subject failed][i=%u]\n", i);
       return -1;
     }
     const NameId subjectId = model.names.Intern(subject);
     // "teac" is read before "type_transition" whatever their order; a
     // member that is not an array is skipped.
-    JsonValue* entries = nullptr;
-    if (JsonGetObjectArray(statement, "teac", &entries) == JSON_OK &&
-        ReadTeacSection(subjectId, entries, model) != 0) {
+    if (JsonValue* teac = AsArray(members[2]);
+        teac != nullptr && ReadTeacSection(subjectId, teac, model) != 0) {
       return -1;
     }
-    if (JsonGetObjectArray(statement, "type_transition", &entries) == JSON_OK &&
-        ReadTypeTransitionSection(subjectId, entries, model) != 0) {
+    if (JsonValue* transitions = AsArray(members[3]);
+        transitions != nullptr && ReadTypeTransitionSection(subjectId, transitions, model) != 0) {
       return -1;
     }
   }
@@ -37,17 +38,16 @@ int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
 int JsonParser::ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& model) {
   static constexpr std::string_view kKeys[] = {"object", "class", "operation"};
   for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
-    JsonValue* entry = ArrayItem(teac, k);
-    if (CheckObjectKeys(entry, kKeys) != 0) {
+    JsonValue* members[std::size(kKeys)];
+    if (CheckObjectKeys(ArrayItem(teac, k), kKeys, members) != 0) {
       Log(LOG_ERR, "[JsonParser][Validate the i-th key in the teac section failed][i=%u]\n", k);
       return -1;
     }
     const char* object = nullptr;
     const char* cls = nullptr;
-    JsonValue* operations = nullptr;
-    if (JsonGetObjectString(entry, "object", &object) != JSON_OK ||
-        JsonGetObjectString(entry, "class", &cls) != JSON_OK ||
-        JsonGetObjectArray(entry, "operation", &operations) != JSON_OK) {
+    JsonValue* operations = AsArray(members[2]);
+    if (!GetString(members[0], &object) || !GetString(members[1], &cls) ||
+        operations == nullptr) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and operation][subject=%s]\n",
           MaskControlChars(model.names.Text(subject)).c_str());
       return -1;
@@ -77,8 +77,8 @@ int JsonParser::ReadTypeTransitionSection(NameId subject, JsonValue* typeTransit
                                           PolicyModel& model) {
   static constexpr std::string_view kKeys[] = {"object", "class", "target"};
   for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
-    JsonValue* entry = ArrayItem(typeTransition, i);
-    if (CheckObjectKeys(entry, kKeys) != 0) {
+    JsonValue* members[std::size(kKeys)];
+    if (CheckObjectKeys(ArrayItem(typeTransition, i), kKeys, members) != 0) {
       Log(LOG_ERR,
           "[JsonParser][Validate the i-th key in the type_transition section failed][i=%u]\n", i);
       return -1;
@@ -86,9 +86,8 @@ int JsonParser::ReadTypeTransitionSection(NameId subject, JsonValue* typeTransit
     const char* object = nullptr;
     const char* cls = nullptr;
     const char* target = nullptr;
-    if (JsonGetObjectString(entry, "object", &object) != JSON_OK ||
-        JsonGetObjectString(entry, "class", &cls) != JSON_OK ||
-        JsonGetObjectString(entry, "target", &target) != JSON_OK) {
+    if (!GetString(members[0], &object) || !GetString(members[1], &cls) ||
+        !GetString(members[2], &target)) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and target][subject=%s]\n",
           MaskControlChars(model.names.Text(subject)).c_str());
       return -1;
