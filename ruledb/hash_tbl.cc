@@ -315,19 +315,20 @@ void HashTblDestroy(HashTbl* table) {
     return;
   }
   // When every entry is bulk storage the chains need no walk at all.
-  const bool singles = BulkEntries(table) != table->nel;
-  for (uint32_t bucket = 0; bucket < table->size && singles; bucket++) {
-    HashTblNode* node = table->buckets[bucket];
-    while (node != nullptr) {
-      HashTblNode* next = node->next;
-      if (!InBulkStorage(table, node)) {
-        free(node->key);
-        free(node->datum);
-        free(node);
+  if (BulkEntries(table) != table->nel) {
+    for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+      HashTblNode* node = table->buckets[bucket];
+      while (node != nullptr) {
+        HashTblNode* next = node->next;
+        if (!InBulkStorage(table, node)) {
+          free(node->key);
+          free(node->datum);
+          free(node);
+        }
+        node = next;
       }
-      node = next;
+      table->buckets[bucket] = nullptr;
     }
-    table->buckets[bucket] = nullptr;
   }
   while (table->blocks != nullptr) {
     HashTblBlock* next = table->blocks->next;

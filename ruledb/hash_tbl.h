@@ -93,7 +93,8 @@ struct HashTblEntries {
 // into its chain at its sorted place: afterwards the table is the same, chain
 // for chain, as after HashTblInsert of each entry. The table may already hold
 // entries, single or bulk; their nodes stay where they are and the new ones
-// are merged in between. An empty batch does nothing.
+// are merged in between. An empty batch does nothing. Meant for a few large
+// batches: destroy looks a single entry's node up in every block.
 // RULEDB_EINVAL: size 0, too many entries for nel, keySize 0, or keys out of
 // descending order; RULEDB_EEXIST: two equal keys in the batch, or one equal
 // to a stored key; RULEDB_ENOMEM: no block (or no scratch counts). On
