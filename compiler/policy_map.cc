@@ -85,10 +85,10 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
   for (const NumberedRule& rule : rules) {
     out.RuleNames(names, rule.names);
     for (const uint32_t bit : OperationBitsByName(rule.key.tclass)) {
-      if ((rule.datum & bit) != 0) out.Text(" ").Text(GetOperationName(rule.key.tclass, bit));
+      if ((rule.datum.value & bit) != 0) out.Text(" ").Text(GetOperationName(rule.key.tclass, bit));
     }
     out.End();
-    out.RuleNumbers(rule.key).Text(" 0x").Number(rule.datum, 16).End();
+    out.RuleNumbers(rule.key).Text(" 0x").Number(rule.datum.value, 16).End();
   }
   out.End();
 
@@ -97,7 +97,7 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
   SortByNames(*this, rules);
   for (const NumberedRule& rule : rules) {
     out.RuleNames(names, rule.names).Text(" ").Text(names.Text(rule.target)).End();
-    out.RuleNumbers(rule.key).Text(" ").Number(rule.datum).End();
+    out.RuleNumbers(rule.key).Text(" ").Number(rule.datum.value).End();
   }
   out.End();
   return file.Commit() ? 0 : -1;

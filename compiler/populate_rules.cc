@@ -9,22 +9,21 @@
 
 namespace {
 
-// Inserts one rule table entry per rule of `rules` (in table order). Logs
-// `what` in the count and failure lines.
+// Fills the rule table with `rules` (in descending table order) in one
+// pass, instead of three allocations per rule; the transition rules merge
+// into the grant rules' chains the same way. Logs `what` in the count and
+// failure lines.
 int InsertRules(HashTbl* ruleTbl, const std::vector<NumberedRule>& rules, const char* what) {
   Log(LOG_INFO, "[VaroCompiler][Populating %s rule][count=%u]\n", what,
       static_cast<uint32_t>(rules.size()));
-  // The table keeps each chain in ascending key order and the bucket count
-  // is capped, so a million rules make chains of a dozen or more. Inserting
-  // in descending key order places every entry at the head of its chain
-  // instead of walking it; the finished table is the same in any order.
-  for (auto rule = rules.rbegin(); rule != rules.rend(); ++rule) {
-    const RuleTblDatum datum{rule->datum};
-    const int status = RuleTblInsert(ruleTbl, &rule->key, &datum);
-    if (status != 0) {
-      Log(LOG_ERR, "[VaroCompiler][Insert %s rule table failed]\n", what);
-      return status;
-    }
+  if (rules.empty()) {
+    return 0;
+  }
+  const int status = RuleTblFill(ruleTbl, &rules.front().key, &rules.front().datum,
+                                 sizeof(NumberedRule), static_cast<uint32_t>(rules.size()));
+  if (status != 0) {
+    Log(LOG_ERR, "[VaroCompiler][Insert %s rule table failed]\n", what);
+    return status;
   }
   return 0;
 }

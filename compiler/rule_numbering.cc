@@ -17,9 +17,9 @@ uint64_t TableOrder(const RuleTblKey& key) {
          key.specified;
 }
 
-void SortByTableOrder(std::vector<NumberedRule>& rules) {
+void SortByDescendingTableOrder(std::vector<NumberedRule>& rules) {
   std::sort(rules.begin(), rules.end(), [](const NumberedRule& a, const NumberedRule& b) {
-    return TableOrder(a.key) < TableOrder(b.key);
+    return TableOrder(a.key) > TableOrder(b.key);
   });
 }
 
@@ -67,15 +67,15 @@ std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
     const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(grant.key.subject)),
                          static_cast<uint16_t>(compiler.TypeValue(grant.key.object)),
                          grant.classIndex, RULE_GRANT};
-    rules.push_back({grant.key, key, grant.operations, 0});
+    rules.push_back({grant.key, key, {grant.operations}, 0});
   }
-  SortByTableOrder(rules);
+  SortByDescendingTableOrder(rules);
   // Equal keys are neighbours now: one rule each, with the union of the
   // operations.
   auto kept = rules.begin();
   for (auto rule = rules.begin(); rule != rules.end(); ++rule) {
     if (kept != rules.begin() && TableOrder(std::prev(kept)->key) == TableOrder(rule->key)) {
-      std::prev(kept)->datum |= rule->datum;
+      std::prev(kept)->datum.value |= rule->datum.value;
     } else {
       *kept++ = *rule;
     }
@@ -92,9 +92,9 @@ std::vector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler) {
     const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(names.subject)),
                          static_cast<uint16_t>(compiler.TypeValue(names.object)),
                          GetClassIndex(compiler.Model().names.CText(names.cls)), RULE_TRANSITION};
-    rules.push_back({names, key, compiler.TypeValue(target), target});
+    rules.push_back({names, key, {compiler.TypeValue(target)}, target});
   }
-  SortByTableOrder(rules);
+  SortByDescendingTableOrder(rules);
   return rules;
 }
 

@@ -9,10 +9,10 @@
 #include "compiler/varo_compiler.h"
 
 
-// The grant rules, one per key with the union of its operations, in the
-// rule table's key order (RuleTblCmp ascending).
+// The grant rules, one per key with the union of its operations, in
+// descending rule table key order (RuleTblCmp), the order RuleTblFill takes.
 std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler);
-// The transition rules, in the rule table's key order.
+// The transition rules, in descending rule table key order.
 std::vector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler);
 // Sorts `rules` into the key order of the model: by the texts of subject,
 // object and class.

@@ -56,7 +56,7 @@ class OwnedRuleDataBase {
 struct NumberedRule {
   RuleKey names;   // subject, object, class text
   RuleTblKey key;  // the rule table key
-  uint32_t datum;  // grant: OR of the operation bits; transition: value of the target
+  RuleTblDatum datum;  // grant: OR of the operation bits; transition: value of the target
   NameId target;   // transition: the target name
 };
 

@@ -1,5 +1,6 @@
 #include "ruledb/hash_tbl.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,6 +38,112 @@ uint32_t MurmurFinalMix(uint32_t h) {
 
 }  // namespace
 
+// Header of one bulk storage block; the node, key and datum arrays follow it
+// in the same allocation, each starting at a fundamental alignment.
+struct HashTblBlock {
+  HashTblBlock* next;  // the table's next (older) block, or null
+  HashTblNode* nodes;  // `count` nodes, in map order
+  uint32_t count;
+};
+
+namespace {
+
+constexpr size_t BLOCK_ALIGN = alignof(std::max_align_t);
+
+// `offset` rounded up to BLOCK_ALIGN; false on overflow.
+bool AlignUp(size_t offset, size_t* aligned) {
+  if (__builtin_add_overflow(offset, BLOCK_ALIGN - 1, aligned)) {
+    return false;
+  }
+  *aligned &= ~(BLOCK_ALIGN - 1);
+  return true;
+}
+
+// *end = start + count * size; false on overflow.
+bool ArrayEnd(size_t start, uint32_t count, size_t size, size_t* end) {
+  return !__builtin_mul_overflow(size_t{count}, size, end) &&
+         !__builtin_add_overflow(*end, start, end);
+}
+
+// Byte offsets of the three arrays of a block and its total size.
+struct BlockLayout {
+  size_t nodes;
+  size_t keys;
+  size_t datums;
+  size_t total;
+};
+
+// False when a block of `count` entries would not fit in size_t.
+bool LayBlock(uint32_t count, size_t keySize, size_t datumSize, BlockLayout* layout) {
+  size_t nodesEnd = 0;
+  size_t keysEnd = 0;
+  return AlignUp(sizeof(HashTblBlock), &layout->nodes) &&
+         ArrayEnd(layout->nodes, count, sizeof(HashTblNode), &nodesEnd) &&
+         AlignUp(nodesEnd, &layout->keys) && ArrayEnd(layout->keys, count, keySize, &keysEnd) &&
+         AlignUp(keysEnd, &layout->datums) &&
+         ArrayEnd(layout->datums, count, datumSize, &layout->total);
+}
+
+const void* EntryKey(const HashTblEntries* entries, uint32_t i) {
+  return static_cast<const unsigned char*>(entries->keys) + size_t{i} * entries->stride;
+}
+
+const void* EntryDatum(const HashTblEntries* entries, uint32_t i) {
+  return static_cast<const unsigned char*>(entries->datums) + size_t{i} * entries->stride;
+}
+
+bool InBulkStorage(const HashTbl* table, const HashTblNode* node) {
+  const auto address = reinterpret_cast<uintptr_t>(node);
+  for (const HashTblBlock* block = table->blocks; block != nullptr; block = block->next) {
+    const auto first = reinterpret_cast<uintptr_t>(block->nodes);
+    // Unsigned: an address below the array wraps to a large offset.
+    if (address - first < size_t{block->count} * sizeof(HashTblNode)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+uint64_t BulkEntries(const HashTbl* table) {
+  uint64_t total = 0;
+  for (const HashTblBlock* block = table->blocks; block != nullptr; block = block->next) {
+    total += block->count;
+  }
+  return total;
+}
+
+// Whether a key of `first`..`last` (ascending, contiguous nodes) equals one
+// already in the chain `head`. Both are sorted, so one merge walk decides.
+bool ChainHoldsAnyOf(const HashTbl* table, const HashTblNode* head, const HashTblNode* first,
+                     const HashTblNode* last) {
+  for (const HashTblNode* node = first; node != last && head != nullptr; node++) {
+    int32_t order = 0;
+    while (head != nullptr && (order = table->cmp(head->key, node->key)) < 0) {
+      head = head->next;
+    }
+    if (head != nullptr && order == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Links the ascending contiguous nodes `first`..`last` into `link`'s chain,
+// each after the stored keys smaller than its own.
+void MergeIntoChain(const HashTbl* table, HashTblNode** link, HashTblNode* first,
+                    HashTblNode* last) {
+  for (HashTblNode* node = first; node != last; node++) {
+    while (*link != nullptr && table->cmp((*link)->key, node->key) < 0) {
+      link = &(*link)->next;
+    }
+    node->next = *link;
+    *link = node;
+    link = &node->next;
+  }
+}
+
+}  // namespace
+
 uint32_t HashTblBucketCount(uint32_t n) {
   if (n == 0) {
     return 0;
@@ -56,6 +163,7 @@ int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTbl
   table->hash = hash;
   table->cmp = cmp;
   table->nel = 0;
+  table->blocks = nullptr;
   // At least one slot, so that an initialised table always owns an array,
   // whatever calloc does with a zero size.
   table->buckets = static_cast<HashTblNode**>(calloc(size == 0 ? 1 : size, sizeof(HashTblNode*)));
@@ -91,6 +199,82 @@ int32_t HashTblInsert(HashTbl* table, void* key, void* datum) {
   node->next = *link;
   *link = node;
   table->nel++;
+  return RULEDB_OK;
+}
+
+int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
+  const uint32_t count = entries->count;
+  if (count == 0) {
+    return RULEDB_OK;
+  }
+  if (!HasBuckets(table) || MAX_ENTRIES - table->nel < count || entries->keySize == 0) {
+    return RULEDB_EINVAL;
+  }
+  // A counting sort by bucket. `slots` first counts each bucket's entries,
+  // then holds where each bucket's run ends, and, once every entry is placed
+  // from the end of its run backwards, where it starts; slots[size] closes
+  // the last run.
+  auto* slots = static_cast<uint32_t*>(calloc(size_t{table->size} + 1, sizeof(uint32_t)));
+  if (slots == nullptr) {
+    return RULEDB_ENOMEM;
+  }
+  for (uint32_t i = 0; i < count; i++) {
+    if (i > 0) {
+      const int32_t order = table->cmp(EntryKey(entries, i - 1), EntryKey(entries, i));
+      if (order <= 0) {
+        free(slots);
+        return order == 0 ? RULEDB_EEXIST : RULEDB_EINVAL;
+      }
+    }
+    slots[BucketOf(table, EntryKey(entries, i))]++;
+  }
+  BlockLayout layout{};
+  HashTblBlock* block = nullptr;
+  if (LayBlock(count, entries->keySize, entries->datumSize, &layout)) {
+    block = static_cast<HashTblBlock*>(calloc(1, layout.total));
+  }
+  if (block == nullptr) {
+    free(slots);
+    return RULEDB_ENOMEM;
+  }
+  auto* base = reinterpret_cast<unsigned char*>(block);
+  block->nodes = reinterpret_cast<HashTblNode*>(base + layout.nodes);
+  block->count = count;
+  uint32_t end = 0;
+  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+    end += slots[bucket];
+    slots[bucket] = end;
+  }
+  slots[table->size] = count;
+  // Descending input filled from the back leaves each run ascending.
+  for (uint32_t i = 0; i < count; i++) {
+    const size_t slot = --slots[BucketOf(table, EntryKey(entries, i))];
+    HashTblNode* node = &block->nodes[slot];
+    node->key = base + layout.keys + slot * entries->keySize;
+    memcpy(node->key, EntryKey(entries, i), entries->keySize);
+    if (entries->datumSize != 0) {
+      node->datum = base + layout.datums + slot * entries->datumSize;
+      memcpy(node->datum, EntryDatum(entries, i), entries->datumSize);
+    }
+  }
+  if (table->nel != 0) {
+    for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+      if (ChainHoldsAnyOf(table, table->buckets[bucket], &block->nodes[slots[bucket]],
+                          &block->nodes[slots[bucket + 1]])) {
+        free(block);
+        free(slots);
+        return RULEDB_EEXIST;
+      }
+    }
+  }
+  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+    MergeIntoChain(table, &table->buckets[bucket], &block->nodes[slots[bucket]],
+                   &block->nodes[slots[bucket + 1]]);
+  }
+  free(slots);
+  block->next = table->blocks;
+  table->blocks = block;
+  table->nel += count;
   return RULEDB_OK;
 }
 
@@ -130,16 +314,26 @@ void HashTblDestroy(HashTbl* table) {
   if (table->buckets == nullptr) {
     return;
   }
-  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
-    HashTblNode* node = table->buckets[bucket];
-    while (node != nullptr) {
-      HashTblNode* next = node->next;
-      free(node->key);
-      free(node->datum);
-      free(node);
-      node = next;
+  // When every entry is bulk storage the chains need no walk at all.
+  if (BulkEntries(table) != table->nel) {
+    for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+      HashTblNode* node = table->buckets[bucket];
+      while (node != nullptr) {
+        HashTblNode* next = node->next;
+        if (!InBulkStorage(table, node)) {
+          free(node->key);
+          free(node->datum);
+          free(node);
+        }
+        node = next;
+      }
+      table->buckets[bucket] = nullptr;
     }
-    table->buckets[bucket] = nullptr;
+  }
+  while (table->blocks != nullptr) {
+    HashTblBlock* next = table->blocks->next;
+    free(table->blocks);
+    table->blocks = next;
   }
   free(table->buckets);
   table->buckets = nullptr;

@@ -12,6 +12,18 @@
 // the table once an insert succeeds and are released (free) by HashTblDestroy.
 // A failed insert leaves both with the caller and the table unchanged.
 // The table logs nothing; callers log.
+//
+// Bulk storage: HashTblFill links a whole sorted batch of fixed-size entries
+// and takes its nodes, keys and datums from one calloc'd block instead of
+// three blocks per entry. Inside the block the nodes, then the keys, then the
+// datums lie in map order, so a map over a table filled that way reads three
+// arrays front to back rather than chasing nodes scattered over the heap, and
+// destroying it is one free per block. The table lists its blocks; a node is
+// bulk storage exactly when it lies in a block's node array, which is how
+// HashTblDestroy tells the entries it must free one by one (HashTblInsert's)
+// from those released with their block. Nothing is ever removed from a table,
+// so a block lives, whole, until destroy. Bulk and single entries mix freely
+// in one chain: search, map and insert only follow `next`.
 #ifndef POLC_RULEDB_HASH_TBL_H_
 #define POLC_RULEDB_HASH_TBL_H_
 
@@ -31,17 +43,21 @@ using HashTblCmpFunc = int32_t (*)(const void* a, const void* b);
 using HashTblMapFunc = int32_t (*)(void* key, void* datum, void* arg);
 
 struct HashTblNode {
-  void* key;          // owned heap block
-  void* datum;        // owned heap block
+  void* key;          // owned heap block, or inside the node's bulk block
+  void* datum;        // owned heap block, or inside the node's bulk block
   HashTblNode* next;  // next node of the chain (larger key), or null
 };
+
+// One block of bulk storage; its layout is private to hash_tbl.cc.
+struct HashTblBlock;
 
 struct HashTbl {
   HashTblNode** buckets;  // owned array of `size` chain heads; null before init and after destroy
   HashTblHashFunc hash;
   HashTblCmpFunc cmp;
-  uint32_t size;  // bucket count, 0 or a power of two
-  uint32_t nel;   // stored entries; kept by destroy
+  uint32_t size;         // bucket count, 0 or a power of two
+  uint32_t nel;          // stored entries, bulk ones included; kept by destroy
+  HashTblBlock* blocks;  // owned list of bulk storage blocks, newest first, or null
 };
 
 // The smallest power of two strictly above n, capped at 65536; 0 for n = 0.
@@ -57,6 +73,34 @@ int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTbl
 // key is stored; RULEDB_ENOMEM: no node. On failure nothing changes.
 int32_t HashTblInsert(HashTbl* table, void* key, void* datum);
 
+// A batch for HashTblFill, read in place: entry i's key is the keySize bytes
+// at keys + i * stride and its datum the datumSize bytes at datums + i * stride
+// (byte offsets), as in an array of records holding both. Keys are in
+// strictly descending order of the table's cmp: the order in which one-by-one
+// insertion puts every entry at its chain's head, and the one the compiler
+// sorts its rules in. keySize must not be 0; with datumSize 0 every datum is
+// null.
+struct HashTblEntries {
+  const void* keys;
+  const void* datums;
+  size_t stride;
+  size_t keySize;
+  size_t datumSize;
+  uint32_t count;
+};
+
+// Copies the batch into one new block of bulk storage and links every entry
+// into its chain at its sorted place: afterwards the table is the same, chain
+// for chain, as after HashTblInsert of each entry. The table may already hold
+// entries, single or bulk; their nodes stay where they are and the new ones
+// are merged in between. An empty batch does nothing. Meant for a few large
+// batches: destroy looks a single entry's node up in every block.
+// RULEDB_EINVAL: size 0, too many entries for nel, keySize 0, or keys out of
+// descending order; RULEDB_EEXIST: two equal keys in the batch, or one equal
+// to a stored key; RULEDB_ENOMEM: no block (or no scratch counts). On
+// failure nothing changes and nothing is kept.
+int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries);
+
 // The node holding an equal key, or null.
 HashTblNode* HashTblSearch(const HashTbl* table, const void* key);
 
@@ -64,8 +108,8 @@ HashTblNode* HashTblSearch(const HashTbl* table, const void* key);
 // non-zero callback result (the remaining entries are not visited).
 int32_t HashTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
 
-// Releases every key, datum and node and the bucket array. `size` and `nel`
-// keep their values; a second call does nothing. A destroyed table behaves as
+// Releases every key, datum and node, the bulk storage blocks and the bucket
+// array. `size` and `nel` keep their values; a second call does nothing. A destroyed table behaves as
 // one without buckets: inserts fail, searches find nothing, maps visit nothing.
 void HashTblDestroy(HashTbl* table);
 

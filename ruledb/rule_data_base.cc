@@ -11,6 +11,7 @@
 namespace {
 
 constexpr const char* INSERT_OP = "RuleTblInsert";
+constexpr const char* FILL_OP = "RuleTblFill";
 constexpr const char* DESTROY_OP = "RuleDataBaseDestory";
 
 // Site numbers of the system-log messages.
@@ -19,6 +20,9 @@ constexpr int SITE_ALLOC_DATUM = 76;
 constexpr int SITE_COPY_KEY = 81;
 constexpr int SITE_COPY_DATUM = 85;
 constexpr int SITE_INSERT = 90;
+constexpr int SITE_FILL_ALLOC = 110;
+constexpr int SITE_FILL_REPEATED = 115;
+constexpr int SITE_FILL = 120;
 constexpr int SITE_EMPTY_TYPE_ATTRS = 886;
 
 void ReleaseObjCtxList(ObjCtx** head) {
@@ -90,6 +94,23 @@ int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum*
   free(keyCopy);
   free(datumCopy);
   return RULEDB_EINVAL;
+}
+
+int32_t RuleTblFill(HashTbl* table, const RuleTblKey* keys, const RuleTblDatum* datums,
+                    size_t stride, uint32_t count) {
+  const HashTblEntries entries{keys, datums, stride, sizeof(RuleTblKey), sizeof(RuleTblDatum),
+                               count};
+  const int32_t status = HashTblFill(table, &entries);
+  if (status == RULEDB_ENOMEM) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to allocate memory for %u rules\n", FILL_OP,
+                   SITE_FILL_ALLOC, count);
+  } else if (status == RULEDB_EEXIST) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] refused a repeated RuleTblKey\n", FILL_OP,
+                   SITE_FILL_REPEATED);
+  } else if (status != RULEDB_OK) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to fill rule tbl\n", FILL_OP, SITE_FILL);
+  }
+  return status;
 }
 
 void RuleDataBaseDestory(RuleDataBase* db) {

@@ -5,7 +5,8 @@
 // serialises it, RuleDataBaseRead rebuilds one from a binary image. Every
 // string, record, array, key and datum reachable from it is a separate calloc'd
 // block owned by the database and released only by RuleDataBaseDestory; the
-// record itself belongs to whoever allocated it.
+// record itself belongs to whoever allocated it. The exception: rules added by
+// RuleTblFill share the rule table's bulk storage blocks (hash_tbl.h).
 //
 // Failures are reported to the system log (ruledb/sys_log.h) as
 // " [VARO][<operation> <site>] <message>\n".
@@ -98,6 +99,18 @@ struct RuleDataBase {
 // failure, an equal key included, after one log line; the table is then
 // unchanged and the caller's key and datum are untouched either way.
 int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum* datum);
+
+// Links `count` rules into the table in one pass, with bulk storage
+// (HashTblFill): entry i's key is at keys + i * stride and its datum at
+// datums + i * stride (byte offsets), so an array of records holding both is
+// read in place. Keys must be distinct and in strictly descending RuleTblCmp
+// order. The table may already hold rules; the result is the table that
+// RuleTblInsert of each rule would give. On failure, after one log line:
+// RULEDB_ENOMEM when memory ran out, RULEDB_EEXIST for a key given twice or
+// already stored, RULEDB_EINVAL otherwise (order, no buckets, table full);
+// the table is then unchanged.
+int32_t RuleTblFill(HashTbl* table, const RuleTblKey* keys, const RuleTblDatum* datums,
+                    size_t stride, uint32_t count);
 
 // Releases everything the database owns, in any state of filling, and leaves
 // null pointers behind (version, flags and the tables' counts stay). Walks
