@@ -34,13 +34,18 @@ size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const Slot& entry = slots[slot];
     if (entry.id == kEmptySlot) return slot;
-    if (entry.hash == hash && Text(entry.id) == text) return slot;
+    // strncmp stops at the stored text's NUL, so a shorter stored text is
+    // never read past its end.
+    if (entry.hash == hash && std::strncmp(entry.text, text.data(), text.size()) == 0 &&
+        entry.text[text.size()] == '\0') {
+      return slot;
+    }
   }
 }
 
 void NamePool::Grow() {
   std::vector<Slot>& old = pool_->slots;
-  std::vector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{kEmptySlot, 0});
+  std::vector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{0, kEmptySlot, nullptr});
   const size_t mask = slots.size() - 1;
   for (const Slot& entry : old) {
     if (entry.id == kEmptySlot) continue;
@@ -51,17 +56,33 @@ void NamePool::Grow() {
   old = std::move(slots);
 }
 
-NameId NamePool::Intern(std::string_view text) {
-  // At most half full, so probes stay short.
+const char* NamePool::Store(std::string_view text) {
   Pool& pool = *pool_;
+  const size_t size = text.size() + 1;
+  if (static_cast<size_t>(pool.end - pool.next) < size) {
+    const size_t chunkSize = std::max(size, kChunkSize);
+    pool.chunks.push_back(std::make_unique_for_overwrite<char[]>(chunkSize));
+    pool.next = pool.chunks.back().get();
+    pool.end = pool.next + chunkSize;
+  }
+  char* stored = pool.next;
+  std::memcpy(stored, text.data(), text.size());
+  stored[text.size()] = '\0';
+  pool.next += size;
+  return stored;
+}
+
+NameId NamePool::Intern(std::string_view text) {
+  Pool& pool = *pool_;
+  // At most half full, so probes stay short.
   if ((pool.entries.size() + 1) * 2 > pool.slots.size()) Grow();
   const uint32_t hash = HashText(text);
   const size_t slot = SlotOf(text, hash);
   if (pool.slots[slot].id != kEmptySlot) return pool.slots[slot].id;
   const auto id = static_cast<NameId>(pool.entries.size());
-  pool.entries.push_back({pool.storage.size(), static_cast<uint32_t>(text.size())});
-  pool.storage.append(text).push_back('\0');
-  pool.slots[slot] = {id, hash};
+  const char* stored = Store(text);
+  pool.entries.push_back({stored, static_cast<uint32_t>(text.size())});
+  pool.slots[slot] = {hash, id, stored};
   return id;
 }
 

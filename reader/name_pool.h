@@ -34,10 +34,10 @@ class NamePool {
 
   std::string_view Text(NameId id) const {
     const Entry& entry = pool_->entries[id];
-    return {pool_->storage.data() + entry.offset, entry.length};
+    return {entry.text, entry.length};
   }
   // The same text, NUL-terminated (texts hold no NUL of their own).
-  const char* CText(NameId id) const { return pool_->storage.data() + pool_->entries[id].offset; }
+  const char* CText(NameId id) const { return pool_->entries[id].text; }
   size_t size() const { return pool_->entries.size(); }
   // True when this handle and `other` share one pool.
   bool SharesWith(const NamePool& other) const { return pool_ == other.pool_; }
@@ -50,25 +50,33 @@ class NamePool {
 
  private:
   struct Entry {
-    size_t offset;    // of the text in storage_
-    uint32_t length;  // bytes, without the NUL
+    const char* text;  // NUL-terminated, in one of the chunks
+    uint32_t length;   // bytes, without the NUL
   };
-  // A slot holds an id and its text's hash, so that a probe compares texts
-  // only on a full hash match and touches entries_ and storage_ once.
+  // A slot holds what a probe needs - the hash, the text and the id - so a
+  // lookup touches the slot and, on a full hash match, the text: the pool
+  // of a large policy outgrows the caches, and each extra hop costs a miss.
   struct Slot {
-    NameId id;
     uint32_t hash;
+    NameId id;         // kEmptySlot when the slot is free
+    const char* text;  // as in entries
   };
   static constexpr NameId kEmptySlot = UINT32_MAX;
+  static constexpr size_t kChunkSize = 64 * 1024;
 
   struct Pool {
-    std::string storage;         // the texts, each followed by a NUL
+    // The texts, each followed by a NUL, in chunks that never move, so
+    // slots and entries can point at them.
+    std::vector<std::unique_ptr<char[]>> chunks;
+    char* next = nullptr;        // the free bytes of the last chunk: [next, end)
+    char* end = nullptr;
     std::vector<Entry> entries;  // indexed by id
-    std::vector<Slot> slots;     // open addressing by hash; id kEmptySlot when free
+    std::vector<Slot> slots;     // open addressing by hash; a power of two
   };
 
   size_t SlotOf(std::string_view text, uint32_t hash) const;
   void Grow();
+  const char* Store(std::string_view text);
 
   std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
 };
