@@ -267,8 +267,8 @@ int JsonParser::ReadKeyedSection(JsonValue* value, PolicyModel& model, AllowedKe
 }
 
 int JsonParser::ValidateJsonFile(const PolicyModel& fileModel) {
-  int result = CheckDeclaredNames(fileModel);
-  if (result == 0) result = CheckContextReferences(fileModel);
+  int result = CheckDeclaredNames(fileModel, nameForms);
+  if (result == 0) result = CheckContextReferences(fileModel, nameForms);
   if (result == 0) result = CheckInitialSidNames(fileModel);
   if (result == 0) result = CheckRuleClasses(fileModel);
   if (result == 0) result = CheckFilePaths(fileModel);

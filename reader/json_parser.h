@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "reader/policy_model.h"
+#include "reader/validators.h"
 
 struct JsonValue;
 
@@ -50,6 +51,7 @@ class JsonParser {
   PolicyModel TakePolicyModel() {
     PolicyModel taken = std::move(model);
     model = PolicyModel();
+    nameForms = NameForms();  // it described the old pool
     return taken;
   }
 
@@ -124,5 +126,6 @@ class JsonParser {
   int CheckInitialSidNames(const PolicyModel& fileModel);
 
  private:
-  PolicyModel model;  // the merged model; only grows
+  PolicyModel model;     // the merged model; only grows
+  NameForms nameForms;   // of the texts of model.names, for the per-file checks
 };

@@ -107,15 +107,17 @@ NameStatus FormOf(std::string_view name) {
   return NameStatus::kWellFormed;
 }
 
+bool DefinedInFile(const PolicyModel& fileModel, NameId id) {
+  return fileModel.types.Contains(id) || fileModel.attrs.Contains(id) ||
+         fileModel.requires_.Contains(id);
+}
+
 NameStatus StatusOfText(const PolicyModel& fileModel, std::string_view name) {
   const NameStatus form = FormOf(name);
   if (form != NameStatus::kWellFormed) return form;
   const std::optional<NameId> id = fileModel.names.Find(name);
-  if (id.has_value() && (fileModel.types.Contains(*id) || fileModel.attrs.Contains(*id) ||
-                         fileModel.requires_.Contains(*id))) {
-    return NameStatus::kDefined;
-  }
-  return NameStatus::kUndefined;
+  return id.has_value() && DefinedInFile(fileModel, *id) ? NameStatus::kDefined
+                                                         : NameStatus::kUndefined;
 }
 
 // Logs what CheckContextDefined logs for a name of this status.
@@ -127,31 +129,27 @@ void LogNameStatus(std::string_view name, NameStatus status) {
   }
 }
 
-// The status of each name of one file's pool, worked out once: a file uses
-// the same few names in thousands of rules.
+// Whether each name of one file is defined there: the form of a name comes
+// from the run-wide NameForms, the file's own sets say whether it defines it.
 class ContextStatuses {
  public:
-  explicit ContextStatuses(const PolicyModel& fileModel)
-      : model_(fileModel), statuses_(fileModel.names.size(), NameStatus::kUnchecked) {}
+  ContextStatuses(const PolicyModel& fileModel, NameForms& forms)
+      : model_(fileModel), forms_(forms) {}
 
-  bool Fails(NameId id) { return Of(id) != NameStatus::kDefined; }
+  bool Fails(NameId id) {
+    return !forms_.IsValid(model_.names, id) || !DefinedInFile(model_, id);
+  }
   // Logs the failure of `id` and returns false, as CheckContextDefined does.
   bool Report(NameId id) {
-    LogNameStatus(model_.names.Text(id), Of(id));
+    const std::string_view name = model_.names.Text(id);
+    LogNameStatus(name, StatusOfText(model_, name));
     return false;
   }
   const NamePool& names() const { return model_.names; }
 
  private:
-  NameStatus Of(NameId id) {
-    if (statuses_[id] == NameStatus::kUnchecked) {
-      statuses_[id] = StatusOfText(model_, model_.names.Text(id));
-    }
-    return statuses_[id];
-  }
-
   const PolicyModel& model_;
-  std::vector<NameStatus> statuses_;
+  NameForms& forms_;
 };
 
 // Whether the context of every entry of a labeling map of texts is defined;
@@ -283,13 +281,21 @@ bool CheckContextDefined(const PolicyModel& fileModel, std::string_view name) {
   return status == NameStatus::kDefined;
 }
 
-int CheckDeclaredNames(const PolicyModel& fileModel) {
+bool NameForms::IsValid(const NamePool& names, NameId id) {
+  if (id >= forms_.size()) forms_.resize(names.size(), Form::kUnknown);
+  if (forms_[id] == Form::kUnknown) {
+    forms_[id] = FormOf(names.Text(id)) == NameStatus::kWellFormed ? Form::kValid : Form::kInvalid;
+  }
+  return forms_[id] == Form::kValid;
+}
+
+int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms) {
   const NamePool& names = fileModel.names;
   const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
   for (const NameIdSet* set : {&fileModel.types, &fileModel.attrs, &fileModel.requires_}) {
     FirstInKeyOrder<NameId, decltype(nameLess)> invalid(nameLess);
     for (const NameId id : set->Ids()) {
-      if (FormOf(names.Text(id)) != NameStatus::kWellFormed) invalid.Offer(id);
+      if (!forms.IsValid(names, id)) invalid.Offer(id);
     }
     if (invalid.Get() != nullptr) {
       IsValidContextName(names.Text(*invalid.Get()));  // logs why
@@ -299,8 +305,8 @@ int CheckDeclaredNames(const PolicyModel& fileModel) {
   return 0;
 }
 
-int CheckContextReferences(const PolicyModel& fileModel) {
-  ContextStatuses statuses(fileModel);
+int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms) {
+  ContextStatuses statuses(fileModel, forms);
   const bool defined = TypeAttrsDefined(fileModel.typeAttrMap, statuses) &&
                        FileContextsDefined(fileModel, statuses) &&
                        ContextsDefined(fileModel, fileModel.initialSids) &&

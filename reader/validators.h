@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "reader/policy_model.h"
 
@@ -50,11 +51,23 @@ bool IsValidContextName(std::string_view name);
 // True when `name` is a valid context name and is in types, attrs or
 // requires_ of the model of one file.
 bool CheckContextDefined(const PolicyModel& fileModel, std::string_view name);
+// Whether each text of a name pool is a valid context name, worked out once
+// per text: the files of a policy use the same names over and over. Keep one
+// per pool; the pool only grows, so earlier verdicts stay right.
+class NameForms {
+ public:
+  bool IsValid(const NamePool& names, NameId id);
+
+ private:
+  enum class Form : uint8_t { kUnknown, kValid, kInvalid };
+  std::vector<Form> forms_;  // indexed by id
+};
+
 // Every name of types, attrs and requires_ is a valid context name.
-int CheckDeclaredNames(const PolicyModel& fileModel);
+int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms);
 // Every name used by typeAttrMap, by the contexts of the labeling maps and by
 // the rules (subject, object, target; not the class) is defined in the file.
-int CheckContextReferences(const PolicyModel& fileModel);
+int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms);
 // Every key of fileContexts is at most 4096 bytes, free of control and shell
 // characters, and starts with "/" or with letters, ":" and "/".
 int CheckFilePaths(const PolicyModel& fileModel);
