@@ -26,13 +26,13 @@ class MapLines {
     return *this;
   }
   // "\tsubject object cls": the start of a rule's names line.
-  MapLines& RuleNames(const NamePool& names, const RuleKey& rule) {
+  MapLines& RuleNames(const VaroCompiler& compiler, const RuleTblKey& key) {
     return Text("\t")
-        .Text(names.Text(rule.subject))
+        .Text(compiler.TypeName(key.source))
         .Text(" ")
-        .Text(names.Text(rule.object))
+        .Text(compiler.TypeName(key.target))
         .Text(" ")
-        .Text(names.Text(rule.cls));
+        .Text(GetClassName(key.tclass));
   }
   // "\tsource target tclass": the start of a rule's numbers line.
   MapLines& RuleNumbers(const RuleTblKey& key) {
@@ -83,7 +83,7 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
   std::vector<NumberedRule> rules = NumberGrantRules(*this);
   SortByNames(*this, rules);
   for (const NumberedRule& rule : rules) {
-    out.RuleNames(names, rule.names);
+    out.RuleNames(*this, rule.key);
     for (const uint32_t bit : OperationBitsByName(rule.key.tclass)) {
       if ((rule.datum.value & bit) != 0) out.Text(" ").Text(GetOperationName(rule.key.tclass, bit));
     }
@@ -96,7 +96,7 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
   rules = NumberTransitionRules(*this);
   SortByNames(*this, rules);
   for (const NumberedRule& rule : rules) {
-    out.RuleNames(names, rule.names).Text(" ").Text(names.Text(rule.target)).End();
+    out.RuleNames(*this, rule.key).Text(" ").Text(TypeName(rule.datum.value)).End();
     out.RuleNumbers(rule.key).Text(" ").Number(rule.datum.value).End();
   }
   out.End();

@@ -67,7 +67,7 @@ std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
     const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(grant.key.subject)),
                          static_cast<uint16_t>(compiler.TypeValue(grant.key.object)),
                          grant.classIndex, RULE_GRANT};
-    rules.push_back({grant.key, key, {grant.operations}, 0});
+    rules.push_back({key, {grant.operations}});
   }
   SortByDescendingTableOrder(rules);
   // Equal keys are neighbours now: one rule each, with the union of the
@@ -92,7 +92,7 @@ std::vector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler) {
     const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(names.subject)),
                          static_cast<uint16_t>(compiler.TypeValue(names.object)),
                          GetClassIndex(compiler.Model().names.CText(names.cls)), RULE_TRANSITION};
-    rules.push_back({names, key, {compiler.TypeValue(target)}, target});
+    rules.push_back({key, {compiler.TypeValue(target)}});
   }
   SortByDescendingTableOrder(rules);
   return rules;

@@ -52,12 +52,11 @@ class OwnedRuleDataBase {
   bool destroyed_ = false;  // RuleDataBaseDestory has run
 };
 
-// A rule with its names and the numbers that stand for them.
+// A rule as the rule table holds it. Its names follow from the numbers
+// (TypeNames, GetClassName), so the rule stays small for sorting.
 struct NumberedRule {
-  RuleKey names;   // subject, object, class text
-  RuleTblKey key;  // the rule table key
+  RuleTblKey key;      // the rule table key
   RuleTblDatum datum;  // grant: OR of the operation bits; transition: value of the target
-  NameId target;   // transition: the target name
 };
 
 class VaroCompiler {
@@ -114,6 +113,8 @@ class VaroCompiler {
   // The types, then the attributes, each in name order: the name of each
   // value, from SortTypeFields.
   const std::vector<NameId>& TypeNames() const { return typeNames; }
+  // The name of the type or attribute with `value`.
+  std::string_view TypeName(uint32_t value) const { return model.names.Text(typeNames[value]); }
 
  private:
   static constexpr uint32_t kNoValue = UINT32_MAX;

@@ -36,6 +36,13 @@ uint32_t MurmurFinalMix(uint32_t h) {
   return h ^ (h >> 16);
 }
 
+// Folds one whole 4-byte block into the running hash.
+uint32_t MurmurAddBlock(uint32_t h, uint32_t block) {
+  h ^= MurmurMixBlock(block);
+  h = RotateLeft(h, 13);
+  return h * 5 + 0xe6546b64;
+}
+
 }  // namespace
 
 // Header of one bulk storage block; the node, key and datum arrays follow it
@@ -344,9 +351,7 @@ uint32_t MurmurHash3X86(const void* data, size_t length, uint32_t seed) {
   const size_t blockBytes = length & ~static_cast<size_t>(3);
   uint32_t h = seed;
   for (size_t i = 0; i < blockBytes; i += 4) {
-    h ^= MurmurMixBlock(LoadU32Le(bytes + i));
-    h = RotateLeft(h, 13);
-    h = h * 5 + 0xe6546b64;
+    h = MurmurAddBlock(h, LoadU32Le(bytes + i));
   }
   // The 1 to 3 tail bytes form one little-endian partial block.
   uint32_t tail = 0;
@@ -386,9 +391,13 @@ int32_t StrTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg) {
 void StrTblDestroy(HashTbl* table) { HashTblDestroy(table); }
 
 uint32_t RuleTblHash(const void* key) {
-  uint8_t bytes[RULE_TBL_KEY_BYTES];
-  RuleTblKeyToBytes(static_cast<const RuleTblKey*>(key), bytes);
-  return MurmurHash3X86(bytes, sizeof(bytes), 0);
+  // MurmurHash3X86 of the key's eight bytes (each field little-endian, in
+  // order) is two whole blocks; built from the fields directly, as the rule
+  // table hashes every rule when it is filled and when it is searched.
+  const auto* fields = static_cast<const RuleTblKey*>(key);
+  uint32_t h = MurmurAddBlock(0, fields->source | uint32_t{fields->target} << 16);
+  h = MurmurAddBlock(h, fields->tclass | uint32_t{fields->specified} << 16);
+  return MurmurFinalMix(h ^ RULE_TBL_KEY_BYTES);
 }
 
 int32_t RuleTblCmp(const void* a, const void* b) {
