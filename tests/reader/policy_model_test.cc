@@ -11,7 +11,7 @@ namespace {
 
 // Texts in ascending byte order: upper case before lower case, a proper
 // prefix first, bytes from 0x80 up after every ASCII byte.
-const std::vector<std::string> kAscending = {"",   "B",  "a",        "a.b",
+const std::vector<std::string> kAscending = {"",   "B",     "a",    "a.b",
                                              "ab", "a\x80", "\x7F", "\xC3\xA9"};
 
 // The ids of `texts` in a pool that interned them in the order `internOrder`
@@ -66,7 +66,8 @@ TEST(NamePoolTest, ManyNamesSurviveGrowth) {
 TEST(NamePoolTest, SortAndLessFollowUnsignedBytes) {
   for (const bool reversed : {false, true}) {
     NamePool pool;
-    const std::vector<NameId> ids = InternIn(pool, kAscending, Indexes(kAscending.size(), reversed));
+    const std::vector<NameId> ids =
+        InternIn(pool, kAscending, Indexes(kAscending.size(), reversed));
     for (size_t i = 0; i < ids.size(); ++i) {
       for (size_t j = 0; j < ids.size(); ++j) {
         EXPECT_EQ(pool.Less(ids[i], ids[j]), i < j) << i << " " << j << " " << reversed;

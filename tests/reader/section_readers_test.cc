@@ -56,7 +56,8 @@ TEST(SectionReadersTest, Declarations) {
   EXPECT_EQ(model.types, (TextSet{"B", "a", "a.b", "b"}));
   EXPECT_TRUE(model.attrs.empty());
   EXPECT_EQ(model.requires_, (TextSet{"b", "r"}));
-  EXPECT_EQ(model.typeAttrMap, (std::map<std::string, TextSet>{{"empty", {}}, {"t", {"x", "y", "z"}}}));
+  EXPECT_EQ(model.typeAttrMap,
+            (std::map<std::string, TextSet>{{"empty", {}}, {"t", {"x", "y", "z"}}}));
   EXPECT_EQ(model.fileContexts, (NameMap{{"/bin", "etc_t"}, {"/etc", "etc_t"}}));
   EXPECT_EQ(model.initialSids, (NameMap{{"kernel", "kernel_t"}}));
   EXPECT_EQ(model.netifs, (NameMap{{"eth0", "net_t"}}));

@@ -35,7 +35,8 @@ ModelText ToText(const PolicyModel& model) {
   for (const TypeAttrLink& link : model.typeAttrMap.links) {
     out.typeAttrMap[text(link.name)].insert(text(link.attr));
   }
-  for (const auto& [path, context] : model.fileContexts) out.fileContexts[text(path)] = text(context);
+  for (const auto& [path, context] : model.fileContexts)
+    out.fileContexts[text(path)] = text(context);
   out.initialSids = model.initialSids;
   out.netifs = model.netifs;
   out.packets = model.packets;
