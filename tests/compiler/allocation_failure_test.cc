@@ -11,6 +11,7 @@
 #include "compiler/varo_compiler.h"
 #include "tests/compiler/compiler_test_support.h"
 #include "tests/ruledb/calloc_fault.h"
+#include "tests/support/model_text.h"
 #include "tests/support/polc_test.h"
 
 namespace polc_test {
@@ -18,7 +19,7 @@ namespace {
 
 // Two entries of every kind the compiler populates.
 PolicyModel EveryKindTwice() {
-  PolicyModel model;
+  ModelText model;
   model.types = {"a_t", "b_t"};
   model.attrs = {"dom"};
   model.typeAttrMap = {{"a_t", {"a_t", "dom"}}, {"b_t", {"b_t", "dom"}}, {"dom", {"dom"}}};
@@ -33,7 +34,7 @@ PolicyModel EveryKindTwice() {
   model.fileContexts = {{"/bin", "a_t"}, {"/etc", "b_t"}};
   model.grantRules = {{{"a_t", "b_t", "file"}, {"read"}}, {{"dom", "a_t", "dir"}, {}}};
   model.transitionRules = {{{"a_t", "b_t", "file"}, "b_t"}, {{"a_t", "b_t", "dir"}, "a_t"}};
-  return model;
+  return FromText(model);
 }
 
 // Runs `step` with the n-th calloc failing: the lines it logged, its status

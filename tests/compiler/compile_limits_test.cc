@@ -7,6 +7,7 @@
 
 #include "compiler/varo_compiler.h"
 #include "tests/compiler/compiler_test_support.h"
+#include "tests/support/model_text.h"
 #include "tests/support/polc_test.h"
 
 namespace polc_test {
@@ -15,7 +16,7 @@ namespace {
 // File contexts with 4096-byte paths, just enough of them to overflow the
 // buffer in the file context section.
 PolicyModel OversizedPolicy() {
-  PolicyModel model;
+  ModelText model;
   model.types = {"t"};
   model.typeAttrMap["t"] = {"t"};
   const size_t record = 8 + 4096 + 1;
@@ -24,7 +25,7 @@ PolicyModel OversizedPolicy() {
     path.resize(4096, 'p');
     model.fileContexts.emplace(std::move(path), "t");
   }
-  return model;
+  return FromText(model);
 }
 
 TEST(CompileLimits, PolicyLargerThanTheBufferLeavesTheOutputAlone) {

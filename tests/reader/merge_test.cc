@@ -3,50 +3,64 @@
 #include <string>
 
 #include "reader/json_parser.h"
+#include "tests/support/model_text.h"
 #include "tests/support/polc_test.h"
 
 namespace {
 
 using polc_test::CaptureLog;
+using polc_test::EntryOrder;
+using polc_test::FromText;
+using polc_test::ModelText;
+using polc_test::TextSet;
+using polc_test::ToText;
 
 TEST(MergeTest, UnitesSetsAndMakesEveryNameItsOwnAttribute) {
-  PolicyModel first;
+  ModelText first;
   first.types = {"a"};
   first.attrs = {"b"};
   first.requires_ = {"r"};
   first.typeAttrMap = {{"a", {"b"}}};
-  first.grantRules = {{RuleKey{"a", "a", "file"}, {"read"}}};
-  PolicyModel second;
+  first.grantRules = {{{"a", "a", "file"}, {"read"}}};
+  ModelText second;
   second.types = {"a", "c"};
   second.requires_ = {"r", "s"};
   second.typeAttrMap = {{"a", {"x"}}, {"c", {"b"}}};
-  second.grantRules = {{RuleKey{"a", "a", "file"}, {"open"}}, {RuleKey{"a", "c", "dir"}, {}}};
+  second.grantRules = {{{"a", "a", "file"}, {"open"}}, {{"a", "c", "dir"}, {}}};
 
-  JsonParser parser;
-  ASSERT_EQ(parser.MergeJsonFile(first), 0);
-  ASSERT_EQ(parser.MergeJsonFile(second), 0);
-  const PolicyModel& merged = parser.GetPolicyModel();
-  EXPECT_EQ(merged.types, (NameSet{"a", "c"}));
-  EXPECT_EQ(merged.attrs, (NameSet{"b"}));
-  EXPECT_EQ(merged.requires_, (NameSet{"r", "s"}));
-  const TypeAttrMap typeAttrMap = {{"a", {"a", "b", "x"}}, {"b", {"b"}}, {"c", {"b", "c"}}};
-  EXPECT_EQ(merged.typeAttrMap, typeAttrMap);
-  const std::map<RuleKey, NameSet> grantRules = {{RuleKey{"a", "a", "file"}, {"open", "read"}},
-                                                 {RuleKey{"a", "c", "dir"}, {}}};
-  EXPECT_EQ(merged.grantRules, grantRules);
+  // The second file's texts interned against the first's order as well.
+  for (const EntryOrder order : {EntryOrder::kKeyOrder, EntryOrder::kReversed}) {
+    JsonParser parser;
+    PolicyModel firstModel = FromText(first);
+    PolicyModel secondModel = FromText(second, order);
+    ASSERT_EQ(parser.MergeJsonFile(firstModel), 0);
+    ASSERT_EQ(parser.MergeJsonFile(secondModel), 0);
+    const ModelText merged = ToText(parser.GetPolicyModel());
+    EXPECT_EQ(merged.types, (TextSet{"a", "c"}));
+    EXPECT_EQ(merged.attrs, (TextSet{"b"}));
+    EXPECT_EQ(merged.requires_, (TextSet{"r", "s"}));
+    const std::map<std::string, TextSet> typeAttrMap = {
+        {"a", {"a", "b", "x"}}, {"b", {"b"}}, {"c", {"b", "c"}}};
+    EXPECT_EQ(merged.typeAttrMap, typeAttrMap);
+    const std::map<polc_test::TextRuleKey, TextSet> grantRules = {
+        {{"a", "a", "file"}, {"open", "read"}}, {{"a", "c", "dir"}, {}}};
+    EXPECT_EQ(merged.grantRules, grantRules);
+  }
 }
 
 TEST(MergeTest, StopsAtTheFirstConflictingMemberInMergeOrder) {
-  PolicyModel file;
+  ModelText file;
   file.fileContexts = {{"/a", "t"}};
   file.netifs = {{"lo", "t"}};
-  file.transitionRules = {{RuleKey{"s", "o", "file"}, "t"}};
+  file.transitionRules = {{{"s", "o", "file"}, "t"}};
   JsonParser parser;
-  ASSERT_EQ(parser.MergeJsonFile(file), 0);
-  PolicyModel again;
-  again.transitionRules = {{RuleKey{"s", "o", "file"}, "t"}};
+  PolicyModel fileModel = FromText(file);
+  ASSERT_EQ(parser.MergeJsonFile(fileModel), 0);
+  ModelText again;
+  again.transitionRules = {{{"s", "o", "file"}, "t"}};
   again.netifs = {{"lo", "t"}};
-  EXPECT_EQ(CaptureLog([&] { parser.MergeJsonFile(again); }),
+  PolicyModel againModel = FromText(again);
+  EXPECT_EQ(CaptureLog([&] { parser.MergeJsonFile(againModel); }),
             "[ERROR][JsonParser][Duplicate netif name][name=lo]\n");
 }
 

@@ -8,8 +8,13 @@
 
 #include "json/json.h"
 #include "reader/json_parser.h"
+#include "tests/support/model_text.h"
 
 namespace {
+
+using polc_test::ModelText;
+using polc_test::TextRuleKey;
+using polc_test::TextSet;
 
 struct JsonTreeDeleter {
   void operator()(JsonValue* root) const { JsonDelete(root); }
@@ -17,7 +22,7 @@ struct JsonTreeDeleter {
 
 // Reads the sections of the source text `text` into a fresh model, as the
 // top-level dispatch does; fails the test when the text is not JSON.
-PolicyModel Read(const std::string& text, int expectedResult = 0) {
+ModelText Read(const std::string& text, int expectedResult = 0) {
   static constexpr JsonParser::KeyHandler kHandlers[] = {
       {"declarations", &JsonParser::ReadDeclarationsSection},
       {"rules", &JsonParser::ReadRulesSection},
@@ -30,13 +35,13 @@ PolicyModel Read(const std::string& text, int expectedResult = 0) {
   testing::internal::CaptureStdout();  // failures log; only the result matters here
   EXPECT_EQ(parser.DispatchObjectKeys(root, model, kHandlers), expectedResult) << text;
   testing::internal::GetCapturedStdout();
-  return model;
+  return polc_test::ToText(model);
 }
 
 // Names stored once and in order, type attributes united under one key,
 // and the four labeling maps.
 TEST(SectionReadersTest, Declarations) {
-  const PolicyModel model = Read(R"({"declarations": {
+  const ModelText model = Read(R"({"declarations": {
       "type": ["b", "B", "a.b", "a", "a"], "attr": "not an array", "require": ["b", "r"],
       "typeattr": {"t": ["y", "x"], "empty": [], "t": ["z", "x"]},
       "labeling": {
@@ -48,10 +53,11 @@ TEST(SectionReadersTest, Declarations) {
         "netif": [{"name": "eth0", "context": "net_t"}],
         "file": [{"path": "/etc", "context": "etc_t"}, {"path": "/bin", "context": "etc_t"}],
         "reserved_sid": [{"context": "kernel_t", "sid": "kernel"}]}}})");
-  EXPECT_EQ(model.types, (NameSet{"B", "a", "a.b", "b"}));
+  EXPECT_EQ(model.types, (TextSet{"B", "a", "a.b", "b"}));
   EXPECT_TRUE(model.attrs.empty());
-  EXPECT_EQ(model.requires_, (NameSet{"b", "r"}));
-  EXPECT_EQ(model.typeAttrMap, (TypeAttrMap{{"empty", {}}, {"t", {"x", "y", "z"}}}));
+  EXPECT_EQ(model.requires_, (TextSet{"b", "r"}));
+  EXPECT_EQ(model.typeAttrMap,
+            (std::map<std::string, TextSet>{{"empty", {}}, {"t", {"x", "y", "z"}}}));
   EXPECT_EQ(model.fileContexts, (NameMap{{"/bin", "etc_t"}, {"/etc", "etc_t"}}));
   EXPECT_EQ(model.initialSids, (NameMap{{"kernel", "kernel_t"}}));
   EXPECT_EQ(model.netifs, (NameMap{{"eth0", "net_t"}}));
@@ -66,7 +72,7 @@ TEST(SectionReadersTest, Declarations) {
 // Grant operations unite across entries and statements; transitions are
 // read even when "teac" is no array.
 TEST(SectionReadersTest, Rules) {
-  const PolicyModel model = Read(R"({"rules": [
+  const ModelText model = Read(R"({"rules": [
       {"subject": "s", "group": {"anything": [null]},
        "teac": [{"object": "o", "class": "file", "operation": ["read", "open"]},
                 {"object": "o", "class": "dir", "operation": []}]},
@@ -75,14 +81,14 @@ TEST(SectionReadersTest, Rules) {
       {"type_transition": [{"target": "t", "object": "o", "class": "file"},
                            {"object": "p", "class": "dir", "target": "u"}],
        "teac": {"object": "o"}, "subject": "s"}]})");
-  const std::map<RuleKey, NameSet> grants = {
-      {RuleKey{"s", "o", "dir"}, {}},
-      {RuleKey{"s", "o", "file"}, {"open", "read", "write"}},
+  const std::map<TextRuleKey, TextSet> grants = {
+      {{"s", "o", "dir"}, {}},
+      {{"s", "o", "file"}, {"open", "read", "write"}},
   };
   EXPECT_EQ(model.grantRules, grants);
-  const std::map<RuleKey, std::string> transitions = {
-      {RuleKey{"s", "o", "file"}, "t"},
-      {RuleKey{"s", "p", "dir"}, "u"},
+  const std::map<TextRuleKey, std::string> transitions = {
+      {{"s", "o", "file"}, "t"},
+      {{"s", "p", "dir"}, "u"},
   };
   EXPECT_EQ(model.transitionRules, transitions);
   EXPECT_TRUE(model.types.empty());
@@ -90,7 +96,7 @@ TEST(SectionReadersTest, Rules) {
 
 TEST(SectionReadersTest, RulesThatAreNoArrayReadNothing) {
   for (const char* rules : {"{}", "\"rules\"", "[]", "7"}) {
-    const PolicyModel model = Read(std::string(R"({"rules": )") + rules + "}");
+    const ModelText model = Read(std::string(R"({"rules": )") + rules + "}");
     EXPECT_TRUE(model.grantRules.empty()) << rules;
     EXPECT_TRUE(model.transitionRules.empty()) << rules;
   }

@@ -5,11 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/model_text.h"
 #include "tests/support/polc_test.h"
 
 namespace {
 
 using polc_test::CaptureLog;
+using polc_test::EntryOrder;
+using polc_test::FromText;
+using polc_test::ModelText;
+using polc_test::TextSet;
+
+// Both orders of adding a model's entries, for the checks that must report
+// the first failure in key order either way.
+constexpr EntryOrder kBothOrders[] = {EntryOrder::kKeyOrder, EntryOrder::kReversed};
 
 std::string Repeat(char c, size_t count) { return std::string(count, c); }
 
@@ -37,10 +46,13 @@ TEST(ValidatorsTest, ContextNames) {
 }
 
 TEST(ValidatorsTest, ContextDefinedInTheFile) {
-  PolicyModel model;
-  model.types = {"t"};
-  model.attrs = {"a"};
-  model.requires_ = {"r"};
+  ModelText text;
+  text.types = {"t"};
+  text.attrs = {"a"};
+  text.requires_ = {"r"};
+  // Names the pool holds without defining them.
+  text.fileContexts = {{"/x", "x"}};
+  const PolicyModel model = FromText(text);
   const std::vector<NameCase> cases = {
       {"t", true, ""},
       {"a", true, ""},
@@ -58,59 +70,63 @@ TEST(ValidatorsTest, ContextDefinedInTheFile) {
 }
 
 TEST(ValidatorsTest, DeclaredNamesAreCheckedTypesThenAttrsThenRequires) {
-  PolicyModel model;
-  model.types = {"good", "z z"};
-  model.attrs = {"b b"};
-  model.requires_ = {"a a"};
-  const char* reported[] = {"z z", "b b", "a a"};  // one of each set in turn
-  NameSet* sets[] = {&model.types, &model.attrs, &model.requires_};
-  for (int i = 0; i < 3; ++i) {
-    int result = 0;
-    EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(model); }),
-              "[ERROR][JsonParser][Invalid context][context=" + std::string(reported[i]) + "]\n");
-    EXPECT_EQ(result, -1);
-    sets[i]->erase(reported[i]);
+  for (const EntryOrder order : kBothOrders) {
+    ModelText text;
+    text.types = {"good", "z z"};
+    text.attrs = {"b b"};
+    text.requires_ = {"a a"};
+    const char* reported[] = {"z z", "b b", "a a"};  // one of each set in turn
+    TextSet* sets[] = {&text.types, &text.attrs, &text.requires_};
+    for (int i = 0; i < 3; ++i) {
+      int result = 0;
+      EXPECT_EQ(CaptureLog([&] { result = CheckDeclaredNames(FromText(text, order)); }),
+                "[ERROR][JsonParser][Invalid context][context=" + std::string(reported[i]) + "]\n");
+      EXPECT_EQ(result, -1);
+      sets[i]->erase(reported[i]);
+    }
+    EXPECT_EQ(CaptureLog([&] { EXPECT_EQ(CheckDeclaredNames(FromText(text, order)), 0); }), "");
   }
-  EXPECT_EQ(CaptureLog([&] { EXPECT_EQ(CheckDeclaredNames(model), 0); }), "");
 }
 
 // A model whose every reference is to an undefined name u<N>, N following
 // the order in which the references are checked.
-PolicyModel ModelWithUndefinedReferences() {
-  PolicyModel model;
+ModelText ModelWithUndefinedReferences() {
+  ModelText model;
   model.types = {"t"};
   model.typeAttrMap = {{"t", {"t"}}, {"u00", {"u01"}}};
   model.fileContexts = {{"/f", "u02"}};
   model.initialSids = {{"kernel", "u03"}};
   model.netifs = {{"eth0", "u04"}};
   model.packets = {{PacketKey{}, "u05"}};
-  model.grantRules = {{RuleKey{"u06", "u07", "file"}, {}}};
-  model.transitionRules = {{RuleKey{"u08", "u09", "file"}, "u10"}};
+  model.grantRules = {{{"u06", "u07", "file"}, {}}};
+  model.transitionRules = {{{"u08", "u09", "file"}, "u10"}};
   return model;
 }
 
 TEST(ValidatorsTest, ContextReferencesAreCheckedInOrder) {
-  PolicyModel model = ModelWithUndefinedReferences();
-  for (int n = 0; n <= 10; ++n) {
-    const std::string name = (n < 10 ? "u0" : "u") + std::to_string(n);
-    int result = 0;
-    EXPECT_EQ(CaptureLog([&] { result = CheckContextReferences(model); }),
-              "[ERROR][JsonParser][Undefined context][context=" + name + "]\n");
-    EXPECT_EQ(result, -1);
-    model.requires_.insert(name);
+  for (const EntryOrder order : kBothOrders) {
+    ModelText text = ModelWithUndefinedReferences();
+    for (int n = 0; n <= 10; ++n) {
+      const std::string name = (n < 10 ? "u0" : "u") + std::to_string(n);
+      int result = 0;
+      EXPECT_EQ(CaptureLog([&] { result = CheckContextReferences(FromText(text, order)); }),
+                "[ERROR][JsonParser][Undefined context][context=" + name + "]\n");
+      EXPECT_EQ(result, -1);
+      text.requires_.insert(name);
+    }
+    int result = -1;
+    EXPECT_EQ(CaptureLog([&] { result = CheckContextReferences(FromText(text, order)); }), "");
+    EXPECT_EQ(result, 0);
   }
-  int result = -1;
-  EXPECT_EQ(CaptureLog([&] { result = CheckContextReferences(model); }), "");
-  EXPECT_EQ(result, 0);
 }
 
 TEST(ValidatorsTest, ClassesAndInterfaceNamesAreNoReferences) {
-  PolicyModel model;
+  ModelText model;
   model.attrs = {"a"};
   model.netifs = {{"not a name", "a"}};
-  model.grantRules = {{RuleKey{"a", "a", "no class"}, {"no operation"}}};
-  model.transitionRules = {{RuleKey{"a", "a", "no class"}, "a"}};
-  EXPECT_EQ(CheckContextReferences(model), 0);
+  model.grantRules = {{{"a", "a", "no class"}, {"no operation"}}, {{"a", "a", "file"}, {"no op"}}};
+  model.transitionRules = {{{"a", "a", "no class"}, "a"}};
+  EXPECT_EQ(CheckContextReferences(FromText(model)), 0);
 }
 
 struct PathCase {
@@ -136,19 +152,22 @@ TEST(ValidatorsTest, FilePaths) {
       {"/\x7F", "[ERROR][JsonParser][The path is at risk of command injection][path=/*]\n"},
   };
   for (const PathCase& c : cases) {
-    PolicyModel model;
+    ModelText model;
     model.fileContexts = {{c.path, "t"}};
     int result = 1;
-    EXPECT_EQ(CaptureLog([&] { result = CheckFilePaths(model); }), c.log) << c.path.size();
+    EXPECT_EQ(CaptureLog([&] { result = CheckFilePaths(FromText(model)); }), c.log)
+        << c.path.size();
     EXPECT_EQ(result, c.log.empty() ? 0 : -1) << c.path.size();
   }
 }
 
 TEST(ValidatorsTest, FilePathsStopAtTheFirstBadPathInOrder) {
-  PolicyModel model;
+  ModelText model;
   model.fileContexts = {{"/ok", "t"}, {"b", "t"}, {"a", "t"}};
-  EXPECT_EQ(CaptureLog([&] { CheckFilePaths(model); }),
-            "[ERROR][JsonParser][The path must start with a slash][path=a]\n");
+  for (const EntryOrder order : kBothOrders) {
+    EXPECT_EQ(CaptureLog([&] { CheckFilePaths(FromText(model, order)); }),
+              "[ERROR][JsonParser][The path must start with a slash][path=a]\n");
+  }
 }
 
 // A text, the two fields it gives, and the log of a refusal (empty when it
