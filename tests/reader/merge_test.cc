@@ -31,8 +31,8 @@ TEST(MergeTest, UnitesSetsAndMakesEveryNameItsOwnAttribute) {
   // The second file's texts interned against the first's order as well.
   for (const EntryOrder order : {EntryOrder::kKeyOrder, EntryOrder::kReversed}) {
     JsonParser parser;
-    PolicyModel firstModel = FromText(first);
-    PolicyModel secondModel = FromText(second, order);
+    PolicyModel firstModel = FromText(first, EntryOrder::kKeyOrder, parser.NewFileModel());
+    PolicyModel secondModel = FromText(second, order, parser.NewFileModel());
     ASSERT_EQ(parser.MergeJsonFile(firstModel), 0);
     ASSERT_EQ(parser.MergeJsonFile(secondModel), 0);
     const ModelText merged = ToText(parser.GetPolicyModel());
@@ -54,12 +54,12 @@ TEST(MergeTest, StopsAtTheFirstConflictingMemberInMergeOrder) {
   file.netifs = {{"lo", "t"}};
   file.transitionRules = {{{"s", "o", "file"}, "t"}};
   JsonParser parser;
-  PolicyModel fileModel = FromText(file);
+  PolicyModel fileModel = FromText(file, EntryOrder::kKeyOrder, parser.NewFileModel());
   ASSERT_EQ(parser.MergeJsonFile(fileModel), 0);
   ModelText again;
   again.transitionRules = {{{"s", "o", "file"}, "t"}};
   again.netifs = {{"lo", "t"}};
-  PolicyModel againModel = FromText(again);
+  PolicyModel againModel = FromText(again, EntryOrder::kKeyOrder, parser.NewFileModel());
   EXPECT_EQ(CaptureLog([&] { parser.MergeJsonFile(againModel); }),
             "[ERROR][JsonParser][Duplicate netif name][name=lo]\n");
 }

@@ -128,12 +128,12 @@ TEST(PolicyModelTest, FirstInKeyOrderKeepsTheSmallestOffered) {
   for (const std::string& text : texts) offered.push_back(pool.Intern(text));
   const auto less = [&pool](NameId a, NameId b) { return pool.Less(a, b); };
   FirstInKeyOrder<NameId, decltype(less)> none(less);
-  EXPECT_FALSE(none.Get().has_value());
+  EXPECT_EQ(none.Get(), nullptr);
   std::sort(offered.begin(), offered.end());
   do {
     FirstInKeyOrder<NameId, decltype(less)> first(less);
     for (const NameId id : offered) first.Offer(id);
-    ASSERT_TRUE(first.Get().has_value());
+    ASSERT_NE(first.Get(), nullptr);
     EXPECT_EQ(pool.Text(*first.Get()), "B");
   } while (std::next_permutation(offered.begin(), offered.end()));
 }

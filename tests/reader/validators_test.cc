@@ -10,6 +10,17 @@
 
 namespace {
 
+// The checks with a fresh verdict cache, as for the first file of a run.
+int CheckDeclaredNames(const PolicyModel& model) {
+  NameForms forms;
+  return ::CheckDeclaredNames(model, forms);
+}
+
+int CheckContextReferences(const PolicyModel& model) {
+  NameForms forms;
+  return ::CheckContextReferences(model, forms);
+}
+
 using polc_test::CaptureLog;
 using polc_test::EntryOrder;
 using polc_test::FromText;

@@ -1,5 +1,7 @@
 #include "tests/support/model_text.h"
 
+#include <utility>
+
 #include "reader/class_table.h"
 
 namespace polc_test {
@@ -35,8 +37,9 @@ ModelText ToText(const PolicyModel& model) {
   for (const TypeAttrLink& link : model.typeAttrMap.links) {
     out.typeAttrMap[text(link.name)].insert(text(link.attr));
   }
-  for (const auto& [path, context] : model.fileContexts)
-    out.fileContexts[text(path)] = text(context);
+  for (const auto& [path, context] : model.fileContexts) {
+    out.fileContexts[std::string(model.paths.Text(path))] = text(context);
+  }
   out.initialSids = model.initialSids;
   out.netifs = model.netifs;
   out.packets = model.packets;
@@ -58,8 +61,8 @@ ModelText ToText(const PolicyModel& model) {
   return out;
 }
 
-PolicyModel FromText(const ModelText& text, EntryOrder order) {
-  PolicyModel model;
+PolicyModel FromText(const ModelText& text, EntryOrder order, PolicyModel into) {
+  PolicyModel model = std::move(into);
   NamePool& names = model.names;
   const auto intern = [&names](const std::string& name) { return names.Intern(name); };
   const auto internKey = [&intern](const TextRuleKey& key) {
@@ -82,7 +85,7 @@ PolicyModel FromText(const ModelText& text, EntryOrder order) {
     });
   });
   AddEach(text.fileContexts, order, [&](const auto& entry) {
-    const NameId path = intern(entry.first);
+    const NameId path = model.paths.Intern(entry.first);
     model.fileContexts.emplace(path, intern(entry.second));
   });
   model.initialSids = text.initialSids;

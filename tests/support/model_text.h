@@ -43,6 +43,9 @@ enum class EntryOrder {
 
 // The model the reader builds from the same names: operations become class
 // bits, and those the known class lacks go to unknownOperations.
-PolicyModel FromText(const ModelText& text, EntryOrder order = EntryOrder::kKeyOrder);
+// The entries go into `into`, e.g. a JsonParser's NewFileModel so that the
+// model can be merged.
+PolicyModel FromText(const ModelText& text, EntryOrder order = EntryOrder::kKeyOrder,
+                     PolicyModel into = PolicyModel());
 
 }  // namespace polc_test
