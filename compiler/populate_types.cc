@@ -95,10 +95,9 @@ int VaroCompiler::PopulateTypeAttrs() {
                           }),
               links.end());
   for (auto run = links.begin(); run != links.end();) {
-    const auto end = std::find_if(run, links.end(),
-                                  [name = run->name](const TypeAttrLink& link) {
-                                    return link.name != name;
-                                  });
+    const auto end = std::find_if(run, links.end(), [name = run->name](const TypeAttrLink& link) {
+      return link.name != name;
+    });
     const uint32_t value = TypeValue(run->name);
     assert(value < count);
     TypeAttrs& entry = db.typeToAttrsArr[value];

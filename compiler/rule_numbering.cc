@@ -30,9 +30,8 @@ const std::array<uint8_t, kClassCount + 1>& ClassNameRanks() {
   static const auto ranks = [] {
     std::array<uint16_t, kClassCount> classes;
     std::iota(classes.begin(), classes.end(), uint16_t{1});
-    std::sort(classes.begin(), classes.end(), [](uint16_t a, uint16_t b) {
-      return NameLess(GetClassName(a), GetClassName(b));
-    });
+    std::sort(classes.begin(), classes.end(),
+              [](uint16_t a, uint16_t b) { return NameLess(GetClassName(a), GetClassName(b)); });
     std::array<uint8_t, kClassCount + 1> result{};
     for (uint8_t rank = 0; rank < kClassCount; ++rank) result[classes[rank]] = rank;
     return result;
@@ -49,9 +48,8 @@ std::vector<uint32_t> NameRanks(const VaroCompiler& compiler) {
   std::vector<uint32_t> values(names.size());
   std::iota(values.begin(), values.end(), 0u);
   const auto typeEnd = values.begin() + static_cast<std::ptrdiff_t>(compiler.Model().types.size());
-  std::inplace_merge(values.begin(), typeEnd, values.end(), [&](uint32_t a, uint32_t b) {
-    return pool.Less(names[a], names[b]);
-  });
+  std::inplace_merge(values.begin(), typeEnd, values.end(),
+                     [&](uint32_t a, uint32_t b) { return pool.Less(names[a], names[b]); });
   std::vector<uint32_t> ranks(names.size());
   for (uint32_t rank = 0; rank < values.size(); ++rank) ranks[values[rank]] = rank;
   return ranks;

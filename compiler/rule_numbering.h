@@ -8,7 +8,6 @@
 
 #include "compiler/varo_compiler.h"
 
-
 // The grant rules, one per key with the union of its operations, in
 // descending rule table key order (RuleTblCmp), the order RuleTblFill takes.
 std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler);

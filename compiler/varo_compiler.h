@@ -8,9 +8,9 @@
 // of the hash table or rule database call that failed.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cassert>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -126,6 +126,6 @@ class JsonParser {
   int CheckInitialSidNames(const PolicyModel& fileModel);
 
  private:
-  PolicyModel model;     // the merged model; only grows
-  NameForms nameForms;   // of the texts of model.names, for the per-file checks
+  PolicyModel model;    // the merged model; only grows
+  NameForms nameForms;  // of the texts of model.names, for the per-file checks
 };

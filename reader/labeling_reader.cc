@@ -81,48 +81,40 @@ struct NamedLabeling {
 };
 
 constexpr NamedLabeling kFileLabeling = {
-    "file",
-    "path",
-    AddFileLabel,
-    "[JsonParser][Incomplete the i-th file object][i=%u]\n",
+    "file",           "path", AddFileLabel, "[JsonParser][Incomplete the i-th file object][i=%u]\n",
     LogDuplicatePath,
 };
 
 constexpr NamedLabeling kReservedSidLabeling = {
-    "reserved_sid",
-    "sid",
-    AddSidLabel,
-    "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
+    "reserved_sid",  "sid",
+    AddSidLabel,     "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
     LogDuplicateSid,
 };
 
 // The netif message prints its index signed; the value is the same.
 constexpr NamedLabeling kNetifLabeling = {
-    "netif",
-    "name",
-    AddNetifLabel,
-    "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
+    "netif",           "name",
+    AddNetifLabel,     "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
     LogDuplicateNetif,
 };
 
 int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
                       const NamedLabeling& kind) {
   const std::string_view allowedKeys[] = {kind.keyMember, "context"};
-  return ReadLabelingEntries(parser, array, kind.section, allowedKeys,
-                             [&](std::span<JsonValue*> members, uint32_t i) {
-                               const char* name = nullptr;
-                               const char* context = nullptr;
-                               if (!GetString(members[0], &name) ||
-                                   !GetString(members[1], &context)) {
-                                 Log(LOG_ERR, kind.incomplete, i);
-                                 return -1;
-                               }
-                               if (!kind.add(model, name, context)) {
-                                 kind.logDuplicate(name);
-                                 return -1;
-                               }
-                               return 0;
-                             });
+  return ReadLabelingEntries(
+      parser, array, kind.section, allowedKeys, [&](std::span<JsonValue*> members, uint32_t i) {
+        const char* name = nullptr;
+        const char* context = nullptr;
+        if (!GetString(members[0], &name) || !GetString(members[1], &context)) {
+          Log(LOG_ERR, kind.incomplete, i);
+          return -1;
+        }
+        if (!kind.add(model, name, context)) {
+          kind.logDuplicate(name);
+          return -1;
+        }
+        return 0;
+      });
 }
 
 constexpr std::string_view kPacketKeys[] = {"prot",  "source", "destination",

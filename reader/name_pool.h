@@ -68,7 +68,7 @@ class NamePool {
     // The texts, each followed by a NUL, in chunks that never move, so
     // slots and entries can point at them.
     std::vector<std::unique_ptr<char[]>> chunks;
-    char* next = nullptr;        // the free bytes of the last chunk: [next, end)
+    char* next = nullptr;  // the free bytes of the last chunk: [next, end)
     char* end = nullptr;
     std::vector<Entry> entries;  // indexed by id
     std::vector<Slot> slots;     // open addressing by hash; a power of two

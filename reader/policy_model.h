@@ -3,16 +3,19 @@
 // The reader fills one PolicyModel per source file, checks it and merges it
 // into the model of all files, which it then hands to the compiler whole.
 //
-// Every text is interned in one of the model's own NamePools and the
-// containers hold pool ids. File paths have a pool of their own: they are
-// many and each is used once, and the names, used over and over, then stay
-// in a pool small enough for the caches. The containers keep entries in the order they were added, not in
-// key order: a million rules sort once, as integers, in the compiler, instead
-// of being kept ordered by string comparisons on every insert of every file.
+// Every text is interned in one of the model's NamePools and the containers
+// hold pool ids; the per-file models of one run share the merged model's
+// pools, so a file's ids are already the merged model's. File paths have a
+// pool of their own: they are many and each is used once, and the names,
+// used over and over, then stay in a pool small enough for the caches.
+//
+// The containers keep entries in the order they were added, not in key
+// order: a million rules sort once, as integers, in the compiler, instead of
+// being kept ordered by string comparisons on every insert of every file.
 // Where key order is observable - the first failing entry a check reports,
 // the numbering, the map file - the code takes the smallest entry by the
-// byte order of its texts ("B" < "a" < "a.b"), which is the order the
-// containers' keys have always had.
+// byte order of its texts ("B" < "a" < "a.b"), the order in which the keys
+// of ordered string containers would have come.
 #pragma once
 
 #include <array>
@@ -91,7 +94,7 @@ struct TypeAttrLink {
 // "typeattr": the names that have an entry, and their attributes. A link may
 // repeat; the attributes of a name are the set of its links' attrs.
 struct TypeAttrMap {
-  NameIdSet names;                 // every name with an entry, even one with no attribute
+  NameIdSet names;  // every name with an entry, even one with no attribute
   std::vector<TypeAttrLink> links;
 };
 
@@ -118,18 +121,18 @@ using NameMap = std::map<std::string, std::string, std::less<>>;
 // and the pools their ids refer to. Copying copies the containers; the
 // copies share the pools (see NamePool).
 struct PolicyModel {
-  NamePool names;                   // every name and class text the id containers refer to
-  NamePool paths;                   // the file paths of fileContexts
-  NameIdSet types;                  // declared type names
-  NameIdSet attrs;                  // declared attribute names
-  NameIdSet requires_;              // names another file declares ("require"; `requires` is a keyword)
-  TypeAttrMap typeAttrMap;          // name -> its attributes
+  NamePool names;           // every name and class text the id containers refer to
+  NamePool paths;           // the file paths of fileContexts
+  NameIdSet types;          // declared type names
+  NameIdSet attrs;          // declared attribute names
+  NameIdSet requires_;      // names another file declares ("require"; `requires` is a keyword)
+  TypeAttrMap typeAttrMap;  // name -> its attributes
   std::unordered_map<NameId, NameId> fileContexts;  // file path (paths) -> context (names)
-  NameMap initialSids;              // initial sid name -> context
-  NameMap netifs;                   // interface name -> context
-  std::map<PacketKey, std::string> packets;          // packet key -> context
-  std::vector<GrantRule> grantRules;                 // rule key -> operations
-  std::vector<UnknownOperation> unknownOperations;   // of grantRules, for the class check
+  NameMap initialSids;                              // initial sid name -> context
+  NameMap netifs;                                   // interface name -> context
+  std::map<PacketKey, std::string> packets;         // packet key -> context
+  std::vector<GrantRule> grantRules;                // rule key -> operations
+  std::vector<UnknownOperation> unknownOperations;  // of grantRules, for the class check
   std::unordered_map<RuleKey, NameId, RuleKeyHash> transitionRules;  // rule key -> target
 };
 

@@ -46,8 +46,7 @@ int JsonParser::ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& mo
     const char* object = nullptr;
     const char* cls = nullptr;
     JsonValue* operations = AsArray(members[2]);
-    if (!GetString(members[0], &object) || !GetString(members[1], &cls) ||
-        operations == nullptr) {
+    if (!GetString(members[0], &object) || !GetString(members[1], &cls) || operations == nullptr) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and operation][subject=%s]\n",
           MaskControlChars(model.names.Text(subject)).c_str());
       return -1;
@@ -56,12 +55,13 @@ int JsonParser::ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& mo
     // when the compiler sorts the rules. An operation the class lacks waits
     // for the class check; with an unknown class the operations do not
     // matter, as that check fails on the class.
-    GrantRule rule{{subject, model.names.Intern(object), model.names.Intern(cls)}, 0,
-                   GetClassIndex(cls)};
+    GrantRule rule{
+        {subject, model.names.Intern(object), model.names.Intern(cls)}, 0, GetClassIndex(cls)};
     if (const auto bad = ForEachArrayString(operations, [&](const char* operation) {
           if (rule.classIndex == 0) return;
           const uint32_t bit = GetOperationBit(rule.classIndex, operation);
-          if (bit == 0) model.unknownOperations.push_back({rule.key, model.names.Intern(operation)});
+          if (bit == 0)
+            model.unknownOperations.push_back({rule.key, model.names.Intern(operation)});
           rule.operations |= bit;
         })) {
       Log(LOG_ERR, "[JsonParser][Get permission failed][subject=%s, k=%u]\n",

@@ -6,9 +6,9 @@
 #include <array>
 #include <charconv>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
-#include <string>
 
 #include "reader/log.h"
 
@@ -136,9 +136,7 @@ class ContextStatuses {
   ContextStatuses(const PolicyModel& fileModel, NameForms& forms)
       : model_(fileModel), forms_(forms) {}
 
-  bool Fails(NameId id) {
-    return !forms_.IsValid(model_.names, id) || !DefinedInFile(model_, id);
-  }
+  bool Fails(NameId id) { return !forms_.IsValid(model_.names, id) || !DefinedInFile(model_, id); }
   // Logs the failure of `id` and returns false, as CheckContextDefined does.
   bool Report(NameId id) {
     const std::string_view name = model_.names.Text(id);
@@ -236,8 +234,7 @@ bool RuleNamesDefined(const Rules& rules, ContextStatuses& statuses) {
     const RuleNames ruleNames = NamesOf(rule);
     if (FirstFailingName(ruleNames, statuses).has_value()) failing.Offer(ruleNames);
   }
-  return failing.Get() == nullptr ||
-         statuses.Report(*FirstFailingName(*failing.Get(), statuses));
+  return failing.Get() == nullptr || statuses.Report(*FirstFailingName(*failing.Get(), statuses));
 }
 
 }  // namespace

@@ -109,8 +109,8 @@ HashTblNode* HashTblSearch(const HashTbl* table, const void* key);
 int32_t HashTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
 
 // Releases every key, datum and node, the bulk storage blocks and the bucket
-// array. `size` and `nel` keep their values; a second call does nothing. A destroyed table behaves as
-// one without buckets: inserts fail, searches find nothing, maps visit nothing.
+// array. `size` and `nel` keep their values; a second call does nothing. A destroyed table behaves
+// as one without buckets: inserts fail, searches find nothing, maps visit nothing.
 void HashTblDestroy(HashTbl* table);
 
 // MurmurHash3, x86 32-bit variant; 4-byte blocks are read little-endian

@@ -86,17 +86,24 @@ TEST(RuleTblFill, GivesTheSameChainsAndBytesAsInsertingOneByOne) {
     uint32_t buckets;
     size_t before, first, second, after;  // rule counts of each step
   } cases[] = {
-      {1, 0, 1, 0, 0},     {1, 0, 60, 0, 0},       {1, 20, 30, 10, 5},  {2, 3, 4, 0, 0},
-      {8, 0, 150, 150, 0}, {8, 150, 100, 30, 20},  {64, 1, 498, 0, 1},  {1024, 0, 100, 100, 0},
-      {1024, 199, 1, 0, 0}, {65536, 0, 3000, 0, 0}, {65536, 900, 1500, 500, 100},
+      {1, 0, 1, 0, 0},
+      {1, 0, 60, 0, 0},
+      {1, 20, 30, 10, 5},
+      {2, 3, 4, 0, 0},
+      {8, 0, 150, 150, 0},
+      {8, 150, 100, 30, 20},
+      {64, 1, 498, 0, 1},
+      {1024, 0, 100, 100, 0},
+      {1024, 199, 1, 0, 0},
+      {65536, 0, 3000, 0, 0},
+      {65536, 900, 1500, 500, 100},
   };
   std::mt19937 random(20261206);
   for (const auto& c : cases) {
     for (int round = 0; round < 3; round++) {
       SCOPED_TRACE(testing::Message() << c.buckets << " buckets, steps " << c.before << " "
                                       << c.first << " " << c.second << " " << c.after);
-      const std::vector<Rule> rules =
-          RandomRules(random, c.before + c.first + c.second + c.after);
+      const std::vector<Rule> rules = RandomRules(random, c.before + c.first + c.second + c.after);
       DbGuard expected;
       ASSERT_EQ(HashTblInit(&expected->ruleTbl, c.buckets, RuleTblHash, RuleTblCmp), 0);
       for (const Rule& rule : rules) {
@@ -241,8 +248,9 @@ TEST(RuleTblFill, EachAllocationFailureLeavesTheTableAsItWas) {
       break;
     }
     EXPECT_EQ(status, RULEDB_ENOMEM) << "n=" << n;
-    EXPECT_EQ(log.Texts(), std::vector<std::string>{
-                               " [VARO][RuleTblFill 110] failed to allocate memory for 150 rules\n"})
+    EXPECT_EQ(log.Texts(),
+              std::vector<std::string>{
+                  " [VARO][RuleTblFill 110] failed to allocate memory for 150 rules\n"})
         << "n=" << n;
     EXPECT_EQ(db->ruleTbl.nel, 50u);
     EXPECT_EQ(db->ruleTbl.blocks, nullptr);
