@@ -113,8 +113,12 @@ TEST(RuleTblFill, GivesTheSameChainsAndBytesAsInsertingOneByOne) {
       for (const Rule& rule : take(c.before)) {
         ASSERT_EQ(RuleTblInsert(&filled->ruleTbl, &rule.key, &rule.datum), 0);
       }
-      ASSERT_EQ(Fill(&filled->ruleTbl, Descending(take(c.first))), 0);
-      ASSERT_EQ(Fill(&filled->ruleTbl, Descending(take(c.second))), 0);
+      // The first round fills in the compiler's order, the others in any.
+      auto order = [round](std::vector<Rule> part) {
+        return round == 0 ? Descending(std::move(part)) : part;
+      };
+      ASSERT_EQ(Fill(&filled->ruleTbl, order(take(c.first))), 0);
+      ASSERT_EQ(Fill(&filled->ruleTbl, order(take(c.second))), 0);
       for (const Rule& rule : take(c.after)) {
         ASSERT_EQ(RuleTblInsert(&filled->ruleTbl, &rule.key, &rule.datum), 0);
       }
@@ -158,7 +162,6 @@ TEST(RuleTblFill, RefusesBadBatchesAndLeavesTheTableAsItWas) {
   const Rule b{{4, 2, 3, RULE_TRANSITION}, {2}};
   const Rule c{{4, 2, 3, RULE_GRANT}, {3}};
   const std::string repeated = " [VARO][RuleTblFill 115] refused a repeated RuleTblKey\n";
-  const std::string invalid = " [VARO][RuleTblFill 120] failed to fill rule tbl\n";
   const struct {
     const char* name;
     std::vector<Rule> batch;
@@ -169,8 +172,8 @@ TEST(RuleTblFill, RefusesBadBatchesAndLeavesTheTableAsItWas) {
       {"repeated, other datum", {a, {b.key, {7}}, b}, RULEDB_EEXIST, repeated},
       {"already stored", {a, stored, c}, RULEDB_EEXIST, repeated},
       {"stored key last", {a, {stored.key, {1}}}, RULEDB_EEXIST, repeated},
-      {"ascending", {c, b, a}, RULEDB_EINVAL, invalid},
-      {"one pair out of order", {a, c, b}, RULEDB_EINVAL, invalid},
+      {"repeated, out of order", {b, a, c, b}, RULEDB_EEXIST, repeated},
+      {"stored key, ascending", {c, stored, a}, RULEDB_EEXIST, repeated},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
