@@ -128,6 +128,7 @@ uint32_t StrTblHash(const void* key);  // MurmurHash3 (seed 0) of the bytes befo
 int32_t StrTblCmp(const void* a, const void* b);             // strcmp
 int32_t StrTblInit(HashTbl* table, uint32_t expectedCount);  // HashTblBucketCount buckets
 int32_t StrTblInsert(HashTbl* table, char* key, void* datum);
+// StrTblFill, a string table's bulk fill, is declared in rule_data_base.h.
 HashTblNode* StrTblSearch(const HashTbl* table, const char* key);
 int32_t StrTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
 void StrTblDestroy(HashTbl* table);
