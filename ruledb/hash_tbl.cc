@@ -105,11 +105,21 @@ struct BatchField {
     memcpy(&text, field, sizeof(text));  // records need not align the pointer
     return text;
   }
-  // Bytes the table keeps of `stored` (as returned by At), NUL included.
-  size_t BytesOf(const void* stored) const {
-    return size == HASH_TBL_TEXT ? strlen(static_cast<const char*>(stored)) + 1 : size;
+  // Bytes the table keeps of record i's field, a text's NUL included.
+  size_t BytesAt(uint32_t i) const {
+    return size == HASH_TBL_TEXT ? strlen(static_cast<const char*>(At(i))) + 1 : size;
   }
-  size_t BytesAt(uint32_t i) const { return size == HASH_TBL_TEXT ? BytesOf(At(i)) : size; }
+  // What a node of slot `slot` first points at: a fixed-size field's copy
+  // in the block's `array`, read while the records stream by, or the
+  // caller's text, copied once its place in map order is known.
+  void* Place(uint32_t i, uint32_t slot, unsigned char* array) const {
+    if (size == HASH_TBL_TEXT) {
+      return const_cast<void*>(At(i));
+    }
+    unsigned char* copy = array + size_t{slot} * size;
+    memcpy(copy, At(i), size);
+    return copy;
+  }
 };
 
 // Orders a bucket's run of new nodes by key, ascending, as its chain keeps
@@ -133,15 +143,15 @@ bool SortRun(const HashTbl* table, HashTblNode* first, HashTblNode* last) {
   return true;
 }
 
-// Copies the bytes of every node's key or datum (`member`), in map order,
+// Copies the text of every node's key or datum (`member`), in map order,
 // to the block's array at `cursor`, and points the node at its copy.
-void CopyInMapOrder(HashTblNode* nodes, uint32_t count, void* HashTblNode::*member,
-                    const BatchField& field, unsigned char* cursor) {
+void CopyTextsInMapOrder(HashTblNode* nodes, uint32_t count, void* HashTblNode::*member,
+                         unsigned char* cursor) {
   for (uint32_t slot = 0; slot < count; slot++) {
-    void*& stored = nodes[slot].*member;
-    const size_t bytes = field.BytesOf(stored);
-    memcpy(cursor, stored, bytes);
-    stored = cursor;
+    void*& text = nodes[slot].*member;
+    const size_t bytes = strlen(static_cast<const char*>(text)) + 1;
+    memcpy(cursor, text, bytes);
+    text = cursor;
     cursor += bytes;
   }
 }
@@ -304,13 +314,13 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
     slots[bucket] = end;
   }
   slots[table->size] = count;
-  // Nodes point at the caller's keys and datums until the runs are sorted
-  // and checked; only then is anything copied.
   for (uint32_t i = 0; i < count; i++) {
-    const void* key = keys.At(i);
-    HashTblNode* node = &block->nodes[--slots[BucketOf(table, key)]];
-    node->key = const_cast<void*>(key);
-    node->datum = datums.size == 0 ? nullptr : const_cast<void*>(datums.At(i));
+    const uint32_t slot = --slots[BucketOf(table, keys.At(i))];
+    HashTblNode* node = &block->nodes[slot];
+    node->key = keys.Place(i, slot, base + layout.keys);
+    if (datums.size != 0) {
+      node->datum = datums.Place(i, slot, base + layout.datums);
+    }
   }
   for (uint32_t bucket = 0; bucket < table->size; bucket++) {
     HashTblNode* first = &block->nodes[slots[bucket]];
@@ -322,9 +332,11 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
       return RULEDB_EEXIST;
     }
   }
-  CopyInMapOrder(block->nodes, count, &HashTblNode::key, keys, base + layout.keys);
-  if (datums.size != 0) {
-    CopyInMapOrder(block->nodes, count, &HashTblNode::datum, datums, base + layout.datums);
+  if (keys.size == HASH_TBL_TEXT) {
+    CopyTextsInMapOrder(block->nodes, count, &HashTblNode::key, base + layout.keys);
+  }
+  if (datums.size == HASH_TBL_TEXT) {
+    CopyTextsInMapOrder(block->nodes, count, &HashTblNode::datum, base + layout.datums);
   }
   for (uint32_t bucket = 0; bucket < table->size; bucket++) {
     MergeIntoChain(table, &table->buckets[bucket], &block->nodes[slots[bucket]],

@@ -16,7 +16,8 @@
 // Bulk storage: HashTblFill links a whole batch of entries and takes their
 // nodes, keys and datums from one calloc'd block instead of three blocks per
 // entry. Inside the block the nodes, then the keys, then the datums lie in
-// map order, so a map over a table filled that way reads three arrays front
+// map order (fixed-size keys and datums of a batch out of descending order
+// excepted), so a map over a table filled that way reads three arrays front
 // to back rather than chasing nodes scattered over the heap, and destroying
 // it is one free per block. The table lists its blocks; a node is bulk
 // storage exactly when it lies in a block's node array, which is how
