@@ -15,7 +15,6 @@
 
 #include "ruledb/hash_tbl.h"
 #include "ruledb/rule_data_base.h"
-#include "tests/ruledb/calloc_fault.h"
 #include "tests/ruledb/ruledb_test_util.h"
 
 namespace ruledb_test {
@@ -228,31 +227,19 @@ TEST(RuleTblFill, EachAllocationFailureLeavesTheTableAsItWas) {
     ASSERT_EQ(RuleTblInsert(&db->ruleTbl, &rule.key, &rule.datum), 0);
   }
   const Chains chains = ChainsOf(&db->ruleTbl);
-  long n = 1;
-  for (;; n++) {
-    SysLogCapture log;
-    int32_t status = 0;
-    bool fired = false;
-    {
-      CallocFault fault(n);
-      status = Fill(&db->ruleTbl, batch);
-      fired = fault.Fired();
-    }
-    if (!fired) {
-      EXPECT_EQ(status, 0);
-      EXPECT_TRUE(log.entries().empty());
-      break;
-    }
-    EXPECT_EQ(status, RULEDB_ENOMEM) << "n=" << n;
-    EXPECT_EQ(log.Texts(), std::vector<std::string>{
-                               " [VARO][RuleTblFill 110] failed to allocate memory for 150 rules\n"})
-        << "n=" << n;
-    EXPECT_EQ(db->ruleTbl.nel, 50u);
-    EXPECT_EQ(db->ruleTbl.blocks, nullptr);
-    EXPECT_EQ(ChainsOf(&db->ruleTbl), chains);
-  }
+  const long runs = FailEachAllocation(
+      [&] { return Fill(&db->ruleTbl, batch); },
+      [&](long n, int32_t status, const std::vector<std::string>& log) {
+        EXPECT_EQ(status, RULEDB_ENOMEM) << "n=" << n;
+        EXPECT_EQ(log, std::vector<std::string>{
+                           " [VARO][RuleTblFill 110] failed to allocate memory for 150 rules\n"})
+            << "n=" << n;
+        EXPECT_EQ(db->ruleTbl.nel, 50u);
+        EXPECT_EQ(db->ruleTbl.blocks, nullptr);
+        EXPECT_EQ(ChainsOf(&db->ruleTbl), chains);
+      });
   // Scratch counts and the block: a per-rule allocation would show here.
-  EXPECT_EQ(n, 3);
+  EXPECT_EQ(runs, 3);
   EXPECT_EQ(db->ruleTbl.nel, 200u);
 }
 

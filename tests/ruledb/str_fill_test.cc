@@ -15,7 +15,6 @@
 
 #include "ruledb/hash_tbl.h"
 #include "ruledb/rule_data_base.h"
-#include "tests/ruledb/calloc_fault.h"
 #include "tests/ruledb/ruledb_test_util.h"
 
 namespace ruledb_test {
@@ -272,33 +271,22 @@ TEST(StrTblFill, EachAllocationFailureLeavesTheTableAsItWas) {
     InitBoth(db.get(), 16);
     InsertBoth(db.get(), stored);
     const Chains chains = ChainsOf(db.get());
-    long n = 1;
-    for (;; n++) {
-      SysLogCapture log;
-      int32_t status = 0;
-      bool fired = false;
-      {
-        CallocFault fault(n);
-        status = table == 0 ? FillContexts(&db->fileCtxTbl, batch)
+    const long runs = FailEachAllocation(
+        [&] {
+          return table == 0 ? FillContexts(&db->fileCtxTbl, batch)
                             : FillSymbols(&db->symTbl, batch);
-        fired = fault.Fired();
-      }
-      if (!fired) {
-        EXPECT_EQ(status, 0);
-        EXPECT_TRUE(log.entries().empty());
-        break;
-      }
-      EXPECT_EQ(status, RULEDB_ENOMEM) << "n=" << n;
-      EXPECT_EQ(log.Texts(),
-                std::vector<std::string>{
-                    " [VARO][StrTblFill 130] failed to allocate memory for 150 entries\n"})
-          << "n=" << n;
-      EXPECT_EQ(db->fileCtxTbl.blocks, nullptr);
-      EXPECT_EQ(db->symTbl.blocks, nullptr);
-      EXPECT_EQ(ChainsOf(db.get()), chains);
-    }
+        },
+        [&](long n, int32_t status, const std::vector<std::string>& log) {
+          EXPECT_EQ(status, RULEDB_ENOMEM) << "n=" << n;
+          EXPECT_EQ(log, std::vector<std::string>{" [VARO][StrTblFill 130] failed to allocate "
+                                                  "memory for 150 entries\n"})
+              << "n=" << n;
+          EXPECT_EQ(db->fileCtxTbl.blocks, nullptr);
+          EXPECT_EQ(db->symTbl.blocks, nullptr);
+          EXPECT_EQ(ChainsOf(db.get()), chains);
+        });
     // Scratch counts and the block: a per-entry allocation would show here.
-    EXPECT_EQ(n, 3);
+    EXPECT_EQ(runs, 3);
   }
 }
 
