@@ -241,25 +241,6 @@ TEST(StrTblFill, RefusesRepeatedKeysAndLeavesTheTableAsItWas) {
   }
 }
 
-TEST(StrTblFill, TablesThatCannotTakeTheBatch) {
-  const std::vector<Entry> batch = {{"b", "b_t", 0}, {"a", "a_t", 1}};
-  SysLogCapture log;
-  HashTbl noBuckets{};
-  ASSERT_EQ(StrTblInit(&noBuckets, 0), 0);
-  EXPECT_EQ(FillContexts(&noBuckets, batch), RULEDB_EINVAL);
-  StrTblDestroy(&noBuckets);
-  EXPECT_EQ(FillSymbols(&noBuckets, batch), RULEDB_EINVAL);  // destroyed
-  EXPECT_EQ(log.Texts(), std::vector<std::string>(
-                             2, " [VARO][StrTblFill 140] failed to fill string tbl\n"));
-  log.Clear();
-  HashTbl empty{};
-  ASSERT_EQ(StrTblInit(&empty, 4), 0);
-  EXPECT_EQ(FillContexts(&empty, {}), 0);  // nothing to link takes no block
-  EXPECT_EQ(empty.blocks, nullptr);
-  EXPECT_TRUE(log.entries().empty());
-  StrTblDestroy(&empty);
-}
-
 TEST(StrTblFill, EachAllocationFailureLeavesTheTableAsItWas) {
   std::mt19937 random(99);
   const std::vector<Entry> entries = RandomEntries(random, 200);
