@@ -57,11 +57,10 @@ int FillStringTable(HashTbl* table, const std::vector<StringTableEntry<Datum>>& 
   if (entries.empty()) {
     return 0;
   }
-  constexpr size_t kDatumSize =
-      std::is_same_v<Datum, const char*> ? HASH_TBL_TEXT : sizeof(Datum);
-  const int status = StrTblFill(table, &entries.front().key, &entries.front().datum, kDatumSize,
-                                sizeof(StringTableEntry<Datum>),
-                                static_cast<uint32_t>(entries.size()));
+  constexpr size_t kDatumSize = std::is_same_v<Datum, const char*> ? HASH_TBL_TEXT : sizeof(Datum);
+  const int status =
+      StrTblFill(table, &entries.front().key, &entries.front().datum, kDatumSize,
+                 sizeof(StringTableEntry<Datum>), static_cast<uint32_t>(entries.size()));
   if (status != 0) {
     LogFillFailure(status, messages);
   }

@@ -231,8 +231,9 @@ TEST(RuleTblFill, EachAllocationFailureLeavesTheTableAsItWas) {
       [&] { return Fill(&db->ruleTbl, batch); },
       [&](long n, int32_t status, const std::vector<std::string>& log) {
         EXPECT_EQ(status, RULEDB_ENOMEM) << "n=" << n;
-        EXPECT_EQ(log, std::vector<std::string>{
-                           " [VARO][RuleTblFill 110] failed to allocate memory for 150 rules\n"})
+        EXPECT_EQ(log,
+                  std::vector<std::string>{
+                      " [VARO][RuleTblFill 110] failed to allocate memory for 150 rules\n"})
             << "n=" << n;
         EXPECT_EQ(db->ruleTbl.nel, 50u);
         EXPECT_EQ(db->ruleTbl.blocks, nullptr);

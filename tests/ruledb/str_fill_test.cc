@@ -76,9 +76,9 @@ Chains ChainsOf(const RuleDataBase* db) {
     for (uint32_t bucket = 0; table->buckets != nullptr && bucket < table->size; bucket++) {
       std::vector<std::string>& chain = chains.emplace_back();
       for (const HashTblNode* node = table->buckets[bucket]; node != nullptr; node = node->next) {
-        const std::string datum =
-            table == &db->symTbl ? std::to_string(*static_cast<const uint32_t*>(node->datum))
-                                 : static_cast<const char*>(node->datum);
+        const std::string datum = table == &db->symTbl
+                                      ? std::to_string(*static_cast<const uint32_t*>(node->datum))
+                                      : static_cast<const char*>(node->datum);
         chain.push_back(static_cast<const char*>(node->key) + std::string("=") + datum);
       }
     }
@@ -131,16 +131,18 @@ TEST(StrTblFill, GivesTheSameChainsAndBytesAsInsertingOneByOne) {
     uint32_t buckets;
     size_t before, filled, after;
   } cases[] = {
-      {1, 0, 1, 0},   {1, 0, 80, 0},      {1, 10, 40, 10},     {2, 0, 3, 0},
-      {8, 0, 300, 0}, {8, 100, 150, 50}, {1024, 0, 500, 0},   {1024, 499, 1, 0},
+      {1, 0, 1, 0},        {1, 0, 80, 0},
+      {1, 10, 40, 10},     {2, 0, 3, 0},
+      {8, 0, 300, 0},      {8, 100, 150, 50},
+      {1024, 0, 500, 0},   {1024, 499, 1, 0},
       {65536, 0, 4000, 0}, {65536, 1500, 2000, 500},
   };
   std::mt19937 random(20261206);
   for (const auto& c : cases) {
     for (bool descending : {true, false}) {
-      SCOPED_TRACE(testing::Message() << c.buckets << " buckets, steps " << c.before << " "
-                                      << c.filled << " " << c.after
-                                      << (descending ? ", descending" : ", any order"));
+      SCOPED_TRACE(testing::Message()
+                   << c.buckets << " buckets, steps " << c.before << " " << c.filled << " "
+                   << c.after << (descending ? ", descending" : ", any order"));
       const std::vector<Entry> entries = RandomEntries(random, c.before + c.filled + c.after);
       DbGuard expected;
       InitBoth(expected.get(), c.buckets);
@@ -193,7 +195,7 @@ TEST(StrTblFill, KeepsItsOwnCopiesLaidOutInMapOrder) {
         if (key != nullptr) {
           ASSERT_EQ(nodeKey, key + std::strlen(key) + 1);
           ASSERT_EQ(nodeDatum, table == &db->symTbl ? datum + sizeof(uint32_t)
-                                                     : datum + std::strlen(datum) + 1);
+                                                    : datum + std::strlen(datum) + 1);
         }
         key = nodeKey;
         datum = nodeDatum;

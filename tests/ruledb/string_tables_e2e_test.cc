@@ -81,8 +81,9 @@ TEST(StringTablesEndToEnd, RecordsFollowTheChainsOfOneByOneInsertion) {
   std::sort(types.begin(), types.end());
   types.erase(std::unique(types.begin(), types.end()), types.end());
   std::shuffle(types.begin(), types.end(), random);
-  const char* const kDirs[] = {"/usr/lib/", "/usr/lib64/", "/usr/", "/etc/\xc3\xa9t\xc3\xa9/",
-                               "/srv/\xe2\x82\xac", "/var/log/app"};
+  const char* const kDirs[] = {
+      "/usr/lib/",         "/usr/lib64/", "/usr/", "/etc/\xc3\xa9t\xc3\xa9/",
+      "/srv/\xe2\x82\xac", "/var/log/app"};
   std::set<std::string> paths;
   while (paths.size() < 3000) {
     paths.insert(kDirs[random() % 6] + std::to_string(random() % 50000));
@@ -102,8 +103,8 @@ TEST(StringTablesEndToEnd, RecordsFollowTheChainsOfOneByOneInsertion) {
   source += "]}}}";
 
   TempDir dir;
-  const RunResult run = RunPolc({"-c", "-o", dir.Path("policy.bin"),
-                                 dir.Write("policy.json", source)});
+  const RunResult run =
+      RunPolc({"-c", "-o", dir.Path("policy.bin"), dir.Write("policy.json", source)});
   ASSERT_EQ(run.exitStatus, 0) << run.out;
   EXPECT_NE(run.out.find("[INFO][VaroCompiler][Done]"), std::string::npos);
 
