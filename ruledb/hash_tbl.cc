@@ -281,18 +281,21 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
   // A counting sort by bucket. `slots` first counts each bucket's entries,
   // then holds where each bucket's run ends, and, once every entry is placed
   // from the end of its run backwards, where it starts; slots[size] closes
-  // the last run.
-  auto* slots = static_cast<uint32_t*>(calloc(size_t{table->size} + 1, sizeof(uint32_t)));
+  // the last run. Each entry's bucket follows, so that a key is hashed once.
+  auto* slots =
+      static_cast<uint32_t*>(calloc(size_t{table->size} + 1 + size_t{count}, sizeof(uint32_t)));
   if (slots == nullptr) {
     return RULEDB_ENOMEM;
   }
+  uint32_t* bucketOf = slots + table->size + 1;
   // The bytes of the keys and datums; false once a sum overflows, which
   // fails below as calloc would.
   size_t keyBytes = 0;
   size_t datumBytes = 0;
   bool sized = true;
   for (uint32_t i = 0; i < count; i++) {
-    slots[BucketOf(table, keys.At(i))]++;
+    bucketOf[i] = BucketOf(table, keys.At(i));
+    slots[bucketOf[i]]++;
     sized = !__builtin_add_overflow(keyBytes, keys.BytesAt(i), &keyBytes) &&
             !__builtin_add_overflow(datumBytes, datums.BytesAt(i), &datumBytes) && sized;
   }
@@ -315,7 +318,7 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
   }
   slots[table->size] = count;
   for (uint32_t i = 0; i < count; i++) {
-    const uint32_t slot = --slots[BucketOf(table, keys.At(i))];
+    const uint32_t slot = --slots[bucketOf[i]];
     HashTblNode* node = &block->nodes[slot];
     node->key = keys.Place(i, slot, base + layout.keys);
     if (datums.size != 0) {
