@@ -20,21 +20,6 @@ BlockStatus CopyToHeap(const char* text, char** copy) {
   return BlockStatus::kOk;
 }
 
-int InsertTableEntry(HashTbl* table, BlockStatus status, void* key, void* datum,
-                     const EntryMessages& messages) {
-  int result = -1;
-  if (status == BlockStatus::kNoMemory) {
-    Log(LOG_ERR, "%s", messages.noMemory);
-  } else if (status == BlockStatus::kCopyFailed) {
-    Log(LOG_ERR, "%s", messages.copyFailed);
-  } else {
-    result = HashTblInsert(table, key, datum);
-    if (result == 0) {
-      return 0;
-    }
-    Log(LOG_ERR, "%s", messages.insertFailed);
-  }
-  free(key);
-  free(datum);
-  return result;
+void LogFillFailure(int status, const EntryMessages& messages) {
+  Log(LOG_ERR, "%s", status == RULEDB_ENOMEM ? messages.noMemory : messages.insertFailed);
 }

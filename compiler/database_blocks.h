@@ -1,12 +1,18 @@
 // Heap blocks and table entries for the rule database. The database owns
 // every block once it is linked in and releases it with free (in
-// RuleDataBaseDestory), so blocks come from calloc, never from new.
+// RuleDataBaseDestory), so blocks come from calloc, never from new. String
+// tables are filled in one pass instead: the fill copies the texts into
+// storage of the table's own, so entries point at the model's texts.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "ruledb/hash_tbl.h"
+#include "ruledb/rule_data_base.h"
 
 // `count` zero-filled T, or null when memory is short.
 template <typename T>
@@ -21,28 +27,42 @@ enum class BlockStatus {
   kNoMemory,    // an allocation failed
 };
 
-// kNoMemory for a null block, else kOk.
-inline BlockStatus AllocationStatus(const void* block) {
-  return block == nullptr ? BlockStatus::kNoMemory : BlockStatus::kOk;
-}
-
-// The worse of two outcomes.
-inline BlockStatus Worse(BlockStatus a, BlockStatus b) { return a > b ? a : b; }
-
 // A zero-filled heap copy of the NUL-terminated `text` in `*copy` (null
 // unless kOk; nothing is left allocated otherwise).
 BlockStatus CopyToHeap(const char* text, char** copy);
 
-// The log lines of one kind of table entry, for InsertTableEntry.
+// The log lines of one string table, for FillStringTable.
 struct EntryMessages {
-  const char* noMemory;      // an allocation failed
-  const char* copyFailed;    // a string copy failed
-  const char* insertFailed;  // HashTblInsert failed
+  const char* noMemory;      // the fill ran out of memory
+  const char* insertFailed;  // the fill refused the entries
 };
 
-// Hands `key` and `datum` to `table` when `status` is kOk (a null block
-// must have been reported in `status`). When `status` reports a failure or
-// the insert fails, logs the matching line, releases both blocks (null is
-// fine) and returns -1 or the insert's status.
-int InsertTableEntry(HashTbl* table, BlockStatus status, void* key, void* datum,
-                     const EntryMessages& messages);
+// One entry of a string table: the key text and the datum, a text (copied
+// with its NUL) or a fixed-size value.
+template <typename Datum>
+struct StringTableEntry {
+  const char* key;
+  Datum datum;
+};
+
+// Logs the line of `messages` that matches a failed fill's `status`.
+void LogFillFailure(int status, const EntryMessages& messages);
+
+// Fills `table` with `entries` in one pass (StrTblFill), the texts copied
+// into storage the table owns; the entries may come in any order. 0, or the
+// fill's status after the matching line of `messages`.
+template <typename Datum>
+int FillStringTable(HashTbl* table, const std::vector<StringTableEntry<Datum>>& entries,
+                    const EntryMessages& messages) {
+  if (entries.empty()) {
+    return 0;
+  }
+  constexpr size_t kDatumSize = std::is_same_v<Datum, const char*> ? HASH_TBL_TEXT : sizeof(Datum);
+  const int status =
+      StrTblFill(table, &entries.front().key, &entries.front().datum, kDatumSize,
+                 sizeof(StringTableEntry<Datum>), static_cast<uint32_t>(entries.size()));
+  if (status != 0) {
+    LogFillFailure(status, messages);
+  }
+  return status;
+}

@@ -8,7 +8,6 @@ namespace {
 
 const EntryMessages kFileContextMessages = {
     "[VaroCompiler][Allocate memory failed for file contexts Key or Datum]\n",
-    "[VaroCompiler][String copy failed for file contexts Key or Datum]\n",
     "[VaroCompiler][Insert file contexts table failed]\n",
 };
 
@@ -125,16 +124,11 @@ int VaroCompiler::PopulateFileContexts() {
     Log(LOG_ERR, "[VaroCompiler][Init file contexts table failed]\n");
     return status;
   }
-  // The table keeps its chains sorted, so the order of inserts does not show.
+  // The table keeps its chains sorted, so the map's order does not show.
+  std::vector<StringTableEntry<const char*>> entries;
+  entries.reserve(count);
   for (const auto& [path, context] : model.fileContexts) {
-    char* key = nullptr;
-    char* datum = nullptr;
-    const BlockStatus copied = Worse(CopyToHeap(model.paths.CText(path), &key),
-                                     CopyToHeap(model.names.CText(context), &datum));
-    status = InsertTableEntry(table, copied, key, datum, kFileContextMessages);
-    if (status != 0) {
-      return status;
-    }
+    entries.push_back({model.paths.CText(path), model.names.CText(context)});
   }
-  return 0;
+  return FillStringTable(table, entries, kFileContextMessages);
 }

@@ -11,20 +11,8 @@ namespace {
 
 const EntryMessages kSymbolMessages = {
     "[VaroCompiler][Allocate memory failed for symTbl Key or Datum]\n",
-    "[VaroCompiler][String copy failed for symTbl Key]\n",
     "[VaroCompiler][Insert type symbol table failed]\n",
 };
-
-int InsertSymbol(HashTbl* symTbl, const char* name, uint32_t value) {
-  char* key = nullptr;
-  BlockStatus status = CopyToHeap(name, &key);
-  auto* datum = NewZeroedBlock<uint32_t>();
-  status = Worse(status, AllocationStatus(datum));
-  if (datum != nullptr) {
-    *datum = value;
-  }
-  return InsertTableEntry(symTbl, status, key, datum, kSymbolMessages);
-}
 
 }  // namespace
 
@@ -52,13 +40,14 @@ int VaroCompiler::PopulateTypeSymTbl() {
     Log(LOG_ERR, "[VaroCompiler][Init type symbol table failed]\n");
     return status;
   }
-  for (uint32_t value = 0; value < count; ++value) {
-    status = InsertSymbol(&ruleDataBase->symTbl, model.names.CText(typeNames[value]), value);
-    if (status != 0) {
-      return status;
-    }
+  // From the last value down: each of the two runs of names then comes in
+  // descending order, which the fill links without sorting.
+  std::vector<StringTableEntry<uint32_t>> symbols;
+  symbols.reserve(count);
+  for (uint32_t value = count; value-- > 0;) {
+    symbols.push_back({model.names.CText(typeNames[value]), value});
   }
-  return 0;
+  return FillStringTable(&ruleDataBase->symTbl, symbols, kSymbolMessages);
 }
 
 uint32_t VaroCompiler::LookupTypeValue(std::string_view name) const {

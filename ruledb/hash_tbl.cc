@@ -1,5 +1,6 @@
 #include "ruledb/hash_tbl.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -80,23 +81,86 @@ struct BlockLayout {
   size_t total;
 };
 
-// False when a block of `count` entries would not fit in size_t.
-bool LayBlock(uint32_t count, size_t keySize, size_t datumSize, BlockLayout* layout) {
+// False when a block of `count` nodes, `keyBytes` and `datumBytes` would not
+// fit in size_t.
+bool LayBlock(uint32_t count, size_t keyBytes, size_t datumBytes, BlockLayout* layout) {
   size_t nodesEnd = 0;
   size_t keysEnd = 0;
   return AlignUp(sizeof(HashTblBlock), &layout->nodes) &&
          ArrayEnd(layout->nodes, count, sizeof(HashTblNode), &nodesEnd) &&
-         AlignUp(nodesEnd, &layout->keys) && ArrayEnd(layout->keys, count, keySize, &keysEnd) &&
+         AlignUp(nodesEnd, &layout->keys) &&
+         !__builtin_add_overflow(layout->keys, keyBytes, &keysEnd) &&
          AlignUp(keysEnd, &layout->datums) &&
-         ArrayEnd(layout->datums, count, datumSize, &layout->total);
+         !__builtin_add_overflow(layout->datums, datumBytes, &layout->total);
 }
 
-const void* EntryKey(const HashTblEntries* entries, uint32_t i) {
-  return static_cast<const unsigned char*>(entries->keys) + size_t{i} * entries->stride;
+// One side of a batch, keys or datums: record i's field is at
+// base + i * stride, and holds either the `size` bytes themselves or, for
+// HASH_TBL_TEXT, a pointer to a NUL-terminated text.
+struct BatchField {
+  const unsigned char* base;
+  size_t stride;
+  size_t size;
+
+  // What the table stores, as the hash and compare functions take it.
+  const void* At(uint32_t i) const {
+    const unsigned char* field = base + size_t{i} * stride;
+    if (size != HASH_TBL_TEXT) {
+      return field;
+    }
+    const char* text = nullptr;
+    memcpy(&text, field, sizeof(text));  // records need not align the pointer
+    return text;
+  }
+  // Bytes the table keeps of record i's field, a text's NUL included.
+  size_t BytesAt(uint32_t i) const {
+    return size == HASH_TBL_TEXT ? strlen(static_cast<const char*>(At(i))) + 1 : size;
+  }
+  // What a node of slot `slot` first points at: a fixed-size field's copy
+  // in the block's `array`, read while the records stream by, or the
+  // caller's text, copied once its place in map order is known.
+  void* Place(uint32_t i, uint32_t slot, unsigned char* array) const {
+    if (size == HASH_TBL_TEXT) {
+      return const_cast<void*>(At(i));
+    }
+    unsigned char* copy = array + size_t{slot} * size;
+    memcpy(copy, At(i), size);
+    return copy;
+  }
+};
+
+// Orders a bucket's run of new nodes by key, ascending, as its chain keeps
+// them. A run from a descending batch already is, at one compare per node.
+// False when two keys are equal.
+bool SortRun(const HashTbl* table, HashTblNode* first, HashTblNode* last) {
+  for (HashTblNode* node = first; node != last && node + 1 != last; node++) {
+    const int32_t order = table->cmp(node[0].key, node[1].key);
+    if (order == 0) {
+      return false;
+    }
+    if (order > 0) {
+      std::sort(first, last, [table](const HashTblNode& a, const HashTblNode& b) {
+        return table->cmp(a.key, b.key) < 0;
+      });
+      return std::adjacent_find(first, last, [table](const HashTblNode& a, const HashTblNode& b) {
+               return table->cmp(a.key, b.key) == 0;
+             }) == last;
+    }
+  }
+  return true;
 }
 
-const void* EntryDatum(const HashTblEntries* entries, uint32_t i) {
-  return static_cast<const unsigned char*>(entries->datums) + size_t{i} * entries->stride;
+// Copies the text of every node's key or datum (`member`), in map order,
+// to the block's array at `cursor`, and points the node at its copy.
+void CopyTextsInMapOrder(HashTblNode* nodes, uint32_t count, void* HashTblNode::*member,
+                         unsigned char* cursor) {
+  for (uint32_t slot = 0; slot < count; slot++) {
+    void*& text = nodes[slot].*member;
+    const size_t bytes = strlen(static_cast<const char*>(text)) + 1;
+    memcpy(cursor, text, bytes);
+    text = cursor;
+    cursor += bytes;
+  }
 }
 
 bool InBulkStorage(const HashTbl* table, const HashTblNode* node) {
@@ -217,27 +281,34 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
   if (!HasBuckets(table) || MAX_ENTRIES - table->nel < count || entries->keySize == 0) {
     return RULEDB_EINVAL;
   }
+  const BatchField keys{static_cast<const unsigned char*>(entries->keys), entries->stride,
+                        entries->keySize};
+  const BatchField datums{static_cast<const unsigned char*>(entries->datums), entries->stride,
+                          entries->datumSize};
   // A counting sort by bucket. `slots` first counts each bucket's entries,
   // then holds where each bucket's run ends, and, once every entry is placed
   // from the end of its run backwards, where it starts; slots[size] closes
-  // the last run.
-  auto* slots = static_cast<uint32_t*>(calloc(size_t{table->size} + 1, sizeof(uint32_t)));
+  // the last run. Each entry's bucket follows, so that a key is hashed once.
+  auto* slots =
+      static_cast<uint32_t*>(calloc(size_t{table->size} + 1 + size_t{count}, sizeof(uint32_t)));
   if (slots == nullptr) {
     return RULEDB_ENOMEM;
   }
+  uint32_t* bucketOf = slots + table->size + 1;
+  // The bytes of the keys and datums; false once a sum overflows, which
+  // fails below as calloc would.
+  size_t keyBytes = 0;
+  size_t datumBytes = 0;
+  bool sized = true;
   for (uint32_t i = 0; i < count; i++) {
-    if (i > 0) {
-      const int32_t order = table->cmp(EntryKey(entries, i - 1), EntryKey(entries, i));
-      if (order <= 0) {
-        free(slots);
-        return order == 0 ? RULEDB_EEXIST : RULEDB_EINVAL;
-      }
-    }
-    slots[BucketOf(table, EntryKey(entries, i))]++;
+    bucketOf[i] = BucketOf(table, keys.At(i));
+    slots[bucketOf[i]]++;
+    sized = !__builtin_add_overflow(keyBytes, keys.BytesAt(i), &keyBytes) &&
+            !__builtin_add_overflow(datumBytes, datums.BytesAt(i), &datumBytes) && sized;
   }
   BlockLayout layout{};
   HashTblBlock* block = nullptr;
-  if (LayBlock(count, entries->keySize, entries->datumSize, &layout)) {
+  if (sized && LayBlock(count, keyBytes, datumBytes, &layout)) {
     block = static_cast<HashTblBlock*>(calloc(1, layout.total));
   }
   if (block == nullptr) {
@@ -253,26 +324,29 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
     slots[bucket] = end;
   }
   slots[table->size] = count;
-  // Descending input filled from the back leaves each run ascending.
   for (uint32_t i = 0; i < count; i++) {
-    const size_t slot = --slots[BucketOf(table, EntryKey(entries, i))];
+    const uint32_t slot = --slots[bucketOf[i]];
     HashTblNode* node = &block->nodes[slot];
-    node->key = base + layout.keys + slot * entries->keySize;
-    memcpy(node->key, EntryKey(entries, i), entries->keySize);
-    if (entries->datumSize != 0) {
-      node->datum = base + layout.datums + slot * entries->datumSize;
-      memcpy(node->datum, EntryDatum(entries, i), entries->datumSize);
+    node->key = keys.Place(i, slot, base + layout.keys);
+    if (datums.size != 0) {
+      node->datum = datums.Place(i, slot, base + layout.datums);
     }
   }
-  if (table->nel != 0) {
-    for (uint32_t bucket = 0; bucket < table->size; bucket++) {
-      if (ChainHoldsAnyOf(table, table->buckets[bucket], &block->nodes[slots[bucket]],
-                          &block->nodes[slots[bucket + 1]])) {
-        free(block);
-        free(slots);
-        return RULEDB_EEXIST;
-      }
+  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+    HashTblNode* first = &block->nodes[slots[bucket]];
+    HashTblNode* last = &block->nodes[slots[bucket + 1]];
+    if (!SortRun(table, first, last) ||
+        (table->nel != 0 && ChainHoldsAnyOf(table, table->buckets[bucket], first, last))) {
+      free(block);
+      free(slots);
+      return RULEDB_EEXIST;
     }
+  }
+  if (keys.size == HASH_TBL_TEXT) {
+    CopyTextsInMapOrder(block->nodes, count, &HashTblNode::key, base + layout.keys);
+  }
+  if (datums.size == HASH_TBL_TEXT) {
+    CopyTextsInMapOrder(block->nodes, count, &HashTblNode::datum, base + layout.datums);
   }
   for (uint32_t bucket = 0; bucket < table->size; bucket++) {
     MergeIntoChain(table, &table->buckets[bucket], &block->nodes[slots[bucket]],

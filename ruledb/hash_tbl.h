@@ -13,13 +13,14 @@
 // A failed insert leaves both with the caller and the table unchanged.
 // The table logs nothing; callers log.
 //
-// Bulk storage: HashTblFill links a whole sorted batch of fixed-size entries
-// and takes its nodes, keys and datums from one calloc'd block instead of
-// three blocks per entry. Inside the block the nodes, then the keys, then the
-// datums lie in map order, so a map over a table filled that way reads three
-// arrays front to back rather than chasing nodes scattered over the heap, and
-// destroying it is one free per block. The table lists its blocks; a node is
-// bulk storage exactly when it lies in a block's node array, which is how
+// Bulk storage: HashTblFill links a whole batch of entries and takes their
+// nodes, keys and datums from one calloc'd block instead of three blocks per
+// entry. Inside the block the nodes, then the keys, then the datums lie in
+// map order (fixed-size keys and datums of a batch out of descending order
+// excepted), so a map over a table filled that way reads three arrays front
+// to back rather than chasing nodes scattered over the heap, and destroying
+// it is one free per block. The table lists its blocks; a node is bulk
+// storage exactly when it lies in a block's node array, which is how
 // HashTblDestroy tells the entries it must free one by one (HashTblInsert's)
 // from those released with their block. Nothing is ever removed from a table,
 // so a block lives, whole, until destroy. Bulk and single entries mix freely
@@ -73,13 +74,19 @@ int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTbl
 // key is stored; RULEDB_ENOMEM: no node. On failure nothing changes.
 int32_t HashTblInsert(HashTbl* table, void* key, void* datum);
 
+// HashTblEntries::keySize or datumSize of a batch of texts: the record
+// holds a pointer to a NUL-terminated text, and the table stores a copy of
+// the text, NUL included, as the key or datum (the string table's form).
+constexpr size_t HASH_TBL_TEXT = SIZE_MAX;
+
 // A batch for HashTblFill, read in place: entry i's key is the keySize bytes
 // at keys + i * stride and its datum the datumSize bytes at datums + i * stride
-// (byte offsets), as in an array of records holding both. Keys are in
-// strictly descending order of the table's cmp: the order in which one-by-one
+// (byte offsets), as in an array of records holding both; either size may be
+// HASH_TBL_TEXT instead. Keys may come in any order, but a batch in strictly
+// descending order of the table's cmp (the order in which one-by-one
 // insertion puts every entry at its chain's head, and the one the compiler
-// sorts its rules in. keySize must not be 0; with datumSize 0 every datum is
-// null.
+// sorts its rules in) costs the least: its entries need no sorting. keySize
+// must not be 0; with datumSize 0 every datum is null.
 struct HashTblEntries {
   const void* keys;
   const void* datums;
@@ -95,10 +102,10 @@ struct HashTblEntries {
 // entries, single or bulk; their nodes stay where they are and the new ones
 // are merged in between. An empty batch does nothing. Meant for a few large
 // batches: destroy looks a single entry's node up in every block.
-// RULEDB_EINVAL: size 0, too many entries for nel, keySize 0, or keys out of
-// descending order; RULEDB_EEXIST: two equal keys in the batch, or one equal
-// to a stored key; RULEDB_ENOMEM: no block (or no scratch counts). On
-// failure nothing changes and nothing is kept.
+// RULEDB_EINVAL: size 0, too many entries for nel, or keySize 0;
+// RULEDB_EEXIST: two equal keys in the batch, or one equal to a stored key;
+// RULEDB_ENOMEM: no block (or no scratch counts). On failure nothing changes
+// and nothing is kept.
 int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries);
 
 // The node holding an equal key, or null.
@@ -122,6 +129,7 @@ uint32_t StrTblHash(const void* key);  // MurmurHash3 (seed 0) of the bytes befo
 int32_t StrTblCmp(const void* a, const void* b);             // strcmp
 int32_t StrTblInit(HashTbl* table, uint32_t expectedCount);  // HashTblBucketCount buckets
 int32_t StrTblInsert(HashTbl* table, char* key, void* datum);
+// StrTblFill, a string table's bulk fill, is declared in rule_data_base.h.
 HashTblNode* StrTblSearch(const HashTbl* table, const char* key);
 int32_t StrTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
 void StrTblDestroy(HashTbl* table);

@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* INSERT_OP = "RuleTblInsert";
 constexpr const char* FILL_OP = "RuleTblFill";
+constexpr const char* STR_FILL_OP = "StrTblFill";
 constexpr const char* DESTROY_OP = "RuleDataBaseDestory";
 
 // Site numbers of the system-log messages.
@@ -23,7 +24,37 @@ constexpr int SITE_INSERT = 90;
 constexpr int SITE_FILL_ALLOC = 110;
 constexpr int SITE_FILL_REPEATED = 115;
 constexpr int SITE_FILL = 120;
+constexpr int SITE_STR_FILL_ALLOC = 130;
+constexpr int SITE_STR_FILL_REPEATED = 135;
+constexpr int SITE_STR_FILL = 140;
 constexpr int SITE_EMPTY_TYPE_ATTRS = 886;
+
+// What a bulk fill's failure lines name, and where they come from.
+struct FillReport {
+  const char* op;
+  int allocSite;
+  const char* entries;  // what `count` counts
+  int repeatedSite;
+  const char* key;  // what was repeated
+  int otherSite;
+  const char* table;
+};
+
+// HashTblFill of `entries`, with one log line when it fails.
+int32_t FillAndReport(HashTbl* table, const HashTblEntries& entries, const FillReport& report) {
+  const int32_t status = HashTblFill(table, &entries);
+  if (status == RULEDB_ENOMEM) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to allocate memory for %u %s\n", report.op,
+                   report.allocSite, entries.count, report.entries);
+  } else if (status == RULEDB_EEXIST) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] refused a repeated %s\n", report.op,
+                   report.repeatedSite, report.key);
+  } else if (status != RULEDB_OK) {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to fill %s\n", report.op, report.otherSite,
+                   report.table);
+  }
+  return status;
+}
 
 void ReleaseObjCtxList(ObjCtx** head) {
   ObjCtx* record = *head;
@@ -98,19 +129,16 @@ int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum*
 
 int32_t RuleTblFill(HashTbl* table, const RuleTblKey* keys, const RuleTblDatum* datums,
                     size_t stride, uint32_t count) {
-  const HashTblEntries entries{keys, datums, stride, sizeof(RuleTblKey), sizeof(RuleTblDatum),
-                               count};
-  const int32_t status = HashTblFill(table, &entries);
-  if (status == RULEDB_ENOMEM) {
-    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to allocate memory for %u rules\n", FILL_OP,
-                   SITE_FILL_ALLOC, count);
-  } else if (status == RULEDB_EEXIST) {
-    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] refused a repeated RuleTblKey\n", FILL_OP,
-                   SITE_FILL_REPEATED);
-  } else if (status != RULEDB_OK) {
-    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] failed to fill rule tbl\n", FILL_OP, SITE_FILL);
-  }
-  return status;
+  return FillAndReport(
+      table, {keys, datums, stride, sizeof(RuleTblKey), sizeof(RuleTblDatum), count},
+      {FILL_OP, SITE_FILL_ALLOC, "rules", SITE_FILL_REPEATED, "RuleTblKey", SITE_FILL, "rule tbl"});
+}
+
+int32_t StrTblFill(HashTbl* table, const char* const* keys, const void* datums, size_t datumSize,
+                   size_t stride, uint32_t count) {
+  return FillAndReport(table, {keys, datums, stride, HASH_TBL_TEXT, datumSize, count},
+                       {STR_FILL_OP, SITE_STR_FILL_ALLOC, "entries", SITE_STR_FILL_REPEATED,
+                        "string key", SITE_STR_FILL, "string tbl"});
 }
 
 void RuleDataBaseDestory(RuleDataBase* db) {

@@ -5,8 +5,9 @@
 // serialises it, RuleDataBaseRead rebuilds one from a binary image. Every
 // string, record, array, key and datum reachable from it is a separate calloc'd
 // block owned by the database and released only by RuleDataBaseDestory; the
-// record itself belongs to whoever allocated it. The exception: rules added by
-// RuleTblFill share the rule table's bulk storage blocks (hash_tbl.h).
+// record itself belongs to whoever allocated it. The exception: entries added
+// by RuleTblFill or StrTblFill share their table's bulk storage blocks
+// (hash_tbl.h).
 //
 // Failures are reported to the system log (ruledb/sys_log.h) as
 // " [VARO][<operation> <site>] <message>\n".
@@ -103,14 +104,25 @@ int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum*
 // Links `count` rules into the table in one pass, with bulk storage
 // (HashTblFill): entry i's key is at keys + i * stride and its datum at
 // datums + i * stride (byte offsets), so an array of records holding both is
-// read in place. Keys must be distinct and in strictly descending RuleTblCmp
-// order. The table may already hold rules; the result is the table that
-// RuleTblInsert of each rule would give. On failure, after one log line:
+// read in place. Keys must be distinct; strictly descending RuleTblCmp order
+// is the cheapest. The table may already hold rules; the result is the table
+// that RuleTblInsert of each rule would give. On failure, after one log line:
 // RULEDB_ENOMEM when memory ran out, RULEDB_EEXIST for a key given twice or
-// already stored, RULEDB_EINVAL otherwise (order, no buckets, table full);
-// the table is then unchanged.
+// already stored, RULEDB_EINVAL otherwise (no buckets, table full); the table
+// is then unchanged.
 int32_t RuleTblFill(HashTbl* table, const RuleTblKey* keys, const RuleTblDatum* datums,
                     size_t stride, uint32_t count);
+
+// The same for a string table (symTbl, fileCtxTbl): entry i's key is the
+// NUL-terminated text that the pointer at keys + i * stride points to, and
+// its datum the datumSize bytes at datums + i * stride or, with datumSize
+// HASH_TBL_TEXT, the text that the pointer there points to. The table keeps
+// copies of the texts, NULs included, and of the datums in its bulk storage,
+// so the caller's texts may go once it returns. Keys in any order, distinct
+// by strcmp; the result is the table that StrTblInsert of heap copies would
+// give. Failures as RuleTblFill's.
+int32_t StrTblFill(HashTbl* table, const char* const* keys, const void* datums, size_t datumSize,
+                   size_t stride, uint32_t count);
 
 // Releases everything the database owns, in any state of filling, and leaves
 // null pointers behind (version, flags and the tables' counts stay). Walks

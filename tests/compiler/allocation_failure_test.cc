@@ -75,9 +75,8 @@ TEST(CompileAllocationFailure, EveryPopulationAllocationFailsWithItsOwnLine) {
         "Allocate memory failed for symTbl Key or Datum",
         "Allocate memory failed for typeattr node", "Allocate memory failed for typeattrs array",
         "Init file contexts table failed", "Init rule table failed",
-        "Init type symbol table failed", "Insert file contexts table failed",
-        "Insert grant rule table failed", "Insert transition rule table failed",
-        "Insert type symbol table failed"}) {
+        "Init type symbol table failed", "Insert grant rule table failed",
+        "Insert transition rule table failed"}) {
     expected.insert(std::string("[ERROR][VaroCompiler][") + cause + "]");
   }
   EXPECT_EQ(causes, expected);

@@ -114,10 +114,11 @@ TEST_F(WholeCompileAllocation, EveryAllocationFailsCleanly) {
                                    "[ERROR][VaroCompiler][Populate rule database failed]",
                                    "[ERROR][VaroCompiler][Generate policy binary failed]"}));
   // Parse state and arena of each document, the second's tape and at least
-  // one growth of it; the compiler's count grows with the policy. Floors
-  // that a lost wrapping would break.
+  // one growth of it; the compiler's count grows with the policy's lists
+  // (the tables take a block or two each, whatever their size). Floors that
+  // a lost wrapping would break.
   EXPECT_GE(readerPoints, 6);
-  EXPECT_GT(compilerPoints, 40);
+  EXPECT_GE(compilerPoints, 20);
   RecordProperty("allocation_points", std::to_string(readerPoints + compilerPoints));
   std::printf("allocation points covered: %ld (reader %ld, compiler %ld)\n",
               readerPoints + compilerPoints, readerPoints, compilerPoints);

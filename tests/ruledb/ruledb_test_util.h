@@ -2,6 +2,8 @@
 // an owning database guard, builders for databases and for raw images.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -10,6 +12,7 @@
 #include "ruledb/hash_tbl.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
+#include "tests/ruledb/calloc_fault.h"
 
 namespace ruledb_test {
 
@@ -32,6 +35,31 @@ class SysLogCapture {
   std::vector<std::string> Texts() const;
   void Clear();
 };
+
+// Runs `step` (returning a status) with its first, second, ... counted
+// allocation failing, until a run in which no allocation failed. After each
+// failed run calls `failed(n, status, log texts)`; after the last run checks
+// that it succeeded without a log line. Returns the number of runs, one more
+// than the allocations.
+template <typename Step, typename Failed>
+long FailEachAllocation(Step step, Failed failed) {
+  for (long n = 1;; n++) {
+    SysLogCapture log;
+    int32_t status = 0;
+    bool fired = false;
+    {
+      CallocFault fault(n);
+      status = step();
+      fired = fault.Fired();
+    }
+    if (!fired) {
+      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(log.entries().empty());
+      return n;
+    }
+    failed(n, status, log.Texts());
+  }
+}
 
 // A zero-filled database destroyed when the guard goes away.
 class DbGuard {
