@@ -1,14 +1,7 @@
 #include "reader/json_parser.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
-#include <cstring>
-#include <new>
 #include <utility>
 
 #include "json/json.h"
@@ -18,38 +11,6 @@
 #include "reader/validators.h"
 
 namespace {
-
-struct JsonTreeDeleter {
-  void operator()(JsonValue* root) const { JsonDelete(root); }
-};
-using JsonTree = std::unique_ptr<JsonValue, JsonTreeDeleter>;
-
-// Opens `path` for reading if it is a regular file. The open does not wait:
-// a FIFO without a writer would otherwise block it for good. Anything but a
-// regular file is refused, as its size cannot be learnt by seeking.
-FILE* OpenRegularFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat status {};
-  FILE* file = nullptr;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) file = fdopen(fd, "r");
-  if (file == nullptr) close(fd);
-  return file;
-}
-
-// Reads the rest of the open `file` from its start into a NUL-terminated
-// buffer.
-bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return false;
-  const long end = std::ftell(file);
-  if (end < 0 || static_cast<unsigned long>(end) > MAX_SOURCE_FILE_SIZE) return false;
-  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-  length = static_cast<size_t>(end);
-  buffer.reset(new (std::nothrow) char[length + 1]);
-  if (buffer == nullptr || std::fread(buffer.get(), 1, length, file) != length) return false;
-  buffer[length] = '\0';
-  return true;
-}
 
 // Moves the first entry of `from` into `into`, right before `hint` when it
 // belongs there (the entries of `from` come in key order, so runs of them
@@ -110,12 +71,14 @@ std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& na
 }  // namespace
 
 int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
+  // The next files are read and parsed while this one's sections are read.
+  SourceLookahead sources(paths);
   for (const std::string& path : paths) {
     // Each file gets a fresh model, destroyed when it is merged or fails.
     PolicyModel fileModel = NewFileModel();
     const std::string shownPath = MaskControlChars(path);
     Log(LOG_INFO, "[JsonParser][Parsing json file][file=%s]\n", shownPath.c_str());
-    int result = ParseJsonFile(path, fileModel);
+    int result = ReadLoadedSource(path, sources.Next(), fileModel);
     if (result != 0) {
       Log(LOG_ERR, "[JsonParser][Parse json file failed][file=%s]\n", shownPath.c_str());
       return result;
@@ -142,38 +105,35 @@ int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
 }
 
 int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
-  std::unique_ptr<char[]> text;
-  size_t size = 0;
-  const int result = ReadFileToString(path, text, size);
-  if (result != 0) {
-    Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n",
-        MaskControlChars(path).c_str());
-    return result;
-  }
-  return ParseJsonText(path, std::move(text), size, fileModel);
+  return ReadLoadedSource(path, LoadSource(path), fileModel);
 }
 
 int JsonParser::ParseJsonText(const std::string& path, std::unique_ptr<char[]> text, size_t size,
                               PolicyModel& fileModel) {
+  return ReadLoadedSource(path, ParseSource(std::move(text), size), fileModel);
+}
+
+int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
+                                 PolicyModel& fileModel) {
   static constexpr std::string_view kKeys[] = {"declarations", "rules"};
   static constexpr KeyHandler kHandlers[] = {
       {"declarations", &JsonParser::ReadDeclarationsSection},
       {"rules", &JsonParser::ReadRulesSection},
   };
   const std::string shownPath = MaskControlChars(path);
-  // The parser stops at the first NUL byte, and every reader of a decoded
-  // text at the first NUL of an escaped \u0000; whatever followed would be
-  // lost without a word, so either counts as invalid JSON.
-  JsonValue* root = nullptr;
-  if (std::memchr(text.get(), '\0', size) != nullptr ||
-      JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
-    Log(LOG_ERR, "[JsonParser][Parse json string failed, invalid json file][file=%s]\n",
-        shownPath.c_str());
-    Log(LOG_ERR, "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
-    return -1;
+  switch (source.status) {
+    case LoadedSource::Status::kLoaded:
+      break;
+    case LoadedSource::Status::kReadFailed:
+      Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n", shownPath.c_str());
+      return -1;
+    case LoadedSource::Status::kInvalidJson:
+      Log(LOG_ERR, "[JsonParser][Parse json string failed, invalid json file][file=%s]\n",
+          shownPath.c_str());
+      Log(LOG_ERR, "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
+      return -1;
   }
-  text.reset();
-  const JsonTree tree(root);
+  JsonValue* root = source.tree.get();
   if (CheckObjectKeys(root, kKeys) != 0) {
     Log(LOG_ERR, "[JsonParser][Validate the declarations or rules key failed][file=%s]\n",
         shownPath.c_str());
@@ -189,15 +149,7 @@ int JsonParser::ParseJsonText(const std::string& path, std::unique_ptr<char[]> t
 
 int JsonParser::ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text,
                                  size_t& size) {
-  FILE* file = OpenRegularFile(path);
-  if (file == nullptr) return -1;
-  std::unique_ptr<char[]> buffer;
-  size_t length = 0;
-  const bool read = ReadOpenFile(file, buffer, length);
-  if (std::fclose(file) != 0 || !read) return -1;
-  text = std::move(buffer);
-  size = length;
-  return 0;
+  return ReadSourceFile(path, text, size);
 }
 
 int JsonParser::CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys,

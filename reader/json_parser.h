@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "reader/policy_model.h"
+#include "reader/source_loader.h"
 #include "reader/validators.h"
 
 struct JsonValue;
@@ -67,6 +68,9 @@ class JsonParser {
   // Loads, parses and reads one file into `fileModel`: ReadFileToString,
   // then ParseJsonText.
   int ParseJsonFile(const std::string& path, PolicyModel& fileModel);
+  // Reads a loaded file (LoadSource) into `fileModel`, or logs why it could
+  // not be loaded; `path` only names it in messages.
+  int ReadLoadedSource(const std::string& path, LoadedSource source, PolicyModel& fileModel);
   // Parses the contents of the file `path` (which only names it in messages)
   // and reads them into `fileModel`. `text` holds `size` bytes and a NUL
   // after them; it is released once parsed.

@@ -1,0 +1,120 @@
+#include "reader/source_loader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "reader/json_parser.h"
+
+namespace {
+
+// Opens `path` for reading if it is a regular file. The open does not wait:
+// a FIFO without a writer would otherwise block it for good. Anything but a
+// regular file is refused, as its size cannot be learnt by seeking.
+FILE* OpenRegularFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status {};
+  FILE* file = nullptr;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) file = fdopen(fd, "r");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+// Reads the rest of the open `file` from its start into a NUL-terminated
+// buffer.
+bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return false;
+  const long end = std::ftell(file);
+  if (end < 0 || static_cast<unsigned long>(end) > MAX_SOURCE_FILE_SIZE) return false;
+  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
+  length = static_cast<size_t>(end);
+  buffer.reset(new (std::nothrow) char[length + 1]);
+  if (buffer == nullptr || std::fread(buffer.get(), 1, length, file) != length) return false;
+  buffer[length] = '\0';
+  return true;
+}
+
+}  // namespace
+
+int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size) {
+  FILE* file = OpenRegularFile(path);
+  if (file == nullptr) return -1;
+  std::unique_ptr<char[]> buffer;
+  size_t length = 0;
+  const bool read = ReadOpenFile(file, buffer, length);
+  if (std::fclose(file) != 0 || !read) return -1;
+  text = std::move(buffer);
+  size = length;
+  return 0;
+}
+
+LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size) {
+  // The parser stops at the first NUL byte, and every reader of a decoded
+  // text at the first NUL of an escaped \u0000; whatever followed would be
+  // lost without a word, so either counts as invalid JSON.
+  JsonValue* root = nullptr;
+  if (std::memchr(text.get(), '\0', size) != nullptr ||
+      JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
+    return {LoadedSource::Status::kInvalidJson, nullptr};
+  }
+  return {LoadedSource::Status::kLoaded, JsonTree(root)};
+}
+
+LoadedSource LoadSource(const std::string& path) {
+  std::unique_ptr<char[]> text;
+  size_t size = 0;
+  if (ReadSourceFile(path, text, size) != 0) return {LoadedSource::Status::kReadFailed, nullptr};
+  return ParseSource(std::move(text), size);
+}
+
+SourceLookahead::SourceLookahead(std::span<const std::string> paths) : paths_(paths) {
+  try {
+    loader_ = std::thread(&SourceLookahead::LoadAll, this);
+  } catch (const std::system_error&) {
+    // No thread: Next loads each file itself.
+  }
+}
+
+SourceLookahead::~SourceLookahead() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (loader_.joinable()) loader_.join();
+}
+
+LoadedSource SourceLookahead::Next() {
+  if (!loader_.joinable()) return LoadSource(paths_[taken_++]);
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !loaded_.empty(); });
+  LoadedSource next = std::move(loaded_.front());
+  loaded_.pop_front();
+  ++taken_;
+  lock.unlock();
+  changed_.notify_all();
+  return next;
+}
+
+void SourceLookahead::LoadAll() {
+  for (const std::string& path : paths_) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return stopping_ || loaded_.size() < kMaxAhead; });
+      if (stopping_) return;
+    }
+    LoadedSource source = LoadSource(path);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      loaded_.push_back(std::move(source));
+    }
+    changed_.notify_all();
+  }
+}
