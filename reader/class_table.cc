@@ -102,9 +102,12 @@ const ClassRow* FindRow(uint16_t classIndex) {
   return position < kClassCount ? &kClassTable[position] : nullptr;
 }
 
-// Equal texts. Most names of a row already differ in their first byte, which
-// is compared here before strcmp is called.
-bool SameName(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
+// Equal texts, `a` being a table name (never empty). Names of a row almost
+// always differ in their first two bytes, which are compared here before
+// strcmp is called; b[1] exists once b[0] equals a non-NUL a[0].
+bool SameName(const char* a, const char* b) {
+  return a[0] == b[0] && a[1] == b[1] && std::strcmp(a, b) == 0;
+}
 
 }  // namespace
 
