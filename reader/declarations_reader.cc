@@ -1,3 +1,6 @@
+#include <string_view>
+#include <vector>
+
 #include "json/json.h"
 #include "reader/json_access.h"
 #include "reader/json_parser.h"
@@ -6,10 +9,16 @@
 namespace {
 
 // Adds the strings of the array `value` to `set`; `what` names the section
-// in the message about an element that is not a string.
+// in the message about an element that is not a string. The names go into
+// the pool as one batch: a file's "require" list names a thousand or so
+// names of the whole policy, which the pool mostly holds already.
 int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char* what) {
-  if (const auto bad =
-          ForEachArrayString(value, [&](const char* text) { set.Insert(names.Intern(text)); })) {
+  std::vector<std::string_view> texts;
+  const auto bad = ForEachArrayString(value, [&](const char* text) { texts.emplace_back(text); });
+  std::vector<NameId> ids(texts.size());
+  names.InternAll(texts, ids);
+  for (const NameId id : ids) set.Insert(id);
+  if (bad.has_value()) {
     Log(LOG_ERR, "[JsonParser][Get the i-th %s failed][i=%u]\n", what, *bad);
     return -1;
   }

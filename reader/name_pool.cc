@@ -72,11 +72,34 @@ const char* NamePool::Store(std::string_view text) {
   return stored;
 }
 
-NameId NamePool::Intern(std::string_view text) {
-  Pool& pool = *pool_;
+void NamePool::Reserve(size_t more) {
   // At most half full, so probes stay short.
-  if ((pool.entries.size() + 1) * 2 > pool.slots.size()) Grow();
-  const uint32_t hash = HashText(text);
+  while ((pool_->entries.size() + more) * 2 > pool_->slots.size()) Grow();
+}
+
+NameId NamePool::Intern(std::string_view text) {
+  Reserve(1);
+  return InternHashed(text, HashText(text));
+}
+
+void NamePool::InternAll(std::span<const std::string_view> texts, std::span<NameId> ids) {
+  Reserve(texts.size());
+  const std::vector<Slot>& slots = pool_->slots;
+  const size_t mask = slots.size() - 1;
+  // Each lookup of a large pool waits for memory twice, for its slot and
+  // for the text there; asking for all the slots, then all the texts, before
+  // the first lookup lets those waits overlap instead of adding up.
+  std::vector<uint32_t> hashes(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    hashes[i] = HashText(texts[i]);
+    __builtin_prefetch(&slots[hashes[i] & mask]);
+  }
+  for (const uint32_t hash : hashes) __builtin_prefetch(slots[hash & mask].text);
+  for (size_t i = 0; i < texts.size(); ++i) ids[i] = InternHashed(texts[i], hashes[i]);
+}
+
+NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
+  Pool& pool = *pool_;
   const size_t slot = SlotOf(text, hash);
   if (pool.slots[slot].id != kEmptySlot) return pool.slots[slot].id;
   const auto id = static_cast<NameId>(pool.entries.size());

@@ -29,6 +29,9 @@ class NamePool {
  public:
   // The id of `text`, adding it when the pool does not hold it yet.
   NameId Intern(std::string_view text);
+  // Intern of each of `texts`, into the same place of `ids`; faster than
+  // one at a time for a batch of names the pool may hold already.
+  void InternAll(std::span<const std::string_view> texts, std::span<NameId> ids);
   // The id of `text`, or nothing when the pool does not hold it.
   std::optional<NameId> Find(std::string_view text) const;
 
@@ -74,6 +77,10 @@ class NamePool {
     std::vector<Slot> slots;     // open addressing by hash; a power of two
   };
 
+  // Makes room for `more` new texts, so that slots stay put meanwhile.
+  void Reserve(size_t more);
+  // Intern, with `hash` the text's hash and room made.
+  NameId InternHashed(std::string_view text, uint32_t hash);
   size_t SlotOf(std::string_view text, uint32_t hash) const;
   void Grow();
   const char* Store(std::string_view text);
