@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/class_table.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
 #include "tests/compiler/compiler_test_support.h"
@@ -66,6 +67,52 @@ TEST(RuleTableEndToEnd, BulkFilledTableWritesTheBytesOfOneBuiltRuleByRule) {
     EXPECT_TRUE(rewritten == bytes) << "rule table chains differ";
     RuleDataBaseDestory(&db);
   }
+}
+
+// Two files granting the same (subject, object, "file") keys, one "read" and
+// one "write": enough rules for the compiler's large-list sort, and every
+// key must come out once, with both operations.
+TEST(RuleTableEndToEnd, RepeatedKeysOfALargePolicyUniteOnce) {
+  constexpr int kTypes = 150;  // 22,500 keys in each file
+  std::string names;
+  std::string rules[2];
+  for (int t = 0; t < kTypes; t++) names += (t ? ",\"t" : "\"t") + std::to_string(t) + "\"";
+  for (int file = 0; file < 2; file++) {
+    const char* operation = file == 0 ? "read" : "write";
+    for (int s = 0; s < kTypes; s++) {
+      std::string teac;
+      for (int o = 0; o < kTypes; o++) {
+        teac += std::string(teac.empty() ? "" : ",") + "{\"object\": \"t" + std::to_string(o) +
+                "\", \"class\": \"file\", \"operation\": [\"" + operation + "\"]}";
+      }
+      rules[file] += std::string(rules[file].empty() ? "" : ",") + "{\"subject\": \"t" +
+                     std::to_string(s) + "\", \"teac\": [" + teac + "]}";
+    }
+  }
+  const TempDir dir;
+  const RunResult run = RunPolicy(dir, {{"read.json", R"({"declarations": {"type": [)" + names +
+                                                          "]}, \"rules\": [" + rules[0] + "]}"},
+                                        {"write.json", R"({"declarations": {"require": [)" + names +
+                                                           "]}, \"rules\": [" + rules[1] + "]}"}});
+  ASSERT_EQ(run.exitStatus, 0) << run.out;
+  const std::string image = ReadFile(dir.Path("policy.bin"));
+  std::vector<uint8_t> bytes(image.begin(), image.end());
+  RuleDataBase db{};
+  PolicyCursor in{bytes.data(), bytes.size()};
+  ASSERT_EQ(RuleDataBaseRead(&db, &in), 0);
+  EXPECT_EQ(db.ruleTbl.nel, uint32_t{kTypes * kTypes});
+  const uint16_t file = GetClassIndex("file");
+  const uint32_t both = GetOperationBit(file, "read") | GetOperationBit(file, "write");
+  int united = 0;
+  for (uint16_t s = 0; s < kTypes; s++) {
+    for (uint16_t o = 0; o < kTypes; o++) {
+      const RuleTblKey key{s, o, file, RULE_GRANT};
+      const HashTblNode* node = RuleTblSearch(&db.ruleTbl, &key);
+      united += node != nullptr && static_cast<const RuleTblDatum*>(node->datum)->value == both;
+    }
+  }
+  EXPECT_EQ(united, kTypes * kTypes);
+  RuleDataBaseDestory(&db);
 }
 
 }  // namespace
