@@ -1,6 +1,7 @@
 // The rule table: grant rules with their operation masks, transition rules
 // with their target values.
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "compiler/rule_numbering.h"
@@ -33,8 +34,12 @@ int InsertRules(HashTbl* ruleTbl, const std::vector<NumberedRule>& rules, const 
 int VaroCompiler::PopulateRuleTbl() {
   // Grant rules of equal key count once, so they are numbered and united
   // before the table is sized.
-  numberedGrants = NumberGrantRules(*this);
-  numberedTransitions = NumberTransitionRules(*this);
+  if (numbering.valid()) {
+    std::tie(numberedGrants, numberedTransitions) = numbering.get();
+  } else {
+    numberedGrants = NumberGrantRules(*this);
+    numberedTransitions = NumberTransitionRules(*this);
+  }
   const auto count = static_cast<uint32_t>(numberedGrants.size() + numberedTransitions.size());
   int status = RuleTblInit(&ruleDataBase->ruleTbl, count);
   if (status != 0) {

@@ -3,9 +3,11 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "compiler/output_file.h"
+#include "compiler/rule_numbering.h"
 #include "reader/log.h"
 #include "ruledb/policy_binary.h"
 
@@ -79,6 +81,13 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
 
 int VaroCompiler::PopulateRuleDataBase() {
   SortTypeFields();
+  try {
+    numbering = std::async(std::launch::async, [this] {
+      return std::make_pair(NumberGrantRules(*this), NumberTransitionRules(*this));
+    });
+  } catch (const std::system_error&) {
+    // No thread: PopulateRuleTbl numbers the rules itself.
+  }
   using Step = int (VaroCompiler::*)();
   static constexpr Step kSteps[] = {
       &VaroCompiler::PopulateTypeSymTbl,   &VaroCompiler::PopulateLabeling,

@@ -11,8 +11,10 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "reader/policy_model.h"
@@ -124,8 +126,12 @@ class VaroCompiler {
   // that is no type or attribute); from SortTypeFields.
   std::vector<uint32_t> typeIndexMap;
   std::vector<NameId> typeNames;  // value -> name
-  // The rules in table order, from PopulateRuleTbl for its two steps.
+  // The rules in table order, for PopulateRuleTbl and its two steps.
   std::vector<NumberedRule> numberedGrants;
   std::vector<NumberedRule> numberedTransitions;
+  // Numbering in progress on a second thread, started by
+  // PopulateRuleDataBase once the types are numbered: it needs nothing
+  // else and logs nothing, so it runs while the other tables fill.
+  std::future<std::pair<std::vector<NumberedRule>, std::vector<NumberedRule>>> numbering;
   OwnedRuleDataBase ruleDataBase;
 };
