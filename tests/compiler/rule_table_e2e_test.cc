@@ -43,6 +43,18 @@ std::string ManyRules(int types) {
   return R"({"declarations": {"type": [)" + names + "]}, \"rules\": [" + rules + "]}";
 }
 
+// The policy binary polc wrote into `dir`.
+std::vector<uint8_t> WrittenPolicy(const TempDir& dir) {
+  const std::string image = ReadFile(dir.Path("policy.bin"));
+  return {image.begin(), image.end()};
+}
+
+// Reads `bytes` into `db`, as the enforcement side would: rule by rule.
+int32_t ReadBack(std::vector<uint8_t>& bytes, RuleDataBase& db) {
+  PolicyCursor in{bytes.data(), bytes.size()};
+  return RuleDataBaseRead(&db, &in);
+}
+
 TEST(RuleTableEndToEnd, BulkFilledTableWritesTheBytesOfOneBuiltRuleByRule) {
   const struct {
     int types;
@@ -53,11 +65,9 @@ TEST(RuleTableEndToEnd, BulkFilledTableWritesTheBytesOfOneBuiltRuleByRule) {
     const TempDir dir;
     const RunResult run = RunPolicy(dir, {{"rules.json", ManyRules(c.types)}});
     ASSERT_EQ(run.exitStatus, 0) << run.out;
-    const std::string image = ReadFile(dir.Path("policy.bin"));
-    std::vector<uint8_t> bytes(image.begin(), image.end());
+    std::vector<uint8_t> bytes = WrittenPolicy(dir);
     RuleDataBase db{};
-    PolicyCursor in{bytes.data(), bytes.size()};
-    ASSERT_EQ(RuleDataBaseRead(&db, &in), 0);
+    ASSERT_EQ(ReadBack(bytes, db), 0);
     EXPECT_EQ(db.ruleTbl.nel, c.rules);
     EXPECT_EQ(db.ruleTbl.blocks, nullptr) << "the reader inserts rule by rule";
     std::vector<uint8_t> rewritten(bytes.size());
@@ -95,11 +105,9 @@ TEST(RuleTableEndToEnd, RepeatedKeysOfALargePolicyUniteOnce) {
                                         {"write.json", R"({"declarations": {"require": [)" + names +
                                                            "]}, \"rules\": [" + rules[1] + "]}"}});
   ASSERT_EQ(run.exitStatus, 0) << run.out;
-  const std::string image = ReadFile(dir.Path("policy.bin"));
-  std::vector<uint8_t> bytes(image.begin(), image.end());
+  std::vector<uint8_t> bytes = WrittenPolicy(dir);
   RuleDataBase db{};
-  PolicyCursor in{bytes.data(), bytes.size()};
-  ASSERT_EQ(RuleDataBaseRead(&db, &in), 0);
+  ASSERT_EQ(ReadBack(bytes, db), 0);
   EXPECT_EQ(db.ruleTbl.nel, uint32_t{kTypes * kTypes});
   const uint16_t file = GetClassIndex("file");
   const uint32_t both = GetOperationBit(file, "read") | GetOperationBit(file, "write");
