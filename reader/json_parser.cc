@@ -59,8 +59,7 @@ int MergeUniqueEntries(const Map& from, Map& into, KeyLess keyLess, LogDuplicate
 // The first name of `names`, in key order, for which `fails` holds.
 template <typename Fails>
 std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& names, Fails fails) {
-  const auto nameLess = [&pool](NameId a, NameId b) { return pool.Less(a, b); };
-  FirstInKeyOrder<NameId, decltype(nameLess)> failing(nameLess);
+  FirstInKeyOrder<NameId, ByText> failing(ByText{pool});
   for (const NameId id : names.Ids()) {
     if (fails(id)) failing.Offer(id);
   }
@@ -254,10 +253,9 @@ int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
     }
   }
   const NamePool& paths = model.paths;
-  const auto pathLess = [&paths](NameId a, NameId b) { return paths.Less(a, b); };
   const auto logDuplicatePath = [&paths](NameId path) { LogDuplicatePath(paths.Text(path)); };
-  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, pathLess, logDuplicatePath) !=
-          0 ||
+  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, ByText{paths},
+                         logDuplicatePath) != 0 ||
       MoveUniqueEntries(fileModel.initialSids, model.initialSids, LogDuplicateSid) != 0 ||
       MoveUniqueEntries(fileModel.netifs, model.netifs, LogDuplicateNetif) != 0 ||
       MoveUniqueEntries(fileModel.packets, model.packets, LogDuplicatePacket) != 0) {

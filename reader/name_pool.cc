@@ -117,5 +117,5 @@ std::optional<NameId> NamePool::Find(std::string_view text) const {
 }
 
 void NamePool::SortByText(std::span<NameId> ids) const {
-  std::sort(ids.begin(), ids.end(), [this](NameId a, NameId b) { return Less(a, b); });
+  std::sort(ids.begin(), ids.end(), ByText{*this});
 }

@@ -87,3 +87,9 @@ class NamePool {
 
   std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
 };
+
+// Orders ids by the byte order of their texts in `pool`.
+struct ByText {
+  const NamePool& pool;
+  bool operator()(NameId a, NameId b) const { return pool.Less(a, b); }
+};

@@ -120,8 +120,7 @@ int JsonParser::CheckRuleClasses(const PolicyModel& fileModel) {
       return -1;
     }
     // Operations are checked in ascending order: the first unknown one.
-    const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
-    FirstInKeyOrder<NameId, decltype(nameLess)> operation(nameLess);
+    FirstInKeyOrder<NameId, ByText> operation(ByText{names});
     for (const UnknownOperation& unknown : fileModel.unknownOperations) {
       if (unknown.key == *key) operation.Offer(unknown.operation);
     }

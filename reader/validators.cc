@@ -93,7 +93,6 @@ void LogPathProblem(std::string_view path, PathProblem problem) {
 
 // What is wrong with a name that a file uses as a context.
 enum class NameStatus : uint8_t {
-  kUnchecked,
   kWellFormed,  // a valid context name, not looked up
   kDefined,     // a valid context name that the file defines
   kBadLength,
@@ -164,8 +163,7 @@ bool ContextsDefined(const PolicyModel& fileModel, const Map& map) {
 // attribute in name order, is reported.
 bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses) {
   const NamePool& names = statuses.names();
-  const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
-  FirstInKeyOrder<NameId, decltype(nameLess)> failing(nameLess);
+  FirstInKeyOrder<NameId, ByText> failing(ByText{names});
   for (const NameId name : typeAttrMap.names.Ids()) {
     if (statuses.Fails(name)) failing.Offer(name);
   }
@@ -175,7 +173,7 @@ bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses)
   const NameId* name = failing.Get();
   if (name == nullptr) return true;
   if (statuses.Fails(*name)) return statuses.Report(*name);
-  FirstInKeyOrder<NameId, decltype(nameLess)> attr(nameLess);
+  FirstInKeyOrder<NameId, ByText> attr(ByText{names});
   for (const TypeAttrLink& link : typeAttrMap.links) {
     if (link.name == *name && statuses.Fails(link.attr)) attr.Offer(link.attr);
   }
@@ -288,9 +286,8 @@ bool NameForms::IsValid(const NamePool& names, NameId id) {
 
 int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms) {
   const NamePool& names = fileModel.names;
-  const auto nameLess = [&names](NameId a, NameId b) { return names.Less(a, b); };
   for (const NameIdSet* set : {&fileModel.types, &fileModel.attrs, &fileModel.requires_}) {
-    FirstInKeyOrder<NameId, decltype(nameLess)> invalid(nameLess);
+    FirstInKeyOrder<NameId, ByText> invalid(ByText{names});
     for (const NameId id : set->Ids()) {
       if (!forms.IsValid(names, id)) invalid.Offer(id);
     }
@@ -316,8 +313,7 @@ int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms) {
 
 int CheckFilePaths(const PolicyModel& fileModel) {
   const NamePool& paths = fileModel.paths;
-  const auto pathLess = [&paths](NameId a, NameId b) { return paths.Less(a, b); };
-  FirstInKeyOrder<NameId, decltype(pathLess)> failing(pathLess);
+  FirstInKeyOrder<NameId, ByText> failing(ByText{paths});
   for (const auto& [path, context] : fileModel.fileContexts) {
     if (FindPathProblem(paths.Text(path)) != PathProblem::kNone) failing.Offer(path);
   }
