@@ -14,8 +14,6 @@ struct ClassRow {
   OperationList operations;
 };
 
-constexpr uint16_t kClassCount = 30;
-
 // All socket classes share these, so an operation has the same bit in each.
 constexpr OperationList kSocketOperations = {
     "create", "shutdown", "bind",  "connect", "accept", "listen",  "write",
@@ -40,7 +38,7 @@ constexpr OperationList With(OperationList operations, const char* extra) {
   return operations;
 }
 
-constexpr std::array<ClassRow, kClassCount + 1> kClassTable = {{
+constexpr std::array<ClassRow, CLASS_COUNT + 1> kClassTable = {{
     {"process",
      {"fork", "transition", "sigkill", "sigstop", "signal", "getsched", "setsched", "getpgid",
       "setpgid", "setrlimit", "getrlimit", "getattr", "setcurrent", "ptrace", "dyntransition",
@@ -92,42 +90,97 @@ constexpr bool EveryListEndsWithNull() {
   return true;
 }
 static_assert(EveryListEndsWithNull(), "a class has more than 32 operations");
-static_assert(kClassTable[kClassCount - 1].name != nullptr &&
-              kClassTable[kClassCount].name == nullptr);
+static_assert(kClassTable[CLASS_COUNT - 1].name != nullptr &&
+              kClassTable[CLASS_COUNT].name == nullptr);
 
 // The row of a valid class index, or null. The test wraps in 16 bits, so
 // index 0 becomes 65535 and fails with everything above 30.
 const ClassRow* FindRow(uint16_t classIndex) {
   const uint16_t position = static_cast<uint16_t>(classIndex - 1);
-  return position < kClassCount ? &kClassTable[position] : nullptr;
+  return position < CLASS_COUNT ? &kClassTable[position] : nullptr;
 }
 
-// Equal texts, `a` being a table name (never empty). Names of a row almost
-// always differ in their first two bytes, which are compared here before
-// strcmp is called; b[1] exists once b[0] equals a non-NUL a[0].
-bool SameName(const char* a, const char* b) {
-  return a[0] == b[0] && a[1] == b[1] && std::strcmp(a, b) == 0;
+// Every class name and every operation of every class, in one open-addressed
+// table built at compile time: the rules of a large policy name a class and
+// its operations millions of times, and a scan comparing texts row by row
+// cost a third of reading them. An entry's tag is 0 for a class name and
+// the class index for an operation, so "read" of "file" and "read" of
+// "socket" are different entries.
+struct NameEntry {
+  const char* name = nullptr;  // null: a free slot
+  uint32_t length = 0;
+  uint16_t tag = 0;
+  uint32_t value = 0;  // class index, or operation bit
+};
+
+constexpr size_t kNameSlots = 1024;  // a power of two, over twice the entries
+
+// FNV-1a over the tag and the text; the length comes with it, as the text
+// is only known by its NUL.
+struct NameHash {
+  uint32_t hash;
+  uint32_t length;
+};
+
+constexpr NameHash HashName(uint16_t tag, const char* text) {
+  uint32_t hash = (2166136261u ^ tag) * 16777619u;
+  uint32_t length = 0;
+  for (; text[length] != '\0'; ++length) {
+    hash = (hash ^ static_cast<unsigned char>(text[length])) * 16777619u;
+  }
+  return {hash, length};
+}
+
+constexpr void AddName(std::array<NameEntry, kNameSlots>& slots, uint16_t tag, const char* name,
+                       uint32_t value) {
+  const NameHash hashed = HashName(tag, name);
+  size_t slot = hashed.hash & (kNameSlots - 1);
+  while (slots[slot].name != nullptr) slot = (slot + 1) & (kNameSlots - 1);
+  slots[slot] = {name, hashed.length, tag, value};
+}
+
+constexpr std::array<NameEntry, kNameSlots> BuildNameTable() {
+  std::array<NameEntry, kNameSlots> slots{};
+  size_t entries = 0;
+  for (uint16_t position = 0; position < CLASS_COUNT; ++position) {
+    const auto classIndex = static_cast<uint16_t>(position + 1);
+    AddName(slots, 0, kClassTable[position].name, classIndex);
+    ++entries;
+    const OperationList& operations = kClassTable[position].operations;
+    for (uint32_t bit = 0; operations[bit] != nullptr; ++bit) {
+      AddName(slots, classIndex, operations[bit], uint32_t{1} << bit);
+      ++entries;
+    }
+  }
+  if (entries * 2 > kNameSlots) throw "the name table is too small";
+  return slots;
+}
+
+constexpr std::array<NameEntry, kNameSlots> kNameTable = BuildNameTable();
+
+// The value of `text` under `tag`, or 0 when the table has no such entry.
+uint32_t LookUpName(uint16_t tag, const char* text) {
+  const NameHash hashed = HashName(tag, text);
+  for (size_t slot = hashed.hash & (kNameSlots - 1);; slot = (slot + 1) & (kNameSlots - 1)) {
+    const NameEntry& entry = kNameTable[slot];
+    if (entry.name == nullptr) return 0;
+    if (entry.tag == tag && entry.length == hashed.length &&
+        std::memcmp(entry.name, text, hashed.length) == 0) {
+      return entry.value;
+    }
+  }
 }
 
 }  // namespace
 
 uint16_t GetClassIndex(const char* className) {
   if (className == nullptr) return 0;
-  for (uint16_t position = 0; kClassTable[position].name != nullptr; ++position) {
-    if (SameName(kClassTable[position].name, className)) {
-      return static_cast<uint16_t>(position + 1);
-    }
-  }
-  return 0;
+  return static_cast<uint16_t>(LookUpName(0, className));
 }
 
 uint32_t GetOperationBit(uint16_t classIndex, const char* operation) {
-  const ClassRow* row = FindRow(classIndex);
-  if (row == nullptr || operation == nullptr) return 0;
-  for (uint32_t position = 0; row->operations[position] != nullptr; ++position) {
-    if (SameName(row->operations[position], operation)) return uint32_t{1} << position;
-  }
-  return 0;
+  if (FindRow(classIndex) == nullptr || operation == nullptr) return 0;
+  return LookUpName(classIndex, operation);
 }
 
 const char* GetOperationName(uint16_t classIndex, uint32_t bit) {

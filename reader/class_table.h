@@ -8,6 +8,9 @@
 
 #include <cstdint>
 
+// Classes in the table; their indexes run from 1 to CLASS_COUNT.
+inline constexpr uint16_t CLASS_COUNT = 30;
+
 // Index of the class `className`, or 0 when it is null or unknown.
 uint16_t GetClassIndex(const char* className);
 

@@ -68,6 +68,27 @@ TEST(ClassTable, UnknownOperationsAndBits) {
   }
 }
 
+// Every name of the table finds itself, and only under its own class: a
+// name looked up as the other kind, or cut short or extended by a byte,
+// does not find it.
+TEST(ClassTable, EveryNameFindsOnlyItself) {
+  for (uint16_t index = 1; index <= 30; ++index) {
+    const std::string name = GetClassName(index);
+    SCOPED_TRACE(name);
+    EXPECT_EQ(GetOperationBit(index, name.c_str()), 0u);
+    EXPECT_NE(GetClassIndex((name + "_").c_str()), index);
+    EXPECT_NE(GetClassIndex(name.substr(0, name.size() - 1).c_str()), index);
+    for (uint32_t bit = 1; GetOperationName(index, bit) != nullptr; bit <<= 1) {
+      const std::string operation = GetOperationName(index, bit);
+      SCOPED_TRACE(operation);
+      EXPECT_EQ(GetOperationBit(index, operation.c_str()), bit);
+      EXPECT_NE(GetClassIndex(operation.c_str()), index);
+      EXPECT_EQ(GetOperationBit(index, (operation + "s").c_str()), 0u);
+      EXPECT_EQ(GetOperationBit(index, operation.substr(1).c_str()), 0u);
+    }
+  }
+}
+
 // The operation count of every class: the last bit has a name, the next none.
 TEST(ClassTable, OperationCounts) {
   const uint32_t counts[30] = {17, 17, 13, 8, 8, 7, 13, 13, 13, 13, 13, 13, 13, 13, 13,
