@@ -38,8 +38,9 @@ void* DefaultAlloc(uint32_t size) { return size == 0 ? nullptr : std::malloc(siz
 void DefaultFree(void* ptr) { std::free(ptr); }
 
 JsonHooks g_hooks = {DefaultAlloc, DefaultFree};
-const char* g_errorText = nullptr;  // text of the last failed parse
-uint32_t g_errorOffset = 0;         // where in g_errorText it stopped
+// Per thread, so that threads may parse documents of their own side by side.
+thread_local const char* g_errorText = nullptr;  // text of the last failed parse
+thread_local uint32_t g_errorOffset = 0;         // where in g_errorText it stopped
 
 void* Alloc(uint32_t size) { return size == 0 ? nullptr : g_hooks.allocFunc(size); }
 

@@ -28,10 +28,11 @@
 //     most JSON_MAX_KEY_RAW_LENGTH bytes between its quotes and at most
 //     JSON_MAX_KEY_SIZE bytes decoded, terminator included (47 bytes of text).
 //
-// Concurrency: the hooks and the error position are process-wide and
-// unguarded; one parse at a time. Indexed array access writes the array's
-// position cache, so even reading one tree from several threads needs
-// outside locking.
+// Concurrency: the hooks are process-wide and unguarded; install them before
+// any parse. The error position is per thread, so threads may parse
+// documents of their own at the same time. Indexed array access writes the
+// array's position cache, so even reading one tree from several threads
+// needs outside locking.
 #pragma once
 
 #include <cstddef>
@@ -157,7 +158,7 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options);
 // detached) it releases nothing. Null is ignored.
 void JsonDelete(JsonValue* value);
 
-// Where the last failed parse stopped: a pointer into its text (at most the
+// Where the last failed parse on this thread stopped: a pointer into its text (at most the
 // terminating NUL), or null when the last parse succeeded or none failed yet.
 const char* JsonGetErrorPointer();
 // Offset of JsonGetErrorPointer in the text, plus 1 (1 after a success).

@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -113,28 +114,29 @@ struct NameEntry {
   uint32_t value = 0;  // class index, or operation bit
 };
 
-constexpr size_t kNameSlots = 1024;  // a power of two, over twice the entries
+constexpr uint32_t kNameSlotBits = 10;
+constexpr size_t kNameSlots = size_t{1} << kNameSlotBits;  // over twice the entries
 
-// FNV-1a over the tag and the text; the length comes with it, as the text
-// is only known by its NUL.
+// The names differ enough in length and in their first and last bytes that
+// these, with the tag, spread them over the slots: hashing every byte would
+// cost more than the probes it saves.
 struct NameHash {
-  uint32_t hash;
+  uint32_t slot;
   uint32_t length;
 };
 
 constexpr NameHash HashName(uint16_t tag, const char* text) {
-  uint32_t hash = (2166136261u ^ tag) * 16777619u;
-  uint32_t length = 0;
-  for (; text[length] != '\0'; ++length) {
-    hash = (hash ^ static_cast<unsigned char>(text[length])) * 16777619u;
-  }
-  return {hash, length};
+  const auto length = static_cast<uint32_t>(std::char_traits<char>::length(text));
+  const uint32_t first = length == 0 ? 0 : static_cast<unsigned char>(text[0]);
+  const uint32_t last = length == 0 ? 0 : static_cast<unsigned char>(text[length - 1]);
+  const uint32_t key = (uint32_t{tag} << 24) ^ (length << 16) ^ (first << 8) ^ last;
+  return {(key * 0x9E3779B1u) >> (32 - kNameSlotBits), length};
 }
 
 constexpr void AddName(std::array<NameEntry, kNameSlots>& slots, uint16_t tag, const char* name,
                        uint32_t value) {
   const NameHash hashed = HashName(tag, name);
-  size_t slot = hashed.hash & (kNameSlots - 1);
+  size_t slot = hashed.slot;
   while (slots[slot].name != nullptr) slot = (slot + 1) & (kNameSlots - 1);
   slots[slot] = {name, hashed.length, tag, value};
 }
@@ -161,7 +163,7 @@ constexpr std::array<NameEntry, kNameSlots> kNameTable = BuildNameTable();
 // The value of `text` under `tag`, or 0 when the table has no such entry.
 uint32_t LookUpName(uint16_t tag, const char* text) {
   const NameHash hashed = HashName(tag, text);
-  for (size_t slot = hashed.hash & (kNameSlots - 1);; slot = (slot + 1) & (kNameSlots - 1)) {
+  for (size_t slot = hashed.slot;; slot = (slot + 1) & (kNameSlots - 1)) {
     const NameEntry& entry = kNameTable[slot];
     if (entry.name == nullptr) return 0;
     if (entry.tag == tag && entry.length == hashed.length &&

@@ -138,7 +138,9 @@ int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
         shownPath.c_str());
     return -1;
   }
+  pendingRules_ = &source.rules;
   const int result = DispatchObjectKeys(root, fileModel, kHandlers);
+  pendingRules_ = nullptr;
   if (result != 0) {
     Log(LOG_ERR, "[JsonParser][Parse declarations or rules failed][file=%s]\n", shownPath.c_str());
     return result;

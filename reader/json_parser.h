@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "reader/policy_model.h"
+#include "reader/rules_digest.h"
 #include "reader/source_loader.h"
 #include "reader/validators.h"
 
@@ -85,8 +86,9 @@ class JsonParser {
   // are all in `allowedKeys`, each at most once. When `values` is given (one
   // slot per allowed key), each slot receives the member with that key, or
   // null: the readers learn every member in the same walk over the object.
-  int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys,
-                      std::span<JsonValue*> values = {});
+  // Logs nothing but its failure, so it can run on any thread.
+  static int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys,
+                             std::span<JsonValue*> values = {});
   // Calls the handler of each member's key, in document order, with the
   // member's value and `model`; stops at the first failing handler.
   int DispatchObjectKeys(JsonValue* object, PolicyModel& model, HandlerTable handlers);
@@ -112,10 +114,18 @@ class JsonParser {
   int ReadRequireSection(JsonValue* value, PolicyModel& model);
   int ReadTypeattrSection(JsonValue* value, PolicyModel& model);
 
-  // The "rules" section.
+  // The "rules" section: digested (RulesDigest), then stored. The digest
+  // needs no pool and no reader; it runs on the loader thread.
   int ReadRulesSection(JsonValue* value, PolicyModel& model);
-  int ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& model);
-  int ReadTypeTransitionSection(NameId subject, JsonValue* typeTransition, PolicyModel& model);
+  static RulesDigest DigestRulesSection(JsonValue* value);
+  static int DigestRuleStatements(JsonValue* value, RulesDigest& digest);
+  // `subject` is the statement's subject, a position in digest.texts.
+  static int ReadTeacSection(uint32_t subject, JsonValue* teac, RulesDigest& digest);
+  static int ReadTypeTransitionSection(uint32_t subject, JsonValue* typeTransition,
+                                       RulesDigest& digest);
+  // Interns the digest's texts and stores its rules in `model`; fails on a
+  // transition key the file repeats, else where the digest failed.
+  int AddDigestedRules(RulesDigest digest, PolicyModel& model);
   // Every class of the rules is in the class table, and every operation of a
   // grant rule belongs to its class.
   int CheckRuleClasses(const PolicyModel& fileModel);
@@ -130,6 +140,7 @@ class JsonParser {
   int CheckInitialSidNames(const PolicyModel& fileModel);
 
  private:
-  PolicyModel model;    // the merged model; only grows
-  NameForms nameForms;  // of the texts of model.names, for the per-file checks
+  PolicyModel model;                     // the merged model; only grows
+  NameForms nameForms;                   // of the texts of model.names, for the per-file checks
+  RulesDigest* pendingRules_ = nullptr;  // of the file being read, digested by the loader
 };

@@ -3,16 +3,47 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace {
 
 constexpr std::string_view kDangerousChars = "|;&$><`\\!'\"";
 
+thread_local std::vector<HeldLogLine>* t_heldLines = nullptr;
+
 bool IsControlChar(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Appends the formatted message to the lines of this thread's capture.
+void Hold(int level, const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string message(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  std::vsnprintf(message.data(), message.size() + 1, format, args);
+  t_heldLines->push_back({level, std::move(message)});
+}
 
 }  // namespace
 
+LogCapture::LogCapture(std::vector<HeldLogLine>& lines) : outer_(t_heldLines) {
+  t_heldLines = &lines;
+}
+
+LogCapture::~LogCapture() { t_heldLines = outer_; }
+
+void ReplayLog(const std::vector<HeldLogLine>& lines) {
+  for (const HeldLogLine& line : lines) Log(line.level, "%s", line.message.c_str());
+}
+
 void Log(int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  if (t_heldLines != nullptr) {
+    Hold(level, format, args);
+    va_end(args);
+    return;
+  }
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   const time_t seconds = now.tv_sec;
@@ -27,8 +58,6 @@ void Log(int level, const char* format, ...) {
   } else if (level == LOG_INFO) {
     std::fputs("[INFO]", stdout);
   }
-  va_list args;
-  va_start(args, format);
   std::vfprintf(stdout, format, args);
   va_end(args);
   std::fflush(stdout);

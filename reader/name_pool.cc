@@ -7,7 +7,7 @@ namespace {
 
 // A multiplicative hash over 8-byte words: the pool hashes every name of
 // every rule field once, so it must cost a few cycles per word, not per byte.
-uint32_t HashText(std::string_view text) {
+uint32_t HashOf(std::string_view text) {
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
   uint64_t hash = text.size() * kMultiplier;
   size_t pos = 0;
@@ -27,6 +27,10 @@ uint32_t HashText(std::string_view text) {
 }
 
 }  // namespace
+
+HashedText HashText(std::string_view text) {
+  return {text.data(), static_cast<uint32_t>(text.size()), HashOf(text)};
+}
 
 size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
   const std::vector<Slot>& slots = pool_->slots;
@@ -79,23 +83,33 @@ void NamePool::Reserve(size_t more) {
 
 NameId NamePool::Intern(std::string_view text) {
   Reserve(1);
-  return InternHashed(text, HashText(text));
+  return InternHashed(text, HashOf(text));
 }
 
 void NamePool::InternAll(std::span<const std::string_view> texts, std::span<NameId> ids) {
-  Reserve(texts.size());
-  const std::vector<Slot>& slots = pool_->slots;
-  const size_t mask = slots.size() - 1;
+  std::vector<HashedText> hashed(texts.size());
+  std::transform(texts.begin(), texts.end(), hashed.begin(), HashText);
+  InternAll(hashed, ids);
+}
+
+void NamePool::InternAll(std::span<const HashedText> texts, std::span<NameId> ids) {
   // Each lookup of a large pool waits for memory twice, for its slot and
-  // for the text there; asking for all the slots, then all the texts, before
-  // the first lookup lets those waits overlap instead of adding up.
-  std::vector<uint32_t> hashes(texts.size());
-  for (size_t i = 0; i < texts.size(); ++i) {
-    hashes[i] = HashText(texts[i]);
-    __builtin_prefetch(&slots[hashes[i] & mask]);
+  // for the text there. Asking for a run of slots, then for their texts,
+  // before the run's first lookup lets those waits overlap instead of
+  // adding up; a short run keeps what was asked for in the cache until it
+  // is used.
+  constexpr size_t kRun = 32;
+  for (size_t first = 0; first < texts.size(); first += kRun) {
+    const std::span<const HashedText> run =
+        texts.subspan(first, std::min(kRun, texts.size() - first));
+    Reserve(run.size());
+    const std::vector<Slot>& slots = pool_->slots;
+    const size_t mask = slots.size() - 1;
+    for (const HashedText& text : run) __builtin_prefetch(&slots[text.hash & mask]);
+    for (const HashedText& text : run) __builtin_prefetch(slots[text.hash & mask].text);
+    for (size_t i = 0; i < run.size(); ++i)
+      ids[first + i] = InternHashed(run[i].View(), run[i].hash);
   }
-  for (const uint32_t hash : hashes) __builtin_prefetch(slots[hash & mask].text);
-  for (size_t i = 0; i < texts.size(); ++i) ids[i] = InternHashed(texts[i], hashes[i]);
 }
 
 NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
@@ -111,7 +125,7 @@ NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
 
 std::optional<NameId> NamePool::Find(std::string_view text) const {
   if (pool_->slots.empty()) return std::nullopt;
-  const NameId id = pool_->slots[SlotOf(text, HashText(text))].id;
+  const NameId id = pool_->slots[SlotOf(text, HashOf(text))].id;
   if (id == kEmptySlot) return std::nullopt;
   return id;
 }

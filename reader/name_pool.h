@@ -25,13 +25,27 @@
 
 using NameId = uint32_t;
 
+// A text with its hash in a NamePool, worked out before the pool is at hand,
+// on another thread for instance.
+struct HashedText {
+  const char* text;  // not necessarily NUL-terminated
+  uint32_t length;
+  uint32_t hash;
+
+  std::string_view View() const { return {text, length}; }
+};
+
+HashedText HashText(std::string_view text);
+
 class NamePool {
  public:
   // The id of `text`, adding it when the pool does not hold it yet.
   NameId Intern(std::string_view text);
-  // Intern of each of `texts`, into the same place of `ids`; faster than
-  // one at a time for a batch of names the pool may hold already.
+  // Intern of each of `texts`, in order, into the same place of `ids`;
+  // faster than one at a time for a batch of names the pool may hold
+  // already.
   void InternAll(std::span<const std::string_view> texts, std::span<NameId> ids);
+  void InternAll(std::span<const HashedText> texts, std::span<NameId> ids);
   // The id of `text`, or nothing when the pool does not hold it.
   std::optional<NameId> Find(std::string_view text) const;
 

@@ -1,4 +1,6 @@
+#include <array>
 #include <iterator>
+#include <utility>
 
 #include "json/json.h"
 #include "reader/class_table.h"
@@ -7,7 +9,55 @@
 #include "reader/json_parser.h"
 #include "reader/log.h"
 
+namespace {
+
+// Appends `text` to the digest's texts; returns its position there.
+uint32_t AddText(RulesDigest& digest, const char* text) {
+  digest.texts.push_back(HashText(text));
+  return static_cast<uint32_t>(digest.texts.size() - 1);
+}
+
+// Appends the class text `cls`, whose index in the class table is
+// `classIndex`, to the digest's texts; returns its position there. The
+// thirty names of the table are hashed once, not once per grant entry.
+uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex) {
+  static const std::array<HashedText, CLASS_COUNT + 1> kClassTexts = [] {
+    std::array<HashedText, CLASS_COUNT + 1> texts{};
+    for (uint16_t index = 1; index <= CLASS_COUNT; ++index)
+      texts[index] = HashText(GetClassName(index));
+    return texts;
+  }();
+  if (classIndex == 0) return AddText(digest, cls);
+  digest.texts.push_back(kClassTexts[classIndex]);
+  return static_cast<uint32_t>(digest.texts.size() - 1);
+}
+
+// The subject of the statement at `subject` in the digest's texts, masked
+// for a log line.
+std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
+  return MaskControlChars(digest.texts[subject].View());
+}
+
+}  // namespace
+
 int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
+  // The loader digests a file's rules ahead; a section it has not seen (a
+  // file read without the loader) is digested now.
+  if (pendingRules_ != nullptr && pendingRules_->section == value) {
+    return AddDigestedRules(std::move(*pendingRules_), model);
+  }
+  return AddDigestedRules(DigestRulesSection(value), model);
+}
+
+RulesDigest JsonParser::DigestRulesSection(JsonValue* value) {
+  RulesDigest digest;
+  digest.section = value;
+  const LogCapture capture(digest.log);
+  digest.failed = DigestRuleStatements(value, digest) != 0;
+  return digest;
+}
+
+int JsonParser::DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"group", "subject", "teac", "type_transition"};
   for (uint32_t i = 0; i < JsonGetArraySize(value); ++i) {
     JsonValue* members[std::size(kKeys)];
@@ -20,22 +70,23 @@ int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
       Log(LOG_ERR, "[JsonParser][Parse the i-th subject failed][i=%u]\n", i);
       return -1;
     }
-    const NameId subjectId = model.names.Intern(subject);
+    const uint32_t subjectText = AddText(digest, subject);
     // "teac" is read before "type_transition" whatever their order; a
     // member that is not an array is skipped.
     if (JsonValue* teac = AsArray(members[2]);
-        teac != nullptr && ReadTeacSection(subjectId, teac, model) != 0) {
+        teac != nullptr && ReadTeacSection(subjectText, teac, digest) != 0) {
       return -1;
     }
     if (JsonValue* transitions = AsArray(members[3]);
-        transitions != nullptr && ReadTypeTransitionSection(subjectId, transitions, model) != 0) {
+        transitions != nullptr &&
+        ReadTypeTransitionSection(subjectText, transitions, digest) != 0) {
       return -1;
     }
   }
   return 0;
 }
 
-int JsonParser::ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& model) {
+int JsonParser::ReadTeacSection(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"object", "class", "operation"};
   for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
     JsonValue* members[std::size(kKeys)];
@@ -48,33 +99,35 @@ int JsonParser::ReadTeacSection(NameId subject, JsonValue* teac, PolicyModel& mo
     JsonValue* operations = AsArray(members[2]);
     if (!GetString(members[0], &object) || !GetString(members[1], &cls) || operations == nullptr) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and operation][subject=%s]\n",
-          MaskControlChars(model.names.Text(subject)).c_str());
+          ShownSubject(digest, subject).c_str());
       return -1;
     }
     // Operations of an equal key, from this entry or an earlier one, unite
     // when the compiler sorts the rules. An operation the class lacks waits
     // for the class check; with an unknown class the operations do not
     // matter, as that check fails on the class.
-    GrantRule rule{
-        {subject, model.names.Intern(object), model.names.Intern(cls)}, 0, GetClassIndex(cls)};
+    const auto grant = static_cast<uint32_t>(digest.grants.size());
+    const uint32_t objectText = AddText(digest, object);
+    const uint16_t classIndex = GetClassIndex(cls);
+    digest.grants.push_back(
+        {subject, objectText, AddClassText(digest, cls, classIndex), 0, classIndex});
+    DigestedGrant& rule = digest.grants.back();
     if (const auto bad = ForEachArrayString(operations, [&](const char* operation) {
           if (rule.classIndex == 0) return;
           const uint32_t bit = GetOperationBit(rule.classIndex, operation);
-          if (bit == 0)
-            model.unknownOperations.push_back({rule.key, model.names.Intern(operation)});
+          if (bit == 0) digest.unknownOperations.push_back({grant, AddText(digest, operation)});
           rule.operations |= bit;
         })) {
       Log(LOG_ERR, "[JsonParser][Get permission failed][subject=%s, k=%u]\n",
-          MaskControlChars(model.names.Text(subject)).c_str(), *bad);
+          ShownSubject(digest, subject).c_str(), *bad);
       return -1;
     }
-    model.grantRules.push_back(rule);
   }
   return 0;
 }
 
-int JsonParser::ReadTypeTransitionSection(NameId subject, JsonValue* typeTransition,
-                                          PolicyModel& model) {
+int JsonParser::ReadTypeTransitionSection(uint32_t subject, JsonValue* typeTransition,
+                                          RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"object", "class", "target"};
   for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
     JsonValue* members[std::size(kKeys)];
@@ -89,14 +142,41 @@ int JsonParser::ReadTypeTransitionSection(NameId subject, JsonValue* typeTransit
     if (!GetString(members[0], &object) || !GetString(members[1], &cls) ||
         !GetString(members[2], &target)) {
       Log(LOG_ERR, "[JsonParser][Incomplete object, class and target][subject=%s]\n",
-          MaskControlChars(model.names.Text(subject)).c_str());
+          ShownSubject(digest, subject).c_str());
       return -1;
     }
-    const RuleKey key{subject, model.names.Intern(object), model.names.Intern(cls)};
-    if (!model.transitionRules.try_emplace(key, model.names.Intern(target)).second) {
+    const uint32_t objectText = AddText(digest, object);
+    const uint32_t classText = AddText(digest, cls);
+    digest.transitions.push_back({subject, objectText, classText, AddText(digest, target)});
+  }
+  return 0;
+}
+
+int JsonParser::AddDigestedRules(RulesDigest digest, PolicyModel& model) {
+  std::vector<NameId> ids(digest.texts.size());
+  model.names.InternAll(digest.texts, ids);
+  const size_t firstGrant = model.grantRules.size();
+  for (const DigestedGrant& grant : digest.grants) {
+    model.grantRules.push_back({{ids[grant.subject], ids[grant.object], ids[grant.cls]},
+                                grant.operations,
+                                grant.classIndex});
+  }
+  for (const DigestedUnknownOperation& unknown : digest.unknownOperations) {
+    model.unknownOperations.push_back(
+        {model.grantRules[firstGrant + unknown.grant].key, ids[unknown.operation]});
+  }
+  // A key repeated within the file fails where reading entry by entry would
+  // have: before the entries after it, so before the digest's own failure.
+  for (const DigestedTransition& transition : digest.transitions) {
+    const RuleKey key{ids[transition.subject], ids[transition.object], ids[transition.cls]};
+    if (!model.transitionRules.try_emplace(key, ids[transition.target]).second) {
       LogDuplicateTransition(model.names, key);
       return -1;
     }
+  }
+  if (digest.failed) {
+    ReplayLog(digest.log);
+    return -1;
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "reader/json_access.h"
 #include "reader/json_parser.h"
 
 namespace {
@@ -41,6 +42,16 @@ bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
   return true;
 }
 
+// The first member of `object` with key `key`, or null.
+JsonValue* FindMember(JsonValue* object, std::string_view key) {
+  JsonValue* member = nullptr;
+  if (JsonGetFirstChild(object, &member) != JSON_OK) return nullptr;
+  for (; member != nullptr; member = NextMember(member)) {
+    if (MemberKey(member) == key) return member;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size) {
@@ -62,19 +73,25 @@ LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size) {
   JsonValue* root = nullptr;
   if (std::memchr(text.get(), '\0', size) != nullptr ||
       JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
-    return {LoadedSource::Status::kInvalidJson, nullptr};
+    return {LoadedSource::Status::kInvalidJson, nullptr, {}};
   }
-  return {LoadedSource::Status::kLoaded, JsonTree(root)};
+  LoadedSource source{LoadedSource::Status::kLoaded, JsonTree(root), {}};
+  if (JsonValue* rules = FindMember(root, "rules")) {
+    source.rules = JsonParser::DigestRulesSection(rules);
+  }
+  return source;
 }
 
 LoadedSource LoadSource(const std::string& path) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (ReadSourceFile(path, text, size) != 0) return {LoadedSource::Status::kReadFailed, nullptr};
+  if (ReadSourceFile(path, text, size) != 0)
+    return {LoadedSource::Status::kReadFailed, nullptr, {}};
   return ParseSource(std::move(text), size);
 }
 
-SourceLookahead::SourceLookahead(std::span<const std::string> paths) : paths_(paths) {
+SourceLookahead::SourceLookahead(std::span<const std::string> paths)
+    : paths_(paths), loaded_(paths.size()), ready_(paths.size(), false) {
   try {
     loader_ = std::thread(&SourceLookahead::LoadAll, this);
   } catch (const std::system_error&) {
@@ -91,30 +108,45 @@ SourceLookahead::~SourceLookahead() {
   if (loader_.joinable()) loader_.join();
 }
 
-LoadedSource SourceLookahead::Next() {
-  if (!loader_.joinable()) return LoadSource(paths_[taken_++]);
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return !loaded_.empty(); });
-  LoadedSource next = std::move(loaded_.front());
-  loaded_.pop_front();
-  ++taken_;
+std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
+  if (claimed_ == paths_.size() || claimed_ > taken_ + ahead) return std::nullopt;
+  return claimed_++;
+}
+
+void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
   lock.unlock();
+  LoadedSource source = LoadSource(paths_[position]);
+  lock.lock();
+  loaded_[position] = std::move(source);
+  ready_[position] = true;
+  changed_.notify_all();
+}
+
+LoadedSource SourceLookahead::Next() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!ready_[taken_]) {
+    // The file itself when no one has started on it, else one after it.
+    if (const std::optional<size_t> position = Claim(kMaxAhead)) {
+      Load(lock, *position);
+    } else {
+      changed_.wait(lock);
+    }
+  }
+  LoadedSource next = std::move(loaded_[taken_]);
+  ++taken_;
   changed_.notify_all();
   return next;
 }
 
 void SourceLookahead::LoadAll() {
-  for (const std::string& path : paths_) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return stopping_ || loaded_.size() < kMaxAhead; });
-      if (stopping_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    if (const std::optional<size_t> position = Claim(kMaxAhead - 1)) {
+      Load(lock, *position);
+    } else if (claimed_ == paths_.size()) {
+      return;
+    } else {
+      changed_.wait(lock);
     }
-    LoadedSource source = LoadSource(path);
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      loaded_.push_back(std::move(source));
-    }
-    changed_.notify_all();
   }
 }

@@ -10,14 +10,16 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "json/json.h"
+#include "reader/rules_digest.h"
 
 struct JsonTreeDeleter {
   void operator()(JsonValue* root) const { JsonDelete(root); }
@@ -33,6 +35,7 @@ struct LoadedSource {
   };
   Status status = Status::kReadFailed;
   JsonTree tree;
+  RulesDigest rules;  // of the document's "rules" member, if it has one
 };
 
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
@@ -40,15 +43,19 @@ struct LoadedSource {
 // (a directory, a FIFO, a device), without waiting for a FIFO's writer.
 int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
 
-// Parses `size` bytes of `text` (followed by a NUL), releasing the text.
+// Parses `size` bytes of `text` (followed by a NUL), releasing the text, and
+// digests the rules of the document.
 LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size);
 
 // ReadSourceFile, then ParseSource.
 LoadedSource LoadSource(const std::string& path);
 
-// Loads the files of `paths` in order on a thread of its own, at most two
-// ahead of the caller. Should no thread be available, each file is loaded
-// when it is asked for.
+// Loads the files of `paths` on a thread of its own, at most kMaxAhead files
+// ahead of the caller, and hands them out in list order. A caller that
+// would wait for a file the thread is still loading loads the next one
+// itself meanwhile, so two cores share the loading when reading the
+// sections is the quicker part. Should no thread be available, each file is
+// loaded when it is asked for.
 class SourceLookahead {
  public:
   explicit SourceLookahead(std::span<const std::string> paths);
@@ -61,15 +68,22 @@ class SourceLookahead {
   LoadedSource Next();
 
  private:
-  static constexpr size_t kMaxAhead = 2;
+  static constexpr size_t kMaxAhead = 3;
 
   void LoadAll();
+  // Starts on the next file when one is within reach: its position, or
+  // none. `ahead` is how far past the next file to be taken it may be.
+  std::optional<size_t> Claim(size_t ahead);
+  // Loads the claimed file at `position` with the lock released.
+  void Load(std::unique_lock<std::mutex>& lock, size_t position);
 
   std::span<const std::string> paths_;
-  size_t taken_ = 0;  // files handed out by Next
+  size_t taken_ = 0;    // files handed out by Next
+  size_t claimed_ = 0;  // files loading or loaded
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<LoadedSource> loaded_;  // in list order, not yet taken
+  std::vector<LoadedSource> loaded_;  // by list position, once ready and until taken
+  std::vector<bool> ready_;           // by list position
   bool stopping_ = false;
   std::thread loader_;  // last, so that it starts with everything above ready
 };

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -94,6 +96,41 @@ TEST(Log, StampFollowsTimeZone) {
     ScopedTimeZone scoped(zone);
     EXPECT_EQ(LoggedAfterStamp(LOG_INFO, "x", offsetHours), "[INFO]x\n") << zone;
   }
+}
+
+// Captured lines are held, not written; an inner capture takes over until
+// it ends; another thread writes as usual; replaying writes each held line
+// in order with its level's tag and a time stamp of its own.
+TEST(Log, CaptureHoldsLinesUntilReplayed) {
+  std::vector<HeldLogLine> outer;
+  std::vector<HeldLogLine> inner;
+  CaptureStdout();
+  {
+    const LogCapture capture(outer);
+    Log(LOG_ERR, "[A][n=%d]\n", 1);
+    {
+      const LogCapture nested(inner);
+      Log(LOG_INFO, "[B]\n");
+    }
+    Log(LOG_INFO, "[C][%s]\n", std::string(300, 'x').c_str());
+    std::thread([] { Log(LOG_INFO, "[other thread]\n"); }).join();
+  }
+  std::string text = GetCapturedStdout();
+  EXPECT_EQ(text.substr(kStampLength), "[INFO][other thread]\n");
+  ASSERT_EQ(outer.size(), 2u);
+  EXPECT_EQ(outer[0].level, LOG_ERR);
+  EXPECT_EQ(outer[0].message, "[A][n=1]\n");
+  EXPECT_EQ(outer[1].message, "[C][" + std::string(300, 'x') + "]\n");
+  ASSERT_EQ(inner.size(), 1u);
+  EXPECT_EQ(inner[0].message, "[B]\n");
+
+  CaptureStdout();
+  ReplayLog(outer);
+  text = GetCapturedStdout();
+  const std::string first = "[ERROR][A][n=1]\n";
+  ASSERT_EQ(text.size(), 2 * kStampLength + first.size() + 6 + outer[1].message.size());
+  EXPECT_EQ(text.substr(kStampLength, first.size()), first);
+  EXPECT_EQ(text.substr(2 * kStampLength + first.size()), "[INFO]" + outer[1].message);
 }
 
 TEST(IsSafeString, RefusesControlAndShellCharacters) {

@@ -49,6 +49,7 @@ const std::string kInvalidJson =
     Error("[If use typeattr, please check the length of type less than 48]");
 const std::string kNoKey = "[Not found the first key]";
 const std::string kTeacA = "{'subject':'a','teac':[{'object':'a','class':'file'";
+const std::string kTransition = "{'object':'b','class':'file','target':'c'}";
 
 // Every failure ends the run with 255, its whole trace and no output file.
 TEST_F(ReaderEndToEndTest, EachFailureLeavesItsTrace) {
@@ -122,6 +123,19 @@ TEST_F(ReaderEndToEndTest, EachFailureLeavesItsTrace) {
       {"{'rules':[{'subject':'a','type_transition':[{'object':'b','class':'file','target':'c'}]},"
        "{'subject':'a','type_transition':[{'object':'b','class':'file','target':'c'}]}]}",
        Stage::kSection, Rules("[Duplicate transition rule key][subject=a, object=b, cls=file]")},
+      // The first failure in reading order is reported, whichever kind it is:
+      // a repeated transition before a malformed statement, a malformed
+      // grant entry before a repeated transition, a section before another.
+      {"{'rules':[{'subject':'a','type_transition':[" + kTransition + "," + kTransition +
+           "]},{'subject':7}]}",
+       Stage::kSection, Rules("[Duplicate transition rule key][subject=a, object=b, cls=file]")},
+      {"{'rules':[{'subject':'a','type_transition':[" + kTransition + "," + kTransition +
+           "],'teac':[1]}]}",
+       Stage::kSection, RuleKeys(kNoKey, "teac", 0)},
+      {"{'declarations':{'type':[3]},'rules':[{'subject':7}]}", Stage::kSection,
+       Declaration("type", "[Get the i-th type failed][i=0]")},
+      {"{'rules':[{'subject':7}],'declarations':{'type':[3]}}", Stage::kSection,
+       Rules("[Parse the i-th subject failed][i=0]")},
       // Per-file checks.
       {"{'declarations':{'type':['']}}", Stage::kValidate, ""},
       {"{'declarations':{'type':['a'],'attr':['a b']}}", Stage::kValidate,

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/polc_test.h"
@@ -55,10 +56,16 @@ TEST(SourceLookahead, HandsOutEveryFileInListOrderWithItsOutcome) {
     EXPECT_EQ(source.status, expected.status) << paths[i];
     EXPECT_EQ(source.tree != nullptr, expected.status == Status::kLoaded) << paths[i];
     if (source.tree != nullptr) {
-      // The file's own document, not a neighbour's.
+      // The file's own document, not a neighbour's, and its own rules.
       EXPECT_EQ(JsonGetKind(source.tree.get()),
                 expected.content[0] == '[' ? JSON_ARRAY : JSON_OBJECT)
           << paths[i];
+      const bool hasRules = std::string_view(expected.content).find("rules") != std::string::npos;
+      EXPECT_EQ(source.rules.section != nullptr, hasRules) << paths[i];
+      JsonValue* first = nullptr;
+      if (hasRules && JsonGetFirstChild(source.tree.get(), &first) == JSON_OK) {
+        EXPECT_EQ(source.rules.section, first) << paths[i];
+      }
     }
   }
 }
@@ -80,9 +87,11 @@ TEST(SourceLookahead, ReaderStopsAtTheFailingFileAndNamesNoLaterOne) {
   for (int i = 0; i < 40; ++i) {
     const std::string name = "f" + std::to_string(i) + ".json";
     // The fourth file is not JSON; the ones after it are, and are loaded
-    // while the reader works, but must not show.
-    paths.push_back(dir.Write(
-        name, i == 3 ? "{" : R"({"declarations": {"type": ["t)" + std::to_string(i) + R"("]}})"));
+    // while the reader works, but must not show, nor must the failure that
+    // digesting their rules met.
+    const std::string type = R"({"declarations": {"type": ["t)" + std::to_string(i) + R"("]})";
+    paths.push_back(
+        dir.Write(name, i == 3 ? "{" : type + (i > 3 ? R"(, "rules": [{"subject": 7}]})" : "}")));
   }
   std::vector<std::string> args = {"-c", "-o", dir.Path("policy.bin")};
   args.insert(args.end(), paths.begin(), paths.end());
@@ -94,6 +103,7 @@ TEST(SourceLookahead, ReaderStopsAtTheFailingFileAndNamesNoLaterOne) {
   }
   EXPECT_NE(log.find("[ERROR][JsonParser][Parse json file failed][file=" + paths[3] + "]"),
             std::string::npos);
+  EXPECT_EQ(log.find("subject"), std::string::npos);
   EXPECT_FALSE(FileExists(dir.Path("policy.bin")));
 }
 
