@@ -1,7 +1,6 @@
 // The rule table: grant rules with their operation masks, transition rules
 // with their target values.
 #include <cstdint>
-#include <tuple>
 #include <vector>
 
 #include "compiler/rule_numbering.h"
@@ -32,14 +31,19 @@ int InsertRules(HashTbl* ruleTbl, const std::vector<NumberedRule>& rules, const 
 }  // namespace
 
 int VaroCompiler::PopulateRuleTbl() {
+  if (ruleTable.valid()) {
+    const RuleTableFill fill = ruleTable.get();
+    ReplayLog(fill.log);
+    return fill.status;
+  }
+  return FillRuleTbl();
+}
+
+int VaroCompiler::FillRuleTbl() {
   // Grant rules of equal key count once, so they are numbered and united
   // before the table is sized.
-  if (numbering.valid()) {
-    std::tie(numberedGrants, numberedTransitions) = numbering.get();
-  } else {
-    numberedGrants = NumberGrantRules(*this);
-    numberedTransitions = NumberTransitionRules(*this);
-  }
+  numberedGrants = NumberGrantRules(*this);
+  numberedTransitions = NumberTransitionRules(*this);
   const auto count = static_cast<uint32_t>(numberedGrants.size() + numberedTransitions.size());
   int status = RuleTblInit(&ruleDataBase->ruleTbl, count);
   if (status != 0) {

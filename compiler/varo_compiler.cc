@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "compiler/output_file.h"
-#include "compiler/rule_numbering.h"
 #include "reader/log.h"
 #include "ruledb/policy_binary.h"
 
@@ -82,11 +81,14 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
 int VaroCompiler::PopulateRuleDataBase() {
   SortTypeFields();
   try {
-    numbering = std::async(std::launch::async, [this] {
-      return std::make_pair(NumberGrantRules(*this), NumberTransitionRules(*this));
+    ruleTable = std::async(std::launch::async, [this] {
+      RuleTableFill fill{0, {}};
+      const LogCapture capture(fill.log);
+      fill.status = FillRuleTbl();
+      return fill;
     });
   } catch (const std::system_error&) {
-    // No thread: PopulateRuleTbl numbers the rules itself.
+    // No thread: PopulateRuleTbl fills the table itself.
   }
   using Step = int (VaroCompiler::*)();
   static constexpr Step kSteps[] = {
@@ -97,6 +99,8 @@ int VaroCompiler::PopulateRuleDataBase() {
   for (const Step step : kSteps) {
     const int status = (this->*step)();
     if (status != 0) {
+      // The rule table must be complete before the database is released.
+      if (ruleTable.valid()) ruleTable.wait();
       return status;
     }
   }

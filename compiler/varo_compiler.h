@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "reader/log.h"
 #include "reader/policy_model.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
@@ -85,7 +86,12 @@ class VaroCompiler {
   int PopulatePackets();
   int PopulateFileContexts();
   int PopulateTypeAttrs();
+  // Takes the rule table that PopulateRuleDataBase began to fill on a
+  // second thread, writing its held log lines, or fills it now.
   int PopulateRuleTbl();
+  // Numbers the rules and fills the rule table; touches nothing of the
+  // database but the rule table.
+  int FillRuleTbl();
   int PopulateGrantRules();
   int PopulateTransitionRules();
 
@@ -129,9 +135,14 @@ class VaroCompiler {
   // The rules in table order, for PopulateRuleTbl and its two steps.
   std::vector<NumberedRule> numberedGrants;
   std::vector<NumberedRule> numberedTransitions;
-  // Numbering in progress on a second thread, started by
+  // The rule table, numbered and filled on a second thread started by
   // PopulateRuleDataBase once the types are numbered: it needs nothing
-  // else and logs nothing, so it runs while the other tables fill.
-  std::future<std::pair<std::vector<NumberedRule>, std::vector<NumberedRule>>> numbering;
+  // else and touches only its own table, so it runs while the other tables
+  // fill. Its log lines are held until PopulateRuleTbl's turn.
+  struct RuleTableFill {
+    int status;
+    std::vector<HeldLogLine> log;
+  };
+  std::future<RuleTableFill> ruleTable;
   OwnedRuleDataBase ruleDataBase;
 };

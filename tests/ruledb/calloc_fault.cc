@@ -1,11 +1,17 @@
 #include "tests/ruledb/calloc_fault.h"
 
+#include <atomic>
+
 extern "C" void* __real_calloc(size_t count, size_t size);
 
 namespace {
 
-long callsLeft = -1;              // calls before the failing one; negative: no fault armed
-size_t uncountedFrom = SIZE_MAX;  // bytes from which calloc passes uncounted
+// Counted over all threads: the reader loads files and the compiler fills
+// the rule table on threads of their own, and their allocations fail as
+// any other. Which thread makes the n-th call may then vary from run to
+// run; a test that needs a fixed order runs its steps on one thread.
+std::atomic<long> callsLeft = -1;  // calls before the failing one; negative: no fault armed
+std::atomic<size_t> uncountedFrom = SIZE_MAX;  // bytes from which calloc passes uncounted
 
 }  // namespace
 
@@ -32,6 +38,6 @@ CallocFault::~CallocFault() {
 
 bool CallocFault::Fired() const { return callsLeft < 0; }
 
-bool AllocationFails() { return callsLeft >= 0 && callsLeft-- == 0; }
+bool AllocationFails() { return callsLeft.load() >= 0 && callsLeft.fetch_sub(1) == 0; }
 
 }  // namespace ruledb_test

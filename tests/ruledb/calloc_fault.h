@@ -9,8 +9,8 @@
 
 namespace ruledb_test {
 
-// While the object lives, the n-th counted allocation (counting from 1) and
-// only that one returns null. A calloc of `uncountedFrom` bytes or more is
+// While the object lives, the n-th counted allocation (counting from 1), on
+// whichever thread, and only that one returns null. A calloc of `uncountedFrom` bytes or more is
 // neither counted nor failed: for blocks whose failure ends the process by
 // design.
 class CallocFault {
