@@ -56,6 +56,18 @@ int MergeUniqueEntries(const Map& from, Map& into, KeyLess keyLess, LogDuplicate
   return -1;
 }
 
+// Adds the file's labels `from` to the merged `into`; fails on the first
+// path, in the order of the texts of `paths`, that `into` has already.
+int MergeFileContexts(const FileContextMap& from, FileContextMap& into, const NamePool& paths) {
+  FirstInKeyOrder<NameId, ByText> duplicate(ByText{paths});
+  for (const auto& [path, context] : from) {
+    if (!into.Insert(path, context)) duplicate.Offer(path);
+  }
+  if (duplicate.Get() == nullptr) return 0;
+  LogDuplicatePath(paths.Text(*duplicate.Get()));
+  return -1;
+}
+
 // The first name of `names`, in key order, for which `fails` holds.
 template <typename Fails>
 std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& names, Fails fails) {
@@ -254,10 +266,7 @@ int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
       typeAttrMap.links.push_back({id, id});
     }
   }
-  const NamePool& paths = model.paths;
-  const auto logDuplicatePath = [&paths](NameId path) { LogDuplicatePath(paths.Text(path)); };
-  if (MergeUniqueEntries(fileModel.fileContexts, model.fileContexts, ByText{paths},
-                         logDuplicatePath) != 0 ||
+  if (MergeFileContexts(fileModel.fileContexts, model.fileContexts, model.paths) != 0 ||
       MoveUniqueEntries(fileModel.initialSids, model.initialSids, LogDuplicateSid) != 0 ||
       MoveUniqueEntries(fileModel.netifs, model.netifs, LogDuplicateNetif) != 0 ||
       MoveUniqueEntries(fileModel.packets, model.packets, LogDuplicatePacket) != 0) {

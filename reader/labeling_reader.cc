@@ -59,8 +59,8 @@ int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* sectio
 using AddLabel = bool (*)(PolicyModel& model, const char* name, const char* context);
 
 bool AddFileLabel(PolicyModel& model, const char* path, const char* context) {
-  return model.fileContexts.try_emplace(model.paths.Intern(path), model.names.Intern(context))
-      .second;
+  const NameId pathId = model.paths.Intern(path);
+  return model.fileContexts.Insert(pathId, model.names.Intern(context));
 }
 
 bool AddSidLabel(PolicyModel& model, const char* sid, const char* context) {

@@ -98,6 +98,35 @@ struct TypeAttrMap {
   std::vector<TypeAttrLink> links;
 };
 
+// "file" labels: each path (an id of the paths pool) at most once, with its
+// context (an id of the names pool), in order of first insertion. Whether a
+// path has an entry is a bit per path id: a policy labels hundreds of
+// thousands of paths, and a hashed map would cost an allocation and a cache
+// miss per entry, once in the file's model and again in the merged one.
+class FileContextMap {
+ public:
+  struct Entry {
+    NameId path;
+    NameId context;
+  };
+  // False, and nothing changed, when `path` has an entry already.
+  bool Insert(NameId path, NameId context) {
+    if (path >= hasPath_.size()) hasPath_.resize(path + 1);
+    if (hasPath_[path]) return false;
+    hasPath_[path] = true;
+    entries_.push_back({path, context});
+    return true;
+  }
+  size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+ private:
+  std::vector<Entry> entries_;
+  std::vector<bool> hasPath_;  // indexed by path id
+};
+
 // A grant rule: the operation names become their bits in the rule's class
 // as they are read, so a rule is a few integers. The same key may occur more
 // than once; the rule's operations are the union of its entries'.
@@ -121,15 +150,15 @@ using NameMap = std::map<std::string, std::string, std::less<>>;
 // and the pools their ids refer to. Copying copies the containers; the
 // copies share the pools (see NamePool).
 struct PolicyModel {
-  NamePool names;           // every name and class text the id containers refer to
-  NamePool paths;           // the file paths of fileContexts
-  NameIdSet types;          // declared type names
-  NameIdSet attrs;          // declared attribute names
-  NameIdSet requires_;      // names another file declares ("require"; `requires` is a keyword)
-  TypeAttrMap typeAttrMap;  // name -> its attributes
-  std::unordered_map<NameId, NameId> fileContexts;  // file path (paths) -> context (names)
-  NameMap initialSids;                              // initial sid name -> context
-  NameMap netifs;                                   // interface name -> context
+  NamePool names;               // every name and class text the id containers refer to
+  NamePool paths;               // the file paths of fileContexts
+  NameIdSet types;              // declared type names
+  NameIdSet attrs;              // declared attribute names
+  NameIdSet requires_;          // names another file declares ("require"; `requires` is a keyword)
+  TypeAttrMap typeAttrMap;      // name -> its attributes
+  FileContextMap fileContexts;  // file path -> context
+  NameMap initialSids;          // initial sid name -> context
+  NameMap netifs;               // interface name -> context
   std::map<PacketKey, std::string> packets;         // packet key -> context
   std::vector<GrantRule> grantRules;                // rule key -> operations
   std::vector<UnknownOperation> unknownOperations;  // of grantRules, for the class check

@@ -184,15 +184,15 @@ bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses)
 // context fails.
 bool FileContextsDefined(const PolicyModel& fileModel, ContextStatuses& statuses) {
   const NamePool& paths = fileModel.paths;
-  using Entry = std::pair<NameId, NameId>;
+  using Entry = FileContextMap::Entry;
   const auto pathLess = [&paths](const Entry& a, const Entry& b) {
-    return paths.Less(a.first, b.first);
+    return paths.Less(a.path, b.path);
   };
   FirstInKeyOrder<Entry, decltype(pathLess)> failing(pathLess);
-  for (const auto& entry : fileModel.fileContexts) {
-    if (statuses.Fails(entry.second)) failing.Offer(entry);
+  for (const Entry& entry : fileModel.fileContexts) {
+    if (statuses.Fails(entry.context)) failing.Offer(entry);
   }
-  return failing.Get() == nullptr || statuses.Report(failing.Get()->second);
+  return failing.Get() == nullptr || statuses.Report(failing.Get()->context);
 }
 
 // A rule's key and the names of it that must be defined, in check order.

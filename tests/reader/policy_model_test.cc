@@ -120,6 +120,20 @@ TEST(PolicyModelTest, NameIdSetKeepsFirstInsertionOrder) {
   EXPECT_TRUE(set.Contains(299));
 }
 
+// A path keeps its first context; entries come back in insertion order.
+TEST(PolicyModelTest, FileContextMapKeepsEachPathOnce) {
+  FileContextMap map;
+  EXPECT_TRUE(map.empty());
+  const std::pair<NameId, NameId> inserts[] = {{5, 1}, {0, 2}, {700, 3}, {5, 4}, {0, 5}, {6, 6}};
+  std::vector<bool> accepted;
+  for (const auto& [path, context] : inserts) accepted.push_back(map.Insert(path, context));
+  EXPECT_EQ(accepted, (std::vector<bool>{true, true, true, false, false, true}));
+  std::vector<std::pair<NameId, NameId>> entries;
+  for (const auto& [path, context] : map) entries.emplace_back(path, context);
+  EXPECT_EQ(entries, (std::vector<std::pair<NameId, NameId>>{{5, 1}, {0, 2}, {700, 3}, {6, 6}}));
+  EXPECT_EQ(map.size(), 4u);
+}
+
 // Whatever order the entries come in, the smallest by text is kept.
 TEST(PolicyModelTest, FirstInKeyOrderKeepsTheSmallestOffered) {
   NamePool pool;

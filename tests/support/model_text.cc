@@ -86,7 +86,7 @@ PolicyModel FromText(const ModelText& text, EntryOrder order, PolicyModel into) 
   });
   AddEach(text.fileContexts, order, [&](const auto& entry) {
     const NameId path = model.paths.Intern(entry.first);
-    model.fileContexts.emplace(path, intern(entry.second));
+    model.fileContexts.Insert(path, intern(entry.second));
   });
   model.initialSids = text.initialSids;
   model.netifs = text.netifs;
