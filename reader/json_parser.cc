@@ -150,7 +150,7 @@ int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
         shownPath.c_str());
     return -1;
   }
-  pendingRules_ = &source.rules;
+  if (source.rules.valid()) pendingRules_ = &source.rules;
   const int result = DispatchObjectKeys(root, fileModel, kHandlers);
   pendingRules_ = nullptr;
   if (result != 0) {

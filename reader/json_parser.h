@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <span>
 #include <string>
@@ -140,7 +141,7 @@ class JsonParser {
   int CheckInitialSidNames(const PolicyModel& fileModel);
 
  private:
-  PolicyModel model;                     // the merged model; only grows
-  NameForms nameForms;                   // of the texts of model.names, for the per-file checks
-  RulesDigest* pendingRules_ = nullptr;  // of the file being read, digested by the loader
+  PolicyModel model;    // the merged model; only grows
+  NameForms nameForms;  // of the texts of model.names, for the per-file checks
+  std::future<RulesDigest>* pendingRules_ = nullptr;  // of the file being read, by the loader
 };

@@ -41,10 +41,13 @@ std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
 }  // namespace
 
 int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
-  // The loader digests a file's rules ahead; a section it has not seen (a
-  // file read without the loader) is digested now.
-  if (pendingRules_ != nullptr && pendingRules_->section == value) {
-    return AddDigestedRules(std::move(*pendingRules_), model);
+  // The loader digests a file's rules while the other sections are read; a
+  // section it has not seen (a file read without the loader) is digested
+  // now.
+  if (pendingRules_ != nullptr) {
+    RulesDigest digest = pendingRules_->get();
+    pendingRules_ = nullptr;
+    if (digest.section == value) return AddDigestedRules(std::move(digest), model);
   }
   return AddDigestedRules(DigestRulesSection(value), model);
 }

@@ -73,20 +73,15 @@ LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size) {
   JsonValue* root = nullptr;
   if (std::memchr(text.get(), '\0', size) != nullptr ||
       JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
-    return {LoadedSource::Status::kInvalidJson, nullptr, {}};
+    return {LoadedSource::Status::kInvalidJson, nullptr};
   }
-  LoadedSource source{LoadedSource::Status::kLoaded, JsonTree(root), {}};
-  if (JsonValue* rules = FindMember(root, "rules")) {
-    source.rules = JsonParser::DigestRulesSection(rules);
-  }
-  return source;
+  return {LoadedSource::Status::kLoaded, JsonTree(root)};
 }
 
 LoadedSource LoadSource(const std::string& path) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (ReadSourceFile(path, text, size) != 0)
-    return {LoadedSource::Status::kReadFailed, nullptr, {}};
+  if (ReadSourceFile(path, text, size) != 0) return {LoadedSource::Status::kReadFailed, nullptr};
   return ParseSource(std::move(text), size);
 }
 
@@ -113,21 +108,33 @@ std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
   return claimed_++;
 }
 
-void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
+void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position, bool digestRules) {
   lock.unlock();
   LoadedSource source = LoadSource(paths_[position]);
+  JsonValue* rules = digestRules ? FindMember(source.tree.get(), "rules") : nullptr;
+  std::promise<RulesDigest> digest;
+  if (rules != nullptr) source.rules = digest.get_future();
   lock.lock();
   loaded_[position] = std::move(source);
   ready_[position] = true;
   changed_.notify_all();
+  if (rules != nullptr) {
+    lock.unlock();
+    digest.set_value(JsonParser::DigestRulesSection(rules));
+    lock.lock();
+  }
 }
 
 LoadedSource SourceLookahead::Next() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!ready_[taken_]) {
-    // The file itself when no one has started on it, else one after it.
-    if (const std::optional<size_t> position = Claim(kMaxAhead)) {
-      Load(lock, *position);
+    // Without the thread, each file in its turn. With it, a file after the
+    // one the thread is loading: left to the thread, that one comes with
+    // its rules digested alongside the reading.
+    std::optional<size_t> position;
+    if (!loader_.joinable() || claimed_ > taken_) position = Claim(kMaxAhead);
+    if (position.has_value()) {
+      Load(lock, *position, false);
     } else {
       changed_.wait(lock);
     }
@@ -142,7 +149,7 @@ void SourceLookahead::LoadAll() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
     if (const std::optional<size_t> position = Claim(kMaxAhead - 1)) {
-      Load(lock, *position);
+      Load(lock, *position, true);
     } else if (claimed_ == paths_.size()) {
       return;
     } else {

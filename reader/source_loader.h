@@ -10,12 +10,14 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "json/json.h"
@@ -33,9 +35,21 @@ struct LoadedSource {
     kReadFailed,   // not a readable regular file
     kInvalidJson,  // not JSON, or holding a NUL byte or an escaped NUL
   };
+  LoadedSource() = default;
+  LoadedSource(Status loaded, JsonTree document) : status(loaded), tree(std::move(document)) {}
+  LoadedSource(LoadedSource&&) = default;
+  LoadedSource& operator=(LoadedSource&&) = default;
+  // Waits for the digest, which reads the tree.
+  ~LoadedSource() {
+    if (rules.valid()) rules.wait();
+  }
+
   Status status = Status::kReadFailed;
   JsonTree tree;
-  RulesDigest rules;  // of the document's "rules" member, if it has one
+  // The digest of the document's "rules" member, which the loader thread
+  // makes while the reader reads the other sections; not valid when the
+  // reader is to digest the rules itself.
+  std::future<RulesDigest> rules;
 };
 
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
@@ -43,8 +57,7 @@ struct LoadedSource {
 // (a directory, a FIFO, a device), without waiting for a FIFO's writer.
 int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
 
-// Parses `size` bytes of `text` (followed by a NUL), releasing the text, and
-// digests the rules of the document.
+// Parses `size` bytes of `text` (followed by a NUL), releasing the text.
 LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size);
 
 // ReadSourceFile, then ParseSource.
@@ -74,8 +87,10 @@ class SourceLookahead {
   // Starts on the next file when one is within reach: its position, or
   // none. `ahead` is how far past the next file to be taken it may be.
   std::optional<size_t> Claim(size_t ahead);
-  // Loads the claimed file at `position` with the lock released.
-  void Load(std::unique_lock<std::mutex>& lock, size_t position);
+  // Loads the claimed file at `position` with the lock released. With
+  // `digestRules`, the file is handed out as soon as it is parsed, and its
+  // rules digested while the reader reads it.
+  void Load(std::unique_lock<std::mutex>& lock, size_t position, bool digestRules);
 
   std::span<const std::string> paths_;
   size_t taken_ = 0;    // files handed out by Next

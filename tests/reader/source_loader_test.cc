@@ -52,7 +52,7 @@ TEST(SourceLookahead, HandsOutEveryFileInListOrderWithItsOutcome) {
   SourceLookahead sources(paths);
   for (size_t i = 0; i < paths.size(); ++i) {
     const SourceCase& expected = kSources[i % std::size(kSources)];
-    const LoadedSource source = sources.Next();
+    LoadedSource source = sources.Next();
     EXPECT_EQ(source.status, expected.status) << paths[i];
     EXPECT_EQ(source.tree != nullptr, expected.status == Status::kLoaded) << paths[i];
     if (source.tree != nullptr) {
@@ -60,11 +60,13 @@ TEST(SourceLookahead, HandsOutEveryFileInListOrderWithItsOutcome) {
       EXPECT_EQ(JsonGetKind(source.tree.get()),
                 expected.content[0] == '[' ? JSON_ARRAY : JSON_OBJECT)
           << paths[i];
+      // A digest comes with a file the loader thread loaded, not with one
+      // this thread loaded while waiting.
       const bool hasRules = std::string_view(expected.content).find("rules") != std::string::npos;
-      EXPECT_EQ(source.rules.section != nullptr, hasRules) << paths[i];
       JsonValue* first = nullptr;
-      if (hasRules && JsonGetFirstChild(source.tree.get(), &first) == JSON_OK) {
-        EXPECT_EQ(source.rules.section, first) << paths[i];
+      if (source.rules.valid() && JsonGetFirstChild(source.tree.get(), &first) == JSON_OK) {
+        EXPECT_TRUE(hasRules) << paths[i];
+        EXPECT_EQ(source.rules.get().section, first) << paths[i];
       }
     }
   }
