@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "reader/name_pool.h"
@@ -99,10 +100,15 @@ struct TypeAttrMap {
 };
 
 // "file" labels: each path (an id of the paths pool) at most once, with its
-// context (an id of the names pool), in order of first insertion. Whether a
-// path has an entry is a bit per path id: a policy labels hundreds of
-// thousands of paths, and a hashed map would cost an allocation and a cache
-// miss per entry, once in the file's model and again in the merged one.
+// context (an id of the names pool), in order of first insertion.
+//
+// Whether a path has an entry is a bit per path id from the first id
+// inserted on: a policy labels hundreds of thousands of paths, and a hashed
+// map would cost an allocation and a cache miss per entry, once in the
+// file's model and again in the merged one. A file's paths are new to the
+// pool, so their ids follow the file's first one and its bits cover only
+// them; an id below the first (a path an earlier file labeled, which the
+// merge refuses) goes to a hashed set.
 class FileContextMap {
  public:
   struct Entry {
@@ -111,9 +117,15 @@ class FileContextMap {
   };
   // False, and nothing changed, when `path` has an entry already.
   bool Insert(NameId path, NameId context) {
-    if (path >= hasPath_.size()) hasPath_.resize(path + 1);
-    if (hasPath_[path]) return false;
-    hasPath_[path] = true;
+    if (entries_.empty()) firstPath_ = path;
+    if (path < firstPath_) {
+      if (!earlierPaths_.insert(path).second) return false;
+    } else {
+      const NameId bit = path - firstPath_;
+      if (bit >= hasPath_.size()) hasPath_.resize(bit + 1);
+      if (hasPath_[bit]) return false;
+      hasPath_[bit] = true;
+    }
     entries_.push_back({path, context});
     return true;
   }
@@ -124,7 +136,9 @@ class FileContextMap {
 
  private:
   std::vector<Entry> entries_;
-  std::vector<bool> hasPath_;  // indexed by path id
+  NameId firstPath_ = 0;                     // of the first entry
+  std::vector<bool> hasPath_;                // indexed by path id - firstPath_
+  std::unordered_set<NameId> earlierPaths_;  // ids below firstPath_
 };
 
 // A grant rule: the operation names become their bits in the rule's class

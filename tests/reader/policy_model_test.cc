@@ -124,14 +124,17 @@ TEST(PolicyModelTest, NameIdSetKeepsFirstInsertionOrder) {
 TEST(PolicyModelTest, FileContextMapKeepsEachPathOnce) {
   FileContextMap map;
   EXPECT_TRUE(map.empty());
-  const std::pair<NameId, NameId> inserts[] = {{5, 1}, {0, 2}, {700, 3}, {5, 4}, {0, 5}, {6, 6}};
+  // Ids below the first one inserted, at it and above it.
+  const std::pair<NameId, NameId> inserts[] = {{5, 1}, {0, 2}, {700, 3}, {5, 4},
+                                               {0, 5}, {6, 6}, {4, 7},   {4, 8}};
   std::vector<bool> accepted;
   for (const auto& [path, context] : inserts) accepted.push_back(map.Insert(path, context));
-  EXPECT_EQ(accepted, (std::vector<bool>{true, true, true, false, false, true}));
+  EXPECT_EQ(accepted, (std::vector<bool>{true, true, true, false, false, true, true, false}));
   std::vector<std::pair<NameId, NameId>> entries;
   for (const auto& [path, context] : map) entries.emplace_back(path, context);
-  EXPECT_EQ(entries, (std::vector<std::pair<NameId, NameId>>{{5, 1}, {0, 2}, {700, 3}, {6, 6}}));
-  EXPECT_EQ(map.size(), 4u);
+  EXPECT_EQ(entries,
+            (std::vector<std::pair<NameId, NameId>>{{5, 1}, {0, 2}, {700, 3}, {6, 6}, {4, 7}}));
+  EXPECT_EQ(map.size(), 5u);
 }
 
 // Whatever order the entries come in, the smallest by text is kept.
