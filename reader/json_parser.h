@@ -3,7 +3,10 @@
 // ParseJsonFiles loads every source file in turn, reads its sections into a
 // fresh per-file PolicyModel, checks that model on its own, merges it into
 // the merged model held here and, after the last file, checks the merged
-// model as a whole. The first failure ends the read.
+// model as a whole. The first failure ends the read. Loading, and the part
+// of reading the rules that needs no name pool, run ahead on a second
+// thread (SourceLookahead, RulesDigest); the log is the same as when each
+// step runs in its turn.
 //
 // Every operation returns 0 on success and non-zero on failure (a callee's
 // non-zero result is passed on unchanged, so every failure ends as -1), logs

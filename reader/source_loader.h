@@ -3,7 +3,8 @@
 //
 // Reading and parsing a file touches nothing but the file and its own
 // document, and logs nothing, so it can run while the reader works through
-// the previous file's sections; the reader still takes the files in list
+// the previous file's sections. So can digesting its rules (RulesDigest),
+// which holds its log lines back. The reader still takes the files in list
 // order and logs every outcome itself, so what polc prints is the same as
 // when each file is loaded in its turn.
 #pragma once
