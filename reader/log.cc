@@ -1,5 +1,6 @@
 #include "reader/log.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -11,7 +12,19 @@ constexpr std::string_view kDangerousChars = "|;&$><`\\!'\"";
 
 thread_local std::vector<HeldLogLine>* t_heldLines = nullptr;
 
-bool IsControlChar(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+constexpr bool IsControlChar(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Whether each byte value is unsafe: a control character or one of
+// kDangerousChars. Every file path is checked, so a byte costs one lookup
+// rather than a search of the list.
+constexpr std::array<bool, 256> kUnsafeBytes = [] {
+  std::array<bool, 256> unsafe{};
+  for (unsigned byte = 0; byte < unsafe.size(); ++byte) {
+    unsafe[byte] = IsControlChar(static_cast<unsigned char>(byte));
+  }
+  for (const char c : kDangerousChars) unsafe[static_cast<unsigned char>(c)] = true;
+  return unsafe;
+}();
 
 // Appends the formatted message to the lines of this thread's capture.
 void Hold(int level, const char* format, va_list args) {
@@ -65,8 +78,7 @@ void Log(int level, const char* format, ...) {
 
 bool IsSafeString(std::string_view text) {
   for (const char c : text) {
-    if (IsControlChar(static_cast<unsigned char>(c)) ||
-        kDangerousChars.find(c) != std::string_view::npos) {
+    if (kUnsafeBytes[static_cast<unsigned char>(c)]) {
       return false;
     }
   }

@@ -143,6 +143,13 @@ TEST(IsSafeString, RefusesControlAndShellCharacters) {
     EXPECT_FALSE(IsSafeString(text)) << text;
   }
   EXPECT_FALSE(IsSafeString(std::string("a\0b", 3)));
+  // Every byte value on its own: only controls and the eleven are refused.
+  const std::string refused = "|;&$><`\\!'\"";
+  for (int byte = 0; byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    const bool unsafe = byte < 0x20 || byte == 0x7F || refused.find(c) != std::string::npos;
+    EXPECT_EQ(IsSafeString(std::string(1, c)), !unsafe) << byte;
+  }
 }
 
 TEST(MaskControlChars, ReplacesOnlyControlCharacters) {
