@@ -32,6 +32,8 @@ int InsertRules(HashTbl* ruleTbl, const std::vector<NumberedRule>& rules, const 
 
 int VaroCompiler::PopulateRuleTbl() {
   if (ruleTable.valid()) {
+    // While the table fills, the head of the binary can go out.
+    if (binary != nullptr) binary->WriteHead(*ruleDataBase.get());
     const RuleTableFill fill = ruleTable.get();
     ReplayLog(fill.log);
     return fill.status;

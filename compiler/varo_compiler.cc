@@ -6,23 +6,11 @@
 #include <system_error>
 #include <utility>
 
+#include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
+#include "compiler/policy_binary_file.h"
 #include "reader/log.h"
 #include "ruledb/policy_binary.h"
-
-namespace {
-
-// A zero-filled block of `size` bytes. Like an allocation inside the standard
-// containers, a failure here ends the process.
-void* CallocOrTerminate(size_t size) {
-  void* block = calloc(1, size);
-  if (block == nullptr) {
-    std::terminate();
-  }
-  return block;
-}
-
-}  // namespace
 
 OwnedRuleDataBase::OwnedRuleDataBase()
     : record_(static_cast<RuleDataBase*>(CallocOrTerminate(sizeof(RuleDataBase)))) {}
@@ -50,14 +38,18 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
     return -1;
   }
   Log(LOG_INFO, "[VaroCompiler][Populating rule database]\n");
+  // The head of the binary goes out while the rule table fills.
+  binary = std::make_unique<PolicyBinaryFile>(outputPath);
   int status = PopulateRuleDataBase();
   if (status != 0) {
     Log(LOG_ERR, "[VaroCompiler][Populate rule database failed]\n");
+    binary.reset();
     ruleDataBase.DestroyContents();
     return status;
   }
   Log(LOG_INFO, "[VaroCompiler][Generating policy binary][path=%s]\n", shownPath.c_str());
   status = WritePolicyBinary(outputPath);
+  binary.reset();
   // The map is built from the model and typeIndexMap alone.
   ruleDataBase.DestroyContents();
   if (status != 0) {
@@ -108,33 +100,25 @@ int VaroCompiler::PopulateRuleDataBase() {
 }
 
 int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
-  // A fresh calloc block of this size comes straight from the kernel as
-  // untouched zero pages, so a small policy costs only the pages it fills.
-  const std::unique_ptr<uint8_t, decltype(&free)> buffer(
-      static_cast<uint8_t*>(CallocOrTerminate(POLICY_BUFFER_SIZE)), &free);
-  PolicyCursor cursor = {buffer.get(), POLICY_BUFFER_SIZE};
-  const int status = SerializeRuleDataBase(cursor);
-  if (status != 0) {
-    return status;
+  std::unique_ptr<PolicyBinaryFile> own;
+  if (binary == nullptr || binary->Path() != outputPath) {
+    own = std::make_unique<PolicyBinaryFile>(outputPath);
   }
-  OutputFile file;
-  if (!file.Open(outputPath)) {
-    Log(LOG_ERR, "[VaroCompiler][Open policy binary path failed][path=%s]\n",
-        MaskControlChars(outputPath).c_str());
-    return -1;
+  PolicyBinaryFile& file = own != nullptr ? *own : *binary;
+  int32_t status = 0;
+  switch (file.Finish(*ruleDataBase.get(), status)) {
+    case PolicyBinaryFile::Result::kDone:
+      return 0;
+    case PolicyBinaryFile::Result::kSerializeFailed:
+      Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
+      return status;
+    case PolicyBinaryFile::Result::kOpenFailed:
+      Log(LOG_ERR, "[VaroCompiler][Open policy binary path failed][path=%s]\n",
+          MaskControlChars(outputPath).c_str());
+      return -1;
+    case PolicyBinaryFile::Result::kWriteFailed:
+      break;
   }
-  file.Write(buffer.get(), POLICY_BUFFER_SIZE - cursor.remaining);
-  if (!file.Commit()) {
-    Log(LOG_ERR, "[VaroCompiler][Write buffer to policy binary failed]\n");
-    return -22;
-  }
-  return 0;
-}
-
-int VaroCompiler::SerializeRuleDataBase(PolicyCursor& cursor) {
-  const int status = RuleDataBaseWrite(ruleDataBase.get(), &cursor);
-  if (status != 0) {
-    Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
-  }
-  return status;
+  Log(LOG_ERR, "[VaroCompiler][Write buffer to policy binary failed]\n");
+  return -22;
 }

@@ -12,18 +12,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "compiler/policy_binary_file.h"
 #include "reader/log.h"
 #include "reader/policy_model.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
-
-// Size of the serialisation buffer, and so of the largest policy binary.
-inline constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
 
 // The map file's fixed name; it lands in the directory of the policy binary.
 inline constexpr char POLICY_MAP_FILE_NAME[] = "policy.map";
@@ -95,15 +94,11 @@ class VaroCompiler {
   int PopulateGrantRules();
   int PopulateTransitionRules();
 
-  // Serialises the database into the policy binary at `outputPath`: 0, -1
-  // when the file cannot be created, -22 when writing it fails, or the
-  // status of SerializeRuleDataBase.
+  // Serialises the database into the policy binary at `outputPath` - the
+  // rest of it, when Compile had its head written while the rule table
+  // filled - and logs any failure: 0; -1 when the file cannot be created;
+  // -22 when writing it fails; else the status of RuleDataBaseWrite.
   int WritePolicyBinary(const std::string& outputPath);
-
-  // Serialises the populated database into the caller's buffer at `cursor`,
-  // which ends past the last byte written: 0, or the status of
-  // RuleDataBaseWrite, logged. The buffer then holds a partial image.
-  int SerializeRuleDataBase(PolicyCursor& cursor);
 
   // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
   // it cannot be created or written. Logs nothing itself.
@@ -144,5 +139,8 @@ class VaroCompiler {
     std::vector<HeldLogLine> log;
   };
   std::future<RuleTableFill> ruleTable;
+  // The binary Compile writes; PopulateRuleTbl writes its head while the
+  // rule table fills, and WritePolicyBinary the rest.
+  std::unique_ptr<PolicyBinaryFile> binary;
   OwnedRuleDataBase ruleDataBase;
 };

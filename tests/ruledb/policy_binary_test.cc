@@ -184,6 +184,32 @@ TEST(PolicyBinary, WriterOutOfRoomFailsInTheSectionWhereRoomRunsOut) {
   }
 }
 
+// Head then rules, at every buffer size: the same bytes, status, room left
+// and log line as the image written in one call.
+TEST(PolicyBinary, WriterInTwoPartsMatchesTheWholeWriter) {
+  DbGuard db;
+  FillRichDatabase(db.get());
+  for (size_t capacity = 0; capacity <= RICH_IMAGE_SIZE; capacity++) {
+    Bytes whole(capacity, 0xAA);
+    Bytes parts(capacity, 0xAA);
+    PolicyCursor wholeCursor{whole.data(), whole.size()};
+    PolicyCursor partsCursor{parts.data(), parts.size()};
+    SysLogCapture wholeLog;
+    const int32_t wholeStatus = RuleDataBaseWrite(db.get(), &wholeCursor);
+    const auto wholeLines = wholeLog.entries();
+    SysLogCapture partsLog;
+    int32_t partsStatus = RuleDataBaseWriteHead(db.get(), &partsCursor);
+    if (partsStatus == 0) partsStatus = RuleDataBaseWriteRules(db.get(), &partsCursor);
+    EXPECT_EQ(partsStatus, wholeStatus) << "capacity " << capacity;
+    EXPECT_EQ(parts, whole) << "capacity " << capacity;
+    EXPECT_EQ(partsCursor.remaining, wholeCursor.remaining) << "capacity " << capacity;
+    ASSERT_EQ(partsLog.entries().size(), wholeLines.size()) << "capacity " << capacity;
+    for (size_t i = 0; i < wholeLines.size(); i++) {
+      EXPECT_EQ(partsLog.entries()[i].text, wholeLines[i].text) << "capacity " << capacity;
+    }
+  }
+}
+
 TEST(PolicyBinary, EveryTruncatedImageIsRefusedInItsSection) {
   const Bytes image = RichImage();
   for (size_t length = 0; length < image.size(); length++) {
