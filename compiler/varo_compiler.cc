@@ -110,7 +110,7 @@ int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
     case PolicyBinaryFile::Result::kDone:
       return 0;
     case PolicyBinaryFile::Result::kSerializeFailed:
-      Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
+      LogSerializeFailure();
       return status;
     case PolicyBinaryFile::Result::kOpenFailed:
       Log(LOG_ERR, "[VaroCompiler][Open policy binary path failed][path=%s]\n",
@@ -121,4 +121,14 @@ int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
   }
   Log(LOG_ERR, "[VaroCompiler][Write buffer to policy binary failed]\n");
   return -22;
+}
+
+int VaroCompiler::SerializeRuleDataBase(PolicyCursor& cursor) {
+  const int status = RuleDataBaseWrite(ruleDataBase.get(), &cursor);
+  if (status != 0) LogSerializeFailure();
+  return status;
+}
+
+void VaroCompiler::LogSerializeFailure() {
+  Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
 }

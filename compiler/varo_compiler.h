@@ -100,6 +100,11 @@ class VaroCompiler {
   // -22 when writing it fails; else the status of RuleDataBaseWrite.
   int WritePolicyBinary(const std::string& outputPath);
 
+  // Serialises the populated database into the caller's buffer at `cursor`,
+  // which ends past the last byte written: 0, or the status of
+  // RuleDataBaseWrite, logged. The buffer then holds a partial image.
+  int SerializeRuleDataBase(PolicyCursor& cursor);
+
   // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
   // it cannot be created or written. Logs nothing itself.
   int WritePolicyMap(const std::string& mapPath) const;
@@ -121,6 +126,8 @@ class VaroCompiler {
 
  private:
   static constexpr uint32_t kNoValue = UINT32_MAX;
+
+  static void LogSerializeFailure();
 
   PolicyModel model;  // read-only during compilation
   // name -> value, indexed by the name's pool id (kNoValue for a pool text
