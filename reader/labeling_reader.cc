@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "json/json.h"
 #include "reader/duplicate_messages.h"
@@ -54,67 +55,112 @@ int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* sectio
   return 0;
 }
 
-// Stores one entry of a labeling kind; false when the file named the key
-// before.
-using AddLabel = bool (*)(PolicyModel& model, const char* name, const char* context);
+// One entry of a labeling kind that maps a name to a context.
+struct NamedEntry {
+  const char* name;
+  const char* context;
+};
 
-bool AddFileLabel(PolicyModel& model, const char* path, const char* context) {
-  const NameId pathId = model.paths.Intern(path);
-  return model.fileContexts.Insert(pathId, model.names.Intern(context));
+// Stores the entries of a labeling kind in order; the position of the first
+// one whose name the file named before, where storing stopped, or none.
+using AddLabels = std::optional<size_t> (*)(PolicyModel& model,
+                                            std::span<const NamedEntry> entries);
+
+// A policy labels hundreds of thousands of paths, each new to the path pool
+// and so a cache miss apart: interned as one batch, their misses overlap.
+std::optional<size_t> AddFileLabels(PolicyModel& model, std::span<const NamedEntry> entries) {
+  std::vector<HashedText> paths;
+  std::vector<HashedText> contexts;
+  paths.reserve(entries.size());
+  contexts.reserve(entries.size());
+  for (const NamedEntry& entry : entries) {
+    paths.push_back(HashText(entry.name));
+    contexts.push_back(HashText(entry.context));
+  }
+  std::vector<NameId> pathIds(entries.size());
+  std::vector<NameId> contextIds(entries.size());
+  model.paths.InternAll(paths, pathIds);
+  model.names.InternAll(contexts, contextIds);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!model.fileContexts.Insert(pathIds[i], contextIds[i])) return i;
+  }
+  return std::nullopt;
 }
 
-bool AddSidLabel(PolicyModel& model, const char* sid, const char* context) {
-  return model.initialSids.emplace(sid, context).second;
-}
-
-bool AddNetifLabel(PolicyModel& model, const char* name, const char* context) {
-  return model.netifs.emplace(name, context).second;
+// The same for a map of texts.
+template <NameMap PolicyModel::*map>
+std::optional<size_t> AddNamedLabels(PolicyModel& model, std::span<const NamedEntry> entries) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (!(model.*map).emplace(entries[i].name, entries[i].context).second) return i;
+  }
+  return std::nullopt;
 }
 
 // A labeling kind that maps a name to a context: files, initial sids, netifs.
 struct NamedLabeling {
   const char* section;                          // member of the labeling object
   const char* keyMember;                        // entry member that names the labeled thing
-  AddLabel add;                                 // stores an entry in the model
+  AddLabels add;                                // stores entries in the model
   const char* incomplete;                       // message with the entry index
   void (*logDuplicate)(std::string_view name);  // for a name met twice in the file
 };
 
 constexpr NamedLabeling kFileLabeling = {
-    "file",           "path", AddFileLabel, "[JsonParser][Incomplete the i-th file object][i=%u]\n",
+    "file",           "path",
+    AddFileLabels,    "[JsonParser][Incomplete the i-th file object][i=%u]\n",
     LogDuplicatePath,
 };
 
 constexpr NamedLabeling kReservedSidLabeling = {
-    "reserved_sid",  "sid",
-    AddSidLabel,     "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
+    "reserved_sid",
+    "sid",
+    AddNamedLabels<&PolicyModel::initialSids>,
+    "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
     LogDuplicateSid,
 };
 
 // The netif message prints its index signed; the value is the same.
 constexpr NamedLabeling kNetifLabeling = {
-    "netif",           "name",
-    AddNetifLabel,     "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
+    "netif",
+    "name",
+    AddNamedLabels<&PolicyModel::netifs>,
+    "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
     LogDuplicateNetif,
 };
 
+// Checks every entry first, holding the lines of the first failure, and
+// stores the entries before it after, as one batch. A name repeated before
+// the failing entry is reported instead of the failure, as reading entry
+// by entry would have met it first.
 int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
                       const NamedLabeling& kind) {
   const std::string_view allowedKeys[] = {kind.keyMember, "context"};
-  return ReadLabelingEntries(
-      parser, array, kind.section, allowedKeys, [&](std::span<JsonValue*> members, uint32_t i) {
-        const char* name = nullptr;
-        const char* context = nullptr;
-        if (!GetString(members[0], &name) || !GetString(members[1], &context)) {
-          Log(LOG_ERR, kind.incomplete, i);
-          return -1;
-        }
-        if (!kind.add(model, name, context)) {
-          kind.logDuplicate(name);
-          return -1;
-        }
-        return 0;
-      });
+  std::vector<NamedEntry> entries;
+  std::vector<HeldLogLine> failure;
+  int read = 0;
+  {
+    const LogCapture capture(failure);
+    read = ReadLabelingEntries(
+        parser, array, kind.section, allowedKeys, [&](std::span<JsonValue*> members, uint32_t i) {
+          const char* name = nullptr;
+          const char* context = nullptr;
+          if (!GetString(members[0], &name) || !GetString(members[1], &context)) {
+            Log(LOG_ERR, kind.incomplete, i);
+            return -1;
+          }
+          entries.push_back({name, context});
+          return 0;
+        });
+  }
+  if (const std::optional<size_t> repeated = kind.add(model, entries)) {
+    kind.logDuplicate(entries[*repeated].name);
+    return -1;
+  }
+  if (read != 0) {
+    ReplayLog(failure);
+    return -1;
+  }
+  return 0;
 }
 
 constexpr std::string_view kPacketKeys[] = {"prot",  "source", "destination",

@@ -147,6 +147,10 @@ TEST_F(LabelingTest, RefusesABadSimpleEntryWithItsIndex) {
         {SimpleEntry(kind, "x", "null"), {incomplete}},
         {R"({")" + kind.keyMember + R"(": ["x"], "context": "file_t"})", {incomplete}},
         {SimpleEntry(kind, kind.key, R"("net_t")"), {kind.duplicate + kind.key + "]"}},
+        // Whichever comes first in the array is reported: a repeated name
+        // before a malformed entry, or a malformed entry before a repeat.
+        {SimpleEntry(kind, kind.key) + ", {}", {kind.duplicate + kind.key + "]"}},
+        {"{}, " + SimpleEntry(kind, kind.key), {"[Not found the first key]", keyCheck}},
     };
     for (const auto& row : rows) {
       ExpectEntryFailure(SimpleLabeling(kind, good + ", " + row.second), kind.section, row.inner);
