@@ -1,7 +1,6 @@
 #include "compiler/varo_compiler.h"
 
 #include <cstdlib>
-#include <exception>
 #include <memory>
 #include <system_error>
 #include <utility>

@@ -12,9 +12,13 @@
 namespace {
 
 // Appends `text` to the digest's texts; returns its position there.
-uint32_t AddText(RulesDigest& digest, const char* text) {
-  digest.texts.push_back(HashText(text));
+uint32_t AddHashedText(RulesDigest& digest, const HashedText& text) {
+  digest.texts.push_back(text);
   return static_cast<uint32_t>(digest.texts.size() - 1);
+}
+
+uint32_t AddText(RulesDigest& digest, const char* text) {
+  return AddHashedText(digest, HashText(text));
 }
 
 // Appends the class text `cls`, whose index in the class table is
@@ -27,9 +31,7 @@ uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex)
       texts[index] = HashText(GetClassName(index));
     return texts;
   }();
-  if (classIndex == 0) return AddText(digest, cls);
-  digest.texts.push_back(kClassTexts[classIndex]);
-  return static_cast<uint32_t>(digest.texts.size() - 1);
+  return classIndex == 0 ? AddText(digest, cls) : AddHashedText(digest, kClassTexts[classIndex]);
 }
 
 // The subject of the statement at `subject` in the digest's texts, masked

@@ -10,7 +10,6 @@
 #include <system_error>
 #include <utility>
 
-#include "reader/json_access.h"
 #include "reader/json_parser.h"
 
 namespace {
@@ -40,16 +39,6 @@ bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
   if (buffer == nullptr || std::fread(buffer.get(), 1, length, file) != length) return false;
   buffer[length] = '\0';
   return true;
-}
-
-// The first member of `object` with key `key`, or null.
-JsonValue* FindMember(JsonValue* object, std::string_view key) {
-  JsonValue* member = nullptr;
-  if (JsonGetFirstChild(object, &member) != JSON_OK) return nullptr;
-  for (; member != nullptr; member = NextMember(member)) {
-    if (MemberKey(member) == key) return member;
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -111,7 +100,8 @@ std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
 void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position, bool digestRules) {
   lock.unlock();
   LoadedSource source = LoadSource(paths_[position]);
-  JsonValue* rules = digestRules ? FindMember(source.tree.get(), "rules") : nullptr;
+  JsonValue* rules = nullptr;
+  if (digestRules) JsonGetObjectItem(source.tree.get(), "rules", &rules);
   std::promise<RulesDigest> digest;
   if (rules != nullptr) source.rules = digest.get_future();
   lock.lock();
