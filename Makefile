@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 
-.PHONY: run test build install test-debug build-sanitize test-sanitize fuzz-smoke test-valgrind clean
+.PHONY: run test build install test-debug build-sanitize test-sanitize fuzz-smoke clean
 
 build:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
@@ -52,14 +52,6 @@ test-sanitize: build-sanitize
 # Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
 fuzz-smoke: build-sanitize
 	fuzz/run.sh $(BUILD)/sanitize/fuzz $(FUZZ_SECONDS)
-
-# The suite with every polc run of the end-to-end tests under valgrind
-# memcheck; any error or leak fails the test. Slow, so not part of test.
-test-valgrind:
-	cmake -S . -B $(BUILD)/valgrind $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=g++ -DPOLC_VALGRIND=ON
-	cmake --build $(BUILD)/valgrind -j $(JOBS)
-	ctest --test-dir $(BUILD)/valgrind -j $(JOBS) --output-on-failure
 
 clean:
 	rm -rf $(BUILD)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fuzz/run.sh BUILD_FUZZ_DIR SECONDS: runs every fuzz target built in
-# BUILD_FUZZ_DIR for SECONDS each, starting from its seed corpus in
-# fuzz/corpus/<target>; new inputs go to a scratch copy, never to the repo.
+# BUILD_FUZZ_DIR for SECONDS each from a scratch corpus: its seeds in
+# fuzz/corpus/<target>, and for fuzz_policy the example policy and every
+# source file of the golden cases. New inputs never go to the repository.
 set -euo pipefail
 dir=$1
 seconds=$2
@@ -13,12 +14,22 @@ for target in "$dir"/fuzz_*; do
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
   [[ -d $here/corpus/$name ]] && cp -r "$here/corpus/$name/." "$scratch/"
-  dict=()
-  [[ -f $here/$name.dict ]] && dict=(-dict="$here/$name.dict")
+  options=()
+  [[ -f $here/$name.dict ]] && options=(-dict="$here/$name.dict")
+  if [[ $name == fuzz_policy ]]; then
+    cp "$here"/../examples/*.json "$scratch/"
+    awk -v dir="$scratch" '/^--- .*\.json$/ { file = dir "/case_" ++n ".json"; next }
+      /^(=== |--- |\$ |\? |2>$)/ { file = ""; next } file != "" { print > file }' \
+      "$here"/../tests/cases/*.case
+    # The keys, classes and operations a policy may name, from the schema.
+    grep -o '"[a-z_]*"' "$here/../schema/policy.schema.json" | sort -u |
+      sed 's/"\(.*\)"/"\\"\1\\""/' > "$scratch.dict"
+    options=(-dict="$scratch.dict")
+  fi
   echo "== $name for ${seconds}s"
   # A crashing input is kept beside the target, not in the working directory.
   "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$dir/$name-" \
-    "${dict[@]}" "$scratch"
-  rm -rf "$scratch"
+    "${options[@]}" "$scratch"
+  rm -rf "$scratch" "$scratch.dict"
   trap - EXIT
 done

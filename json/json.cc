@@ -641,7 +641,7 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
 void JsonDelete(JsonValue* value) {
   // Every node belongs to a document arena, and the root is the arena's first
   // byte: deleting a root releases the whole document, deleting any other node
-  // (attached or detached) releases nothing.
+  // releases nothing.
   if (value != nullptr && value->prev == nullptr && value->next == nullptr) JsonFree(value);
 }
 

@@ -9,8 +9,6 @@
 //     document's arena. Pointers handed out by the getters (values, keys,
 //     texts) stay valid until the root is deleted; the caller neither frees
 //     nor changes them.
-//   - A member or element unlinked by JsonDetach* still lives in the arena:
-//     JsonDelete on it releases nothing, the arena goes with the root.
 //   - The parse state and the tape exist only during JsonParse. After a failed
 //     parse nothing of that parse is left allocated.
 //
@@ -40,13 +38,11 @@
 
 // Result codes of every function that returns an int.
 enum : int {
-  JSON_OK = 0,         // success; the out value is written
-  JSON_FAIL = 1,       // null argument, wrong kind, key absent, index >= count,
-                       // or (JsonParse) any parse failure
-  JSON_NO_NEXT = 2,    // JsonGetNext on the last child
-  JSON_NO_MEMBER = 3,  // JsonGetFirstChild on an object without members
-  JSON_OTHER_FORM = 4  // number getters: an integer asked for as a double, or
-                       // a double asked for as an integer
+  JSON_OK = 0,        // success; the out value is written
+  JSON_FAIL = 1,      // null argument, wrong kind, key absent, index >= count,
+                      // or (JsonParse) any parse failure
+  JSON_NO_NEXT = 2,   // JsonGetNext on the last child
+  JSON_NO_MEMBER = 3  // JsonGetFirstChild on an object without members
 };
 
 // Value kinds: the low four bits of a value's tag.
@@ -92,8 +88,9 @@ struct JsonArrayList {
 // Children form a doubly linked list in document order; the first child's
 // prev points at its container's (last, first) pair, never null, and the last
 // child's next is null. prev and next both null: the root of a document.
-// Read the fields through the functions below; the layout is public only so
-// that nodes can be sized and pinned.
+// Read keys, links and texts through the functions below; numbers from
+// `integer` or `real`, as JSON_FLAG_DOUBLE says (the policy reader reads
+// none).
 struct JsonValue {
   JsonValue* prev;  // previous sibling (see above)
   JsonValue* next;  // next sibling, null for the last child
@@ -154,8 +151,8 @@ constexpr uint32_t JSON_PARSE_REFUSE_NUL_ESCAPE = 1;
 int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options);
 
 // Releases `value` and everything below it. For the root of a document this
-// releases the whole arena; for any other node of a document (attached or
-// detached) it releases nothing. Null is ignored.
+// releases the whole arena; for any other node of a document it releases
+// nothing. Null is ignored.
 void JsonDelete(JsonValue* value);
 
 // Where the last failed parse on this thread stopped: a pointer into its text (at most the
@@ -177,13 +174,8 @@ inline uint8_t JsonGetKind(const JsonValue* value) {
 // Unless stated otherwise: JSON_OK with *out written; any other result leaves
 // *out unwritten. A null value, key or out pointer is JSON_FAIL.
 
-// Getters on a value.
-int JsonGetInt(const JsonValue* value, int64_t* out);    // 4: held as a double
-int JsonGetDouble(const JsonValue* value, double* out);  // 4: held as an integer
-int JsonGetBool(const JsonValue* value, uint8_t* out);   // 1 for true, 0 for false
+// The text of a string value.
 int JsonGetString(const JsonValue* value, const char** out);
-// The text of a string value; null for a null pointer or any other kind.
-const char* JsonGetStringValue(const JsonValue* value);
 // The key of an object member; JSON_FAIL when the value carries none.
 int JsonGetKey(const JsonValue* value, const char** out);
 // The next sibling; JSON_NO_NEXT when `value` is the last child (or a root).
@@ -192,19 +184,10 @@ int JsonGetNext(const JsonValue* value, JsonValue** out);
 // JSON_NO_MEMBER when the object is empty.
 int JsonGetFirstChild(const JsonValue* object, JsonValue** out);
 
-// Getters on the first member of `object` whose key equals `key` exactly
+// The first member of `object` whose key equals `key` exactly
 // (NUL-terminated; case and escapes matter). JSON_FAIL when `object` is not
-// an object, the member is absent, or it has another kind.
+// an object or the member is absent.
 int JsonGetObjectItem(const JsonValue* object, const char* key, JsonValue** out);
-int JsonGetObjectString(const JsonValue* object, const char* key, const char** out);
-int JsonGetObjectInt(const JsonValue* object, const char* key, int64_t* out);    // 4 as above
-int JsonGetObjectDouble(const JsonValue* object, const char* key, double* out);  // 4 as above
-int JsonGetObjectBool(const JsonValue* object, const char* key, uint8_t* out);
-int JsonGetObjectArray(const JsonValue* object, const char* key, JsonValue** out);
-// Copies the member's text with its terminator into buffer[bufferSize].
-// JSON_FAIL also when buffer is null, bufferSize is 0 or the text does not
-// fit (the buffer then holds an empty string).
-int JsonCopyObjectString(const JsonValue* object, const char* key, char* buffer, size_t bufferSize);
 
 // Getters on element `index` (from 0) of `array`. They update the array's
 // position cache, so a loop over 0, 1, 2, ... costs one step per element.
@@ -213,19 +196,5 @@ uint32_t JsonGetArraySize(const JsonValue* array);
 // JSON_FAIL when `array` is not an array or index >= count; in the latter
 // case *out is set to null.
 int JsonGetArrayItem(JsonValue* array, uint32_t index, JsonValue** out);
+// JSON_FAIL also when the element is not a string.
 int JsonGetArrayString(JsonValue* array, uint32_t index, const char** out);
-int JsonGetArrayInt(JsonValue* array, uint32_t index, int64_t* out);    // 4 as above
-int JsonGetArrayDouble(JsonValue* array, uint32_t index, double* out);  // 4 as above
-int JsonGetArrayBool(JsonValue* array, uint32_t index, uint8_t* out);
-
-// Unlinking: the node leaves its container's list (an array's count drops by
-// one and its cache goes back to index 0) but stays in the arena; it keeps
-// its own prev and next, so JsonDelete on it releases nothing.
-// The first member with `key`, unlinked; null when there is none.
-JsonValue* JsonDetachObjectItem(JsonValue* object, const char* key);
-// Element `index`, unlinked; null when array is null, not an array, or
-// index >= count.
-JsonValue* JsonDetachArrayItem(JsonValue* array, uint32_t index);
-// Unlink and JsonDelete: JSON_OK, or JSON_FAIL when there is no such node.
-int JsonDeleteObjectItem(JsonValue* object, const char* key);
-int JsonDeleteArrayItem(JsonValue* array, uint32_t index);

@@ -1,8 +1,7 @@
-// Reading values out of a parsed tree: typed getters on a value, on an
-// object member by key and on an array element by index, and unlinking.
+// Reading values out of a parsed tree: getters on a value, on an object
+// member by key and on an array element by index.
 #include <cstring>
 
-#include "bounded/bounded.h"
 #include "json/json.h"
 #include "json/json_node.h"
 
@@ -60,67 +59,12 @@ JsonValue* ElementAt(JsonValue* array, uint32_t index) {
 
 bool IsArray(const JsonValue* value) { return value != nullptr && KindOf(value) == JSON_ARRAY; }
 
-// Reads the member `key` of `object` with the value getter `get`.
-template <typename Out>
-int GetMember(const JsonValue* object, const char* key, Out* out,
-              int (*get)(const JsonValue*, Out*)) {
-  const JsonValue* member = FindMember(object, key);
-  return member == nullptr ? JSON_FAIL : get(member, out);
-}
-
-// Reads element `index` of `array` with the value getter `get`.
-template <typename Out>
-int GetElement(JsonValue* array, uint32_t index, Out* out, int (*get)(const JsonValue*, Out*)) {
-  JsonValue* element;
-  if (out == nullptr || JsonGetArrayItem(array, index, &element) != JSON_OK) return JSON_FAIL;
-  return get(element, out);
-}
-
-int GetArrayValue(const JsonValue* value, JsonValue** out) {
-  if (value == nullptr || out == nullptr || KindOf(value) != JSON_ARRAY) return JSON_FAIL;
-  *out = const_cast<JsonValue*>(value);
-  return JSON_OK;
-}
-
 }  // namespace
-
-int JsonGetInt(const JsonValue* value, int64_t* out) {
-  if (value == nullptr || out == nullptr || KindOf(value) != JSON_NUMBER) return JSON_FAIL;
-  if ((value->tag & JSON_FLAG_DOUBLE) != 0) return JSON_OTHER_FORM;
-  *out = value->integer;
-  return JSON_OK;
-}
-
-int JsonGetDouble(const JsonValue* value, double* out) {
-  if (value == nullptr || out == nullptr || KindOf(value) != JSON_NUMBER) return JSON_FAIL;
-  if ((value->tag & JSON_FLAG_DOUBLE) == 0) return JSON_OTHER_FORM;
-  *out = value->real;
-  return JSON_OK;
-}
-
-int JsonGetBool(const JsonValue* value, uint8_t* out) {
-  if (value == nullptr || out == nullptr) return JSON_FAIL;
-  switch (KindOf(value)) {
-    case JSON_TRUE:
-      *out = 1;
-      return JSON_OK;
-    case JSON_FALSE:
-      *out = 0;
-      return JSON_OK;
-    default:
-      return JSON_FAIL;
-  }
-}
 
 int JsonGetString(const JsonValue* value, const char** out) {
   if (value == nullptr || out == nullptr || KindOf(value) != JSON_STRING) return JSON_FAIL;
   *out = value->text;
   return JSON_OK;
-}
-
-const char* JsonGetStringValue(const JsonValue* value) {
-  const char* text = nullptr;
-  return JsonGetString(value, &text) == JSON_OK ? text : nullptr;
 }
 
 int JsonGetKey(const JsonValue* value, const char** out) {
@@ -151,36 +95,6 @@ int JsonGetObjectItem(const JsonValue* object, const char* key, JsonValue** out)
   return JSON_OK;
 }
 
-int JsonGetObjectString(const JsonValue* object, const char* key, const char** out) {
-  return GetMember(object, key, out, JsonGetString);
-}
-
-int JsonGetObjectInt(const JsonValue* object, const char* key, int64_t* out) {
-  return GetMember(object, key, out, JsonGetInt);
-}
-
-int JsonGetObjectDouble(const JsonValue* object, const char* key, double* out) {
-  return GetMember(object, key, out, JsonGetDouble);
-}
-
-int JsonGetObjectBool(const JsonValue* object, const char* key, uint8_t* out) {
-  return GetMember(object, key, out, JsonGetBool);
-}
-
-int JsonGetObjectArray(const JsonValue* object, const char* key, JsonValue** out) {
-  return GetMember(object, key, out, GetArrayValue);
-}
-
-int JsonCopyObjectString(const JsonValue* object, const char* key, char* buffer,
-                         size_t bufferSize) {
-  const char* text;
-  if (buffer == nullptr || bufferSize == 0 || JsonGetObjectString(object, key, &text) != JSON_OK ||
-      bounded::strcpy_s(buffer, bufferSize, text) != 0) {
-    return JSON_FAIL;
-  }
-  return JSON_OK;
-}
-
 uint32_t JsonGetArraySize(const JsonValue* array) {
   return IsArray(array) ? array->array.count : 0;
 }
@@ -196,47 +110,7 @@ int JsonGetArrayItem(JsonValue* array, uint32_t index, JsonValue** out) {
 }
 
 int JsonGetArrayString(JsonValue* array, uint32_t index, const char** out) {
-  return GetElement(array, index, out, JsonGetString);
-}
-
-int JsonGetArrayInt(JsonValue* array, uint32_t index, int64_t* out) {
-  return GetElement(array, index, out, JsonGetInt);
-}
-
-int JsonGetArrayDouble(JsonValue* array, uint32_t index, double* out) {
-  return GetElement(array, index, out, JsonGetDouble);
-}
-
-int JsonGetArrayBool(JsonValue* array, uint32_t index, uint8_t* out) {
-  return GetElement(array, index, out, JsonGetBool);
-}
-
-JsonValue* JsonDetachObjectItem(JsonValue* object, const char* key) {
-  JsonValue* member = FindMember(object, key);
-  if (member != nullptr) json_node::UnlinkChild(object, member);
-  return member;
-}
-
-JsonValue* JsonDetachArrayItem(JsonValue* array, uint32_t index) {
-  if (!IsArray(array) || index >= array->array.count) return nullptr;
-  JsonValue* element = ElementAt(array, index);
-  json_node::UnlinkChild(array, element);
-  array->array.count--;
-  array->array.cachedIndex = 0;
-  array->array.cachedItem = array->array.first;
-  return element;
-}
-
-int JsonDeleteObjectItem(JsonValue* object, const char* key) {
-  JsonValue* member = JsonDetachObjectItem(object, key);
-  if (member == nullptr) return JSON_FAIL;
-  JsonDelete(member);
-  return JSON_OK;
-}
-
-int JsonDeleteArrayItem(JsonValue* array, uint32_t index) {
-  JsonValue* element = JsonDetachArrayItem(array, index);
-  if (element == nullptr) return JSON_FAIL;
-  JsonDelete(element);
-  return JSON_OK;
+  JsonValue* element;
+  if (out == nullptr || JsonGetArrayItem(array, index, &element) != JSON_OK) return JSON_FAIL;
+  return JsonGetString(element, out);
 }

@@ -1,5 +1,5 @@
 // Node layout helpers shared by the parser and the access functions: node
-// sizes, the key area behind a member node, and the child lists.
+// sizes, the key area behind a member node, and a container's list head.
 #pragma once
 
 #include <cstddef>
@@ -56,40 +56,6 @@ inline JsonValue* ListHead(JsonValue* container) {
   size_t offset = KindOf(container) == JSON_ARRAY ? offsetof(JsonValue, array.last)
                                                   : offsetof(JsonValue, object);
   return reinterpret_cast<JsonValue*>(reinterpret_cast<uint8_t*>(container) + offset);
-}
-
-inline JsonValue* FirstChild(const JsonValue* container) {
-  return KindOf(container) == JSON_ARRAY ? container->array.first : container->object.first;
-}
-inline void SetFirstChild(JsonValue* container, JsonValue* child) {
-  if (KindOf(container) == JSON_ARRAY) {
-    container->array.first = child;
-  } else {
-    container->object.first = child;
-  }
-}
-inline void SetLastChild(JsonValue* container, JsonValue* child) {
-  if (KindOf(container) == JSON_ARRAY) {
-    container->array.last = child;
-  } else {
-    container->object.last = child;
-  }
-}
-
-// Removes `child` from the list of `container`; the child keeps its own
-// prev and next. An emptied list goes back to (null, null).
-inline void UnlinkChild(JsonValue* container, JsonValue* child) {
-  bool isFirst = FirstChild(container) == child;
-  if (isFirst) {
-    SetFirstChild(container, child->next);
-  } else {
-    child->prev->next = child->next;
-  }
-  if (child->next != nullptr) {
-    child->next->prev = child->prev;
-  } else {
-    SetLastChild(container, isFirst ? nullptr : child->prev);
-  }
 }
 
 }  // namespace json_node

@@ -1,10 +1,11 @@
-// Helpers shared by the tests: a temporary directory, running the built
-// polc, and log text with its time stamps set aside.
+// What the tests share: a temporary directory, a shell command run in it,
+// log text without its time stamps, and failing allocations on demand.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace polc_test {
@@ -31,47 +32,46 @@ class TempDir {
 
 // Whole contents of a file; fails the current test when it cannot be read.
 std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
-// The names in directory `path`, sorted.
-std::vector<std::string> DirectoryEntries(const std::string& path);
 
 struct RunResult {
-  int exitStatus = -1;  // WEXITSTATUS, or -1 when the child did not exit
-  std::string out;      // everything written to standard output
-  std::string err;      // everything written to standard error
+  int status = -1;  // exit status, or -1 when the command did not exit
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
-struct RunOptions {
-  std::string workDir;           // empty: the caller's directory
-  std::vector<std::string> env;  // extra NAME=VALUE entries
-  std::string argv0;             // empty: the path of the program
-  std::string rootDir;           // non-empty: the program runs chrooted there (needs
-                                 // root; the program must be installed under it)
-  long fileSizeLimit = 0;        // bytes: RLIMIT_FSIZE of the program with SIGXFSZ
-                                 // ignored, so writes past it fail; 0: none
-};
-
-// Runs the built polc with `args` and waits for it. In a build configured
-// with POLC_VALGRIND, polc runs under valgrind memcheck (unless rootDir or
-// argv0 is set), and any error or leak makes the exit status 99.
-RunResult RunPolc(const std::vector<std::string>& args, const RunOptions& options = {});
-
-// Runs the executable at `program` with `args` and waits for it.
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const RunOptions& options = {});
-
-// Writes each (name, content) pair into `dir`, in order, and runs
-// "polc -c -o <dir>/policy.bin" on those files in the same order.
-RunResult RunPolicy(const TempDir& dir,
-                    const std::vector<std::pair<std::string, std::string>>& files);
-
-// What `action` writes to standard output (the log), time stamps removed.
-std::string CaptureLog(const std::function<void()>& action);
+// Runs `command` with bash -o pipefail in `dir`, with the NAME=VALUE
+// entries of `env` added to the environment. polc and polcdump of this
+// build are found on PATH.
+RunResult RunShell(const std::string& command, const std::string& dir,
+                   const std::vector<std::string>& env = {});
 
 // Removes the "[YYYY-MM-DD HH:MM:SS]" stamp at the start of every line.
 std::string StripTimestamps(const std::string& log);
 
+// What `action` writes to standard output (the log), time stamps removed.
+std::string CaptureLog(const std::function<void()>& action);
+
 // The lines of `text`, each without its "\n".
 std::vector<std::string> Lines(const std::string& text);
+
+// While alive, the n-th allocation (from 1) by calloc or malloc, on any
+// thread, returns null; the test program links both wrapped. A calloc of
+// `uncountedFrom` bytes or more is neither counted nor failed: for blocks
+// whose failure ends the process by design.
+class AllocationFault {
+ public:
+  explicit AllocationFault(long n, size_t uncountedFrom = SIZE_MAX);
+  ~AllocationFault();
+  AllocationFault(const AllocationFault&) = delete;
+  AllocationFault& operator=(const AllocationFault&) = delete;
+
+  // Whether the n-th allocation has happened.
+  bool Fired() const;
+};
+
+// Calls attempt(1), attempt(2), ... until one returns false, and returns
+// how many returned true. An attempt arms AllocationFault(n) around the
+// operation under test and returns whether it fired.
+long CountFailingAllocations(const std::function<bool(long n)>& attempt);
 
 }  // namespace polc_test

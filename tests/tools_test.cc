@@ -1,0 +1,185 @@
+// polcdump's readings of a binary: a source that polc compiles back to the
+// same bytes, for generated policies; and images no source gives, which
+// are listed as they are but turned into no source.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/policy_generator.h"
+#include "reader/protocol_lookup.h"
+#include "tests/support/polc_test.h"
+#include "tools/policy_listing.h"
+#include "tools/policy_source.h"
+#include "tools/policy_text.h"
+
+namespace {
+
+// polc(polcdump --json(B)) == B, and both give the same listing.
+TEST(RoundTrip, GeneratedPoliciesComeBackByteForByte) {
+  const polc_bench::PolicyShape shapes[] = {{"one", 1, 1, 0, 0, 0, 0, 0, 0, 0},
+                                            {"few", 1, 5, 2, 3, 20, 4, 6, 1, 2},
+                                            {"files", 7, 60, 9, 40, 600, 50, 80, 5, 12},
+                                            {"many", 16, 400, 120, 600, 20000, 900, 1500, 20, 300},
+                                            {"attributes", 3, 30, 200, 60, 3000, 100, 40, 2, 3}};
+  for (const polc_bench::PolicyShape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    ASSERT_EQ(polc_bench::CheckShape(shape), "");
+    const polc_test::TempDir dir;
+    for (uint32_t file = 0; file < shape.files; ++file) {
+      dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
+    }
+    const polc_test::RunResult run = polc_test::RunShell(
+        "polc -c -o first.bin src/*.json > /dev/null && polcdump --json first.bin > back.json &&"
+        " polc -c -o second.bin back.json > /dev/null && cmp first.bin second.bin &&"
+        " cmp <(polcdump first.bin) <(polcdump second.bin)",
+        dir.path());
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+  }
+}
+
+// The small policy of the polcdump cases, read back.
+PolicyImage SmallImage() {
+  const polc_test::TempDir dir;
+  dir.Write("p.json", R"({"declarations": {"type": ["file_t", "init_t"], "attr": ["domain"],
+   "typeattr": {"init_t": ["domain"]},
+   "labeling": {"file": [{"path": "/etc/app.conf", "context": "file_t"}],
+    "reserved_sid": [{"sid": "kernel", "context": "init_t"},
+                     {"sid": "unlabeled", "context": "file_t"}],
+    "netif": [{"name": "eth0", "context": "file_t"}, {"name": "lo", "context": "init_t"}],
+    "packet": [{"prot": "tcp", "source": "10.0.0.0/8", "destination": "0.0.0.0/0",
+                "sport": "1024-65535", "dport": "443", "context": "file_t"}]}},
+   "rules": [{"subject": "domain",
+              "type_transition": [{"object": "file_t", "class": "process", "target": "init_t"}]},
+             {"subject": "init_t",
+              "teac": [{"object": "file_t", "class": "file", "operation": ["read", "write"]}]}]})");
+  EXPECT_EQ(polc_test::RunShell("polc -c -o p.bin p.json", dir.path()).status, 0);
+  const std::string text = polc_test::ReadFile(dir.Path("p.bin"));
+  PolicyImage image;
+  EXPECT_EQ(ReadPolicyImage(std::vector<uint8_t>(text.begin(), text.end()), image), "");
+  return image;
+}
+
+SymbolRecord& Symbol(PolicyImage& image, uint32_t value) {
+  return *std::find_if(image.symbols.begin(), image.symbols.end(),
+                       [value](const SymbolRecord& symbol) { return symbol.value == value; });
+}
+
+RuleRecord& Rule(PolicyImage& image, uint16_t kind) {
+  return *std::find_if(image.rules.begin(), image.rules.end(),
+                       [kind](const RuleRecord& rule) { return rule.key.specified == kind; });
+}
+
+// An image that reads but that no policy source produces: the listing shows
+// what it can, the source writer names the first obstacle and writes nothing.
+TEST(PolicySource, ImagesNoSourceGivesAreListedButNotWritten) {
+  const struct {
+    std::function<void(PolicyImage&)> craft;
+    const char* listingLine;
+    const char* problem;
+  } cases[] = {
+      {[](PolicyImage& p) { p.initialSids[0].sid = 7; }, "\tsid#7 file_t",
+       "initial sid 0: unknown sid 7"},
+      {[](PolicyImage& p) { p.initialSids[1].type = 9; }, "\tkernel #9",
+       "initial sid 1: no symbol 9"},
+      {[](PolicyImage& p) { std::swap(p.initialSids[0], p.initialSids[1]); }, "\tkernel init_t",
+       "initial sid 1: not in the order polc writes (descending, no repeats)"},
+      {[](PolicyImage& p) { p.netifs[1].type = 3; }, "\teth0 #3", "netif 1: no symbol 3"},
+      {[](PolicyImage& p) { std::swap(p.netifs[0], p.netifs[1]); }, "\tlo init_t",
+       "netif 1: not in the order polc writes (descending, no repeats)"},
+      {[](PolicyImage& p) { p.netifs[0].name = "l\x01o"; }, "\tl\\x01o init_t", nullptr},
+      {[](PolicyImage& p) { p.packets[0].sourceMask = 33; },
+       "\ttcp 10.0.0.0/33 port 1024-65535 -> 0.0.0.0/0 port 443 file_t",
+       "packet 0: prefix length above 32"},
+      {[](PolicyImage& p) { p.packets[0].dportEnd = 80; },
+       "\ttcp 10.0.0.0/8 port 1024-65535 -> 0.0.0.0/0 port 443-80 file_t",
+       "packet 0: port range ends before it starts"},
+      {[](PolicyImage& p) { p.packets[0].protocol = 253; },
+       "\tprotocol#253 10.0.0.0/8 port 1024-65535 -> 0.0.0.0/0 port 443 file_t",
+       "packet 0: no protocol name for number 253"},
+      {[](PolicyImage& p) { p.fileContexts[0].path = "etc/app.conf"; }, "\tetc/app.conf file_t",
+       "file context \"etc/app.conf\": path not acceptable to polc"},
+      {[](PolicyImage& p) { p.fileContexts[0].context = "etc_t"; }, "\t/etc/app.conf etc_t",
+       "file context \"/etc/app.conf\": context \"etc_t\" is no symbol"},
+      {[](PolicyImage& p) { p.typeAttrs[0] = {2}; }, "\tfile_t: domain",
+       "typeattr entry 0: does not list the symbol itself"},
+      {[](PolicyImage& p) {
+         p.typeAttrs[1] = {1, 2};
+       },
+       "\tinit_t: init_t domain", "typeattr entry 1: members are not in ascending name order"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).key.tclass = 31; },
+       "\tteac init_t file_t class#31 0x10 0x20",
+       "rule \"teac init_t file_t class#31 0x10 0x20\": unknown class 31"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).datum = 0x80010; },
+       "\tteac init_t file_t file read 0x80000",
+       "rule \"teac init_t file_t file read 0x80000\": operation bit 0x80000 is not defined for "
+       "class file"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).key.specified = 3; },
+       "\trule#3 init_t file_t file 0x30",
+       "rule \"rule#3 init_t file_t file 0x30\": unknown kind 3"},
+      {[](PolicyImage& p) { Rule(p, RULE_TRANSITION).datum = 5; },
+       "\ttype_transition domain file_t process #5",
+       "rule \"type_transition domain file_t process #5\": target 5 is no symbol"},
+      {[](PolicyImage& p) { Symbol(p, 0).name = "file t"; }, "\t0 file t",
+       "symbol 0: \"file t\" is not a valid context name"},
+      {[](PolicyImage& p) { Symbol(p, 2).value = 1; }, "\ttype_transition #2 file_t process init_t",
+       "symbol values are not 0 to N - 1, each once"},
+      {[](PolicyImage& p) {
+         Symbol(p, 0).name = "x_t";
+         p.fileContexts[0].context = "x_t";
+       },
+       "\t0 x_t", "symbol names do not form two ascending runs (types, then attributes)"},
+      {[](PolicyImage& p) { p.version = 2; }, "version 2", "version 2"},
+      {[](PolicyImage& p) { p.flags |= 0x40; },
+       "flags 0x5f initial_sid netif packet file_context typeattr unknown:0x40",
+       "unknown flag bits 0x40"},
+      {[](PolicyImage& p) { p.rewritesIdentically = false; }, "\tlo init_t",
+       "records are not in the order or form that polc writes them"},
+      {[](PolicyImage& p) { p.fileSize += 2; }, "ignored_trailing_bytes 2",
+       "2 bytes follow the rule table"}};
+  const PolicyImage small = SmallImage();
+  for (const auto& c : cases) {
+    PolicyImage image = small;
+    c.craft(image);
+    std::ostringstream listing;
+    WritePolicyListing(image, listing);
+    EXPECT_NE(("\n" + listing.str()).find("\n" + std::string(c.listingLine) + "\n"),
+              std::string::npos)
+        << c.listingLine << " in\n"
+        << listing.str();
+    std::ostringstream source;
+    EXPECT_EQ(WritePolicySource(image, source), c.problem == nullptr ? "" : c.problem);
+    if (c.problem != nullptr) {
+      EXPECT_EQ(source.str(), "") << c.problem;
+    } else {
+      EXPECT_NE(source.str().find("\"l\\u0001o\""), std::string::npos) << source.str();
+    }
+  }
+  // A source longer than polc reads from one file is refused whole.
+  std::ostringstream full;
+  ASSERT_EQ(WritePolicySource(small, full), "");
+  const uint64_t size = full.str().size();
+  std::ostringstream exact;
+  EXPECT_EQ(WritePolicySource(small, exact, size), "");
+  std::ostringstream shorter;
+  EXPECT_EQ(WritePolicySource(small, shorter, size - 1),
+            "the source would be " + std::to_string(size) + " bytes, more than the " +
+                std::to_string(size - 1) + " that polc reads from one file");
+  EXPECT_EQ(shorter.str(), "");
+}
+
+// Every protocol polc's lookup knows gets a name that maps back to it,
+// whether the system's database or only polc's own table knows it.
+TEST(PolicyText, ProtocolNamesMapBackToTheirNumbers) {
+  for (const uint16_t protocol : {0, 1, 6, 13, 17, 58, 132, 145}) {
+    const std::optional<std::string> name = ProtocolName(protocol);
+    ASSERT_TRUE(name.has_value()) << protocol;
+    EXPECT_EQ(LookupProtocol(name->c_str()), protocol) << *name;
+  }
+  for (const uint16_t protocol : {253, 254, 1000, 65535}) EXPECT_FALSE(ProtocolName(protocol));
+}
+
+}  // namespace
