@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bounded/bounded.h"
-#include "reader/log.h"
+#include "base/log.h"
 
 BlockStatus CopyToHeap(const char* text, char** copy) {
   *copy = nullptr;

@@ -22,9 +22,6 @@
 #include "compiler/output_file.h"
 #include "ruledb/policy_binary.h"
 
-// Size of the serialisation buffer, and so of the largest policy binary.
-inline constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
-
 class PolicyBinaryFile {
  public:
   enum class Result {

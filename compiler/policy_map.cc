@@ -6,7 +6,7 @@
 #include "compiler/output_file.h"
 #include "compiler/rule_numbering.h"
 #include "compiler/varo_compiler.h"
-#include "reader/class_table.h"
+#include "base/class_table.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // context table.
 #include "compiler/database_blocks.h"
 #include "compiler/varo_compiler.h"
-#include "reader/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "compiler/rule_numbering.h"
 #include "compiler/varo_compiler.h"
-#include "reader/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "reader/class_table.h"
+#include "base/class_table.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
 #include "compiler/policy_binary_file.h"
-#include "reader/log.h"
+#include "base/log.h"
 #include "ruledb/policy_binary.h"
 
 OwnedRuleDataBase::OwnedRuleDataBase()

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "compiler/policy_binary_file.h"
-#include "reader/log.h"
+#include "base/log.h"
 #include "reader/policy_model.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"

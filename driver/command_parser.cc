@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "reader/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "json/json.h"
 #include "reader/json_access.h"
 #include "reader/json_parser.h"
-#include "reader/log.h"
+#include "base/log.h"
 
 namespace {
 

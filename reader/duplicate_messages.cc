@@ -1,6 +1,6 @@
 #include "reader/duplicate_messages.h"
 
-#include "reader/log.h"
+#include "base/log.h"
 
 void LogDuplicatePath(std::string_view path) {
   Log(LOG_ERR, "[JsonParser][Duplicate file path][path=%s]\n", MaskControlChars(path).c_str());

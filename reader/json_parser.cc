@@ -7,7 +7,7 @@
 #include "json/json.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
-#include "reader/log.h"
+#include "base/log.h"
 #include "reader/validators.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
 #include "reader/json_parser.h"
-#include "reader/log.h"
-#include "reader/protocol_lookup.h"
+#include "base/log.h"
+#include "base/protocol_lookup.h"
 #include "reader/validators.h"
 
 namespace {

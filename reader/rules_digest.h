@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "reader/log.h"
+#include "base/log.h"
 #include "reader/name_pool.h"
 
 struct JsonValue;

@@ -3,11 +3,11 @@
 #include <utility>
 
 #include "json/json.h"
-#include "reader/class_table.h"
+#include "base/class_table.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
 #include "reader/json_parser.h"
-#include "reader/log.h"
+#include "base/log.h"
 
 namespace {
 

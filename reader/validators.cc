@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "reader/log.h"
+#include "base/log.h"
 
 namespace {
 

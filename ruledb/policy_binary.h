@@ -41,6 +41,8 @@ constexpr uint32_t POLICY_VERSION = 1;
 constexpr uint32_t POLICY_SYM_CNT = 1;
 constexpr uint32_t POLICY_OBJ_CNT = OBJ_CTX_KIND_COUNT;
 constexpr size_t POLICY_HEADER_SIZE = 20;
+// The largest image polc writes: the size of its serialisation buffer.
+constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
 
 // A position in a byte buffer and the number of bytes left after it. Every
 // put and get checks `remaining` first and, on failure, moves nothing.

@@ -1,6 +1,6 @@
 // The logger: each line's time stamp in local time, its level's tag, lines
 // held and replayed, and the checks and masks of user-supplied text.
-#include "reader/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 #include <time.h>

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "reader/json_parser.h"
-#include "reader/protocol_lookup.h"
+#include "base/protocol_lookup.h"
 #include "reader/validators.h"
 #include "tests/support/polc_test.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench/policy_generator.h"
-#include "reader/protocol_lookup.h"
+#include "base/protocol_lookup.h"
 #include "tests/support/polc_test.h"
 #include "tools/policy_listing.h"
 #include "tools/policy_source.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/varo_compiler.h"
+#include "ruledb/policy_binary.h"
 #include "tools/policy_image.h"
 #include "tools/policy_listing.h"
 #include "tools/policy_source.h"

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "reader/class_table.h"
-#include "reader/log.h"
+#include "base/class_table.h"
+#include "base/log.h"
 #include "reader/validators.h"
 #include "ruledb/policy_binary.h"
 #include "tools/policy_text.h"

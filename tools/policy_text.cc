@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "reader/class_table.h"
-#include "reader/protocol_lookup.h"
+#include "base/class_table.h"
+#include "base/protocol_lookup.h"
 
 SymbolNames::SymbolNames(const PolicyImage& image) : byValue_(image.symbols.size(), nullptr) {
   for (const SymbolRecord& symbol : image.symbols) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "reader/class_table.h"
+#include "base/class_table.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "reader/class_table.h"
+#include "base/class_table.h"
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "reader/protocol_lookup.h"
+#include "base/protocol_lookup.h"
 
 #include <netdb.h>
 

@@ -1,4 +1,4 @@
-#include "reader/log.h"
+#include "base/log.h"
 
 #include <array>
 #include <cstdarg>
