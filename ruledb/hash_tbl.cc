@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "ruledb/little_endian.h"
-#include "ruledb/rule_data_base.h"
 
 namespace {
 
@@ -179,26 +178,6 @@ void CopyTextsInMapOrder(HashTblNode* nodes, uint32_t count, void* HashTblNode::
   }
 }
 
-bool InBulkStorage(const HashTbl* table, const HashTblNode* node) {
-  const auto address = reinterpret_cast<uintptr_t>(node);
-  for (const HashTblBlock* block = table->blocks; block != nullptr; block = block->next) {
-    const auto first = reinterpret_cast<uintptr_t>(block->nodes);
-    // Unsigned: an address below the array wraps to a large offset.
-    if (address - first < size_t{block->count} * sizeof(HashTblNode)) {
-      return true;
-    }
-  }
-  return false;
-}
-
-uint64_t BulkEntries(const HashTbl* table) {
-  uint64_t total = 0;
-  for (const HashTblBlock* block = table->blocks; block != nullptr; block = block->next) {
-    total += block->count;
-  }
-  return total;
-}
-
 // Whether a key of `first`..`last` (ascending, contiguous nodes) equals one
 // already in the chain `head`. Both are sorted, so one merge walk decides.
 bool ChainHoldsAnyOf(const HashTbl* table, const HashTblNode* head, const HashTblNode* first,
@@ -227,6 +206,112 @@ void MergeIntoChain(const HashTbl* table, HashTblNode** link, HashTblNode* first
     *link = node;
     link = &node->next;
   }
+}
+
+// The scratch and the storage of one fill. `slots` counts each bucket's
+// entries first, then holds where each bucket's run of nodes ends and, once
+// every entry is placed from the end of its run backwards, where it
+// starts; slots[size] closes the last run. Each entry's bucket follows, so
+// that a key is hashed once, then the entry at each slot.
+struct Fill {
+  uint32_t* slots = nullptr;
+  uint32_t* bucketOf = nullptr;
+  uint32_t* entryAt = nullptr;
+  HashTblBlock* block = nullptr;
+  BlockLayout layout{};
+};
+
+// Counts the entries of each bucket and allocates the block that holds
+// them; RULEDB_ENOMEM when either allocation fails.
+int32_t PrepareFill(const HashTbl* table, const BatchField& keys, const BatchField& datums,
+                    uint32_t count, Fill& fill) {
+  fill.slots =
+      static_cast<uint32_t*>(calloc(size_t{table->size} + 1 + 2 * size_t{count}, sizeof(uint32_t)));
+  if (fill.slots == nullptr) {
+    return RULEDB_ENOMEM;
+  }
+  fill.bucketOf = fill.slots + table->size + 1;
+  fill.entryAt = fill.bucketOf + count;
+  // The bytes of the keys and datums; false once a sum overflows, which
+  // fails as calloc would.
+  size_t keyBytes = 0;
+  size_t datumBytes = 0;
+  bool sized = true;
+  for (uint32_t i = 0; i < count; i++) {
+    fill.bucketOf[i] = BucketOf(table, keys.At(i));
+    fill.slots[fill.bucketOf[i]]++;
+    sized = !__builtin_add_overflow(keyBytes, keys.BytesAt(i), &keyBytes) &&
+            !__builtin_add_overflow(datumBytes, datums.BytesAt(i), &datumBytes) && sized;
+  }
+  if (sized && LayBlock(count, keyBytes, datumBytes, &fill.layout)) {
+    fill.block = static_cast<HashTblBlock*>(calloc(1, fill.layout.total));
+  }
+  return fill.block == nullptr ? RULEDB_ENOMEM : RULEDB_OK;
+}
+
+// Writes the nodes in slot order, each bucket's run sorted by key, and
+// copies fixed-size keys and datums beside them; RULEDB_EEXIST when a key
+// is given twice or is in the table already.
+int32_t PlaceEntries(const HashTbl* table, const BatchField& keys, const BatchField& datums,
+                     uint32_t count, Fill& fill) {
+  auto* base = reinterpret_cast<unsigned char*>(fill.block);
+  fill.block->nodes = reinterpret_cast<HashTblNode*>(base + fill.layout.nodes);
+  fill.block->count = count;
+  uint32_t end = 0;
+  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+    end += fill.slots[bucket];
+    fill.slots[bucket] = end;
+  }
+  fill.slots[table->size] = count;
+  for (uint32_t i = 0; i < count; i++) {
+    fill.entryAt[--fill.slots[fill.bucketOf[i]]] = i;
+  }
+  // The nodes, keys and datums are written in slot order and the records
+  // read at random, a few ahead: reads can wait side by side, while
+  // scattered writes would each claim a line of their own.
+  constexpr uint32_t READ_AHEAD = 8;
+  for (uint32_t slot = 0; slot < count; slot++) {
+    if (slot + READ_AHEAD < count) {
+      __builtin_prefetch(keys.base + size_t{fill.entryAt[slot + READ_AHEAD]} * keys.stride);
+    }
+    const uint32_t i = fill.entryAt[slot];
+    HashTblNode* node = &fill.block->nodes[slot];
+    node->key = keys.Place(i, slot, base + fill.layout.keys);
+    if (datums.size != 0) {
+      node->datum = datums.Place(i, slot, base + fill.layout.datums);
+    }
+  }
+  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+    HashTblNode* first = &fill.block->nodes[fill.slots[bucket]];
+    HashTblNode* last = &fill.block->nodes[fill.slots[bucket + 1]];
+    if (!SortRun(table, first, last) ||
+        (table->nel != 0 && ChainHoldsAnyOf(table, table->buckets[bucket], first, last))) {
+      return RULEDB_EEXIST;
+    }
+  }
+  return RULEDB_OK;
+}
+
+// Copies the texts into the block in map order and links every node into
+// its chain; the block joins the table's list.
+void LinkFill(HashTbl* table, const BatchField& keys, const BatchField& datums, Fill& fill) {
+  auto* base = reinterpret_cast<unsigned char*>(fill.block);
+  if (keys.size == HASH_TBL_TEXT) {
+    CopyTextsInMapOrder(fill.block->nodes, fill.block->count, &HashTblNode::key,
+                        base + fill.layout.keys);
+  }
+  if (datums.size == HASH_TBL_TEXT) {
+    CopyTextsInMapOrder(fill.block->nodes, fill.block->count, &HashTblNode::datum,
+                        base + fill.layout.datums);
+  }
+  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
+    MergeIntoChain(table, &table->buckets[bucket], &fill.block->nodes[fill.slots[bucket]],
+                   &fill.block->nodes[fill.slots[bucket + 1]]);
+  }
+  fill.block->next = table->blocks;
+  table->blocks = fill.block;
+  table->nel += fill.block->count;
+  fill.block = nullptr;
 }
 
 }  // namespace
@@ -264,7 +349,7 @@ int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTbl
 }
 
 int32_t HashTblInsert(HashTbl* table, void* key, void* datum) {
-  if (!HasBuckets(table) || table->nel == MAX_ENTRIES) {
+  if (!HasBuckets(table) || table->nel == MAX_ENTRIES || table->blocks != nullptr) {
     return RULEDB_EINVAL;
   }
   HashTblNode** link = &table->buckets[BucketOf(table, key)];
@@ -294,97 +379,26 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
   if (count == 0) {
     return RULEDB_OK;
   }
-  if (!HasBuckets(table) || MAX_ENTRIES - table->nel < count || entries->keySize == 0) {
+  // A table takes either fills or single inserts, never both.
+  if (!HasBuckets(table) || MAX_ENTRIES - table->nel < count || entries->keySize == 0 ||
+      (table->nel != 0 && table->blocks == nullptr)) {
     return RULEDB_EINVAL;
   }
   const BatchField keys{static_cast<const unsigned char*>(entries->keys), entries->stride,
                         entries->keySize};
   const BatchField datums{static_cast<const unsigned char*>(entries->datums), entries->stride,
                           entries->datumSize};
-  // A counting sort by bucket. `slots` first counts each bucket's entries,
-  // then holds where each bucket's run ends, and, once every entry is placed
-  // from the end of its run backwards, where it starts; slots[size] closes
-  // the last run. Each entry's bucket follows, so that a key is hashed once,
-  // then the entry at each slot.
-  auto* slots =
-      static_cast<uint32_t*>(calloc(size_t{table->size} + 1 + 2 * size_t{count}, sizeof(uint32_t)));
-  if (slots == nullptr) {
-    return RULEDB_ENOMEM;
+  Fill fill;
+  int32_t status = PrepareFill(table, keys, datums, count, fill);
+  if (status == RULEDB_OK) {
+    status = PlaceEntries(table, keys, datums, count, fill);
   }
-  uint32_t* bucketOf = slots + table->size + 1;
-  uint32_t* entryAt = bucketOf + count;
-  // The bytes of the keys and datums; false once a sum overflows, which
-  // fails below as calloc would.
-  size_t keyBytes = 0;
-  size_t datumBytes = 0;
-  bool sized = true;
-  for (uint32_t i = 0; i < count; i++) {
-    bucketOf[i] = BucketOf(table, keys.At(i));
-    slots[bucketOf[i]]++;
-    sized = !__builtin_add_overflow(keyBytes, keys.BytesAt(i), &keyBytes) &&
-            !__builtin_add_overflow(datumBytes, datums.BytesAt(i), &datumBytes) && sized;
+  if (status == RULEDB_OK) {
+    LinkFill(table, keys, datums, fill);
   }
-  BlockLayout layout{};
-  HashTblBlock* block = nullptr;
-  if (sized && LayBlock(count, keyBytes, datumBytes, &layout)) {
-    block = static_cast<HashTblBlock*>(calloc(1, layout.total));
-  }
-  if (block == nullptr) {
-    free(slots);
-    return RULEDB_ENOMEM;
-  }
-  auto* base = reinterpret_cast<unsigned char*>(block);
-  block->nodes = reinterpret_cast<HashTblNode*>(base + layout.nodes);
-  block->count = count;
-  uint32_t end = 0;
-  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
-    end += slots[bucket];
-    slots[bucket] = end;
-  }
-  slots[table->size] = count;
-  for (uint32_t i = 0; i < count; i++) {
-    entryAt[--slots[bucketOf[i]]] = i;
-  }
-  // The nodes, keys and datums are written in slot order and the records
-  // read at random, a few ahead: reads can wait side by side, while
-  // scattered writes would each claim a line of their own.
-  constexpr uint32_t kReadAhead = 8;
-  for (uint32_t slot = 0; slot < count; slot++) {
-    if (slot + kReadAhead < count) {
-      __builtin_prefetch(keys.base + size_t{entryAt[slot + kReadAhead]} * keys.stride);
-    }
-    const uint32_t i = entryAt[slot];
-    HashTblNode* node = &block->nodes[slot];
-    node->key = keys.Place(i, slot, base + layout.keys);
-    if (datums.size != 0) {
-      node->datum = datums.Place(i, slot, base + layout.datums);
-    }
-  }
-  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
-    HashTblNode* first = &block->nodes[slots[bucket]];
-    HashTblNode* last = &block->nodes[slots[bucket + 1]];
-    if (!SortRun(table, first, last) ||
-        (table->nel != 0 && ChainHoldsAnyOf(table, table->buckets[bucket], first, last))) {
-      free(block);
-      free(slots);
-      return RULEDB_EEXIST;
-    }
-  }
-  if (keys.size == HASH_TBL_TEXT) {
-    CopyTextsInMapOrder(block->nodes, count, &HashTblNode::key, base + layout.keys);
-  }
-  if (datums.size == HASH_TBL_TEXT) {
-    CopyTextsInMapOrder(block->nodes, count, &HashTblNode::datum, base + layout.datums);
-  }
-  for (uint32_t bucket = 0; bucket < table->size; bucket++) {
-    MergeIntoChain(table, &table->buckets[bucket], &block->nodes[slots[bucket]],
-                   &block->nodes[slots[bucket + 1]]);
-  }
-  free(slots);
-  block->next = table->blocks;
-  table->blocks = block;
-  table->nel += count;
-  return RULEDB_OK;
+  free(fill.block);
+  free(fill.slots);
+  return status;
 }
 
 HashTblNode* HashTblSearch(const HashTbl* table, const void* key) {
@@ -423,20 +437,14 @@ void HashTblDestroy(HashTbl* table) {
   if (table->buckets == nullptr) {
     return;
   }
-  // When every entry is bulk storage the chains need no walk at all.
-  if (BulkEntries(table) != table->nel) {
-    for (uint32_t bucket = 0; bucket < table->size; bucket++) {
-      HashTblNode* node = table->buckets[bucket];
-      while (node != nullptr) {
-        HashTblNode* next = node->next;
-        if (!InBulkStorage(table, node)) {
-          free(node->key);
-          free(node->datum);
-          free(node);
-        }
-        node = next;
-      }
-      table->buckets[bucket] = nullptr;
+  // A filled table's entries go with its blocks; an inserted one's one by one.
+  for (uint32_t bucket = 0; table->blocks == nullptr && bucket < table->size; bucket++) {
+    for (HashTblNode* node = table->buckets[bucket]; node != nullptr;) {
+      HashTblNode* next = node->next;
+      free(node->key);
+      free(node->datum);
+      free(node);
+      node = next;
     }
   }
   while (table->blocks != nullptr) {
@@ -491,36 +499,3 @@ int32_t StrTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg) {
 }
 
 void StrTblDestroy(HashTbl* table) { HashTblDestroy(table); }
-
-uint32_t RuleTblHash(const void* key) {
-  // MurmurHash3X86 of the key's eight bytes (each field little-endian, in
-  // order) is two whole blocks; built from the fields directly, as the rule
-  // table hashes every rule when it is filled and when it is searched.
-  const auto* fields = static_cast<const RuleTblKey*>(key);
-  uint32_t h = MurmurAddBlock(0, fields->source | uint32_t{fields->target} << 16);
-  h = MurmurAddBlock(h, fields->tclass | uint32_t{fields->specified} << 16);
-  return MurmurFinalMix(h ^ RULE_TBL_KEY_BYTES);
-}
-
-int32_t RuleTblCmp(const void* a, const void* b) {
-  const auto* left = static_cast<const RuleTblKey*>(a);
-  const auto* right = static_cast<const RuleTblKey*>(b);
-  const uint16_t leftFields[] = {left->source, left->target, left->tclass, left->specified};
-  const uint16_t rightFields[] = {right->source, right->target, right->tclass, right->specified};
-  for (size_t i = 0; i < 4; i++) {
-    if (leftFields[i] != rightFields[i]) {
-      return static_cast<int32_t>(leftFields[i]) - static_cast<int32_t>(rightFields[i]);
-    }
-  }
-  return 0;
-}
-
-int32_t RuleTblInit(HashTbl* table, uint32_t expectedCount) {
-  return HashTblInit(table, HashTblBucketCount(expectedCount), RuleTblHash, RuleTblCmp);
-}
-
-HashTblNode* RuleTblSearch(const HashTbl* table, const RuleTblKey* key) {
-  return HashTblSearch(table, key);
-}
-
-void RuleTblDestroy(HashTbl* table) { HashTblDestroy(table); }

@@ -1,6 +1,7 @@
 // Chained hash table with caller-supplied hash and compare functions and
-// chains kept in ascending key order, plus its two fixed instances: the
-// string table (NUL-terminated keys) and the rule table (RuleTblKey keys).
+// chains kept in ascending key order, and the string table, its instance for
+// NUL-terminated keys (the rule table, for RuleTblKey keys, is declared in
+// rule_data_base.h).
 //
 // The table never grows: the bucket count is fixed at creation from the number
 // of entries the caller expects (HashTblBucketCount). HashTblMap visits buckets
@@ -19,12 +20,9 @@
 // map order (fixed-size keys and datums of a batch out of descending order
 // excepted), so a map over a table filled that way reads three arrays front
 // to back rather than chasing nodes scattered over the heap, and destroying
-// it is one free per block. The table lists its blocks; a node is bulk
-// storage exactly when it lies in a block's node array, which is how
-// HashTblDestroy tells the entries it must free one by one (HashTblInsert's)
-// from those released with their block. Nothing is ever removed from a table,
-// so a block lives, whole, until destroy. Bulk and single entries mix freely
-// in one chain: search, map and insert only follow `next`.
+// it is one free per block. A table takes either fills or single inserts,
+// never both: the reader inserts, the compiler fills, so destroy knows from
+// the table alone how its entries were allocated.
 #ifndef POLC_RULEDB_HASH_TBL_H_
 #define POLC_RULEDB_HASH_TBL_H_
 
@@ -58,7 +56,7 @@ struct HashTbl {
   HashTblCmpFunc cmp;
   uint32_t size;         // bucket count, 0 or a power of two
   uint32_t nel;          // stored entries, bulk ones included; kept by destroy
-  HashTblBlock* blocks;  // owned list of bulk storage blocks, newest first, or null
+  HashTblBlock* blocks;  // owned list of bulk storage blocks, newest first; null unless filled
 };
 
 // The smallest power of two strictly above n, capped at 65536; 0 for n = 0.
@@ -70,8 +68,9 @@ uint32_t HashTblBucketCount(uint32_t n);
 int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTblCmpFunc cmp);
 
 // Links key and datum into the key's chain at its sorted place.
-// RULEDB_EINVAL: size 0 or already 4294967295 entries; RULEDB_EEXIST: an equal
-// key is stored; RULEDB_ENOMEM: no node. On failure nothing changes.
+// RULEDB_EINVAL: size 0, already 4294967295 entries, or a table that was
+// filled; RULEDB_EEXIST: an equal key is stored; RULEDB_ENOMEM: no node. On
+// failure nothing changes.
 int32_t HashTblInsert(HashTbl* table, void* key, void* datum);
 
 // HashTblEntries::keySize or datumSize of a batch of texts: the record
@@ -98,14 +97,13 @@ struct HashTblEntries {
 
 // Copies the batch into one new block of bulk storage and links every entry
 // into its chain at its sorted place: afterwards the table is the same, chain
-// for chain, as after HashTblInsert of each entry. The table may already hold
-// entries, single or bulk; their nodes stay where they are and the new ones
-// are merged in between. An empty batch does nothing. Meant for a few large
-// batches: destroy looks a single entry's node up in every block.
-// RULEDB_EINVAL: size 0, too many entries for nel, or keySize 0;
-// RULEDB_EEXIST: two equal keys in the batch, or one equal to a stored key;
-// RULEDB_ENOMEM: no block (or no scratch counts). On failure nothing changes
-// and nothing is kept.
+// for chain, as after HashTblInsert of each entry into a table that held
+// what this one holds. The table must be empty or filled before: the new
+// entries are merged in between the nodes of earlier fills. An empty batch
+// does nothing. RULEDB_EINVAL: size 0, too many entries for nel, keySize 0,
+// or a table holding inserted entries; RULEDB_EEXIST: two equal keys in the
+// batch, or one equal to a stored key; RULEDB_ENOMEM: no block (or no
+// scratch counts). On failure nothing changes and nothing is kept.
 int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries);
 
 // The node holding an equal key, or null.
@@ -133,16 +131,5 @@ int32_t StrTblInsert(HashTbl* table, char* key, void* datum);
 HashTblNode* StrTblSearch(const HashTbl* table, const char* key);
 int32_t StrTblMap(const HashTbl* table, HashTblMapFunc callback, void* arg);
 void StrTblDestroy(HashTbl* table);
-
-// Rule table: key a RuleTblKey, datum a RuleTblDatum (rule_data_base.h, which
-// also declares RuleTblInsert).
-struct RuleTblKey;
-uint32_t RuleTblHash(const void* key);  // MurmurHash3 (seed 0) of the 8 key bytes
-// Compares source, target, tclass, specified in this order; the difference of
-// the first pair that differs, or 0.
-int32_t RuleTblCmp(const void* a, const void* b);
-int32_t RuleTblInit(HashTbl* table, uint32_t expectedCount);  // HashTblBucketCount buckets
-HashTblNode* RuleTblSearch(const HashTbl* table, const RuleTblKey* key);
-void RuleTblDestroy(HashTbl* table);
 
 #endif  // POLC_RULEDB_HASH_TBL_H_

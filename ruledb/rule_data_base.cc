@@ -100,6 +100,35 @@ RuleTblKey RuleTblKeyFromBytes(const uint8_t bytes[RULE_TBL_KEY_BYTES]) {
                     LoadU16Le(bytes + 6)};
 }
 
+uint32_t RuleTblHash(const void* key) {
+  uint8_t bytes[RULE_TBL_KEY_BYTES];
+  RuleTblKeyToBytes(static_cast<const RuleTblKey*>(key), bytes);
+  return MurmurHash3X86(bytes, sizeof(bytes), 0);
+}
+
+int32_t RuleTblCmp(const void* a, const void* b) {
+  const auto* left = static_cast<const RuleTblKey*>(a);
+  const auto* right = static_cast<const RuleTblKey*>(b);
+  const uint16_t leftFields[] = {left->source, left->target, left->tclass, left->specified};
+  const uint16_t rightFields[] = {right->source, right->target, right->tclass, right->specified};
+  for (size_t i = 0; i < 4; i++) {
+    if (leftFields[i] != rightFields[i]) {
+      return static_cast<int32_t>(leftFields[i]) - static_cast<int32_t>(rightFields[i]);
+    }
+  }
+  return 0;
+}
+
+int32_t RuleTblInit(HashTbl* table, uint32_t expectedCount) {
+  return HashTblInit(table, HashTblBucketCount(expectedCount), RuleTblHash, RuleTblCmp);
+}
+
+HashTblNode* RuleTblSearch(const HashTbl* table, const RuleTblKey* key) {
+  return HashTblSearch(table, key);
+}
+
+void RuleTblDestroy(HashTbl* table) { HashTblDestroy(table); }
+
 int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum* datum) {
   auto* keyCopy = static_cast<RuleTblKey*>(calloc(1, sizeof(RuleTblKey)));
   if (keyCopy == nullptr) {

@@ -96,6 +96,15 @@ struct RuleDataBase {
                                         // array sets it (the symbol count)
 };
 
+// The rule table: key a RuleTblKey, datum a RuleTblDatum.
+uint32_t RuleTblHash(const void* key);  // MurmurHash3 (seed 0) of the 8 key bytes
+// Compares source, target, tclass, specified in this order; the difference of
+// the first pair that differs, or 0.
+int32_t RuleTblCmp(const void* a, const void* b);
+int32_t RuleTblInit(HashTbl* table, uint32_t expectedCount);  // HashTblBucketCount buckets
+HashTblNode* RuleTblSearch(const HashTbl* table, const RuleTblKey* key);
+void RuleTblDestroy(HashTbl* table);
+
 // Copies key and datum into fresh blocks and inserts them. RULEDB_EINVAL on any
 // failure, an equal key included, after one log line; the table is then
 // unchanged and the caller's key and datum are untouched either way.
@@ -105,11 +114,12 @@ int32_t RuleTblInsert(HashTbl* table, const RuleTblKey* key, const RuleTblDatum*
 // (HashTblFill): entry i's key is at keys + i * stride and its datum at
 // datums + i * stride (byte offsets), so an array of records holding both is
 // read in place. Keys must be distinct; strictly descending RuleTblCmp order
-// is the cheapest. The table may already hold rules; the result is the table
-// that RuleTblInsert of each rule would give. On failure, after one log line:
-// RULEDB_ENOMEM when memory ran out, RULEDB_EEXIST for a key given twice or
-// already stored, RULEDB_EINVAL otherwise (no buckets, table full); the table
-// is then unchanged.
+// is the cheapest. The table may hold rules of earlier fills, not inserted
+// ones; the result is the table that RuleTblInsert of each rule would give.
+// On failure, after one log line: RULEDB_ENOMEM when memory ran out,
+// RULEDB_EEXIST for a key given twice or already stored, RULEDB_EINVAL
+// otherwise (no buckets, table full, inserted rules); the table is then
+// unchanged.
 int32_t RuleTblFill(HashTbl* table, const RuleTblKey* keys, const RuleTblDatum* datums,
                     size_t stride, uint32_t count);
 

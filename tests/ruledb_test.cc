@@ -393,41 +393,40 @@ struct Tables {
   }
 };
 
-// A fill gives the very tables that inserting each entry would, from one
-// chain holding everything to more buckets than entries, into tables that
-// hold entries already, in the compiler's descending order or in any.
+// Fills give the very tables that inserting each entry would, from one
+// chain holding everything to more buckets than entries, later fills merged
+// between the nodes of earlier ones, in the compiler's descending order or
+// in any. A table takes fills or inserts, never both.
 TEST(HashTblFill, GivesTheTablesOfOneByOneInsertion) {
   const struct {
     uint32_t buckets;
-    size_t before, first, second, after;
-  } cases[] = {{1, 0, 1, 0, 0},        {1, 20, 30, 10, 5},          {2, 3, 4, 0, 0},
-               {8, 150, 100, 30, 20},  {64, 1, 498, 0, 1},          {1024, 199, 1, 0, 0},
-               {65536, 0, 3000, 0, 0}, {65536, 900, 1500, 500, 100}};
+    size_t first, second, third;
+  } cases[] = {{1, 1, 0, 0},    {1, 20, 30, 15}, {2, 3, 4, 0},          {8, 150, 130, 20},
+               {64, 1, 498, 1}, {1024, 199, 1, 0}, {65536, 3000, 0, 0}, {65536, 900, 1500, 600}};
   std::mt19937 random(20261206);
   for (const auto& c : cases) {
     for (const bool descending : {true, false}) {
-      SCOPED_TRACE(testing::Message() << c.buckets << " buckets, " << c.before << " " << c.first
-                                      << " " << c.second << " " << c.after);
+      SCOPED_TRACE(testing::Message() << c.buckets << " buckets, " << c.first << " " << c.second
+                                      << " " << c.third);
       std::vector<std::string> texts;
-      const std::vector<Entry> entries =
-          RandomEntries(random, c.before + c.first + c.second + c.after, texts);
+      const std::vector<Entry> entries = RandomEntries(random, c.first + c.second + c.third, texts);
       Tables expected(c.buckets);
       for (const Entry& e : entries) expected.Insert(e);
-      Tables filled(c.buckets);  // destroyed holding bulk and single entries
+      Tables filled(c.buckets);
       auto next = entries.begin();
-      const auto take = [&next, descending](size_t n) {
+      for (const size_t n : {c.first, c.second, c.third}) {
         std::vector<Entry> part(next, next + static_cast<long>(n));
         next += static_cast<long>(n);
         if (descending) {
           std::sort(part.begin(), part.end(),
                     [](const Entry& a, const Entry& b) { return RuleTblCmp(&a.key, &b.key) > 0; });
         }
-        return part;
-      };
-      for (const Entry& e : take(c.before)) filled.Insert(e);
-      ASSERT_EQ(filled.Fill(take(c.first)), 0);
-      ASSERT_EQ(filled.Fill(take(c.second)), 0);
-      for (const Entry& e : take(c.after)) filled.Insert(e);
+        ASSERT_EQ(filled.Fill(part), 0);
+      }
+      EXPECT_EQ(filled.State(), expected.State());
+      const Entry& e = entries.front();
+      EXPECT_EQ(RuleTblInsert(&filled.rules->ruleTbl, &e.key, &e.datum), RULEDB_EINVAL);
+      EXPECT_EQ(expected.Fill({e}), RULEDB_EINVAL);
       EXPECT_EQ(filled.State(), expected.State());
     }
   }
@@ -438,7 +437,7 @@ TEST(HashTblFill, RefusalsAndFailedAllocationsLeaveTheTableAsItWas) {
   std::vector<std::string> texts;
   const std::vector<Entry> entries = RandomEntries(random, 200, texts);
   const auto stored = [&entries](Tables& tables) {
-    for (size_t i = 0; i < 50; ++i) tables.Insert(entries[i]);
+    ASSERT_EQ(tables.Fill({entries.begin(), entries.begin() + 50}), 0);
   };
   Tables tables(16);
   stored(tables);
