@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "reader/class_table.h"
+#include "base/class_table.h"
 
 namespace polc_bench {
 
