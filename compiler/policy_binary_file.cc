@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/huge_pages.h"
 #include "compiler/calloc_or_terminate.h"
 
 PolicyBinaryFile::PolicyBinaryFile(std::string path) : path_(std::move(path)) {}
@@ -12,6 +13,7 @@ void PolicyBinaryFile::Serialize(int32_t (*part)(const RuleDataBase*, PolicyCurs
     // A fresh calloc block of this size comes straight from the kernel as
     // untouched zero pages, so a small policy costs only the pages it fills.
     buffer_.reset(static_cast<uint8_t*>(CallocOrTerminate(POLICY_BUFFER_SIZE)));
+    AdviseHugePages(buffer_.get(), POLICY_BUFFER_SIZE);
     cursor_ = {buffer_.get(), POLICY_BUFFER_SIZE};
   }
   if (status_ == 0) status_ = part(&db, &cursor_);

@@ -80,7 +80,7 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
   }
 
   out.Text("Grant rule map:").End();
-  std::vector<NumberedRule> rules = NumberGrantRules(*this);
+  HugePageVector<NumberedRule> rules = NumberGrantRules(*this);
   SortByNames(*this, rules);
   for (const NumberedRule& rule : rules) {
     out.RuleNames(*this, rule.key);

@@ -13,7 +13,7 @@ namespace {
 // pass, instead of three allocations per rule; the transition rules merge
 // into the grant rules' chains the same way. Logs `what` in the count and
 // failure lines.
-int InsertRules(HashTbl* ruleTbl, const std::vector<NumberedRule>& rules, const char* what) {
+int InsertRules(HashTbl* ruleTbl, const HugePageVector<NumberedRule>& rules, const char* what) {
   Log(LOG_INFO, "[VaroCompiler][Populating %s rule][count=%u]\n", what,
       static_cast<uint32_t>(rules.size()));
   if (rules.empty()) {

@@ -73,7 +73,7 @@ int VaroCompiler::PopulateTypeAttrs() {
   db.typeToAttrsCount = static_cast<uint32_t>(count);
   // An entry lists its attributes in name order, once each: sort the links
   // by the value of the name, then by the name of the attribute.
-  std::vector<TypeAttrLink> links = model.typeAttrMap.links;
+  HugePageVector<TypeAttrLink> links = model.typeAttrMap.links;
   std::sort(links.begin(), links.end(), [this](const TypeAttrLink& a, const TypeAttrLink& b) {
     if (a.name != b.name) return TypeValue(a.name) < TypeValue(b.name);
     return a.attr != b.attr && model.names.Less(a.attr, b.attr);

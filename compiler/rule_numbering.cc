@@ -21,7 +21,7 @@ uint64_t TableOrder(const RuleTblKey& key) {
 // `shift` of the 16-bit field `field` of their keys, descending, keeping the
 // order of equal bytes. A byte's 256 runs stay few enough for the caches to
 // follow the writes, which 65536 runs of a whole field would scatter.
-void ScatterByByte(const std::vector<NumberedRule>& from, std::vector<NumberedRule>& into,
+void ScatterByByte(const HugePageVector<NumberedRule>& from, HugePageVector<NumberedRule>& into,
                    uint16_t RuleTblKey::*field, unsigned shift) {
   std::array<size_t, 256> starts{};
   const auto byteOf = [field, shift](const NumberedRule& rule) {
@@ -41,7 +41,7 @@ void ScatterByByte(const std::vector<NumberedRule>& from, std::vector<NumberedRu
 // first (the rules of one list share `specified`, and a class number fits
 // in a byte), where a comparison sort would take some twenty comparisons
 // per rule. Short lists do not repay the passes.
-void SortByDescendingTableOrder(std::vector<NumberedRule>& rules) {
+void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
   constexpr size_t kRadixFrom = 16384;
   if (rules.size() < kRadixFrom) {
     std::sort(rules.begin(), rules.end(), [](const NumberedRule& a, const NumberedRule& b) {
@@ -50,7 +50,7 @@ void SortByDescendingTableOrder(std::vector<NumberedRule>& rules) {
     return;
   }
   static_assert(kClassCount <= 0xFF);
-  std::vector<NumberedRule> scratch(rules.size());
+  HugePageVector<NumberedRule> scratch(rules.size());
   ScatterByByte(rules, scratch, &RuleTblKey::tclass, 0);
   ScatterByByte(scratch, rules, &RuleTblKey::target, 0);
   ScatterByByte(rules, scratch, &RuleTblKey::target, 8);
@@ -93,9 +93,9 @@ std::vector<uint32_t> NameRanks(const VaroCompiler& compiler) {
 
 }  // namespace
 
-std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
-  const std::vector<GrantRule>& grants = compiler.Model().grantRules;
-  std::vector<NumberedRule> rules;
+HugePageVector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
+  const HugePageVector<GrantRule>& grants = compiler.Model().grantRules;
+  HugePageVector<NumberedRule> rules;
   rules.reserve(grants.size());
   for (const GrantRule& grant : grants) {
     const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(grant.key.subject)),
@@ -118,9 +118,9 @@ std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
   return rules;
 }
 
-std::vector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler) {
+HugePageVector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler) {
   const auto& transitions = compiler.Model().transitionRules;
-  std::vector<NumberedRule> rules;
+  HugePageVector<NumberedRule> rules;
   rules.reserve(transitions.size());
   for (const auto& [names, target] : transitions) {
     const RuleTblKey key{static_cast<uint16_t>(compiler.TypeValue(names.subject)),

@@ -10,9 +10,9 @@
 
 // The grant rules, one per key with the union of its operations, in
 // descending rule table key order (RuleTblCmp), the order RuleTblFill takes.
-std::vector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler);
+HugePageVector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler);
 // The transition rules, in descending rule table key order.
-std::vector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler);
+HugePageVector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler);
 // Sorts `rules` into the key order of the model: by the texts of subject,
 // object and class.
 void SortByNames(const VaroCompiler& compiler, std::span<NumberedRule> rules);

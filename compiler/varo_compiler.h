@@ -18,8 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/policy_binary_file.h"
+#include "base/huge_pages.h"
 #include "base/log.h"
+#include "compiler/policy_binary_file.h"
 #include "reader/policy_model.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_data_base.h"
@@ -135,8 +136,8 @@ class VaroCompiler {
   std::vector<uint32_t> typeIndexMap;
   std::vector<NameId> typeNames;  // value -> name
   // The rules in table order, for PopulateRuleTbl and its two steps.
-  std::vector<NumberedRule> numberedGrants;
-  std::vector<NumberedRule> numberedTransitions;
+  HugePageVector<NumberedRule> numberedGrants;
+  HugePageVector<NumberedRule> numberedTransitions;
   // The rule table, numbered and filled on a second thread started by
   // PopulateRuleDataBase once the types are numbered: it needs nothing
   // else and touches only its own table, so it runs while the other tables

@@ -19,12 +19,11 @@
 // string takes about five bytes.
 #include "json/json.h"
 
-#include <sys/mman.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "base/huge_pages.h"
 #include "bounded/bounded.h"
 #include "json/json_node.h"
 #include "json/json_text.h"
@@ -397,23 +396,6 @@ uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
     default:
       return Fail(p, pos);
   }
-}
-
-// A large block is written once, front to back, right after its allocation:
-// where the platform offers it, ask for huge pages so that filling it costs
-// a few hundred page faults instead of tens of thousands. Only advice: any
-// refusal is ignored.
-void AdviseHugePages(uint8_t* block, uint64_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
-  if (size < 2 * HUGE_PAGE) return;
-  uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(HUGE_PAGE - 1);
-  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)size;
-#endif
 }
 
 bool PrepareTape(Parser& p) {

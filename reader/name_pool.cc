@@ -33,7 +33,7 @@ HashedText HashText(std::string_view text) {
 }
 
 size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
-  const std::vector<Slot>& slots = pool_->slots;
+  const HugePageVector<Slot>& slots = pool_->slots;
   const size_t mask = slots.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const Slot& entry = slots[slot];
@@ -48,8 +48,8 @@ size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
 }
 
 void NamePool::Grow() {
-  std::vector<Slot>& old = pool_->slots;
-  std::vector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{0, kEmptySlot, nullptr});
+  HugePageVector<Slot>& old = pool_->slots;
+  HugePageVector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{0, kEmptySlot, nullptr});
   const size_t mask = slots.size() - 1;
   for (const Slot& entry : old) {
     if (entry.id == kEmptySlot) continue;
@@ -103,7 +103,7 @@ void NamePool::InternAll(std::span<const HashedText> texts, std::span<NameId> id
     const std::span<const HashedText> run =
         texts.subspan(first, std::min(kRun, texts.size() - first));
     Reserve(run.size());
-    const std::vector<Slot>& slots = pool_->slots;
+    const HugePageVector<Slot>& slots = pool_->slots;
     const size_t mask = slots.size() - 1;
     for (const HashedText& text : run) __builtin_prefetch(&slots[text.hash & mask]);
     for (const HashedText& text : run) __builtin_prefetch(slots[text.hash & mask].text);

@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/huge_pages.h"
+
 using NameId = uint32_t;
 
 // A text with its hash in a NamePool, worked out before the pool is at hand,
@@ -87,8 +89,8 @@ class NamePool {
     std::vector<std::unique_ptr<char[]>> chunks;
     char* next = nullptr;  // the free bytes of the last chunk: [next, end)
     char* end = nullptr;
-    std::vector<Entry> entries;  // indexed by id
-    std::vector<Slot> slots;     // open addressing by hash; a power of two
+    HugePageVector<Entry> entries;  // indexed by id
+    HugePageVector<Slot> slots;     // open addressing by hash; a power of two
   };
 
   // Makes room for `more` new texts, so that slots stay put meanwhile.

@@ -96,7 +96,7 @@ struct TypeAttrLink {
 // repeat; the attributes of a name are the set of its links' attrs.
 struct TypeAttrMap {
   NameIdSet names;  // every name with an entry, even one with no attribute
-  std::vector<TypeAttrLink> links;
+  HugePageVector<TypeAttrLink> links;
 };
 
 // "file" labels: each path (an id of the paths pool) at most once, with its
@@ -131,11 +131,11 @@ class FileContextMap {
   }
   size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
-  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  HugePageVector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  HugePageVector<Entry>::const_iterator end() const { return entries_.end(); }
 
  private:
-  std::vector<Entry> entries_;
+  HugePageVector<Entry> entries_;
   NameId firstPath_ = 0;                     // of the first entry
   std::vector<bool> hasPath_;                // indexed by path id - firstPath_
   std::unordered_set<NameId> earlierPaths_;  // ids below firstPath_
@@ -174,7 +174,7 @@ struct PolicyModel {
   NameMap initialSids;          // initial sid name -> context
   NameMap netifs;               // interface name -> context
   std::map<PacketKey, std::string> packets;         // packet key -> context
-  std::vector<GrantRule> grantRules;                // rule key -> operations
+  HugePageVector<GrantRule> grantRules;             // rule key -> operations
   std::vector<UnknownOperation> unknownOperations;  // of grantRules, for the class check
   std::unordered_map<RuleKey, NameId, RuleKeyHash> transitionRules;  // rule key -> target
 };

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/huge_pages.h"
 #include "ruledb/little_endian.h"
 
 namespace {
@@ -230,6 +231,7 @@ int32_t PrepareFill(const HashTbl* table, const BatchField& keys, const BatchFie
   if (fill.slots == nullptr) {
     return RULEDB_ENOMEM;
   }
+  AdviseHugePages(fill.slots, (size_t{table->size} + 1 + 2 * size_t{count}) * sizeof(uint32_t));
   fill.bucketOf = fill.slots + table->size + 1;
   fill.entryAt = fill.bucketOf + count;
   // The bytes of the keys and datums; false once a sum overflows, which
@@ -246,6 +248,7 @@ int32_t PrepareFill(const HashTbl* table, const BatchField& keys, const BatchFie
   if (sized && LayBlock(count, keyBytes, datumBytes, &fill.layout)) {
     fill.block = static_cast<HashTblBlock*>(calloc(1, fill.layout.total));
   }
+  if (fill.block != nullptr) AdviseHugePages(fill.block, fill.layout.total);
   return fill.block == nullptr ? RULEDB_ENOMEM : RULEDB_OK;
 }
 
