@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/log.h"
 #include "compiler/rule_numbering.h"
 #include "compiler/varo_compiler.h"
-#include "base/log.h"
 
 namespace {
 
@@ -31,17 +31,6 @@ int InsertRules(HashTbl* ruleTbl, const HugePageVector<NumberedRule>& rules, con
 }  // namespace
 
 int VaroCompiler::PopulateRuleTbl() {
-  if (ruleTable.valid()) {
-    // While the table fills, the head of the binary can go out.
-    if (binary != nullptr) binary->WriteHead(*ruleDataBase.get());
-    const RuleTableFill fill = ruleTable.get();
-    ReplayLog(fill.log);
-    return fill.status;
-  }
-  return FillRuleTbl();
-}
-
-int VaroCompiler::FillRuleTbl() {
   // Grant rules of equal key count once, so they are numbered and united
   // before the table is sized.
   numberedGrants = NumberGrantRules(*this);

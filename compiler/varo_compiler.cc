@@ -2,13 +2,12 @@
 
 #include <cstdlib>
 #include <memory>
-#include <system_error>
 #include <utility>
 
+#include "base/log.h"
 #include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
 #include "compiler/policy_binary_file.h"
-#include "base/log.h"
 #include "ruledb/policy_binary.h"
 
 OwnedRuleDataBase::OwnedRuleDataBase()
@@ -37,18 +36,14 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
     return -1;
   }
   Log(LOG_INFO, "[VaroCompiler][Populating rule database]\n");
-  // The head of the binary goes out while the rule table fills.
-  binary = std::make_unique<PolicyBinaryFile>(outputPath);
   int status = PopulateRuleDataBase();
   if (status != 0) {
     Log(LOG_ERR, "[VaroCompiler][Populate rule database failed]\n");
-    binary.reset();
     ruleDataBase.DestroyContents();
     return status;
   }
   Log(LOG_INFO, "[VaroCompiler][Generating policy binary][path=%s]\n", shownPath.c_str());
   status = WritePolicyBinary(outputPath);
-  binary.reset();
   // The map is built from the model and typeIndexMap alone.
   ruleDataBase.DestroyContents();
   if (status != 0) {
@@ -71,16 +66,6 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
 
 int VaroCompiler::PopulateRuleDataBase() {
   SortTypeFields();
-  try {
-    ruleTable = std::async(std::launch::async, [this] {
-      RuleTableFill fill{0, {}};
-      const LogCapture capture(fill.log);
-      fill.status = FillRuleTbl();
-      return fill;
-    });
-  } catch (const std::system_error&) {
-    // No thread: PopulateRuleTbl fills the table itself.
-  }
   using Step = int (VaroCompiler::*)();
   static constexpr Step kSteps[] = {
       &VaroCompiler::PopulateTypeSymTbl,   &VaroCompiler::PopulateLabeling,
@@ -89,33 +74,24 @@ int VaroCompiler::PopulateRuleDataBase() {
   };
   for (const Step step : kSteps) {
     const int status = (this->*step)();
-    if (status != 0) {
-      // The rule table must be complete before the database is released.
-      if (ruleTable.valid()) ruleTable.wait();
-      return status;
-    }
+    if (status != 0) return status;
   }
   return 0;
 }
 
 int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
-  std::unique_ptr<PolicyBinaryFile> own;
-  if (binary == nullptr || binary->Path() != outputPath) {
-    own = std::make_unique<PolicyBinaryFile>(outputPath);
-  }
-  PolicyBinaryFile& file = own != nullptr ? *own : *binary;
   int32_t status = 0;
-  switch (file.Finish(*ruleDataBase.get(), status)) {
-    case PolicyBinaryFile::Result::kDone:
+  switch (WritePolicyBinaryFile(outputPath, *ruleDataBase.get(), status)) {
+    case PolicyBinaryResult::kDone:
       return 0;
-    case PolicyBinaryFile::Result::kSerializeFailed:
+    case PolicyBinaryResult::kSerializeFailed:
       LogSerializeFailure();
       return status;
-    case PolicyBinaryFile::Result::kOpenFailed:
+    case PolicyBinaryResult::kOpenFailed:
       Log(LOG_ERR, "[VaroCompiler][Open policy binary path failed][path=%s]\n",
           MaskControlChars(outputPath).c_str());
       return -1;
-    case PolicyBinaryFile::Result::kWriteFailed:
+    case PolicyBinaryResult::kWriteFailed:
       break;
   }
   Log(LOG_ERR, "[VaroCompiler][Write buffer to policy binary failed]\n");

@@ -11,7 +11,6 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -86,19 +85,14 @@ class VaroCompiler {
   int PopulatePackets();
   int PopulateFileContexts();
   int PopulateTypeAttrs();
-  // Takes the rule table that PopulateRuleDataBase began to fill on a
-  // second thread, writing its held log lines, or fills it now.
+  // Numbers the rules and fills the rule table.
   int PopulateRuleTbl();
-  // Numbers the rules and fills the rule table; touches nothing of the
-  // database but the rule table.
-  int FillRuleTbl();
   int PopulateGrantRules();
   int PopulateTransitionRules();
 
-  // Serialises the database into the policy binary at `outputPath` - the
-  // rest of it, when Compile had its head written while the rule table
-  // filled - and logs any failure: 0; -1 when the file cannot be created;
-  // -22 when writing it fails; else the status of RuleDataBaseWrite.
+  // Serialises the database into the policy binary at `outputPath` and logs
+  // any failure: 0; -1 when the file cannot be created; -22 when writing it
+  // fails; else the status of RuleDataBaseWrite.
   int WritePolicyBinary(const std::string& outputPath);
 
   // Serialises the populated database into the caller's buffer at `cursor`,
@@ -138,17 +132,5 @@ class VaroCompiler {
   // The rules in table order, for PopulateRuleTbl and its two steps.
   HugePageVector<NumberedRule> numberedGrants;
   HugePageVector<NumberedRule> numberedTransitions;
-  // The rule table, numbered and filled on a second thread started by
-  // PopulateRuleDataBase once the types are numbered: it needs nothing
-  // else and touches only its own table, so it runs while the other tables
-  // fill. Its log lines are held until PopulateRuleTbl's turn.
-  struct RuleTableFill {
-    int status;
-    std::vector<HeldLogLine> log;
-  };
-  std::future<RuleTableFill> ruleTable;
-  // The binary Compile writes; PopulateRuleTbl writes its head while the
-  // rule table fills, and WritePolicyBinary the rest.
-  std::unique_ptr<PolicyBinaryFile> binary;
   OwnedRuleDataBase ruleDataBase;
 };

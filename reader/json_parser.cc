@@ -4,10 +4,10 @@
 #include <cassert>
 #include <utility>
 
+#include "base/log.h"
 #include "json/json.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
-#include "base/log.h"
 #include "reader/validators.h"
 
 namespace {
@@ -150,9 +150,7 @@ int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
         shownPath.c_str());
     return -1;
   }
-  if (source.rules.valid()) pendingRules_ = &source.rules;
   const int result = DispatchObjectKeys(root, fileModel, kHandlers);
-  pendingRules_ = nullptr;
   if (result != 0) {
     Log(LOG_ERR, "[JsonParser][Parse declarations or rules failed][file=%s]\n", shownPath.c_str());
     return result;

@@ -21,7 +21,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,8 +35,7 @@
 
 struct JsonValue;
 
-inline constexpr size_t MAX_SOURCE_FILE_SIZE = 0xFFFFFFFE;  // bytes of one source file
-inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;        // names over all files
+inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;  // names over all files
 
 class JsonParser {
  public:
@@ -118,15 +116,14 @@ class JsonParser {
   int ReadRequireSection(JsonValue* value, PolicyModel& model);
   int ReadTypeattrSection(JsonValue* value, PolicyModel& model);
 
-  // The "rules" section: digested (RulesDigest), then stored. The digest
-  // needs no pool and no reader; it runs on the loader thread.
+  // The "rules" section: digested (RulesDigest), then stored.
   int ReadRulesSection(JsonValue* value, PolicyModel& model);
   static RulesDigest DigestRulesSection(JsonValue* value);
   static int DigestRuleStatements(JsonValue* value, RulesDigest& digest);
   // `subject` is the statement's subject, a position in digest.texts.
-  static int ReadTeacSection(uint32_t subject, JsonValue* teac, RulesDigest& digest);
-  static int ReadTypeTransitionSection(uint32_t subject, JsonValue* typeTransition,
-                                       RulesDigest& digest);
+  static int DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest);
+  static int DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition,
+                                     RulesDigest& digest);
   // Interns the digest's texts and stores its rules in `model`; fails on a
   // transition key the file repeats, else where the digest failed.
   int AddDigestedRules(RulesDigest digest, PolicyModel& model);
@@ -146,5 +143,4 @@ class JsonParser {
  private:
   PolicyModel model;    // the merged model; only grows
   NameForms nameForms;  // of the texts of model.names, for the per-file checks
-  std::future<RulesDigest>* pendingRules_ = nullptr;  // of the file being read, by the loader
 };

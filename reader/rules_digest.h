@@ -3,14 +3,13 @@
 // is to take them, and the rules as positions in that list.
 //
 // Reading a million rules is mostly walking the JSON tree, checking its
-// shape and looking classes and operations up; none of that needs the pool,
-// which belongs to the thread that merges the files. So the loader thread
-// digests each file's rules right after parsing it, and the reader only
-// interns the texts and stores the rules (JsonParser::ReadRulesSection).
+// shape and looking classes and operations up. Done apart from the pool, the
+// texts can then be interned in one batch (NamePool::InternAll), whose
+// lookups overlap their waits for memory.
 //
 // A digest stops where the reading would fail and keeps the lines it logged
 // then; they are written when the reader reaches the failure in its turn,
-// and not at all when an earlier failure stops the reader first.
+// after any failure that storing the entries before it finds.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +17,6 @@
 
 #include "base/log.h"
 #include "reader/name_pool.h"
-
-struct JsonValue;
 
 // A grant entry; the fields are positions in RulesDigest::texts.
 struct DigestedGrant {
@@ -45,7 +42,6 @@ struct DigestedTransition {
 };
 
 struct RulesDigest {
-  const JsonValue* section = nullptr;  // the "rules" member digested
   // Every name the rules give, in reading order: a statement's subject, then
   // each grant entry's object, class and unknown operations, then each
   // transition entry's object, class and target. Interning them in this

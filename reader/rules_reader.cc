@@ -2,12 +2,12 @@
 #include <iterator>
 #include <utility>
 
-#include "json/json.h"
 #include "base/class_table.h"
+#include "base/log.h"
+#include "json/json.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
 #include "reader/json_parser.h"
-#include "base/log.h"
 
 namespace {
 
@@ -43,20 +43,11 @@ std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
 }  // namespace
 
 int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
-  // The loader digests a file's rules while the other sections are read; a
-  // section it has not seen (a file read without the loader) is digested
-  // now.
-  if (pendingRules_ != nullptr) {
-    RulesDigest digest = pendingRules_->get();
-    pendingRules_ = nullptr;
-    if (digest.section == value) return AddDigestedRules(std::move(digest), model);
-  }
   return AddDigestedRules(DigestRulesSection(value), model);
 }
 
 RulesDigest JsonParser::DigestRulesSection(JsonValue* value) {
   RulesDigest digest;
-  digest.section = value;
   const LogCapture capture(digest.log);
   digest.failed = DigestRuleStatements(value, digest) != 0;
   return digest;
@@ -79,19 +70,18 @@ int JsonParser::DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
     // "teac" is read before "type_transition" whatever their order; a
     // member that is not an array is skipped.
     if (JsonValue* teac = AsArray(members[2]);
-        teac != nullptr && ReadTeacSection(subjectText, teac, digest) != 0) {
+        teac != nullptr && DigestTeacEntries(subjectText, teac, digest) != 0) {
       return -1;
     }
     if (JsonValue* transitions = AsArray(members[3]);
-        transitions != nullptr &&
-        ReadTypeTransitionSection(subjectText, transitions, digest) != 0) {
+        transitions != nullptr && DigestTransitionEntries(subjectText, transitions, digest) != 0) {
       return -1;
     }
   }
   return 0;
 }
 
-int JsonParser::ReadTeacSection(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
+int JsonParser::DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"object", "class", "operation"};
   for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
     JsonValue* members[std::size(kKeys)];
@@ -131,8 +121,8 @@ int JsonParser::ReadTeacSection(uint32_t subject, JsonValue* teac, RulesDigest& 
   return 0;
 }
 
-int JsonParser::ReadTypeTransitionSection(uint32_t subject, JsonValue* typeTransition,
-                                          RulesDigest& digest) {
+int JsonParser::DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition,
+                                        RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"object", "class", "target"};
   for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
     JsonValue* members[std::size(kKeys)];

@@ -10,8 +10,6 @@
 #include <system_error>
 #include <utility>
 
-#include "reader/json_parser.h"
-
 namespace {
 
 // Opens `path` for reading if it is a regular file. The open does not wait:
@@ -97,34 +95,22 @@ std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
   return claimed_++;
 }
 
-void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position, bool digestRules) {
+void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
   lock.unlock();
   LoadedSource source = LoadSource(paths_[position]);
-  JsonValue* rules = nullptr;
-  if (digestRules) JsonGetObjectItem(source.tree.get(), "rules", &rules);
-  std::promise<RulesDigest> digest;
-  if (rules != nullptr) source.rules = digest.get_future();
   lock.lock();
   loaded_[position] = std::move(source);
   ready_[position] = true;
   changed_.notify_all();
-  if (rules != nullptr) {
-    lock.unlock();
-    digest.set_value(JsonParser::DigestRulesSection(rules));
-    lock.lock();
-  }
 }
 
 LoadedSource SourceLookahead::Next() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!ready_[taken_]) {
-    // Without the thread, each file in its turn. With it, a file after the
-    // one the thread is loading: left to the thread, that one comes with
-    // its rules digested alongside the reading.
-    std::optional<size_t> position;
-    if (!loader_.joinable() || claimed_ > taken_) position = Claim(kMaxAhead);
-    if (position.has_value()) {
-      Load(lock, *position, false);
+    // Rather than wait, load a file within reach; without the thread, each
+    // file in its turn.
+    if (const std::optional<size_t> position = Claim(kMaxAhead)) {
+      Load(lock, *position);
     } else {
       changed_.wait(lock);
     }
@@ -139,7 +125,7 @@ void SourceLookahead::LoadAll() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stopping_) {
     if (const std::optional<size_t> position = Claim(kMaxAhead - 1)) {
-      Load(lock, *position, true);
+      Load(lock, *position);
     } else if (claimed_ == paths_.size()) {
       return;
     } else {

@@ -3,15 +3,18 @@
 //
 // Reading and parsing a file touches nothing but the file and its own
 // document, and logs nothing, so it can run while the reader works through
-// the previous file's sections. So can digesting its rules (RulesDigest),
-// which holds its log lines back. The reader still takes the files in list
+// the previous file's sections. The reader still takes the files in list
 // order and logs every outcome itself, so what polc prints is the same as
 // when each file is loaded in its turn.
+//
+// Sharing rule: a document belongs to one thread at a time. The thread that
+// loads it alone touches it until it is stored as ready under the mutex;
+// from then on only the caller of Next, which takes it under the same
+// mutex, does.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,7 +25,8 @@
 #include <vector>
 
 #include "json/json.h"
-#include "reader/rules_digest.h"
+
+inline constexpr size_t MAX_SOURCE_FILE_SIZE = 0xFFFFFFFE;  // bytes of one source file
 
 struct JsonTreeDeleter {
   void operator()(JsonValue* root) const { JsonDelete(root); }
@@ -36,21 +40,8 @@ struct LoadedSource {
     kReadFailed,   // not a readable regular file
     kInvalidJson,  // not JSON, or holding a NUL byte or an escaped NUL
   };
-  LoadedSource() = default;
-  LoadedSource(Status loaded, JsonTree document) : status(loaded), tree(std::move(document)) {}
-  LoadedSource(LoadedSource&&) = default;
-  LoadedSource& operator=(LoadedSource&&) = default;
-  // Waits for the digest, which reads the tree.
-  ~LoadedSource() {
-    if (rules.valid()) rules.wait();
-  }
-
   Status status = Status::kReadFailed;
   JsonTree tree;
-  // The digest of the document's "rules" member, which the loader thread
-  // makes while the reader reads the other sections; not valid when the
-  // reader is to digest the rules itself.
-  std::future<RulesDigest> rules;
 };
 
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
@@ -88,10 +79,8 @@ class SourceLookahead {
   // Starts on the next file when one is within reach: its position, or
   // none. `ahead` is how far past the next file to be taken it may be.
   std::optional<size_t> Claim(size_t ahead);
-  // Loads the claimed file at `position` with the lock released. With
-  // `digestRules`, the file is handed out as soon as it is parsed, and its
-  // rules digested while the reader reads it.
-  void Load(std::unique_lock<std::mutex>& lock, size_t position, bool digestRules);
+  // Loads the claimed file at `position` with the lock released.
+  void Load(std::unique_lock<std::mutex>& lock, size_t position);
 
   std::span<const std::string> paths_;
   size_t taken_ = 0;    // files handed out by Next

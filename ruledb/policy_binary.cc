@@ -251,14 +251,12 @@ int32_t WriteRules(const RuleDataBase* db, PolicyCursor* cursor) {
   return status != 0 ? status : HashTblMap(&db->ruleTbl, PutRuleRecord, cursor);
 }
 
-const Section<const RuleDataBase> WRITE_HEAD_SECTIONS[] = {
+const Section<const RuleDataBase> WRITE_SECTIONS[] = {
     {WriteHeader, 807, " [VARO][%s %d] [Put policy binary header failed]\n"},
     {WriteSymbols, 813, " [VARO][%s %d] [Write symbol table failed]\n"},
     {WriteObjCtxs, 819, " [VARO][%s %d] [Write object context failed]\n"},
     {WriteFileCtxs, 825, " [VARO][%s %d] [Write file context failed]\n"},
     {WriteTypeAttrs, 831, " [VARO][%s %d] [Write typeattr failed]\n"},
-};
-const Section<const RuleDataBase> WRITE_RULE_SECTIONS[] = {
     {WriteRules, 837, " [VARO][%s %d] [Write rule table failed]\n"},
 };
 
@@ -619,16 +617,7 @@ int32_t GetU32(PolicyCursor* cursor, uint32_t* value) {
 }
 
 int32_t RuleDataBaseWrite(const RuleDataBase* db, PolicyCursor* cursor) {
-  const int32_t status = RuleDataBaseWriteHead(db, cursor);
-  return status != 0 ? status : RuleDataBaseWriteRules(db, cursor);
-}
-
-int32_t RuleDataBaseWriteHead(const RuleDataBase* db, PolicyCursor* cursor) {
-  return RunSections(WRITE_HEAD_SECTIONS, WRITE_OP, db, cursor);
-}
-
-int32_t RuleDataBaseWriteRules(const RuleDataBase* db, PolicyCursor* cursor) {
-  return RunSections(WRITE_RULE_SECTIONS, WRITE_OP, db, cursor);
+  return RunSections(WRITE_SECTIONS, WRITE_OP, db, cursor);
 }
 
 int32_t RuleDataBaseRead(RuleDataBase* db, PolicyCursor* cursor) {

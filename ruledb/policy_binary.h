@@ -75,13 +75,6 @@ int32_t GetBytes(PolicyCursor* cursor, void* dest, size_t count);
 // array cannot be allocated. The buffer then holds a partial image.
 int32_t RuleDataBaseWrite(const RuleDataBase* db, PolicyCursor* cursor);
 
-// RuleDataBaseWrite in two calls, for a writer whose rule table is ready
-// later than the rest: the head (header, symbols, object contexts, file
-// contexts, type attributes), then the rules from where the head ended. One
-// after the other they write the same bytes and fail the same way.
-int32_t RuleDataBaseWriteHead(const RuleDataBase* db, PolicyCursor* cursor);
-int32_t RuleDataBaseWriteRules(const RuleDataBase* db, PolicyCursor* cursor);
-
 // Fills the zero-filled `db` from the image at the cursor. 0, or after at
 // most one system-log line naming the section (none for fewer than 20 bytes):
 // RULEDB_EINVAL for a bad header, a count or length that the bytes left cannot
