@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 
-.PHONY: run test build install test-debug build-sanitize test-sanitize fuzz-smoke clean
+.PHONY: run test build install test-debug build-sanitize test-sanitize test-thread fuzz-smoke clean
 
 build:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
@@ -29,7 +29,7 @@ install: build
 
 # The fuzzing run comes before the sanitizer suite so that the test runner's
 # summary closes the output.
-test: test-debug fuzz-smoke test-sanitize
+test: test-debug test-thread fuzz-smoke test-sanitize
 
 # g++, warnings as errors, the whole suite.
 test-debug:
@@ -48,6 +48,15 @@ build-sanitize:
 test-sanitize: build-sanitize
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD)/sanitize -j $(JOBS) --output-on-failure
+
+# clang++ with ThreadSanitizer: the golden cases, whose polc runs load their
+# files on a second thread; a race report fails the case that shows it.
+test-thread:
+	cmake -S . -B $(BUILD)/thread $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE_THREAD=ON
+	cmake --build $(BUILD)/thread -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)/thread -j $(JOBS) \
+	  --output-on-failure -R Golden
 
 # Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
 fuzz-smoke: build-sanitize

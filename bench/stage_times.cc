@@ -3,10 +3,11 @@
 // compiler's public operations, and prints the wall time and the CPU time
 // (user plus system, which a busy machine disturbs much less) of each stage:
 //
-//   reading      ReadFileToString of every file
-//   JSON parse   JsonParse of every text, and JsonDelete of its tree
-//   sections     the key check and dispatch of the top-level members: the
-//                declarations, labeling and rules readers
+//   reading      ReadSourceFile of every file
+//   JSON parse   ParseSource of every text, as polc parses it
+//   sections     ReadLoadedSource: the key check and dispatch of the
+//                top-level members (the declarations, labeling and rules
+//                readers), and releasing the tree
 //   checks       the per-file checks and the whole-policy checks
 //   merge        merging each file model, and releasing what is left of it
 //   hand-over    handing the merged model to the compiler, as polc does
@@ -124,40 +125,17 @@ enum StageIndex : size_t {
   kRelease,
 };
 
-struct TreeDeleter {
-  void operator()(JsonValue* root) const { JsonDelete(root); }
-};
-using Tree = std::unique_ptr<JsonValue, TreeDeleter>;
-
-// ParseJsonFile of one file, split into its stages.
+// ReadLoadedSource of one file, split into its stages.
 bool ReadOneFile(JsonParser& parser, const std::string& path, PolicyModel& fileModel,
                  Stages& stages) {
-  static constexpr std::string_view kKeys[] = {"declarations", "rules"};
-  static constexpr JsonParser::KeyHandler kHandlers[] = {
-      {"declarations", &JsonParser::ReadDeclarationsSection},
-      {"rules", &JsonParser::ReadRulesSection},
-  };
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (stages.Time(kReading, [&] { return parser.ReadFileToString(path, text, size); }) != 0) {
+  if (stages.Time(kReading, [&] { return ReadSourceFile(path, text, size); }) != 0) {
     return false;
   }
-  Tree tree = stages.Time(kJsonParse, [&] {
-    JsonValue* root = nullptr;
-    const bool parsed =
-        std::memchr(text.get(), '\0', size) == nullptr && JsonParse(text.get(), &root) == JSON_OK;
-    text.reset();
-    return Tree(parsed ? root : nullptr);
-  });
-  if (tree == nullptr) return false;
-  const int result = stages.Time(kSections, [&] {
-    const int keys = parser.CheckObjectKeys(tree.get(), kKeys);
-    return keys != 0 ? keys : parser.DispatchObjectKeys(tree.get(), fileModel, kHandlers);
-  });
-  stages.Time(kJsonParse, [&] {
-    tree.reset();
-    return 0;
-  });
+  LoadedSource source = stages.Time(kJsonParse, [&] { return ParseSource(std::move(text), size); });
+  const int result = stages.Time(
+      kSections, [&] { return parser.ReadLoadedSource(path, std::move(source), fileModel); });
   return result == 0;
 }
 

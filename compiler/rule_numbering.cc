@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr uint16_t kClassCount = 30;
-
 // RuleTblCmp's order as one number: source, target, tclass, specified.
 uint64_t TableOrder(const RuleTblKey& key) {
   return uint64_t{key.source} << 48 | uint64_t{key.target} << 32 | uint64_t{key.tclass} << 16 |
@@ -49,7 +47,7 @@ void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
     });
     return;
   }
-  static_assert(kClassCount <= 0xFF);
+  static_assert(CLASS_COUNT <= 0xFF);
   HugePageVector<NumberedRule> scratch(rules.size());
   ScatterByByte(rules, scratch, &RuleTblKey::tclass, 0);
   ScatterByByte(scratch, rules, &RuleTblKey::target, 0);
@@ -62,14 +60,14 @@ void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
 bool NameLess(const char* a, const char* b) { return std::strcmp(a, b) < 0; }
 
 // The position of each class (by index) among the class names in order.
-const std::array<uint8_t, kClassCount + 1>& ClassNameRanks() {
+const std::array<uint8_t, CLASS_COUNT + 1>& ClassNameRanks() {
   static const auto ranks = [] {
-    std::array<uint16_t, kClassCount> classes;
+    std::array<uint16_t, CLASS_COUNT> classes;
     std::iota(classes.begin(), classes.end(), uint16_t{1});
     std::sort(classes.begin(), classes.end(),
               [](uint16_t a, uint16_t b) { return NameLess(GetClassName(a), GetClassName(b)); });
-    std::array<uint8_t, kClassCount + 1> result{};
-    for (uint8_t rank = 0; rank < kClassCount; ++rank) result[classes[rank]] = rank;
+    std::array<uint8_t, CLASS_COUNT + 1> result{};
+    for (uint8_t rank = 0; rank < CLASS_COUNT; ++rank) result[classes[rank]] = rank;
     return result;
   }();
   return ranks;
@@ -150,8 +148,8 @@ std::span<const uint32_t> OperationBitsByName(uint16_t classIndex) {
     size_t count;
   };
   static const auto table = [] {
-    std::array<ClassBits, kClassCount + 1> result{};
-    for (uint16_t cls = 1; cls <= kClassCount; ++cls) {
+    std::array<ClassBits, CLASS_COUNT + 1> result{};
+    for (uint16_t cls = 1; cls <= CLASS_COUNT; ++cls) {
       ClassBits& entry = result[cls];
       for (uint32_t position = 0; position < 32; ++position) {
         if (GetOperationName(cls, 1u << position) != nullptr) {

@@ -115,15 +115,6 @@ int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
   return 0;
 }
 
-int JsonParser::ParseJsonFile(const std::string& path, PolicyModel& fileModel) {
-  return ReadLoadedSource(path, LoadSource(path), fileModel);
-}
-
-int JsonParser::ParseJsonText(const std::string& path, std::unique_ptr<char[]> text, size_t size,
-                              PolicyModel& fileModel) {
-  return ReadLoadedSource(path, ParseSource(std::move(text), size), fileModel);
-}
-
 int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
                                  PolicyModel& fileModel) {
   static constexpr std::string_view kKeys[] = {"declarations", "rules"};
@@ -158,14 +149,9 @@ int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
   return 0;
 }
 
-int JsonParser::ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text,
-                                 size_t& size) {
-  return ReadSourceFile(path, text, size);
-}
-
 int JsonParser::CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys,
                                 std::span<JsonValue*> values) {
-  assert(allowedKeys.size() <= 32);
+  assert(allowedKeys.size() <= MAX_ALLOWED_KEYS);
   assert(values.empty() || values.size() == allowedKeys.size());
   std::fill(values.begin(), values.end(), nullptr);
   JsonValue* member = nullptr;

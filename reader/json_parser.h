@@ -45,7 +45,9 @@ class JsonParser {
     std::string_view key;
     SectionHandler handler;
   };
-  using AllowedKeys = std::span<const std::string_view>;  // at most 32 keys
+  // At most MAX_ALLOWED_KEYS keys: CheckObjectKeys marks each one met in a bit.
+  static constexpr size_t MAX_ALLOWED_KEYS = 32;
+  using AllowedKeys = std::span<const std::string_view>;
   using HandlerTable = std::span<const KeyHandler>;
 
   // The merged model of all files read so far; empty after construction.
@@ -68,22 +70,9 @@ class JsonParser {
   // Reads, checks and merges the files of `paths` in order, then checks the
   // merged model as a whole. After a failure the merged model is of no use.
   int ParseJsonFiles(std::vector<std::string> paths);
-  // Loads, parses and reads one file into `fileModel`: ReadFileToString,
-  // then ParseJsonText.
-  int ParseJsonFile(const std::string& path, PolicyModel& fileModel);
   // Reads a loaded file (LoadSource) into `fileModel`, or logs why it could
   // not be loaded; `path` only names it in messages.
   int ReadLoadedSource(const std::string& path, LoadedSource source, PolicyModel& fileModel);
-  // Parses the contents of the file `path` (which only names it in messages)
-  // and reads them into `fileModel`. `text` holds `size` bytes and a NUL
-  // after them; it is released once parsed.
-  int ParseJsonText(const std::string& path, std::unique_ptr<char[]> text, size_t size,
-                    PolicyModel& fileModel);
-  // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text`
-  // and `size` are written only on success. Fails for anything but a
-  // regular file (a directory, a FIFO, a device), without waiting for a
-  // FIFO's writer. Logs nothing.
-  int ReadFileToString(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
   // Fails unless `object` is an object with at least one member whose keys
   // are all in `allowedKeys`, each at most once. When `values` is given (one
   // slot per allowed key), each slot receives the member with that key, or
