@@ -63,7 +63,11 @@ bool NameTheSameFile(const std::string& a, const std::string& b) {
 
 OutputFile::~OutputFile() { Discard(); }
 
-bool OutputFile::Open(const std::string& path) {
+bool OutputFile::Open(const std::string& path) { return OpenAs(path, true); }
+
+bool OutputFile::OpenReplacing(const std::string& path) { return OpenAs(path, false); }
+
+bool OutputFile::OpenAs(const std::string& path, bool inPlaceAllowed) {
   std::string target;
   if (!FollowLinks(path, &target)) {
     return false;
@@ -74,6 +78,9 @@ bool OutputFile::Open(const std::string& path) {
     return false;
   }
   if (exists && !S_ISREG(status.st_mode)) {
+    if (!inPlaceAllowed) {
+      return false;
+    }
     inPlace_ = true;
     fd_ = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return fd_ >= 0;

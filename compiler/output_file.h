@@ -35,6 +35,9 @@ class OutputFile {
   // loop) or when `path` is a file we may not write; nothing was created
   // then.
   bool Open(const std::string& path);
+  // Open, but only for a path that is replaced through a temporary file:
+  // false, with nothing opened or created, for one written in place.
+  bool OpenReplacing(const std::string& path);
 
   // Appends bytes. Small writes are buffered; a failure is remembered and
   // reported by Commit, so callers may check only there.
@@ -48,6 +51,7 @@ class OutputFile {
   bool Commit();
 
  private:
+  bool OpenAs(const std::string& path, bool inPlaceAllowed);
   void Flush();
   void WriteThrough(const char* data, size_t size);
   void Discard();

@@ -1,9 +1,12 @@
 // The policy binary on its way to its file.
 //
-// The image is serialised whole into one buffer before the output is
-// opened, so a serialisation failure is reported before a failure to open,
-// that before a failure to write, and a path written in place (a device or
-// a pipe) sees no byte of an image that could not be serialised.
+// A file that is replaced through a temporary file gets the image as it is
+// serialised, through a small buffer: the whole image is never held at
+// once. Any other output (a device or a pipe, written in place) gets it only
+// once it is serialised whole, so it sees no byte of an image that could not
+// be. Either way a serialisation failure is reported before a failure to
+// open, that before a failure to write, and a failure leaves the output
+// untouched.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +22,6 @@ enum class PolicyBinaryResult {
 };
 
 // Serialises `db` and puts the image at `path`. On kSerializeFailed,
-// `status` is the serialiser's. Logs nothing; the output is left untouched
-// on any failure.
+// `status` is the serialiser's. Logs nothing.
 PolicyBinaryResult WritePolicyBinaryFile(const std::string& path, const RuleDataBase& db,
                                          int32_t& status);

@@ -226,12 +226,12 @@ struct Fill {
 // them; RULEDB_ENOMEM when either allocation fails.
 int32_t PrepareFill(const HashTbl* table, const BatchField& keys, const BatchField& datums,
                     uint32_t count, Fill& fill) {
-  fill.slots =
-      static_cast<uint32_t*>(calloc(size_t{table->size} + 1 + 2 * size_t{count}, sizeof(uint32_t)));
+  const size_t slotCount = size_t{table->size} + 1 + 2 * size_t{count};
+  fill.slots = static_cast<uint32_t*>(calloc(slotCount, sizeof(uint32_t)));
   if (fill.slots == nullptr) {
     return RULEDB_ENOMEM;
   }
-  AdviseHugePages(fill.slots, (size_t{table->size} + 1 + 2 * size_t{count}) * sizeof(uint32_t));
+  AdviseHugePages(fill.slots, slotCount * sizeof(uint32_t));
   fill.bucketOf = fill.slots + table->size + 1;
   fill.entryAt = fill.bucketOf + count;
   // The bytes of the keys and datums; false once a sum overflows, which

@@ -2,6 +2,7 @@
 
 #include <syslog.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -568,7 +569,30 @@ int32_t ReadHeader(RuleDataBase* db, PolicyCursor* cursor) {
 
 }  // namespace
 
+PolicyCursor PolicySinkCursor(PolicySink* sink) {
+  return {sink->buffer, std::min(sink->capacity, sink->budget), sink};
+}
+
+void PolicySinkFlush(PolicyCursor* cursor) {
+  PolicySink* sink = cursor->sink;
+  const auto count = static_cast<uint64_t>(cursor->pos - sink->buffer);
+  sink->write(sink->arg, sink->buffer, count);
+  sink->budget -= count;
+  *cursor = PolicySinkCursor(sink);
+}
+
 int32_t PutBytes(PolicyCursor* cursor, const void* data, size_t count) {
+  if (cursor->remaining < count && cursor->sink != nullptr) {
+    PolicySinkFlush(cursor);
+    PolicySink* sink = cursor->sink;
+    // More than the buffer holds at once goes to the sink directly.
+    if (count > cursor->remaining && count <= sink->budget && count <= bounded::BOUNDED_SIZE_MAX) {
+      sink->write(sink->arg, static_cast<const uint8_t*>(data), count);
+      sink->budget -= count;
+      *cursor = PolicySinkCursor(sink);
+      return RULEDB_OK;
+    }
+  }
   if (cursor->remaining < count || bounded::memcpy_s(cursor->pos, count, data, count) != 0) {
     return RULEDB_EINVAL;
   }

@@ -44,12 +44,35 @@ constexpr size_t POLICY_HEADER_SIZE = 20;
 // The largest image polc writes: the size of its serialisation buffer.
 constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
 
+struct PolicySink;
+
 // A position in a byte buffer and the number of bytes left after it. Every
-// put and get checks `remaining` first and, on failure, moves nothing.
+// put and get checks `remaining` first and, on failure, moves nothing. A
+// writing cursor may have a sink: then a put that finds too little room
+// first hands what the buffer holds to the sink and starts it again.
 struct PolicyCursor {
   uint8_t* pos;        // next byte to write or read; the reader never writes through it
-  uint64_t remaining;  // bytes from pos to the end of the buffer
+  uint64_t remaining;  // bytes from pos to the end of the buffer (or of the budget)
+  PolicySink* sink = nullptr;
 };
+
+// Where a writer streams an image through a small buffer instead of holding
+// it whole. `budget` is the bytes the image may still grow by: the writer
+// fails where a buffer of the whole budget would have run out.
+struct PolicySink {
+  void (*write)(void* arg, const uint8_t* bytes, size_t count);
+  void* arg;
+  uint8_t* buffer;
+  uint64_t capacity;  // bytes of buffer
+  uint64_t budget;
+};
+
+// A cursor at the start of `sink`'s buffer.
+PolicyCursor PolicySinkCursor(PolicySink* sink);
+
+// Hands the bytes put since the last hand-over to the sink: after the last
+// put, so that the sink has the whole image.
+void PolicySinkFlush(PolicyCursor* cursor);
 
 // Puts return RULEDB_EINVAL when the value does not fit (or, for PutBytes,
 // when count is 0 or above 0x7FFFFFFF).

@@ -566,26 +566,36 @@ TEST(PolicyBinary, ReadsBackWhatPolcWroteAndWritesTheSameBytes) {
   EXPECT_EQ(Read(longer, &again.db), 0) << "bytes after the rules are not examined";
 }
 
-// Every room from none to the whole image: the writer fails in the section
-// where room runs out, touches nothing past it, and what it wrote begins the
-// image.
+// Every room from none to the whole image, in one buffer or streamed through
+// a buffer of a few bytes: the writer fails in the section where room runs
+// out, touches nothing past its buffer, and what it wrote begins the image.
 TEST(PolicyBinary, EveryBufferSize) {
   Db db;
   ASSERT_EQ(Read(RichImage(), &db.db), 0);
-  for (size_t capacity = 0; capacity <= kRichSize; capacity++) {
-    Bytes buffer(capacity + 8, 0xAA);
-    PolicyCursor cursor{buffer.data(), capacity};
-    const SysLog log;
-    EXPECT_EQ(RuleDataBaseWrite(&db.db, &cursor), capacity == kRichSize ? 0 : RULEDB_EINVAL)
-        << capacity;
-    EXPECT_EQ(log.Lines(), capacity == kRichSize
-                               ? std::vector<std::string>{}
-                               : std::vector<std::string>{SectionAt(capacity).writeLine})
-        << capacity;
-    const auto written = static_cast<long>(capacity - cursor.remaining);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + written, RichImage().begin()))
-        << capacity;
-    EXPECT_EQ(Bytes(buffer.end() - 8, buffer.end()), Bytes(8, 0xAA)) << capacity;
+  const auto append = [](void* out, const uint8_t* bytes, size_t count) {
+    static_cast<Bytes*>(out)->insert(static_cast<Bytes*>(out)->end(), bytes, bytes + count);
+  };
+  for (size_t budget = 0; budget <= kRichSize; budget++) {
+    for (const size_t chunk : {size_t{0}, size_t{1}, size_t{3}, size_t{16}}) {  // 0: no sink
+      SCOPED_TRACE(testing::Message() << budget << " bytes of room, chunks of " << chunk);
+      const size_t capacity = chunk == 0 ? budget : chunk;
+      Bytes buffer(capacity + 8, 0xAA);
+      Bytes written;
+      PolicySink sink{append, &written, buffer.data(), capacity, budget};
+      PolicyCursor cursor =
+          chunk == 0 ? PolicyCursor{buffer.data(), capacity} : PolicySinkCursor(&sink);
+      const SysLog log;
+      EXPECT_EQ(RuleDataBaseWrite(&db.db, &cursor), budget == kRichSize ? 0 : RULEDB_EINVAL);
+      EXPECT_EQ(log.Lines(), budget == kRichSize
+                                 ? std::vector<std::string>{}
+                                 : std::vector<std::string>{SectionAt(budget).writeLine});
+      if (chunk != 0) PolicySinkFlush(&cursor);
+      written.insert(written.end(), buffer.data(), cursor.pos);
+      EXPECT_LE(written.size(), budget);
+      EXPECT_TRUE(std::equal(written.begin(), written.end(), RichImage().begin()));
+      EXPECT_EQ(written.size() == kRichSize, budget == kRichSize);
+      EXPECT_EQ(Bytes(buffer.end() - 8, buffer.end()), Bytes(8, 0xAA));
+    }
   }
 }
 
