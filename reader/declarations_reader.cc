@@ -1,10 +1,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/log.h"
 #include "json/json.h"
 #include "reader/json_access.h"
-#include "reader/json_parser.h"
-#include "base/log.h"
+#include "reader/section_readers.h"
 
 namespace {
 
@@ -25,33 +25,19 @@ int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char*
   return 0;
 }
 
-}  // namespace
-
-int JsonParser::ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
-  static constexpr std::string_view kKeys[] = {"type", "attr", "require", "typeattr", "labeling"};
-  static constexpr KeyHandler kHandlers[] = {
-      {"type", &JsonParser::ReadTypeSection},
-      {"attr", &JsonParser::ReadAttrSection},
-      {"require", &JsonParser::ReadRequireSection},
-      {"typeattr", &JsonParser::ReadTypeattrSection},
-      {"labeling", &JsonParser::ReadLabelingSection},
-  };
-  return ReadKeyedSection(value, model, kKeys, kHandlers, "declarations");
-}
-
-int JsonParser::ReadTypeSection(JsonValue* value, PolicyModel& model) {
+int ReadTypeSection(JsonValue* value, PolicyModel& model) {
   return ReadNameArray(value, model.names, model.types, "type");
 }
 
-int JsonParser::ReadAttrSection(JsonValue* value, PolicyModel& model) {
+int ReadAttrSection(JsonValue* value, PolicyModel& model) {
   return ReadNameArray(value, model.names, model.attrs, "attr");
 }
 
-int JsonParser::ReadRequireSection(JsonValue* value, PolicyModel& model) {
+int ReadRequireSection(JsonValue* value, PolicyModel& model) {
   return ReadNameArray(value, model.names, model.requires_, "require type");
 }
 
-int JsonParser::ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
+int ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
   JsonValue* member = nullptr;
   if (JsonGetFirstChild(value, &member) != JSON_OK) {
     Log(LOG_ERR, "[JsonParser][Get the first typeattr object failed]\n");
@@ -78,4 +64,16 @@ int JsonParser::ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
     }
   }
   return 0;
+}
+
+}  // namespace
+
+int ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
+  static constexpr std::string_view kKeys[] = {"type", "attr", "require", "typeattr", "labeling"};
+  static constexpr KeyHandler kHandlers[] = {
+      {"type", ReadTypeSection},         {"attr", ReadAttrSection},
+      {"require", ReadRequireSection},   {"typeattr", ReadTypeattrSection},
+      {"labeling", ReadLabelingSection},
+  };
+  return ReadKeyedSection(value, model, kKeys, kHandlers, "declarations");
 }

@@ -7,24 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "base/log.h"
+#include "base/protocol_lookup.h"
 #include "json/json.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
-#include "reader/json_parser.h"
-#include "base/log.h"
-#include "base/protocol_lookup.h"
+#include "reader/section_readers.h"
 #include "reader/validators.h"
 
 namespace {
-
-constexpr std::string_view kLabelingKeys[] = {"file", "reserved_sid", "netif", "packet"};
-
-constexpr JsonParser::KeyHandler kLabelingHandlers[] = {
-    {"file", &JsonParser::ReadFileSection},
-    {"reserved_sid", &JsonParser::ReadReservedSidSection},
-    {"netif", &JsonParser::ReadNetifSection},
-    {"packet", &JsonParser::ReadPacketSection},
-};
 
 // The most members a labeling entry has (a packet's).
 constexpr size_t kMaxEntryMembers = 6;
@@ -34,8 +25,8 @@ constexpr size_t kMaxEntryMembers = 6;
 // allowed key (null when missing), and stops at the first failure. A value
 // that is not an array has no elements.
 template <typename ReadEntry>
-int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* section,
-                        JsonParser::AllowedKeys allowedKeys, ReadEntry readEntry) {
+int ReadLabelingEntries(JsonValue* array, const char* section, AllowedKeys allowedKeys,
+                        ReadEntry readEntry) {
   assert(allowedKeys.size() <= kMaxEntryMembers);
   JsonValue* storage[kMaxEntryMembers];
   const std::span<JsonValue*> members(storage, allowedKeys.size());
@@ -43,7 +34,7 @@ int ReadLabelingEntries(JsonParser& parser, JsonValue* array, const char* sectio
     JsonValue* entry = nullptr;
     [[maybe_unused]] const int found = JsonGetArrayItem(array, i, &entry);
     assert(found == JSON_OK);  // i is below the size
-    if (parser.CheckObjectKeys(entry, allowedKeys, members) != 0) {
+    if (CheckObjectKeys(entry, allowedKeys, members) != 0) {
       Log(LOG_ERR, "[JsonParser][Validate the i-th key in the %s section failed][i=%u]\n", section,
           i);
       return -1;
@@ -132,8 +123,7 @@ constexpr NamedLabeling kNetifLabeling = {
 // stores the entries before it after, as one batch. A name repeated before
 // the failing entry is reported instead of the failure, as reading entry
 // by entry would have met it first.
-int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
-                      const NamedLabeling& kind) {
+int ReadNamedLabeling(JsonValue* array, PolicyModel& model, const NamedLabeling& kind) {
   const std::string_view allowedKeys[] = {kind.keyMember, "context"};
   std::vector<NamedEntry> entries;
   std::vector<HeldLogLine> failure;
@@ -141,7 +131,7 @@ int ReadNamedLabeling(JsonParser& parser, JsonValue* array, PolicyModel& model,
   {
     const LogCapture capture(failure);
     read = ReadLabelingEntries(
-        parser, array, kind.section, allowedKeys, [&](std::span<JsonValue*> members, uint32_t i) {
+        array, kind.section, allowedKeys, [&](std::span<JsonValue*> members, uint32_t i) {
           const char* name = nullptr;
           const char* context = nullptr;
           if (!GetString(members[0], &name) || !GetString(members[1], &context)) {
@@ -215,27 +205,21 @@ int ConvertPacketKey(const PacketTexts& texts, PacketKey& key) {
   return 0;
 }
 
-}  // namespace
-
-int JsonParser::ReadLabelingSection(JsonValue* value, PolicyModel& model) {
-  return ReadKeyedSection(value, model, kLabelingKeys, kLabelingHandlers, "labeling");
+int ReadFileSection(JsonValue* value, PolicyModel& model) {
+  return ReadNamedLabeling(value, model, kFileLabeling);
 }
 
-int JsonParser::ReadFileSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(*this, value, model, kFileLabeling);
+int ReadReservedSidSection(JsonValue* value, PolicyModel& model) {
+  return ReadNamedLabeling(value, model, kReservedSidLabeling);
 }
 
-int JsonParser::ReadReservedSidSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(*this, value, model, kReservedSidLabeling);
+int ReadNetifSection(JsonValue* value, PolicyModel& model) {
+  return ReadNamedLabeling(value, model, kNetifLabeling);
 }
 
-int JsonParser::ReadNetifSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(*this, value, model, kNetifLabeling);
-}
-
-int JsonParser::ReadPacketSection(JsonValue* value, PolicyModel& model) {
+int ReadPacketSection(JsonValue* value, PolicyModel& model) {
   return ReadLabelingEntries(
-      *this, value, "packet", kPacketKeys, [&](std::span<JsonValue*> members, uint32_t i) {
+      value, "packet", kPacketKeys, [&](std::span<JsonValue*> members, uint32_t i) {
         PacketTexts texts;
         if (!GetPacketTexts(members, texts)) {
           Log(LOG_ERR, "[JsonParser][Incomplete the i-th packet object][i=%d]\n",
@@ -254,7 +238,20 @@ int JsonParser::ReadPacketSection(JsonValue* value, PolicyModel& model) {
       });
 }
 
-int JsonParser::CheckInitialSidNames(const PolicyModel& fileModel) {
+}  // namespace
+
+int ReadLabelingSection(JsonValue* value, PolicyModel& model) {
+  static constexpr std::string_view kKeys[] = {"file", "reserved_sid", "netif", "packet"};
+  static constexpr KeyHandler kHandlers[] = {
+      {"file", ReadFileSection},
+      {"reserved_sid", ReadReservedSidSection},
+      {"netif", ReadNetifSection},
+      {"packet", ReadPacketSection},
+  };
+  return ReadKeyedSection(value, model, kKeys, kHandlers, "labeling");
+}
+
+int CheckInitialSidNames(const PolicyModel& fileModel) {
   for (const auto& [sid, context] : fileModel.initialSids) {
     if (GetInitialSidNumber(sid) == 0) {
       Log(LOG_ERR, "[JsonParser][Undefined initial sid string][sid=%s]\n",

@@ -1,15 +1,68 @@
+// The "rules" section of one source file. It is first digested, read as far
+// as it can be without the name pool: the texts each rule names, hashed, in
+// the order the pool is to take them, and the rules as positions in that
+// list. Then the texts are interned and the rules stored.
+//
+// Reading a million rules is mostly walking the JSON tree, checking its
+// shape and looking classes and operations up. Done apart from the pool, the
+// texts can then be interned in one batch (NamePool::InternAll), whose
+// lookups overlap their waits for memory.
+//
+// A digest stops where the reading would fail and keeps the lines it logged
+// then; they are written when the reader reaches the failure in its turn,
+// after any failure that storing the entries before it finds.
 #include <array>
+#include <cstdint>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 #include "base/class_table.h"
 #include "base/log.h"
 #include "json/json.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
-#include "reader/json_parser.h"
+#include "reader/name_pool.h"
+#include "reader/section_readers.h"
 
 namespace {
+
+// A grant entry; the fields are positions in RulesDigest::texts.
+struct DigestedGrant {
+  uint32_t subject;
+  uint32_t object;
+  uint32_t cls;
+  uint32_t operations;  // as GrantRule::operations
+  uint16_t classIndex;  // as GrantRule::classIndex
+};
+
+// An operation that the (known) class of grants[grant] lacks.
+struct DigestedUnknownOperation {
+  uint32_t grant;      // position in RulesDigest::grants
+  uint32_t operation;  // position in RulesDigest::texts
+};
+
+// A transition entry; the fields are positions in RulesDigest::texts.
+struct DigestedTransition {
+  uint32_t subject;
+  uint32_t object;
+  uint32_t cls;
+  uint32_t target;
+};
+
+struct RulesDigest {
+  // Every name the rules give, in reading order: a statement's subject, then
+  // each grant entry's object, class and unknown operations, then each
+  // transition entry's object, class and target. Interning them in this
+  // order gives each text the id that reading rule by rule would.
+  std::vector<HashedText> texts;
+  std::vector<DigestedGrant> grants;  // in reading order
+  std::vector<DigestedUnknownOperation> unknownOperations;
+  std::vector<DigestedTransition> transitions;  // in reading order
+  // The reading fails after the entries above; `log` holds its lines.
+  bool failed = false;
+  std::vector<HeldLogLine> log;
+};
 
 // Appends `text` to the digest's texts; returns its position there.
 uint32_t AddHashedText(RulesDigest& digest, const HashedText& text) {
@@ -40,48 +93,9 @@ std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
   return MaskControlChars(digest.texts[subject].View());
 }
 
-}  // namespace
-
-int JsonParser::ReadRulesSection(JsonValue* value, PolicyModel& model) {
-  return AddDigestedRules(DigestRulesSection(value), model);
-}
-
-RulesDigest JsonParser::DigestRulesSection(JsonValue* value) {
-  RulesDigest digest;
-  const LogCapture capture(digest.log);
-  digest.failed = DigestRuleStatements(value, digest) != 0;
-  return digest;
-}
-
-int JsonParser::DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
-  static constexpr std::string_view kKeys[] = {"group", "subject", "teac", "type_transition"};
-  for (uint32_t i = 0; i < JsonGetArraySize(value); ++i) {
-    JsonValue* members[std::size(kKeys)];
-    if (CheckObjectKeys(ArrayItem(value, i), kKeys, members) != 0) {
-      Log(LOG_ERR, "[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n", i);
-      return -1;
-    }
-    const char* subject = nullptr;
-    if (!GetString(members[1], &subject)) {
-      Log(LOG_ERR, "[JsonParser][Parse the i-th subject failed][i=%u]\n", i);
-      return -1;
-    }
-    const uint32_t subjectText = AddText(digest, subject);
-    // "teac" is read before "type_transition" whatever their order; a
-    // member that is not an array is skipped.
-    if (JsonValue* teac = AsArray(members[2]);
-        teac != nullptr && DigestTeacEntries(subjectText, teac, digest) != 0) {
-      return -1;
-    }
-    if (JsonValue* transitions = AsArray(members[3]);
-        transitions != nullptr && DigestTransitionEntries(subjectText, transitions, digest) != 0) {
-      return -1;
-    }
-  }
-  return 0;
-}
-
-int JsonParser::DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
+// Each entry of a statement's "teac" array; `subject` is the statement's
+// subject, a position in digest.texts.
+int DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"object", "class", "operation"};
   for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
     JsonValue* members[std::size(kKeys)];
@@ -121,8 +135,8 @@ int JsonParser::DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest
   return 0;
 }
 
-int JsonParser::DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition,
-                                        RulesDigest& digest) {
+// The same for its "type_transition" array.
+int DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition, RulesDigest& digest) {
   static constexpr std::string_view kKeys[] = {"object", "class", "target"};
   for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
     JsonValue* members[std::size(kKeys)];
@@ -147,7 +161,44 @@ int JsonParser::DigestTransitionEntries(uint32_t subject, JsonValue* typeTransit
   return 0;
 }
 
-int JsonParser::AddDigestedRules(RulesDigest digest, PolicyModel& model) {
+int DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
+  static constexpr std::string_view kKeys[] = {"group", "subject", "teac", "type_transition"};
+  for (uint32_t i = 0; i < JsonGetArraySize(value); ++i) {
+    JsonValue* members[std::size(kKeys)];
+    if (CheckObjectKeys(ArrayItem(value, i), kKeys, members) != 0) {
+      Log(LOG_ERR, "[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n", i);
+      return -1;
+    }
+    const char* subject = nullptr;
+    if (!GetString(members[1], &subject)) {
+      Log(LOG_ERR, "[JsonParser][Parse the i-th subject failed][i=%u]\n", i);
+      return -1;
+    }
+    const uint32_t subjectText = AddText(digest, subject);
+    // "teac" is read before "type_transition" whatever their order; a
+    // member that is not an array is skipped.
+    if (JsonValue* teac = AsArray(members[2]);
+        teac != nullptr && DigestTeacEntries(subjectText, teac, digest) != 0) {
+      return -1;
+    }
+    if (JsonValue* transitions = AsArray(members[3]);
+        transitions != nullptr && DigestTransitionEntries(subjectText, transitions, digest) != 0) {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+RulesDigest DigestRulesSection(JsonValue* value) {
+  RulesDigest digest;
+  const LogCapture capture(digest.log);
+  digest.failed = DigestRuleStatements(value, digest) != 0;
+  return digest;
+}
+
+// Interns the digest's texts and stores its rules in `model`; fails on a
+// transition key the file repeats, else where the digest failed.
+int AddDigestedRules(RulesDigest digest, PolicyModel& model) {
   std::vector<NameId> ids(digest.texts.size());
   model.names.InternAll(digest.texts, ids);
   const size_t firstGrant = model.grantRules.size();
@@ -176,7 +227,13 @@ int JsonParser::AddDigestedRules(RulesDigest digest, PolicyModel& model) {
   return 0;
 }
 
-int JsonParser::CheckRuleClasses(const PolicyModel& fileModel) {
+}  // namespace
+
+int ReadRulesSection(JsonValue* value, PolicyModel& model) {
+  return AddDigestedRules(DigestRulesSection(value), model);
+}
+
+int CheckRuleClasses(const PolicyModel& fileModel) {
   const NamePool& names = fileModel.names;
   const auto keyLess = [&names](const RuleKey& a, const RuleKey& b) {
     return RuleKeyLess(names, a, b);
