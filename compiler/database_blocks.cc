@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "bounded/bounded.h"
 #include "base/log.h"
+#include "bounded/bounded.h"
 
 BlockStatus CopyToHeap(const char* text, char** copy) {
   *copy = nullptr;

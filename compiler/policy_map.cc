@@ -3,10 +3,10 @@
 #include <span>
 #include <vector>
 
+#include "base/class_table.h"
 #include "compiler/output_file.h"
 #include "compiler/rule_numbering.h"
 #include "compiler/varo_compiler.h"
-#include "base/class_table.h"
 
 namespace {
 

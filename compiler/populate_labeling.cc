@@ -1,8 +1,8 @@
 // Labeled objects: the initial sid, netif and packet lists, and the file
 // context table.
+#include "base/log.h"
 #include "compiler/database_blocks.h"
 #include "compiler/varo_compiler.h"
-#include "base/log.h"
 
 namespace {
 

@@ -33,25 +33,14 @@ int InsertRules(HashTbl* ruleTbl, const HugePageVector<NumberedRule>& rules, con
 int VaroCompiler::PopulateRuleTbl() {
   // Grant rules of equal key count once, so they are numbered and united
   // before the table is sized.
-  numberedGrants = NumberGrantRules(*this);
-  numberedTransitions = NumberTransitionRules(*this);
-  const auto count = static_cast<uint32_t>(numberedGrants.size() + numberedTransitions.size());
+  const HugePageVector<NumberedRule> grants = NumberGrantRules(*this);
+  const HugePageVector<NumberedRule> transitions = NumberTransitionRules(*this);
+  const auto count = static_cast<uint32_t>(grants.size() + transitions.size());
   int status = RuleTblInit(&ruleDataBase->ruleTbl, count);
   if (status != 0) {
     Log(LOG_ERR, "[VaroCompiler][Init rule table failed]\n");
-  } else {
-    status = PopulateGrantRules();
-    if (status == 0) status = PopulateTransitionRules();
+    return status;
   }
-  numberedGrants = {};
-  numberedTransitions = {};
-  return status;
-}
-
-int VaroCompiler::PopulateGrantRules() {
-  return InsertRules(&ruleDataBase->ruleTbl, numberedGrants, "grant");
-}
-
-int VaroCompiler::PopulateTransitionRules() {
-  return InsertRules(&ruleDataBase->ruleTbl, numberedTransitions, "transition");
+  status = InsertRules(&ruleDataBase->ruleTbl, grants, "grant");
+  return status != 0 ? status : InsertRules(&ruleDataBase->ruleTbl, transitions, "transition");
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cassert>
 
+#include "base/log.h"
 #include "compiler/database_blocks.h"
 #include "compiler/varo_compiler.h"
-#include "base/log.h"
 
 namespace {
 

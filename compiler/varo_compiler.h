@@ -80,15 +80,10 @@ class VaroCompiler {
   void SortTypeFields();
   int PopulateTypeSymTbl();
   int PopulateLabeling();
-  int PopulateInitialSids();
-  int PopulateNetifs();
-  int PopulatePackets();
   int PopulateFileContexts();
   int PopulateTypeAttrs();
   // Numbers the rules and fills the rule table.
   int PopulateRuleTbl();
-  int PopulateGrantRules();
-  int PopulateTransitionRules();
 
   // Serialises the database into the policy binary at `outputPath` and logs
   // any failure: 0; -1 when the file cannot be created; -22 when writing it
@@ -99,10 +94,6 @@ class VaroCompiler {
   // which ends past the last byte written: 0, or the status of
   // RuleDataBaseWrite, logged. The buffer then holds a partial image.
   int SerializeRuleDataBase(PolicyCursor& cursor);
-
-  // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
-  // it cannot be created or written. Logs nothing itself.
-  int WritePolicyMap(const std::string& mapPath) const;
 
   // The value of a declared type or attribute; the reader guarantees that
   // every name the compiler looks up is declared.
@@ -123,14 +114,18 @@ class VaroCompiler {
   static constexpr uint32_t kNoValue = UINT32_MAX;
 
   static void LogSerializeFailure();
+  // The steps of PopulateLabeling.
+  int PopulateInitialSids();
+  int PopulateNetifs();
+  int PopulatePackets();
+  // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
+  // it cannot be created or written. Logs nothing itself.
+  int WritePolicyMap(const std::string& mapPath) const;
 
   PolicyModel model;  // read-only during compilation
   // name -> value, indexed by the name's pool id (kNoValue for a pool text
   // that is no type or attribute); from SortTypeFields.
   std::vector<uint32_t> typeIndexMap;
   std::vector<NameId> typeNames;  // value -> name
-  // The rules in table order, for PopulateRuleTbl and its two steps.
-  HugePageVector<NumberedRule> numberedGrants;
-  HugePageVector<NumberedRule> numberedTransitions;
   OwnedRuleDataBase ruleDataBase;
 };
