@@ -8,6 +8,7 @@
 #include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
 #include "compiler/policy_binary_file.h"
+#include "reader/json_parser.h"
 #include "ruledb/policy_binary.h"
 
 OwnedRuleDataBase::OwnedRuleDataBase()
@@ -23,6 +24,21 @@ void OwnedRuleDataBase::DestroyContents() {
     destroyed_ = true;
     RuleDataBaseDestory(record_);
   }
+}
+
+int CompileSources(const std::vector<std::string>& paths, const std::string& outputPath,
+                   bool generateMap) {
+  PolicyModel merged;
+  {
+    JsonParser reader;
+    const int result = reader.ParseJsonFiles(paths);
+    if (result != 0) return result;
+    merged = reader.TakePolicyModel();
+  }
+  // The model moves, and the compiler is released as soon as it is done: a
+  // copy would be a second model of the size of the policy.
+  VaroCompiler compiler(std::move(merged));
+  return compiler.Compile(outputPath, generateMap);
 }
 
 VaroCompiler::VaroCompiler(PolicyModel policy) : model(std::move(policy)) {}
@@ -85,7 +101,7 @@ int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
     case PolicyBinaryResult::kDone:
       return 0;
     case PolicyBinaryResult::kSerializeFailed:
-      LogSerializeFailure();
+      Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
       return status;
     case PolicyBinaryResult::kOpenFailed:
       Log(LOG_ERR, "[VaroCompiler][Open policy binary path failed][path=%s]\n",
@@ -96,14 +112,4 @@ int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
   }
   Log(LOG_ERR, "[VaroCompiler][Write buffer to policy binary failed]\n");
   return -22;
-}
-
-int VaroCompiler::SerializeRuleDataBase(PolicyCursor& cursor) {
-  const int status = RuleDataBaseWrite(ruleDataBase.get(), &cursor);
-  if (status != 0) LogSerializeFailure();
-  return status;
-}
-
-void VaroCompiler::LogSerializeFailure() {
-  Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
 }

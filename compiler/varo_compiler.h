@@ -32,6 +32,13 @@ inline constexpr char POLICY_MAP_FILE_NAME[] = "policy.map";
 // /policy.bin -> /policy.map).
 std::string PolicyMapPath(const std::string& outputPath);
 
+// The whole of `polc -c`: reads, checks and merges the source files of
+// `paths`, then compiles the merged model, which the reader hands over whole,
+// into the binary at `outputPath` (and, with `generateMap`, the map beside
+// it). 0, or the status of the first step that failed.
+int CompileSources(const std::vector<std::string>& paths, const std::string& outputPath,
+                   bool generateMap);
+
 // Owns one zero-filled RuleDataBase record. Everything the record points to
 // is released by RuleDataBaseDestory, called exactly once: by
 // DestroyContents, or at the latest when the owner goes away.
@@ -90,11 +97,6 @@ class VaroCompiler {
   // fails; else the status of RuleDataBaseWrite.
   int WritePolicyBinary(const std::string& outputPath);
 
-  // Serialises the populated database into the caller's buffer at `cursor`,
-  // which ends past the last byte written: 0, or the status of
-  // RuleDataBaseWrite, logged. The buffer then holds a partial image.
-  int SerializeRuleDataBase(PolicyCursor& cursor);
-
   // The value of a declared type or attribute; the reader guarantees that
   // every name the compiler looks up is declared.
   uint32_t LookupTypeValue(std::string_view name) const;
@@ -113,7 +115,6 @@ class VaroCompiler {
  private:
   static constexpr uint32_t kNoValue = UINT32_MAX;
 
-  static void LogSerializeFailure();
   // The steps of PopulateLabeling.
   int PopulateInitialSids();
   int PopulateNetifs();

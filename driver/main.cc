@@ -3,11 +3,9 @@
 #include <malloc.h>
 
 #include <cstdio>
-#include <utility>
 
 #include "compiler/varo_compiler.h"
 #include "driver/command_parser.h"
-#include "reader/json_parser.h"
 
 namespace {
 
@@ -32,14 +30,6 @@ int ParseArguments(CommandOptions& options, int argc, char** argv) {
   return result;
 }
 
-// Stage 3: the compiler takes over the merged model, which the reader has no
-// more use for, and is released as soon as it is done. Moving instead of
-// copying spares a second model of the size of the policy.
-int CompilePolicy(PolicyModel merged, const CommandOptions& options) {
-  VaroCompiler compiler(std::move(merged));
-  return compiler.Compile(options.outputPath, options.generateMap);
-}
-
 // The stages run in order, each only after the previous one succeeded; the
 // first failure's result is the run's result. noexcept: an exception that
 // escapes a stage (only a failed allocation inside a container) ends the
@@ -48,10 +38,7 @@ int RunPipeline(int argc, char** argv) noexcept {
   CommandOptions options;
   int result = ParseArguments(options, argc, argv);
   if (result != 0) return result;
-  JsonParser reader;
-  result = reader.ParseJsonFiles(options.inputPaths);
-  if (result != 0) return result;
-  return CompilePolicy(reader.TakePolicyModel(), options);
+  return CompileSources(options.inputPaths, options.outputPath, options.generateMap);
 }
 
 // polc frees each file's text and document before it loads the next one.

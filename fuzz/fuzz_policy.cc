@@ -1,8 +1,8 @@
-// The whole pipeline on arbitrary bytes as a policy source file: read and
-// checked as polc reads it, compiled into an in-memory image that must read
-// back and write again to the very same bytes, then read as two files so
-// that the merge meets every key again. Whatever the bytes, nothing may
-// crash, leak or read out of bounds.
+// The whole pipeline on arbitrary bytes as a policy source file: compiled as
+// polc compiles it, into an image that must read back and write again to
+// the very same bytes, then read as two files so that the merge meets every
+// key again. Whatever the bytes, nothing may crash, leak or read out of
+// bounds.
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,6 +19,7 @@
 namespace {
 
 std::string g_sourcePath;
+std::string g_binaryPath;
 
 void DiscardSysLog(int, const char*, ...) {}
 
@@ -38,16 +39,27 @@ void CheckRoundTrip(std::vector<uint8_t> image) {
   Check(status == 0 && out.remaining == 0 && again == image);
 }
 
-void Compile(const PolicyModel& policy) {
-  // Allocated once: a fresh 64 MiB block per run would slow every run down.
-  static std::vector<uint8_t> buffer(POLICY_BUFFER_SIZE);
-  VaroCompiler compiler(policy);
-  if (compiler.PopulateRuleDataBase() != 0) return;
-  PolicyCursor cursor = {buffer.data(), buffer.size()};
-  const int status = compiler.SerializeRuleDataBase(cursor);
-  const size_t used = buffer.size() - cursor.remaining;
-  if (status == 0) CheckRoundTrip(std::vector<uint8_t>(buffer.begin(), buffer.begin() + used));
-  std::fill(buffer.begin(), buffer.begin() + static_cast<long>(used), 0);
+std::vector<uint8_t> ReadWhole(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  Check(file != nullptr);
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) != 0;) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  Check(std::fclose(file) == 0);
+  return bytes;
+}
+
+// A fresh temporary file; on tmpfs where there is one, so that committing
+// each binary costs no disk sync.
+std::string TemporaryPath(const char* name) {
+  std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/" : "/tmp/";
+  pattern += name;
+  pattern += ".XXXXXX";
+  const int fd = mkstemp(pattern.data());
+  Check(fd >= 0 && close(fd) == 0);
+  return pattern;
 }
 
 }  // namespace
@@ -56,18 +68,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Every run logs; the fuzzer's own output goes to stderr.
   Check(std::freopen("/dev/null", "w", stdout) != nullptr);
   SetRuleDbSysLog(DiscardSysLog);
-  char pattern[] = "/tmp/fuzz_policy.XXXXXX";
-  const int fd = mkstemp(pattern);
-  Check(fd >= 0 && close(fd) == 0);
-  g_sourcePath = pattern;
+  g_sourcePath = TemporaryPath("fuzz_policy");
+  g_binaryPath = TemporaryPath("fuzz_policy_bin");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* file = std::fopen(g_sourcePath.c_str(), "wb");
   Check(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0);
-  JsonParser reader;
-  if (reader.ParseJsonFiles({g_sourcePath}) == 0) Compile(reader.GetPolicyModel());
+  if (CompileSources({g_sourcePath}, g_binaryPath, false) == 0) {
+    CheckRoundTrip(ReadWhole(g_binaryPath));
+  }
   JsonParser twice;
   twice.ParseJsonFiles({g_sourcePath, g_sourcePath});
   return 0;
