@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 
-.PHONY: run test build install test-debug build-sanitize test-sanitize test-thread fuzz-smoke clean
+.PHONY: run test build install test-debug build-sanitize test-sanitize test-thread fuzz-smoke tidy clean
 
 build:
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
@@ -29,7 +29,7 @@ install: build
 
 # The fuzzing run comes before the sanitizer suite so that the test runner's
 # summary closes the output.
-test: test-debug test-thread fuzz-smoke test-sanitize
+test: test-debug test-thread fuzz-smoke tidy test-sanitize
 
 # g++, warnings as errors, the whole suite.
 test-debug:
@@ -57,6 +57,12 @@ test-thread:
 	cmake --build $(BUILD)/thread -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)/thread -j $(JOBS) \
 	  --output-on-failure -R Golden
+
+# The naming convention of .clang-tidy, over every file the sanitizer build
+# compiles (the product, the tests, the fuzz targets).
+tidy: build-sanitize
+	run-clang-tidy -j $(JOBS) -quiet -p $(BUILD)/sanitize > $(BUILD)/tidy.log 2>&1 || \
+	  { sed 's/\x1b\[[0-9;]*m//g' $(BUILD)/tidy.log; exit 1; }
 
 # Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
 fuzz-smoke: build-sanitize

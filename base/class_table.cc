@@ -16,16 +16,16 @@ struct ClassRow {
 };
 
 // All socket classes share these, so an operation has the same bit in each.
-constexpr OperationList kSocketOperations = {
+constexpr OperationList SOCKET_OPERATIONS = {
     "create", "shutdown", "bind",  "connect", "accept", "listen",  "write",
     "read",   "recvfrom", "ioctl", "setopt",  "getopt", "getattr",
 };
 
-constexpr OperationList kIpcOperations = {
+constexpr OperationList IPC_OPERATIONS = {
     "create", "associate", "read", "write", "destroy", "getattr", "setattr",
 };
 
-constexpr OperationList kPersistencyOperations = {"read", "write", "open"};
+constexpr OperationList PERSISTENCY_OPERATIONS = {"read", "write", "open"};
 
 // Appends one operation to a shared list, for the IPC classes that add one
 // of their own.
@@ -39,7 +39,7 @@ constexpr OperationList With(OperationList operations, const char* extra) {
   return operations;
 }
 
-constexpr std::array<ClassRow, CLASS_COUNT + 1> kClassTable = {{
+constexpr std::array<ClassRow, CLASS_COUNT + 1> CLASS_TABLE = {{
     {"process",
      {"fork", "transition", "sigkill", "sigstop", "signal", "getsched", "setsched", "getpgid",
       "setpgid", "setrlimit", "getrlimit", "getattr", "setcurrent", "ptrace", "dyntransition",
@@ -50,18 +50,18 @@ constexpr std::array<ClassRow, CLASS_COUNT + 1> kClassTable = {{
     {"dir",
      {"create", "getattr", "setattr", "open", "read", "write", "rename", "relabelfrom", "relabelto",
       "link", "lock", "rmdir", "mounton"}},
-    {"shm", With(kIpcOperations, "lock")},
-    {"msgq", With(kIpcOperations, "enqueue")},
-    {"sem", kIpcOperations},
-    {"socket", kSocketOperations},
-    {"tcp_socket", kSocketOperations},
-    {"udp_socket", kSocketOperations},
-    {"unix_stream_socket", kSocketOperations},
-    {"unix_dgram_socket", kSocketOperations},
-    {"can_socket", kSocketOperations},
-    {"rawip_socket", kSocketOperations},
-    {"packet_socket", kSocketOperations},
-    {"netlink_socket", kSocketOperations},
+    {"shm", With(IPC_OPERATIONS, "lock")},
+    {"msgq", With(IPC_OPERATIONS, "enqueue")},
+    {"sem", IPC_OPERATIONS},
+    {"socket", SOCKET_OPERATIONS},
+    {"tcp_socket", SOCKET_OPERATIONS},
+    {"udp_socket", SOCKET_OPERATIONS},
+    {"unix_stream_socket", SOCKET_OPERATIONS},
+    {"unix_dgram_socket", SOCKET_OPERATIONS},
+    {"can_socket", SOCKET_OPERATIONS},
+    {"rawip_socket", SOCKET_OPERATIONS},
+    {"packet_socket", SOCKET_OPERATIONS},
+    {"netlink_socket", SOCKET_OPERATIONS},
     {"system",
      {"sys_time", "set_cap", "system_proxy_mon_set", "reboot", "net_admin", "ipc_info", "sys_admin",
       "sys_chroot", "sys_module"}},
@@ -78,27 +78,27 @@ constexpr std::array<ClassRow, CLASS_COUNT + 1> kClassTable = {{
     {"dds_discovery", {"join_domain"}},
     {"someip_uds", {"common"}},
     {"cert", {"create", "import", "export", "delete", "use"}},
-    {"per_kv_group", kPersistencyOperations},
-    {"per_local_file", kPersistencyOperations},
-    {"per_remote_file", kPersistencyOperations},
+    {"per_kv_group", PERSISTENCY_OPERATIONS},
+    {"per_local_file", PERSISTENCY_OPERATIONS},
+    {"per_remote_file", PERSISTENCY_OPERATIONS},
     {nullptr, {}},
 }};
 
 constexpr bool EveryListEndsWithNull() {
-  for (const ClassRow& row : kClassTable) {
+  for (const ClassRow& row : CLASS_TABLE) {
     if (row.operations.back() != nullptr) return false;
   }
   return true;
 }
 static_assert(EveryListEndsWithNull(), "a class has more than 32 operations");
-static_assert(kClassTable[CLASS_COUNT - 1].name != nullptr &&
-              kClassTable[CLASS_COUNT].name == nullptr);
+static_assert(CLASS_TABLE[CLASS_COUNT - 1].name != nullptr &&
+              CLASS_TABLE[CLASS_COUNT].name == nullptr);
 
 // The row of a valid class index, or null. The test wraps in 16 bits, so
 // index 0 becomes 65535 and fails with everything above 30.
 const ClassRow* FindRow(uint16_t classIndex) {
   const uint16_t position = static_cast<uint16_t>(classIndex - 1);
-  return position < CLASS_COUNT ? &kClassTable[position] : nullptr;
+  return position < CLASS_COUNT ? &CLASS_TABLE[position] : nullptr;
 }
 
 // Every class name and every operation of every class, in one open-addressed
@@ -114,8 +114,8 @@ struct NameEntry {
   uint32_t value = 0;  // class index, or operation bit
 };
 
-constexpr uint32_t kNameSlotBits = 10;
-constexpr size_t kNameSlots = size_t{1} << kNameSlotBits;  // over twice the entries
+constexpr uint32_t NAME_SLOT_BITS = 10;
+constexpr size_t NAME_SLOTS = size_t{1} << NAME_SLOT_BITS;  // over twice the entries
 
 // The names differ enough in length and in their first and last bytes that
 // these, with the tag, spread them over the slots: hashing every byte would
@@ -130,41 +130,41 @@ constexpr NameHash HashName(uint16_t tag, const char* text) {
   const uint32_t first = length == 0 ? 0 : static_cast<unsigned char>(text[0]);
   const uint32_t last = length == 0 ? 0 : static_cast<unsigned char>(text[length - 1]);
   const uint32_t key = (uint32_t{tag} << 24) ^ (length << 16) ^ (first << 8) ^ last;
-  return {(key * 0x9E3779B1u) >> (32 - kNameSlotBits), length};
+  return {(key * 0x9E3779B1u) >> (32 - NAME_SLOT_BITS), length};
 }
 
-constexpr void AddName(std::array<NameEntry, kNameSlots>& slots, uint16_t tag, const char* name,
+constexpr void AddName(std::array<NameEntry, NAME_SLOTS>& slots, uint16_t tag, const char* name,
                        uint32_t value) {
   const NameHash hashed = HashName(tag, name);
   size_t slot = hashed.slot;
-  while (slots[slot].name != nullptr) slot = (slot + 1) & (kNameSlots - 1);
+  while (slots[slot].name != nullptr) slot = (slot + 1) & (NAME_SLOTS - 1);
   slots[slot] = {name, hashed.length, tag, value};
 }
 
-constexpr std::array<NameEntry, kNameSlots> BuildNameTable() {
-  std::array<NameEntry, kNameSlots> slots{};
+constexpr std::array<NameEntry, NAME_SLOTS> BuildNameTable() {
+  std::array<NameEntry, NAME_SLOTS> slots{};
   size_t entries = 0;
   for (uint16_t position = 0; position < CLASS_COUNT; ++position) {
     const auto classIndex = static_cast<uint16_t>(position + 1);
-    AddName(slots, 0, kClassTable[position].name, classIndex);
+    AddName(slots, 0, CLASS_TABLE[position].name, classIndex);
     ++entries;
-    const OperationList& operations = kClassTable[position].operations;
+    const OperationList& operations = CLASS_TABLE[position].operations;
     for (uint32_t bit = 0; operations[bit] != nullptr; ++bit) {
       AddName(slots, classIndex, operations[bit], uint32_t{1} << bit);
       ++entries;
     }
   }
-  if (entries * 2 > kNameSlots) throw "the name table is too small";
+  if (entries * 2 > NAME_SLOTS) throw "the name table is too small";
   return slots;
 }
 
-constexpr std::array<NameEntry, kNameSlots> kNameTable = BuildNameTable();
+constexpr std::array<NameEntry, NAME_SLOTS> NAME_TABLE = BuildNameTable();
 
 // The value of `text` under `tag`, or 0 when the table has no such entry.
 uint32_t LookUpName(uint16_t tag, const char* text) {
   const NameHash hashed = HashName(tag, text);
-  for (size_t slot = hashed.slot;; slot = (slot + 1) & (kNameSlots - 1)) {
-    const NameEntry& entry = kNameTable[slot];
+  for (size_t slot = hashed.slot;; slot = (slot + 1) & (NAME_SLOTS - 1)) {
+    const NameEntry& entry = NAME_TABLE[slot];
     if (entry.name == nullptr) return 0;
     if (entry.tag == tag && entry.length == hashed.length &&
         std::memcmp(entry.name, text, hashed.length) == 0) {

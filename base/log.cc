@@ -8,21 +8,21 @@
 
 namespace {
 
-constexpr std::string_view kDangerousChars = "|;&$><`\\!'\"";
+constexpr std::string_view DANGEROUS_CHARS = "|;&$><`\\!'\"";
 
-thread_local std::vector<HeldLogLine>* t_heldLines = nullptr;
+thread_local std::vector<HeldLogLine>* g_heldLines = nullptr;
 
 constexpr bool IsControlChar(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 // Whether each byte value is unsafe: a control character or one of
-// kDangerousChars. Every file path is checked, so a byte costs one lookup
+// DANGEROUS_CHARS. Every file path is checked, so a byte costs one lookup
 // rather than a search of the list.
-constexpr std::array<bool, 256> kUnsafeBytes = [] {
+constexpr std::array<bool, 256> UNSAFE_BYTES = [] {
   std::array<bool, 256> unsafe{};
   for (unsigned byte = 0; byte < unsafe.size(); ++byte) {
     unsafe[byte] = IsControlChar(static_cast<unsigned char>(byte));
   }
-  for (const char c : kDangerousChars) unsafe[static_cast<unsigned char>(c)] = true;
+  for (const char c : DANGEROUS_CHARS) unsafe[static_cast<unsigned char>(c)] = true;
   return unsafe;
 }();
 
@@ -34,16 +34,16 @@ void Hold(int level, const char* format, va_list args) {
   va_end(measure);
   std::string message(length > 0 ? static_cast<size_t>(length) : 0, '\0');
   std::vsnprintf(message.data(), message.size() + 1, format, args);
-  t_heldLines->push_back({level, std::move(message)});
+  g_heldLines->push_back({level, std::move(message)});
 }
 
 }  // namespace
 
-LogCapture::LogCapture(std::vector<HeldLogLine>& lines) : outer_(t_heldLines) {
-  t_heldLines = &lines;
+LogCapture::LogCapture(std::vector<HeldLogLine>& lines) : outer(g_heldLines) {
+  g_heldLines = &lines;
 }
 
-LogCapture::~LogCapture() { t_heldLines = outer_; }
+LogCapture::~LogCapture() { g_heldLines = outer; }
 
 void ReplayLog(const std::vector<HeldLogLine>& lines) {
   for (const HeldLogLine& line : lines) Log(line.level, "%s", line.message.c_str());
@@ -52,7 +52,7 @@ void ReplayLog(const std::vector<HeldLogLine>& lines) {
 void Log(int level, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  if (t_heldLines != nullptr) {
+  if (g_heldLines != nullptr) {
     Hold(level, format, args);
     va_end(args);
     return;
@@ -78,7 +78,7 @@ void Log(int level, const char* format, ...) {
 
 bool IsSafeString(std::string_view text) {
   for (const char c : text) {
-    if (kUnsafeBytes[static_cast<unsigned char>(c)]) {
+    if (UNSAFE_BYTES[static_cast<unsigned char>(c)]) {
       return false;
     }
   }

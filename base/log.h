@@ -38,7 +38,7 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
 
  private:
-  std::vector<HeldLogLine>* outer_;  // the capture this one interrupts, or null
+  std::vector<HeldLogLine>* outer;  // the capture this one interrupts, or null
 };
 
 // Writes the held `lines` in order, each stamped with the time now.

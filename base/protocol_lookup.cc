@@ -14,7 +14,7 @@ struct ProtocolKeyword {
 // The IANA registry of assigned internet protocol numbers (numbers without a
 // keyword are left out), then the aliases of the usual Linux database that
 // the registry does not spell that way.
-constexpr ProtocolKeyword kBuiltinProtocols[] = {
+constexpr ProtocolKeyword BUILTIN_PROTOCOLS[] = {
     {"HOPOPT", 0},
     {"ICMP", 1},
     {"IGMP", 2},
@@ -191,7 +191,7 @@ bool MatchesKeyword(std::string_view name, std::string_view keyword) {
 }  // namespace
 
 std::optional<uint16_t> LookupBuiltinProtocol(std::string_view name) {
-  for (const ProtocolKeyword& entry : kBuiltinProtocols) {
+  for (const ProtocolKeyword& entry : BUILTIN_PROTOCOLS) {
     if (MatchesKeyword(name, entry.keyword)) {
       return entry.number;
     }
@@ -200,7 +200,7 @@ std::optional<uint16_t> LookupBuiltinProtocol(std::string_view name) {
 }
 
 std::optional<std::string_view> BuiltinProtocolKeyword(uint16_t number) {
-  for (const ProtocolKeyword& entry : kBuiltinProtocols) {
+  for (const ProtocolKeyword& entry : BUILTIN_PROTOCOLS) {
     if (entry.number == number) {
       return entry.keyword;
     }

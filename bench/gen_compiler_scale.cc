@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr polc_bench::PolicyShape kCompilerScale = {
+constexpr polc_bench::PolicyShape COMPILER_SCALE = {
     .name = "compiler-scale",
     .files = 4096,
     .types = 61440,
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: gen_compiler_scale DIR\n");
     return 2;
   }
-  const std::string problem = polc_bench::CheckShape(kCompilerScale);
+  const std::string problem = polc_bench::CheckShape(COMPILER_SCALE);
   if (!problem.empty()) {
     std::fprintf(stderr, "gen_compiler_scale: %s\n", problem.c_str());
     return 1;
@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path dir(argv[1]);
   std::filesystem::create_directories(dir);
   unsigned long long bytes = 0;
-  for (uint32_t index = 0; index < kCompilerScale.files; ++index) {
-    const std::string text = polc_bench::GeneratePolicyFile(kCompilerScale, index);
+  for (uint32_t index = 0; index < COMPILER_SCALE.files; ++index) {
+    const std::string text = polc_bench::GeneratePolicyFile(COMPILER_SCALE, index);
     std::ofstream file(dir / polc_bench::PolicyFileName(index), std::ios::binary | std::ios::trunc);
     if (!(file << text).flush()) {
       std::fprintf(stderr, "gen_compiler_scale: cannot write into %s\n", argv[1]);
@@ -53,6 +53,6 @@ int main(int argc, char** argv) {
     }
     bytes += text.size();
   }
-  std::printf("%u files, %llu bytes\n", kCompilerScale.files, bytes);
+  std::printf("%u files, %llu bytes\n", COMPILER_SCALE.files, bytes);
   return 0;
 }

@@ -19,18 +19,18 @@ namespace {
 class Lcg {
  public:
   uint32_t Next(uint32_t bound) {
-    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-    return static_cast<uint32_t>(state_ >> 33) % bound;
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>(state >> 33) % bound;
   }
 
  private:
-  uint64_t state_ = 42;
+  uint64_t state = 42;
 };
 
-const char* const kClasses[] = {"file",    "dir",       "tcp_socket", "udp_socket",
-                                "process", "fifo_file", "lnk_file",   "chr_file"};
-const char* const kOperations[] = {"read",   "write", "open",   "getattr", "setattr", "create",
-                                   "unlink", "ioctl", "search", "connect", "bind",    "execute"};
+const char* const CLASSES[] = {"file",    "dir",       "tcp_socket", "udp_socket",
+                               "process", "fifo_file", "lnk_file",   "chr_file"};
+const char* const OPERATIONS[] = {"read",   "write", "open",   "getattr", "setattr", "create",
+                                  "unlink", "ioctl", "search", "connect", "bind",    "execute"};
 
 std::string TypeName(uint32_t n) { return "app_" + std::to_string(n) + "_t"; }
 
@@ -74,8 +74,8 @@ void AppendRule(std::string& out, Lcg& rng, uint32_t types) {
   uint32_t entries = 1 + rng.Next(4);
   for (uint32_t i = 0; i < entries; ++i) {
     out += "        {\"object\": \"" + TypeName(rng.Next(types)) + "\", \"class\": \"" +
-           kClasses[rng.Next(8)] + "\", \"operation\": ";
-    AppendNameArray(out, rng, 1 + rng.Next(5), kOperations, 12);
+           CLASSES[rng.Next(8)] + "\", \"operation\": ";
+    AppendNameArray(out, rng, 1 + rng.Next(5), OPERATIONS, 12);
     out += i + 1 < entries ? "},\n" : "}\n";
   }
   out += "      ],\n      \"type_transition\": [\n";
@@ -86,13 +86,13 @@ void AppendRule(std::string& out, Lcg& rng, uint32_t types) {
 // A policy source of about `bytes` bytes.
 std::string PolicyDocument(size_t bytes) {
   Lcg rng;
-  constexpr uint32_t kTypes = 400;
+  constexpr uint32_t TYPES = 400;
   std::string out = "{\n";
-  AppendDeclarations(out, rng, kTypes);
+  AppendDeclarations(out, rng, TYPES);
   out += "  \"rules\": [\n";
   for (bool first = true; out.size() < bytes; first = false) {
     if (!first) out += ",\n";
-    AppendRule(out, rng, kTypes);
+    AppendRule(out, rng, TYPES);
   }
   out += "\n  ]\n}\n";
   return out;

@@ -12,50 +12,48 @@ namespace polc_bench {
 
 namespace {
 
-constexpr PolicyShape kPresets[] = {
+constexpr PolicyShape PRESETS[] = {
     {"small", 1, 50, 5, 0, 500, 20, 50, 0, 0},
     {"medium", 64, 5000, 200, 10000, 100000, 5000, 20000, 8, 200},
     {"large", 512, 30000, 2000, 60000, 1000000, 50000, 200000, 64, 2000},
     {"max", 4096, 65000, 535, 130000, 2000000, 100000, 400000, 256, 8000},
 };
 
-constexpr uint32_t kMaxNames = 65535;    // types and attributes together
-constexpr uint32_t kMaxPackets = 65536;  // one source prefix per packet
-constexpr uint32_t kMaxFiles = 9999;     // four digits in the file name
+constexpr uint32_t MAX_NAMES = 65535;    // types and attributes together
+constexpr uint32_t MAX_PACKETS = 65536;  // one source prefix per packet
+constexpr uint32_t MAX_FILES = 9999;     // four digits in the file name
 
-constexpr uint32_t kClassCount = 30;  // classes 1 to 30 of the class table
-
-constexpr std::string_view kDomains[] = {
+constexpr std::string_view DOMAINS[] = {
     "vendor",   "system", "hal",      "media",   "camera", "audio",    "netd",   "bluetooth",
     "wifi",     "radio",  "sensor",   "display", "input",  "storage",  "update", "telemetry",
     "location", "power",  "thermal",  "usb",     "nfc",    "keystore", "crypto", "shell",
     "init",     "logd",   "installd", "surface", "gpu",    "modem",    "gnss",   "vehicle",
     "diag",     "dbus",   "cron",     "sshd",    "ntp",    "dhcp",     "dns",    "firewall"};
-constexpr std::string_view kTypeRoles[] = {
+constexpr std::string_view TYPE_ROLES[] = {
     "daemon",   "exec",   "data_file", "config_file", "socket",     "service",  "log_file",
     "tmp_file", "device", "prop",      "port",        "cache_file", "run_file", "lib_file",
     "client",   "server", "helper",    "app",         "plugin",     "proxy"};
-constexpr std::string_view kAttrRoles[] = {
+constexpr std::string_view ATTR_ROLES[] = {
     "domain",        "file_type",     "exec_type", "socket_type", "property_type",
     "client_domain", "server_domain", "data_type", "device_type", "hal_attribute"};
-constexpr std::string_view kPathDirs[] = {
+constexpr std::string_view PATH_DIRS[] = {
     "/system/bin",  "/system/lib64", "/vendor/bin/hw",     "/vendor/etc",
     "/data/vendor", "/data/misc",    "/dev/block/by-name", "/usr/lib/systemd",
     "/var/log",     "/etc/init",     "/opt/apps",          "/run/user"};
-constexpr std::string_view kPathSuffixes[] = {"", ".so", ".conf", "(/.*)?", ".log", ".rc"};
-constexpr std::string_view kNetifKinds[] = {"eth", "wlan", "rmnet_data", "can"};
-constexpr std::string_view kProtocols[] = {"tcp", "udp"};
-constexpr std::string_view kDestinationPorts[] = {"80",        "443",       "53",
+constexpr std::string_view PATH_SUFFIXES[] = {"", ".so", ".conf", "(/.*)?", ".log", ".rc"};
+constexpr std::string_view NETIF_KINDS[] = {"eth", "wlan", "rmnet_data", "can"};
+constexpr std::string_view PROTOCOLS[] = {"tcp", "udp"};
+constexpr std::string_view DESTINATION_PORTS[] = {"80",        "443",       "53",
                                                   "8080-8090", "5000-5999", "22"};
-constexpr std::string_view kInitialSids[] = {"kernel", "varo", "unlabeled", "proc"};
+constexpr std::string_view INITIAL_SIDS[] = {"kernel", "varo", "unlabeled", "proc"};
 
 // Percentages that shape how much a file borrows from the others.
-constexpr uint32_t kOwnObjectPercent = 60;
-constexpr uint32_t kOwnTargetPercent = 70;
-constexpr uint32_t kOwnContextPercent = 80;
-constexpr uint32_t kBorrowedTypePercent = 85;  // the rest are attributes
-constexpr uint32_t kPrefixedPathEvery = 50;    // one path in 50 is "sysfs:/..."
-constexpr uint32_t kMaxOperations = 4;
+constexpr uint32_t OWN_OBJECT_PERCENT = 60;
+constexpr uint32_t OWN_TARGET_PERCENT = 70;
+constexpr uint32_t OWN_CONTEXT_PERCENT = 80;
+constexpr uint32_t BORROWED_TYPE_PERCENT = 85;  // the rest are attributes
+constexpr uint32_t PREFIXED_PATH_EVERY = 50;    // one path in 50 is "sysfs:/..."
+constexpr uint32_t MAX_OPERATIONS = 4;
 
 uint64_t Mix(uint64_t x) {
   x += 0x9E3779B97F4A7C15ULL;
@@ -67,15 +65,15 @@ uint64_t Mix(uint64_t x) {
 // A fixed random stream; its numbers do not depend on the standard library.
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed) {}
+  explicit Random(uint64_t seed) : state(seed) {}
   uint32_t Below(uint32_t bound) {
-    state_ = Mix(state_);
-    return static_cast<uint32_t>(state_ % bound);
+    state = Mix(state);
+    return static_cast<uint32_t>(state % bound);
   }
   bool Percent(uint32_t percent) { return Below(100) < percent; }
 
  private:
-  uint64_t state_;
+  uint64_t state;
 };
 
 template <typename T, size_t N>
@@ -94,9 +92,9 @@ uint32_t LargestShare(uint32_t total, uint32_t parts) { return (total + parts - 
 
 // The operation names of each class, in bit order; index 0 is class 1.
 const std::vector<std::vector<std::string_view>>& OperationLists() {
-  static const std::vector<std::vector<std::string_view>> lists = [] {
+  static const std::vector<std::vector<std::string_view>> LISTS = [] {
     std::vector<std::vector<std::string_view>> result;
-    for (uint16_t cls = 1; cls <= kClassCount; ++cls) {
+    for (uint16_t cls = 1; cls <= CLASS_COUNT; ++cls) {
       std::vector<std::string_view>& names = result.emplace_back();
       for (uint32_t bit = 1; GetOperationName(cls, bit) != nullptr; bit <<= 1) {
         names.push_back(GetOperationName(cls, bit));
@@ -104,7 +102,7 @@ const std::vector<std::vector<std::string_view>>& OperationLists() {
     }
     return result;
   }();
-  return lists;
+  return LISTS;
 }
 
 std::string_view ClassName(uint32_t cls) { return GetClassName(static_cast<uint16_t>(cls + 1)); }
@@ -147,22 +145,22 @@ std::string Member(std::string_view key, std::string_view value) {
 // Names are numbered in one space: types first, then attributes.
 class NameSpace {
  public:
-  explicit NameSpace(const PolicyShape& shape) : types_(shape.types) {}
-  bool IsType(uint32_t id) const { return id < types_; }
+  explicit NameSpace(const PolicyShape& shape) : types(shape.types) {}
+  bool IsType(uint32_t id) const { return id < types; }
   std::string Name(uint32_t id) const {
     const uint64_t hash = Mix(id);
-    const uint64_t roleHash = hash / std::size(kDomains);
+    const uint64_t roleHash = hash / std::size(DOMAINS);
     if (IsType(id)) {
-      return std::string(Pick(kDomains, hash)) + "_" + std::string(Pick(kTypeRoles, roleHash)) +
+      return std::string(Pick(DOMAINS, hash)) + "_" + std::string(Pick(TYPE_ROLES, roleHash)) +
              "_" + std::to_string(id) + "_t";
     }
-    const uint32_t attr = id - types_;
-    return std::string(Pick(kDomains, hash)) + "_" + std::string(Pick(kAttrRoles, roleHash)) + "_" +
+    const uint32_t attr = id - types;
+    return std::string(Pick(DOMAINS, hash)) + "_" + std::string(Pick(ATTR_ROLES, roleHash)) + "_" +
            std::to_string(attr);
   }
 
  private:
-  uint32_t types_;
+  uint32_t types;
 };
 
 // Builds the text of one source file. Sections are built before the
@@ -171,27 +169,27 @@ class NameSpace {
 class FileBuilder {
  public:
   FileBuilder(const PolicyShape& shape, uint32_t index)
-      : shape_(shape),
-        index_(index),
-        names_(shape),
-        random_(Mix(0x706F6C63ULL ^ (uint64_t{index} << 20) ^ shape.types)),
-        firstType_(ShareStart(shape.types, shape.files, index)),
-        typeCount_(Share(shape.types, shape.files, index)),
-        firstAttr_(shape.types + ShareStart(shape.attrs, shape.files, index)),
-        attrCount_(Share(shape.attrs, shape.files, index)) {}
+      : shape(shape),
+        index(index),
+        nameSpace(shape),
+        random(Mix(0x706F6C63ULL ^ (uint64_t{index} << 20) ^ shape.types)),
+        firstType(ShareStart(shape.types, shape.files, index)),
+        typeCount(Share(shape.types, shape.files, index)),
+        firstAttr(shape.types + ShareStart(shape.attrs, shape.files, index)),
+        attrCount(Share(shape.attrs, shape.files, index)) {}
 
   std::string Build() {
     const std::string rules = Rules();
     const std::string labeling = Labeling();
     const std::string typeattr = TypeAttr();
     std::vector<std::string> declarations;
-    declarations.push_back(Member("type", Block('[', NamesOf(firstType_, typeCount_), 6, ']')));
-    if (attrCount_ > 0) {
-      declarations.push_back(Member("attr", Block('[', NamesOf(firstAttr_, attrCount_), 6, ']')));
+    declarations.push_back(Member("type", Block('[', NamesOf(firstType, typeCount), 6, ']')));
+    if (attrCount > 0) {
+      declarations.push_back(Member("attr", Block('[', NamesOf(firstAttr, attrCount), 6, ']')));
     }
-    if (!borrowed_.empty()) {
+    if (!borrowed.empty()) {
       std::vector<std::string> required;
-      for (uint32_t id : borrowed_) required.push_back(Quoted(names_.Name(id)));
+      for (uint32_t id : borrowed) required.push_back(Quoted(nameSpace.Name(id)));
       declarations.push_back(Member("require", Block('[', required, 6, ']')));
     }
     if (!typeattr.empty()) declarations.push_back(Member("typeattr", typeattr));
@@ -204,35 +202,35 @@ class FileBuilder {
 
  private:
   bool Owns(uint32_t id) const {
-    return (id >= firstType_ && id - firstType_ < typeCount_) ||
-           (id >= firstAttr_ && id - firstAttr_ < attrCount_);
+    return (id >= firstType && id - firstType < typeCount) ||
+           (id >= firstAttr && id - firstAttr < attrCount);
   }
-  uint32_t SubjectCount() const { return typeCount_ + attrCount_; }
+  uint32_t SubjectCount() const { return typeCount + attrCount; }
   uint32_t Subject(uint32_t local) const {
-    return local < typeCount_ ? firstType_ + local : firstAttr_ + (local - typeCount_);
+    return local < typeCount ? firstType + local : firstAttr + (local - typeCount);
   }
 
   // The quoted name of `id`, noted for "require" when another file owns it.
   std::string Use(uint32_t id) {
-    if (!Owns(id)) borrowed_.insert(id);
-    return Quoted(names_.Name(id));
+    if (!Owns(id)) borrowed.insert(id);
+    return Quoted(nameSpace.Name(id));
   }
-  uint32_t AnyType() { return random_.Below(shape_.types); }
+  uint32_t AnyType() { return random.Below(shape.types); }
   uint32_t AnyName() {
-    if (shape_.attrs == 0 || random_.Percent(kBorrowedTypePercent)) return AnyType();
-    return shape_.types + random_.Below(shape_.attrs);
+    if (shape.attrs == 0 || random.Percent(BORROWED_TYPE_PERCENT)) return AnyType();
+    return shape.types + random.Below(shape.attrs);
   }
-  uint32_t OwnType() { return firstType_ + random_.Below(typeCount_); }
+  uint32_t OwnType() { return firstType + random.Below(typeCount); }
   uint32_t Object() {
-    return random_.Percent(kOwnObjectPercent) ? Subject(random_.Below(SubjectCount())) : AnyName();
+    return random.Percent(OWN_OBJECT_PERCENT) ? Subject(random.Below(SubjectCount())) : AnyName();
   }
   uint32_t TypeContext(uint32_t ownPercent) {
-    return random_.Percent(ownPercent) ? OwnType() : AnyType();
+    return random.Percent(ownPercent) ? OwnType() : AnyType();
   }
 
   std::vector<std::string> NamesOf(uint32_t first, uint32_t count) const {
     std::vector<std::string> names;
-    for (uint32_t id = first; id < first + count; ++id) names.push_back(Quoted(names_.Name(id)));
+    for (uint32_t id = first; id < first + count; ++id) names.push_back(Quoted(nameSpace.Name(id)));
     return names;
   }
 
@@ -241,7 +239,7 @@ class FileBuilder {
     std::set<std::pair<uint32_t, uint32_t>> seen;
     std::vector<std::pair<uint32_t, uint32_t>> pairs;
     while (pairs.size() < count) {
-      const std::pair<uint32_t, uint32_t> pair{Object(), random_.Below(kClassCount)};
+      const std::pair<uint32_t, uint32_t> pair{Object(), random.Below(CLASS_COUNT)};
       if (seen.insert(pair).second) pairs.push_back(pair);
     }
     return pairs;
@@ -250,10 +248,10 @@ class FileBuilder {
   std::string Operations(uint32_t cls) {
     const std::vector<std::string_view>& all = OperationLists()[cls];
     const auto count = static_cast<uint32_t>(all.size());
-    const uint32_t wanted = 1 + random_.Below(std::min(kMaxOperations, count));
+    const uint32_t wanted = 1 + random.Below(std::min(MAX_OPERATIONS, count));
     std::vector<bool> chosen(all.size());
     for (uint32_t picked = 0; picked < wanted;) {
-      const uint32_t position = random_.Below(count);
+      const uint32_t position = random.Below(count);
       if (!chosen[position]) ++picked;
       chosen[position] = true;
     }
@@ -279,16 +277,16 @@ class FileBuilder {
     for (const auto& [object, cls] : ObjectClassPairs(count)) {
       entries.push_back(
           InlineObject({Member("object", Use(object)), Member("class", Quoted(ClassName(cls))),
-                        Member("target", Use(TypeContext(kOwnTargetPercent)))}));
+                        Member("target", Use(TypeContext(OWN_TARGET_PERCENT)))}));
     }
     return Block('[', entries, 8, ']');
   }
 
   // One statement per subject of this file that has rules.
   std::string Rules() {
-    const uint32_t grants = Share(shape_.grantRules, shape_.files, index_);
-    const uint32_t transitions = Share(shape_.transitions, shape_.files, index_);
-    const std::string group = Quoted("module_" + std::to_string(index_));
+    const uint32_t grants = Share(shape.grantRules, shape.files, index);
+    const uint32_t transitions = Share(shape.transitions, shape.files, index);
+    const std::string group = Quoted("module_" + std::to_string(index));
     std::vector<std::string> statements;
     for (uint32_t local = 0; local < SubjectCount(); ++local) {
       const uint32_t teacCount = Share(grants, SubjectCount(), local);
@@ -307,31 +305,31 @@ class FileBuilder {
 
   std::string TypeAttr() {
     std::vector<std::string> entries;
-    for (uint32_t type = firstType_; type < firstType_ + typeCount_; ++type) {
-      const uint32_t links = Share(shape_.typeAttrLinks, shape_.types, type);
+    for (uint32_t type = firstType; type < firstType + typeCount; ++type) {
+      const uint32_t links = Share(shape.typeAttrLinks, shape.types, type);
       std::set<uint32_t> attrs;
-      while (attrs.size() < links) attrs.insert(shape_.types + random_.Below(shape_.attrs));
+      while (attrs.size() < links) attrs.insert(shape.types + random.Below(shape.attrs));
       if (attrs.empty()) continue;
       std::vector<std::string> names;
       for (uint32_t attr : attrs) names.push_back(Use(attr));
-      entries.push_back(Member(names_.Name(type), InlineArray(names)));
+      entries.push_back(Member(nameSpace.Name(type), InlineArray(names)));
     }
     return entries.empty() ? std::string() : Block('{', entries, 6, '}');
   }
 
   std::string LabelEntry(std::string_view key, std::string_view keyText) {
     return InlineObject(
-        {Member(key, Quoted(keyText)), Member("context", Use(TypeContext(kOwnContextPercent)))});
+        {Member(key, Quoted(keyText)), Member("context", Use(TypeContext(OWN_CONTEXT_PERCENT)))});
   }
 
   std::string FilePath(uint32_t global) {
     const uint64_t hash = Mix(global ^ 0x66696C65ULL);
-    const std::string leaf = std::string(Pick(kDomains, hash)) + "_" + std::to_string(global);
-    if (global % kPrefixedPathEvery == kPrefixedPathEvery - 1) {
+    const std::string leaf = std::string(Pick(DOMAINS, hash)) + "_" + std::to_string(global);
+    if (global % PREFIXED_PATH_EVERY == PREFIXED_PATH_EVERY - 1) {
       return "sysfs:/devices/platform/" + leaf;
     }
-    return std::string(Pick(kPathDirs, hash >> 8)) + "/" + leaf +
-           std::string(Pick(kPathSuffixes, hash >> 16));
+    return std::string(Pick(PATH_DIRS, hash >> 8)) + "/" + leaf +
+           std::string(Pick(PATH_SUFFIXES, hash >> 16));
   }
 
   std::string PacketEntry(uint32_t global) {
@@ -340,20 +338,20 @@ class FileBuilder {
                                std::to_string(global & 0xFF) + ".0/24";
     const std::string destination =
         "192.168." + std::to_string(hash & 0xFF) + "." + std::to_string((hash >> 8) & 0xFF) + "/32";
-    return InlineObject({Member("prot", Quoted(Pick(kProtocols, hash >> 16))),
+    return InlineObject({Member("prot", Quoted(Pick(PROTOCOLS, hash >> 16))),
                          Member("source", Quoted(source)),
                          Member("destination", Quoted(destination)),
                          Member("sport", Quoted(global % 2 == 0 ? "1024-65535" : "0-65535")),
-                         Member("dport", Quoted(Pick(kDestinationPorts, hash >> 24))),
-                         Member("context", Use(TypeContext(kOwnContextPercent)))});
+                         Member("dport", Quoted(Pick(DESTINATION_PORTS, hash >> 24))),
+                         Member("context", Use(TypeContext(OWN_CONTEXT_PERCENT)))});
   }
 
   // Entries numbered over the whole policy, so that their keys are unique.
   template <typename MakeEntry>
   std::vector<std::string> GlobalEntries(uint32_t total, MakeEntry makeEntry) {
-    const uint32_t first = ShareStart(total, shape_.files, index_);
+    const uint32_t first = ShareStart(total, shape.files, index);
     std::vector<std::string> entries;
-    for (uint32_t global = first; global < first + Share(total, shape_.files, index_); ++global) {
+    for (uint32_t global = first; global < first + Share(total, shape.files, index); ++global) {
       entries.push_back(makeEntry(global));
     }
     return entries;
@@ -364,51 +362,51 @@ class FileBuilder {
     const auto addMember = [&](std::string_view key, const std::vector<std::string>& entries) {
       if (!entries.empty()) members.push_back(Member(key, Block('[', entries, 8, ']')));
     };
-    addMember("file", GlobalEntries(shape_.fileContexts, [this](uint32_t global) {
+    addMember("file", GlobalEntries(shape.fileContexts, [this](uint32_t global) {
                 return LabelEntry("path", FilePath(global));
               }));
     std::vector<std::string> sids;
-    if (index_ == 0) {
-      for (std::string_view sid : kInitialSids) sids.push_back(LabelEntry("sid", sid));
+    if (index == 0) {
+      for (std::string_view sid : INITIAL_SIDS) sids.push_back(LabelEntry("sid", sid));
     }
     addMember("reserved_sid", sids);
-    addMember("netif", GlobalEntries(shape_.netifs, [this](uint32_t global) {
+    addMember("netif", GlobalEntries(shape.netifs, [this](uint32_t global) {
                 return LabelEntry("name",
-                                  std::string(Pick(kNetifKinds, global)) + std::to_string(global));
+                                  std::string(Pick(NETIF_KINDS, global)) + std::to_string(global));
               }));
-    addMember("packet", GlobalEntries(shape_.packets,
+    addMember("packet", GlobalEntries(shape.packets,
                                       [this](uint32_t global) { return PacketEntry(global); }));
     return members.empty() ? std::string() : Block('{', members, 6, '}');
   }
 
-  const PolicyShape& shape_;
-  const uint32_t index_;
-  const NameSpace names_;
-  Random random_;
-  const uint32_t firstType_;
-  const uint32_t typeCount_;
-  const uint32_t firstAttr_;  // in the name space: after all types
-  const uint32_t attrCount_;
-  std::set<uint32_t> borrowed_;  // names used here and declared in another file
+  const PolicyShape& shape;
+  const uint32_t index;
+  const NameSpace nameSpace;
+  Random random;
+  const uint32_t firstType;
+  const uint32_t typeCount;
+  const uint32_t firstAttr;  // in the name space: after all types
+  const uint32_t attrCount;
+  std::set<uint32_t> borrowed;  // names used here and declared in another file
 };
 
 }  // namespace
 
 const PolicyShape* FindPreset(std::string_view name) {
-  for (const PolicyShape& preset : kPresets) {
+  for (const PolicyShape& preset : PRESETS) {
     if (preset.name == name) return &preset;
   }
   return nullptr;
 }
 
 std::string CheckShape(const PolicyShape& shape) {
-  if (shape.files == 0 || shape.files > kMaxFiles) return "files must be 1 to 9999";
+  if (shape.files == 0 || shape.files > MAX_FILES) return "files must be 1 to 9999";
   if (shape.types < shape.files) return "every file needs a type of its own";
   const uint64_t names = uint64_t{shape.types} + shape.attrs;
-  if (names > kMaxNames) return "more than 65535 types and attributes";
+  if (names > MAX_NAMES) return "more than 65535 types and attributes";
   // A subject draws its (object, class) pairs at random; keep at least half
   // of the pairs free so that drawing stays quick.
-  const uint64_t pairsPerSubject = names * kClassCount / 2;
+  const uint64_t pairsPerSubject = names * CLASS_COUNT / 2;
   const uint32_t fewestSubjects = shape.types / shape.files + shape.attrs / shape.files;
   if (shape.typeAttrLinks > 0 && LargestShare(shape.typeAttrLinks, shape.types) > shape.attrs) {
     return "too few attributes for the typeattr links";
@@ -418,7 +416,7 @@ std::string CheckShape(const PolicyShape& shape) {
           pairsPerSubject) {
     return "too many rules per subject";
   }
-  if (shape.packets > kMaxPackets) return "more than 65536 packets";
+  if (shape.packets > MAX_PACKETS) return "more than 65536 packets";
   return {};
 }
 

@@ -83,19 +83,19 @@ class Stages {
     const Clock::time_point start = Clock::now();
     const double cpuStart = CpuSeconds();
     auto result = step();
-    stages_[index].cpu += CpuSeconds() - cpuStart;
-    stages_[index].wall += std::chrono::duration<double>(Clock::now() - start).count();
+    stages[index].cpu += CpuSeconds() - cpuStart;
+    stages[index].wall += std::chrono::duration<double>(Clock::now() - start).count();
     return result;
   }
 
   void Print(FILE* out) const {
     Stage total{"total"};
-    for (const Stage& stage : stages_) {
+    for (const Stage& stage : stages) {
       total.wall += stage.wall;
       total.cpu += stage.cpu;
     }
     std::fprintf(out, "%-12s %9s %9s %7s\n", "stage", "wall s", "cpu s", "cpu %");
-    for (const Stage& stage : stages_) {
+    for (const Stage& stage : stages) {
       std::fprintf(out, "%-12s %9.4f %9.4f %7.1f\n", stage.name, stage.wall, stage.cpu,
                    total.cpu > 0 ? 100 * stage.cpu / total.cpu : 0.0);
     }
@@ -103,26 +103,26 @@ class Stages {
   }
 
  private:
-  std::vector<Stage> stages_ = {{"reading"},   {"JSON parse"}, {"sections"},   {"checks"},
-                                {"merge"},     {"hand-over"},  {"types"},      {"labeling"},
-                                {"file ctxs"}, {"typeattrs"},  {"rule table"}, {"write"},
-                                {"release"}};
+  std::vector<Stage> stages = {{"reading"},   {"JSON parse"}, {"sections"},   {"checks"},
+                               {"merge"},     {"hand-over"},  {"types"},      {"labeling"},
+                               {"file ctxs"}, {"typeattrs"},  {"rule table"}, {"write"},
+                               {"release"}};
 };
 
 enum StageIndex : size_t {
-  kReading,
-  kJsonParse,
-  kSections,
-  kChecks,
-  kMerge,
-  kHandOver,
-  kTypes,
-  kLabeling,
-  kFileContexts,
-  kTypeAttrs,
-  kRuleTable,
-  kWrite,
-  kRelease,
+  READING,
+  JSON_PARSE,
+  SECTIONS,
+  CHECKS,
+  MERGE,
+  HAND_OVER,
+  TYPES,
+  LABELING,
+  FILE_CONTEXTS,
+  TYPE_ATTRS,
+  RULE_TABLE,
+  WRITE,
+  RELEASE,
 };
 
 // ReadLoadedSource of one file, split into its stages.
@@ -130,12 +130,12 @@ bool ReadOneFile(JsonParser& parser, const std::string& path, PolicyModel& fileM
                  Stages& stages) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (stages.Time(kReading, [&] { return ReadSourceFile(path, text, size); }) != 0) {
+  if (stages.Time(READING, [&] { return ReadSourceFile(path, text, size); }) != 0) {
     return false;
   }
-  LoadedSource source = stages.Time(kJsonParse, [&] { return ParseSource(std::move(text), size); });
+  LoadedSource source = stages.Time(JSON_PARSE, [&] { return ParseSource(std::move(text), size); });
   const int result = stages.Time(
-      kSections, [&] { return parser.ReadLoadedSource(path, std::move(source), fileModel); });
+      SECTIONS, [&] { return parser.ReadLoadedSource(path, std::move(source), fileModel); });
   return result == 0;
 }
 
@@ -144,8 +144,8 @@ bool ReadAllFiles(JsonParser& parser, const std::vector<std::string>& paths, Sta
   for (const std::string& path : paths) {
     auto fileModel = std::make_optional<PolicyModel>(parser.NewFileModel());
     if (!ReadOneFile(parser, path, *fileModel, stages) ||
-        stages.Time(kChecks, [&] { return parser.ValidateJsonFile(*fileModel); }) != 0 ||
-        stages.Time(kMerge, [&] {
+        stages.Time(CHECKS, [&] { return parser.ValidateJsonFile(*fileModel); }) != 0 ||
+        stages.Time(MERGE, [&] {
           const int result = parser.MergeJsonFile(*fileModel);
           fileModel.reset();
           return result;
@@ -153,23 +153,23 @@ bool ReadAllFiles(JsonParser& parser, const std::vector<std::string>& paths, Sta
       return false;
     }
   }
-  return stages.Time(kChecks, [&] { return parser.ValidateWholeJsonFile(); }) == 0;
+  return stages.Time(CHECKS, [&] { return parser.ValidateWholeJsonFile(); }) == 0;
 }
 
 // Compile without the map file, stage by stage; releases the compiler.
 bool CompileAll(std::unique_ptr<VaroCompiler> compiler, const std::string& output, Stages& stages) {
   VaroCompiler& c = *compiler;
-  const bool built = stages.Time(kTypes,
+  const bool built = stages.Time(TYPES,
                                  [&] {
                                    c.SortTypeFields();
                                    return c.PopulateTypeSymTbl();
                                  }) == 0 &&
-                     stages.Time(kLabeling, [&] { return c.PopulateLabeling(); }) == 0 &&
-                     stages.Time(kFileContexts, [&] { return c.PopulateFileContexts(); }) == 0 &&
-                     stages.Time(kTypeAttrs, [&] { return c.PopulateTypeAttrs(); }) == 0 &&
-                     stages.Time(kRuleTable, [&] { return c.PopulateRuleTbl(); }) == 0 &&
-                     stages.Time(kWrite, [&] { return c.WritePolicyBinary(output); }) == 0;
-  stages.Time(kRelease, [&] {
+                     stages.Time(LABELING, [&] { return c.PopulateLabeling(); }) == 0 &&
+                     stages.Time(FILE_CONTEXTS, [&] { return c.PopulateFileContexts(); }) == 0 &&
+                     stages.Time(TYPE_ATTRS, [&] { return c.PopulateTypeAttrs(); }) == 0 &&
+                     stages.Time(RULE_TABLE, [&] { return c.PopulateRuleTbl(); }) == 0 &&
+                     stages.Time(WRITE, [&] { return c.WritePolicyBinary(output); }) == 0;
+  stages.Time(RELEASE, [&] {
     compiler.reset();
     return 0;
   });
@@ -193,9 +193,9 @@ int main(int argc, char** argv) {
   }
   const double residentAfterReading = ResidentMegabytes();
   auto compiler = stages.Time(
-      kHandOver, [&] { return std::make_unique<VaroCompiler>(parser->TakePolicyModel()); });
+      HAND_OVER, [&] { return std::make_unique<VaroCompiler>(parser->TakePolicyModel()); });
   const bool compiled = CompileAll(std::move(compiler), argv[1], stages);
-  stages.Time(kRelease, [&] {
+  stages.Time(RELEASE, [&] {
     parser.reset();
     return 0;
   });

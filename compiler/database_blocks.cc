@@ -10,14 +10,14 @@ BlockStatus CopyToHeap(const char* text, char** copy) {
   const size_t size = std::strlen(text) + 1;
   char* block = NewZeroedBlock<char>(size);
   if (block == nullptr) {
-    return BlockStatus::kNoMemory;
+    return BlockStatus::NO_MEMORY;
   }
   if (bounded::strcpy_s(block, size, text) != 0) {
     free(block);
-    return BlockStatus::kCopyFailed;
+    return BlockStatus::COPY_FAILED;
   }
   *copy = block;
-  return BlockStatus::kOk;
+  return BlockStatus::OK;
 }
 
 void LogFillFailure(int status, const EntryMessages& messages) {

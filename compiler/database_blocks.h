@@ -22,13 +22,13 @@ T* NewZeroedBlock(size_t count = 1) {
 
 // How preparing a block went; a later value is the worse outcome.
 enum class BlockStatus {
-  kOk,
-  kCopyFailed,  // strcpy_s refused the copy
-  kNoMemory,    // an allocation failed
+  OK,
+  COPY_FAILED,  // strcpy_s refused the copy
+  NO_MEMORY,    // an allocation failed
 };
 
 // A zero-filled heap copy of the NUL-terminated `text` in `*copy` (null
-// unless kOk; nothing is left allocated otherwise).
+// unless OK; nothing is left allocated otherwise).
 BlockStatus CopyToHeap(const char* text, char** copy);
 
 // The log lines of one string table, for FillStringTable.
@@ -57,9 +57,9 @@ int FillStringTable(HashTbl* table, const std::vector<StringTableEntry<Datum>>& 
   if (entries.empty()) {
     return 0;
   }
-  constexpr size_t kDatumSize = std::is_same_v<Datum, const char*> ? HASH_TBL_TEXT : sizeof(Datum);
+  constexpr size_t DATUM_SIZE = std::is_same_v<Datum, const char*> ? HASH_TBL_TEXT : sizeof(Datum);
   const int status =
-      StrTblFill(table, &entries.front().key, &entries.front().datum, kDatumSize,
+      StrTblFill(table, &entries.front().key, &entries.front().datum, DATUM_SIZE,
                  sizeof(StringTableEntry<Datum>), static_cast<uint32_t>(entries.size()));
   if (status != 0) {
     LogFillFailure(status, messages);

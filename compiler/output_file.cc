@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
-constexpr int kMaxLinkHops = 40;  // the kernel's own limit before ELOOP
+constexpr size_t BUFFER_SIZE = 64 * 1024;
+constexpr int MAX_LINK_HOPS = 40;  // the kernel's own limit before ELOOP
 
 // Everything up to and including the last '/', or "" for a bare file name.
 std::string DirectoryOf(const std::string& path) {
@@ -23,7 +23,7 @@ std::string DirectoryOf(const std::string& path) {
 // followed hop by hop, so a dangling link yields the file it would create.
 // False for a loop of links or an unreadable link.
 bool FollowLinks(std::string path, std::string* target) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+  for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
       *target = path;
@@ -81,9 +81,9 @@ bool OutputFile::OpenAs(const std::string& path, bool inPlaceAllowed) {
     if (!inPlaceAllowed) {
       return false;
     }
-    inPlace_ = true;
-    fd_ = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd_ >= 0;
+    inPlace = true;
+    fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd >= 0;
   }
   // A file we may not write stays as it is, as it would when opened for
   // writing; the rename alone would replace it.
@@ -91,19 +91,19 @@ bool OutputFile::OpenAs(const std::string& path, bool inPlaceAllowed) {
     return false;
   }
   std::string temp = DirectoryOf(target) + ".polc-XXXXXX";
-  fd_ = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd_ < 0) {
+  fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
     return false;
   }
-  tempPath_ = temp;
-  targetPath_ = target;
+  tempPath = temp;
+  targetPath = target;
   // Keep the owner of the replaced file where we may (as root); elsewhere
   // the new file is ours, as a file we created would be.
-  if (exists && fchown(fd_, status.st_uid, status.st_gid) != 0) {
+  if (exists && fchown(fd, status.st_uid, status.st_gid) != 0) {
     // Not permitted: keep going with our own.
   }
   // mkstemp creates the file private; keep the mode the replaced file had.
-  if (fchmod(fd_, exists ? (status.st_mode & 07777) : NewFileMode()) != 0) {
+  if (fchmod(fd, exists ? (status.st_mode & 07777) : NewFileMode()) != 0) {
     Discard();
     return false;
   }
@@ -112,49 +112,49 @@ bool OutputFile::OpenAs(const std::string& path, bool inPlaceAllowed) {
 
 void OutputFile::Write(const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
-  if (buffer_.size() + size > kBufferSize) {
+  if (buffer.size() + size > BUFFER_SIZE) {
     Flush();
   }
-  if (size >= kBufferSize) {
+  if (size >= BUFFER_SIZE) {
     WriteThrough(bytes, size);
   } else {
-    buffer_.append(bytes, size);
+    buffer.append(bytes, size);
   }
 }
 
 bool OutputFile::Commit() {
   Flush();
-  bool ok = fd_ >= 0 && !failed_;
-  if (ok && !inPlace_ && fsync(fd_) != 0) {
+  bool ok = fd >= 0 && !failed;
+  if (ok && !inPlace && fsync(fd) != 0) {
     ok = false;
   }
-  if (fd_ >= 0 && close(fd_) != 0) {
+  if (fd >= 0 && close(fd) != 0) {
     ok = false;
   }
-  fd_ = -1;
-  if (ok && !inPlace_ && rename(tempPath_.c_str(), targetPath_.c_str()) != 0) {
+  fd = -1;
+  if (ok && !inPlace && rename(tempPath.c_str(), targetPath.c_str()) != 0) {
     ok = false;
   }
   if (ok) {
-    tempPath_.clear();
+    tempPath.clear();
   }
   Discard();
   return ok;
 }
 
 void OutputFile::Flush() {
-  WriteThrough(buffer_.data(), buffer_.size());
-  buffer_.clear();
+  WriteThrough(buffer.data(), buffer.size());
+  buffer.clear();
 }
 
 void OutputFile::WriteThrough(const char* data, size_t size) {
-  while (size > 0 && !failed_ && fd_ >= 0) {
-    const ssize_t written = write(fd_, data, size);
+  while (size > 0 && !failed && fd >= 0) {
+    const ssize_t written = write(fd, data, size);
     if (written < 0 && errno == EINTR) {
       continue;
     }
     if (written <= 0) {
-      failed_ = true;
+      failed = true;
       break;
     }
     data += written;
@@ -163,12 +163,12 @@ void OutputFile::WriteThrough(const char* data, size_t size) {
 }
 
 void OutputFile::Discard() {
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
+  if (fd >= 0) {
+    close(fd);
+    fd = -1;
   }
-  if (!tempPath_.empty()) {
-    unlink(tempPath_.c_str());
-    tempPath_.clear();
+  if (!tempPath.empty()) {
+    unlink(tempPath.c_str());
+    tempPath.clear();
   }
 }

@@ -56,10 +56,10 @@ class OutputFile {
   void WriteThrough(const char* data, size_t size);
   void Discard();
 
-  int fd_ = -1;
-  bool inPlace_ = false;    // path is a device, pipe or other non-regular file
-  bool failed_ = false;     // a write failed; Commit fails
-  std::string tempPath_;    // empty unless a temporary file exists
-  std::string targetPath_;  // what the temporary file replaces
-  std::string buffer_;      // pending bytes of small writes
+  int fd = -1;
+  bool inPlace = false;    // path is a device, pipe or other non-regular file
+  bool failed = false;     // a write failed; Commit fails
+  std::string tempPath;    // empty unless a temporary file exists
+  std::string targetPath;  // what the temporary file replaces
+  std::string buffer;      // pending bytes of small writes
 };

@@ -38,11 +38,11 @@ PolicyBinaryResult WriteWholeImage(const std::string& path, const RuleDataBase& 
   AdviseHugePages(buffer.get(), POLICY_BUFFER_SIZE);
   PolicyCursor cursor{buffer.get(), POLICY_BUFFER_SIZE};
   status = RuleDataBaseWrite(&db, &cursor);
-  if (status != 0) return PolicyBinaryResult::kSerializeFailed;
+  if (status != 0) return PolicyBinaryResult::SERIALIZE_FAILED;
   OutputFile file;
-  if (!file.Open(path)) return PolicyBinaryResult::kOpenFailed;
+  if (!file.Open(path)) return PolicyBinaryResult::OPEN_FAILED;
   file.Write(buffer.get(), POLICY_BUFFER_SIZE - cursor.remaining);
-  return file.Commit() ? PolicyBinaryResult::kDone : PolicyBinaryResult::kWriteFailed;
+  return file.Commit() ? PolicyBinaryResult::DONE : PolicyBinaryResult::WRITE_FAILED;
 }
 
 }  // namespace
@@ -54,6 +54,6 @@ PolicyBinaryResult WritePolicyBinaryFile(const std::string& path, const RuleData
   // which also tells a serialisation failure before the failure to open.
   if (!file.OpenReplacing(path)) return WriteWholeImage(path, db, status);
   status = StreamImage(db, file);
-  if (status != 0) return PolicyBinaryResult::kSerializeFailed;
-  return file.Commit() ? PolicyBinaryResult::kDone : PolicyBinaryResult::kWriteFailed;
+  if (status != 0) return PolicyBinaryResult::SERIALIZE_FAILED;
+  return file.Commit() ? PolicyBinaryResult::DONE : PolicyBinaryResult::WRITE_FAILED;
 }

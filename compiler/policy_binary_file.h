@@ -15,13 +15,13 @@
 #include "ruledb/rule_data_base.h"
 
 enum class PolicyBinaryResult {
-  kDone,
-  kSerializeFailed,  // the image did not fit the buffer, or a table could not be represented
-  kOpenFailed,       // the output could not be created
-  kWriteFailed,      // writing, syncing or putting the output in place failed
+  DONE,
+  SERIALIZE_FAILED,  // the image did not fit the buffer, or a table could not be represented
+  OPEN_FAILED,       // the output could not be created
+  WRITE_FAILED,      // writing, syncing or putting the output in place failed
 };
 
-// Serialises `db` and puts the image at `path`. On kSerializeFailed,
+// Serialises `db` and puts the image at `path`. On SERIALIZE_FAILED,
 // `status` is the serialiser's. Logs nothing.
 PolicyBinaryResult WritePolicyBinaryFile(const std::string& path, const RuleDataBase& db,
                                          int32_t& status);

@@ -13,16 +13,16 @@ namespace {
 // Builds one line at a time and hands it to the file.
 class MapLines {
  public:
-  explicit MapLines(OutputFile& file) : file_(file) {}
+  explicit MapLines(OutputFile& file) : file(file) {}
 
   MapLines& Text(std::string_view text) {
-    line_.append(text);
+    line.append(text);
     return *this;
   }
   MapLines& Number(uint32_t value, int base = 10) {
     char digits[16];
     const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
-    line_.append(digits, end);
+    line.append(digits, end);
     return *this;
   }
   // "\tsubject object cls": the start of a rule's names line.
@@ -40,14 +40,14 @@ class MapLines {
   }
   // Ends the line and writes it.
   void End() {
-    line_.push_back('\n');
-    file_.Write(line_);
-    line_.clear();
+    line.push_back('\n');
+    file.Write(line);
+    line.clear();
   }
 
  private:
-  OutputFile& file_;
-  std::string line_;
+  OutputFile& file;
+  std::string line;
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 namespace {
 
-const EntryMessages kFileContextMessages = {
+const EntryMessages FILE_CONTEXT_MESSAGES = {
     "[VaroCompiler][Allocate memory failed for file contexts Key or Datum]\n",
     "[VaroCompiler][Insert file contexts table failed]\n",
 };
@@ -26,12 +26,12 @@ int FillNetif(const VaroCompiler& compiler, const std::pair<const std::string, s
               ObjCtx* record) {
   record->type = static_cast<uint16_t>(compiler.LookupTypeValue(netif.second));
   switch (CopyToHeap(netif.first.c_str(), &record->name)) {
-    case BlockStatus::kOk:
+    case BlockStatus::OK:
       return 0;
-    case BlockStatus::kNoMemory:
+    case BlockStatus::NO_MEMORY:
       Log(LOG_ERR, "[VaroCompiler][Allocate memory failed for netif name]\n");
       return -1;
-    case BlockStatus::kCopyFailed:
+    case BlockStatus::COPY_FAILED:
       Log(LOG_ERR, "[VaroCompiler][String copy failed for netif name]\n");
       return -1;
   }
@@ -130,5 +130,5 @@ int VaroCompiler::PopulateFileContexts() {
   for (const auto& [path, context] : model.fileContexts) {
     entries.push_back({model.paths.CText(path), model.names.CText(context)});
   }
-  return FillStringTable(table, entries, kFileContextMessages);
+  return FillStringTable(table, entries, FILE_CONTEXT_MESSAGES);
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-const EntryMessages kSymbolMessages = {
+const EntryMessages SYMBOL_MESSAGES = {
     "[VaroCompiler][Allocate memory failed for symTbl Key or Datum]\n",
     "[VaroCompiler][Insert type symbol table failed]\n",
 };
@@ -26,7 +26,7 @@ void VaroCompiler::SortTypeFields() {
     typeNames.insert(typeNames.end(), names->Ids().begin(), names->Ids().end());
     model.names.SortByText(std::span(typeNames).subspan(first));
   }
-  typeIndexMap.assign(model.names.size(), kNoValue);
+  typeIndexMap.assign(model.names.size(), NO_VALUE);
   for (uint32_t value = 0; value < typeNames.size(); ++value) {
     typeIndexMap[typeNames[value]] = value;
   }
@@ -47,7 +47,7 @@ int VaroCompiler::PopulateTypeSymTbl() {
   for (uint32_t value = count; value-- > 0;) {
     symbols.push_back({model.names.CText(typeNames[value]), value});
   }
-  return FillStringTable(&ruleDataBase->symTbl, symbols, kSymbolMessages);
+  return FillStringTable(&ruleDataBase->symTbl, symbols, SYMBOL_MESSAGES);
 }
 
 uint32_t VaroCompiler::LookupTypeValue(std::string_view name) const {

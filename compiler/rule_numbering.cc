@@ -40,8 +40,8 @@ void ScatterByByte(const HugePageVector<NumberedRule>& from, HugePageVector<Numb
 // in a byte), where a comparison sort would take some twenty comparisons
 // per rule. Short lists do not repay the passes.
 void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
-  constexpr size_t kRadixFrom = 16384;
-  if (rules.size() < kRadixFrom) {
+  constexpr size_t RADIX_FROM = 16384;
+  if (rules.size() < RADIX_FROM) {
     std::sort(rules.begin(), rules.end(), [](const NumberedRule& a, const NumberedRule& b) {
       return TableOrder(a.key) > TableOrder(b.key);
     });
@@ -61,7 +61,7 @@ bool NameLess(const char* a, const char* b) { return std::strcmp(a, b) < 0; }
 
 // The position of each class (by index) among the class names in order.
 const std::array<uint8_t, CLASS_COUNT + 1>& ClassNameRanks() {
-  static const auto ranks = [] {
+  static const auto RANKS = [] {
     std::array<uint16_t, CLASS_COUNT> classes;
     std::iota(classes.begin(), classes.end(), uint16_t{1});
     std::sort(classes.begin(), classes.end(),
@@ -70,7 +70,7 @@ const std::array<uint8_t, CLASS_COUNT + 1>& ClassNameRanks() {
     for (uint8_t rank = 0; rank < CLASS_COUNT; ++rank) result[classes[rank]] = rank;
     return result;
   }();
-  return ranks;
+  return RANKS;
 }
 
 // The position of each value's name among all type and attribute names in
@@ -147,7 +147,7 @@ std::span<const uint32_t> OperationBitsByName(uint16_t classIndex) {
     std::array<uint32_t, 32> bits;
     size_t count;
   };
-  static const auto table = [] {
+  static const auto TABLE = [] {
     std::array<ClassBits, CLASS_COUNT + 1> result{};
     for (uint16_t cls = 1; cls <= CLASS_COUNT; ++cls) {
       ClassBits& entry = result[cls];
@@ -163,6 +163,6 @@ std::span<const uint32_t> OperationBitsByName(uint16_t classIndex) {
     }
     return result;
   }();
-  const ClassBits& entry = table[classIndex];
+  const ClassBits& entry = TABLE[classIndex];
   return {entry.bits.data(), entry.count};
 }

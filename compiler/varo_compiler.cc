@@ -12,17 +12,17 @@
 #include "ruledb/policy_binary.h"
 
 OwnedRuleDataBase::OwnedRuleDataBase()
-    : record_(static_cast<RuleDataBase*>(CallocOrTerminate(sizeof(RuleDataBase)))) {}
+    : record(static_cast<RuleDataBase*>(CallocOrTerminate(sizeof(RuleDataBase)))) {}
 
 OwnedRuleDataBase::~OwnedRuleDataBase() {
   DestroyContents();
-  free(record_);
+  free(record);
 }
 
 void OwnedRuleDataBase::DestroyContents() {
-  if (!destroyed_) {
-    destroyed_ = true;
-    RuleDataBaseDestory(record_);
+  if (!destroyed) {
+    destroyed = true;
+    RuleDataBaseDestory(record);
   }
 }
 
@@ -83,12 +83,12 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
 int VaroCompiler::PopulateRuleDataBase() {
   SortTypeFields();
   using Step = int (VaroCompiler::*)();
-  static constexpr Step kSteps[] = {
+  static constexpr Step STEPS[] = {
       &VaroCompiler::PopulateTypeSymTbl,   &VaroCompiler::PopulateLabeling,
       &VaroCompiler::PopulateFileContexts, &VaroCompiler::PopulateTypeAttrs,
       &VaroCompiler::PopulateRuleTbl,
   };
-  for (const Step step : kSteps) {
+  for (const Step step : STEPS) {
     const int status = (this->*step)();
     if (status != 0) return status;
   }
@@ -98,16 +98,16 @@ int VaroCompiler::PopulateRuleDataBase() {
 int VaroCompiler::WritePolicyBinary(const std::string& outputPath) {
   int32_t status = 0;
   switch (WritePolicyBinaryFile(outputPath, *ruleDataBase.get(), status)) {
-    case PolicyBinaryResult::kDone:
+    case PolicyBinaryResult::DONE:
       return 0;
-    case PolicyBinaryResult::kSerializeFailed:
+    case PolicyBinaryResult::SERIALIZE_FAILED:
       Log(LOG_ERR, "[VaroCompiler][Write rule database failed]\n");
       return status;
-    case PolicyBinaryResult::kOpenFailed:
+    case PolicyBinaryResult::OPEN_FAILED:
       Log(LOG_ERR, "[VaroCompiler][Open policy binary path failed][path=%s]\n",
           MaskControlChars(outputPath).c_str());
       return -1;
-    case PolicyBinaryResult::kWriteFailed:
+    case PolicyBinaryResult::WRITE_FAILED:
       break;
   }
   Log(LOG_ERR, "[VaroCompiler][Write buffer to policy binary failed]\n");

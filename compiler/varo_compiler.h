@@ -49,16 +49,16 @@ class OwnedRuleDataBase {
   OwnedRuleDataBase(const OwnedRuleDataBase&) = delete;
   OwnedRuleDataBase& operator=(const OwnedRuleDataBase&) = delete;
 
-  RuleDataBase* get() const { return record_; }
-  RuleDataBase* operator->() const { return record_; }
+  RuleDataBase* get() const { return record; }
+  RuleDataBase* operator->() const { return record; }
 
   // Releases the tables, lists and arrays of the record; later calls do
   // nothing. The record itself stays valid (and empty) until destruction.
   void DestroyContents();
 
  private:
-  RuleDataBase* record_;    // owned; calloc'd, released with free
-  bool destroyed_ = false;  // RuleDataBaseDestory has run
+  RuleDataBase* record;    // owned; calloc'd, released with free
+  bool destroyed = false;  // RuleDataBaseDestory has run
 };
 
 // A rule as the rule table holds it. Its names follow from the numbers
@@ -101,7 +101,7 @@ class VaroCompiler {
   // every name the compiler looks up is declared.
   uint32_t LookupTypeValue(std::string_view name) const;
   uint32_t TypeValue(NameId name) const {
-    assert(name < typeIndexMap.size() && typeIndexMap[name] != kNoValue);
+    assert(name < typeIndexMap.size() && typeIndexMap[name] != NO_VALUE);
     return typeIndexMap[name];
   }
 
@@ -113,7 +113,7 @@ class VaroCompiler {
   std::string_view TypeName(uint32_t value) const { return model.names.Text(typeNames[value]); }
 
  private:
-  static constexpr uint32_t kNoValue = UINT32_MAX;
+  static constexpr uint32_t NO_VALUE = UINT32_MAX;
 
   // The steps of PopulateLabeling.
   int PopulateInitialSids();
@@ -124,7 +124,7 @@ class VaroCompiler {
   int WritePolicyMap(const std::string& mapPath) const;
 
   PolicyModel model;  // read-only during compilation
-  // name -> value, indexed by the name's pool id (kNoValue for a pool text
+  // name -> value, indexed by the name's pool id (NO_VALUE for a pool text
   // that is no type or attribute); from SortTypeFields.
   std::vector<uint32_t> typeIndexMap;
   std::vector<NameId> typeNames;  // value -> name

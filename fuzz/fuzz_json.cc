@@ -61,8 +61,8 @@ const uint8_t* Walk(JsonValue* value, const uint8_t* expected, bool exact) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const JsonHooks hooks{RecordingAlloc, std::free};
-  JsonInitHooks(&hooks);
+  static const JsonHooks HOOKS{RecordingAlloc, std::free};
+  JsonInitHooks(&HOOKS);
   // An exact-size copy, so that any read past the terminator is caught.
   auto* text = static_cast<char*>(std::malloc(size + 1));
   std::memcpy(text, data, size);

@@ -69,11 +69,11 @@ int ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
 }  // namespace
 
 int ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
-  static constexpr std::string_view kKeys[] = {"type", "attr", "require", "typeattr", "labeling"};
-  static constexpr KeyHandler kHandlers[] = {
+  static constexpr std::string_view KEYS[] = {"type", "attr", "require", "typeattr", "labeling"};
+  static constexpr KeyHandler HANDLERS[] = {
       {"type", ReadTypeSection},         {"attr", ReadAttrSection},
       {"require", ReadRequireSection},   {"typeattr", ReadTypeattrSection},
       {"labeling", ReadLabelingSection},
   };
-  return ReadKeyedSection(value, model, kKeys, kHandlers, "declarations");
+  return ReadKeyedSection(value, model, KEYS, HANDLERS, "declarations");
 }

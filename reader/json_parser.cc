@@ -117,31 +117,31 @@ int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
 
 int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
                                  PolicyModel& fileModel) {
-  static constexpr std::string_view kKeys[] = {"declarations", "rules"};
-  static constexpr KeyHandler kHandlers[] = {
+  static constexpr std::string_view KEYS[] = {"declarations", "rules"};
+  static constexpr KeyHandler HANDLERS[] = {
       {"declarations", ReadDeclarationsSection},
       {"rules", ReadRulesSection},
   };
   const std::string shownPath = MaskControlChars(path);
   switch (source.status) {
-    case LoadedSource::Status::kLoaded:
+    case LoadedSource::Status::LOADED:
       break;
-    case LoadedSource::Status::kReadFailed:
+    case LoadedSource::Status::READ_FAILED:
       Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n", shownPath.c_str());
       return -1;
-    case LoadedSource::Status::kInvalidJson:
+    case LoadedSource::Status::INVALID_JSON:
       Log(LOG_ERR, "[JsonParser][Parse json string failed, invalid json file][file=%s]\n",
           shownPath.c_str());
       Log(LOG_ERR, "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
       return -1;
   }
   JsonValue* root = source.tree.get();
-  if (CheckObjectKeys(root, kKeys) != 0) {
+  if (CheckObjectKeys(root, KEYS) != 0) {
     Log(LOG_ERR, "[JsonParser][Validate the declarations or rules key failed][file=%s]\n",
         shownPath.c_str());
     return -1;
   }
-  const int result = DispatchObjectKeys(root, fileModel, kHandlers);
+  const int result = DispatchObjectKeys(root, fileModel, HANDLERS);
   if (result != 0) {
     Log(LOG_ERR, "[JsonParser][Parse declarations or rules failed][file=%s]\n", shownPath.c_str());
     return result;

@@ -18,7 +18,7 @@
 namespace {
 
 // The most members a labeling entry has (a packet's).
-constexpr size_t kMaxEntryMembers = 6;
+constexpr size_t MAX_ENTRY_MEMBERS = 6;
 
 // Calls `readEntry(members, index)` for each element of the `section` array
 // that passes the key check, `members` holding the element's member for each
@@ -27,8 +27,8 @@ constexpr size_t kMaxEntryMembers = 6;
 template <typename ReadEntry>
 int ReadLabelingEntries(JsonValue* array, const char* section, AllowedKeys allowedKeys,
                         ReadEntry readEntry) {
-  assert(allowedKeys.size() <= kMaxEntryMembers);
-  JsonValue* storage[kMaxEntryMembers];
+  assert(allowedKeys.size() <= MAX_ENTRY_MEMBERS);
+  JsonValue* storage[MAX_ENTRY_MEMBERS];
   const std::span<JsonValue*> members(storage, allowedKeys.size());
   for (uint32_t i = 0; i < JsonGetArraySize(array); ++i) {
     JsonValue* entry = nullptr;
@@ -96,13 +96,13 @@ struct NamedLabeling {
   void (*logDuplicate)(std::string_view name);  // for a name met twice in the file
 };
 
-constexpr NamedLabeling kFileLabeling = {
+constexpr NamedLabeling FILE_LABELING = {
     "file",           "path",
     AddFileLabels,    "[JsonParser][Incomplete the i-th file object][i=%u]\n",
     LogDuplicatePath,
 };
 
-constexpr NamedLabeling kReservedSidLabeling = {
+constexpr NamedLabeling RESERVED_SID_LABELING = {
     "reserved_sid",
     "sid",
     AddNamedLabels<&PolicyModel::initialSids>,
@@ -111,7 +111,7 @@ constexpr NamedLabeling kReservedSidLabeling = {
 };
 
 // The netif message prints its index signed; the value is the same.
-constexpr NamedLabeling kNetifLabeling = {
+constexpr NamedLabeling NETIF_LABELING = {
     "netif",
     "name",
     AddNamedLabels<&PolicyModel::netifs>,
@@ -153,7 +153,7 @@ int ReadNamedLabeling(JsonValue* array, PolicyModel& model, const NamedLabeling&
   return 0;
 }
 
-constexpr std::string_view kPacketKeys[] = {"prot",  "source", "destination",
+constexpr std::string_view PACKET_KEYS[] = {"prot",  "source", "destination",
                                             "sport", "dport",  "context"};
 
 // The six members of a packet entry.
@@ -167,7 +167,7 @@ struct PacketTexts {
 };
 
 // False when a member is missing or not a string; `members` in the order
-// of kPacketKeys.
+// of PACKET_KEYS.
 bool GetPacketTexts(std::span<JsonValue*> members, PacketTexts& texts) {
   return GetString(members[0], &texts.prot) && GetString(members[1], &texts.source) &&
          GetString(members[2], &texts.destination) && GetString(members[3], &texts.sport) &&
@@ -206,20 +206,20 @@ int ConvertPacketKey(const PacketTexts& texts, PacketKey& key) {
 }
 
 int ReadFileSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(value, model, kFileLabeling);
+  return ReadNamedLabeling(value, model, FILE_LABELING);
 }
 
 int ReadReservedSidSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(value, model, kReservedSidLabeling);
+  return ReadNamedLabeling(value, model, RESERVED_SID_LABELING);
 }
 
 int ReadNetifSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(value, model, kNetifLabeling);
+  return ReadNamedLabeling(value, model, NETIF_LABELING);
 }
 
 int ReadPacketSection(JsonValue* value, PolicyModel& model) {
   return ReadLabelingEntries(
-      value, "packet", kPacketKeys, [&](std::span<JsonValue*> members, uint32_t i) {
+      value, "packet", PACKET_KEYS, [&](std::span<JsonValue*> members, uint32_t i) {
         PacketTexts texts;
         if (!GetPacketTexts(members, texts)) {
           Log(LOG_ERR, "[JsonParser][Incomplete the i-th packet object][i=%d]\n",
@@ -241,14 +241,14 @@ int ReadPacketSection(JsonValue* value, PolicyModel& model) {
 }  // namespace
 
 int ReadLabelingSection(JsonValue* value, PolicyModel& model) {
-  static constexpr std::string_view kKeys[] = {"file", "reserved_sid", "netif", "packet"};
-  static constexpr KeyHandler kHandlers[] = {
+  static constexpr std::string_view KEYS[] = {"file", "reserved_sid", "netif", "packet"};
+  static constexpr KeyHandler HANDLERS[] = {
       {"file", ReadFileSection},
       {"reserved_sid", ReadReservedSidSection},
       {"netif", ReadNetifSection},
       {"packet", ReadPacketSection},
   };
-  return ReadKeyedSection(value, model, kKeys, kHandlers, "labeling");
+  return ReadKeyedSection(value, model, KEYS, HANDLERS, "labeling");
 }
 
 int CheckInitialSidNames(const PolicyModel& fileModel) {

@@ -8,19 +8,19 @@ namespace {
 // A multiplicative hash over 8-byte words: the pool hashes every name of
 // every rule field once, so it must cost a few cycles per word, not per byte.
 uint32_t HashOf(std::string_view text) {
-  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-  uint64_t hash = text.size() * kMultiplier;
+  constexpr uint64_t MULTIPLIER = 0x9E3779B97F4A7C15ull;
+  uint64_t hash = text.size() * MULTIPLIER;
   size_t pos = 0;
   for (; pos + 8 <= text.size(); pos += 8) {
     uint64_t word;
     std::memcpy(&word, text.data() + pos, 8);
-    hash = (hash ^ word) * kMultiplier;
+    hash = (hash ^ word) * MULTIPLIER;
     hash ^= hash >> 29;
   }
   if (pos < text.size()) {
     uint64_t word = 0;
     std::memcpy(&word, text.data() + pos, text.size() - pos);
-    hash = (hash ^ word) * kMultiplier;
+    hash = (hash ^ word) * MULTIPLIER;
     hash ^= hash >> 29;
   }
   return static_cast<uint32_t>(hash ^ (hash >> 32));
@@ -33,11 +33,11 @@ HashedText HashText(std::string_view text) {
 }
 
 size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
-  const HugePageVector<Slot>& slots = pool_->slots;
+  const HugePageVector<Slot>& slots = shared->slots;
   const size_t mask = slots.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const Slot& entry = slots[slot];
-    if (entry.id == kEmptySlot) return slot;
+    if (entry.id == EMPTY_SLOT) return slot;
     // strncmp stops at the stored text's NUL, so a shorter stored text is
     // never read past its end.
     if (entry.hash == hash && std::strncmp(entry.text, text.data(), text.size()) == 0 &&
@@ -48,23 +48,23 @@ size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
 }
 
 void NamePool::Grow() {
-  HugePageVector<Slot>& old = pool_->slots;
-  HugePageVector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{0, kEmptySlot, nullptr});
+  HugePageVector<Slot>& old = shared->slots;
+  HugePageVector<Slot> slots(old.empty() ? 64 : old.size() * 2, Slot{0, EMPTY_SLOT, nullptr});
   const size_t mask = slots.size() - 1;
   for (const Slot& entry : old) {
-    if (entry.id == kEmptySlot) continue;
+    if (entry.id == EMPTY_SLOT) continue;
     size_t slot = entry.hash & mask;
-    while (slots[slot].id != kEmptySlot) slot = (slot + 1) & mask;
+    while (slots[slot].id != EMPTY_SLOT) slot = (slot + 1) & mask;
     slots[slot] = entry;
   }
   old = std::move(slots);
 }
 
 const char* NamePool::Store(std::string_view text) {
-  Pool& pool = *pool_;
+  Pool& pool = *shared;
   const size_t size = text.size() + 1;
   if (static_cast<size_t>(pool.end - pool.next) < size) {
-    const size_t chunkSize = std::max(size, kChunkSize);
+    const size_t chunkSize = std::max(size, CHUNK_SIZE);
     pool.chunks.push_back(std::make_unique_for_overwrite<char[]>(chunkSize));
     pool.next = pool.chunks.back().get();
     pool.end = pool.next + chunkSize;
@@ -78,7 +78,7 @@ const char* NamePool::Store(std::string_view text) {
 
 void NamePool::Reserve(size_t more) {
   // At most half full, so probes stay short.
-  while ((pool_->entries.size() + more) * 2 > pool_->slots.size()) Grow();
+  while ((shared->entries.size() + more) * 2 > shared->slots.size()) Grow();
 }
 
 NameId NamePool::Intern(std::string_view text) {
@@ -98,12 +98,12 @@ void NamePool::InternAll(std::span<const HashedText> texts, std::span<NameId> id
   // before the run's first lookup lets those waits overlap instead of
   // adding up; a short run keeps what was asked for in the cache until it
   // is used.
-  constexpr size_t kRun = 32;
-  for (size_t first = 0; first < texts.size(); first += kRun) {
+  constexpr size_t RUN = 32;
+  for (size_t first = 0; first < texts.size(); first += RUN) {
     const std::span<const HashedText> run =
-        texts.subspan(first, std::min(kRun, texts.size() - first));
+        texts.subspan(first, std::min(RUN, texts.size() - first));
     Reserve(run.size());
-    const HugePageVector<Slot>& slots = pool_->slots;
+    const HugePageVector<Slot>& slots = shared->slots;
     const size_t mask = slots.size() - 1;
     for (const HashedText& text : run) __builtin_prefetch(&slots[text.hash & mask]);
     for (const HashedText& text : run) __builtin_prefetch(slots[text.hash & mask].text);
@@ -113,9 +113,9 @@ void NamePool::InternAll(std::span<const HashedText> texts, std::span<NameId> id
 }
 
 NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
-  Pool& pool = *pool_;
+  Pool& pool = *shared;
   const size_t slot = SlotOf(text, hash);
-  if (pool.slots[slot].id != kEmptySlot) return pool.slots[slot].id;
+  if (pool.slots[slot].id != EMPTY_SLOT) return pool.slots[slot].id;
   const auto id = static_cast<NameId>(pool.entries.size());
   const char* stored = Store(text);
   pool.entries.push_back({stored, static_cast<uint32_t>(text.size())});
@@ -124,9 +124,9 @@ NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
 }
 
 std::optional<NameId> NamePool::Find(std::string_view text) const {
-  if (pool_->slots.empty()) return std::nullopt;
-  const NameId id = pool_->slots[SlotOf(text, HashOf(text))].id;
-  if (id == kEmptySlot) return std::nullopt;
+  if (shared->slots.empty()) return std::nullopt;
+  const NameId id = shared->slots[SlotOf(text, HashOf(text))].id;
+  if (id == EMPTY_SLOT) return std::nullopt;
   return id;
 }
 

@@ -52,14 +52,14 @@ class NamePool {
   std::optional<NameId> Find(std::string_view text) const;
 
   std::string_view Text(NameId id) const {
-    const Entry& entry = pool_->entries[id];
+    const Entry& entry = shared->entries[id];
     return {entry.text, entry.length};
   }
   // The same text, NUL-terminated (texts hold no NUL of their own).
-  const char* CText(NameId id) const { return pool_->entries[id].text; }
-  size_t size() const { return pool_->entries.size(); }
+  const char* CText(NameId id) const { return shared->entries[id].text; }
+  size_t size() const { return shared->entries.size(); }
   // True when this handle and `other` share one pool.
-  bool SharesWith(const NamePool& other) const { return pool_ == other.pool_; }
+  bool SharesWith(const NamePool& other) const { return shared == other.shared; }
 
   // True when the text of `a` orders before that of `b`, byte by byte as
   // unsigned bytes, a proper prefix first.
@@ -77,11 +77,11 @@ class NamePool {
   // of a large policy outgrows the caches, and each extra hop costs a miss.
   struct Slot {
     uint32_t hash;
-    NameId id;         // kEmptySlot when the slot is free
+    NameId id;         // EMPTY_SLOT when the slot is free
     const char* text;  // as in entries
   };
-  static constexpr NameId kEmptySlot = UINT32_MAX;
-  static constexpr size_t kChunkSize = 64 * 1024;
+  static constexpr NameId EMPTY_SLOT = UINT32_MAX;
+  static constexpr size_t CHUNK_SIZE = 64 * 1024;
 
   struct Pool {
     // The texts, each followed by a NUL, in chunks that never move, so
@@ -101,7 +101,7 @@ class NamePool {
   void Grow();
   const char* Store(std::string_view text);
 
-  std::shared_ptr<Pool> pool_ = std::make_shared<Pool>();
+  std::shared_ptr<Pool> shared = std::make_shared<Pool>();
 };
 
 // Orders ids by the byte order of their texts in `pool`.

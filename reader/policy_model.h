@@ -70,20 +70,20 @@ class NameIdSet {
  public:
   // True when `id` was not in the set yet.
   bool Insert(NameId id) {
-    if (id >= members_.size()) members_.resize(id + 1);
-    if (members_[id]) return false;
-    members_[id] = true;
-    ids_.push_back(id);
+    if (id >= members.size()) members.resize(id + 1);
+    if (members[id]) return false;
+    members[id] = true;
+    ids.push_back(id);
     return true;
   }
-  bool Contains(NameId id) const { return id < members_.size() && members_[id]; }
-  size_t size() const { return ids_.size(); }
-  bool empty() const { return ids_.empty(); }
-  std::span<const NameId> Ids() const { return ids_; }
+  bool Contains(NameId id) const { return id < members.size() && members[id]; }
+  size_t size() const { return ids.size(); }
+  bool empty() const { return ids.empty(); }
+  std::span<const NameId> Ids() const { return ids; }
 
  private:
-  std::vector<NameId> ids_;
-  std::vector<bool> members_;
+  std::vector<NameId> ids;
+  std::vector<bool> members;
 };
 
 // One attribute of a name ("typeattr").
@@ -117,28 +117,28 @@ class FileContextMap {
   };
   // False, and nothing changed, when `path` has an entry already.
   bool Insert(NameId path, NameId context) {
-    if (entries_.empty()) firstPath_ = path;
-    if (path < firstPath_) {
-      if (!earlierPaths_.insert(path).second) return false;
+    if (entries.empty()) firstPath = path;
+    if (path < firstPath) {
+      if (!earlierPaths.insert(path).second) return false;
     } else {
-      const NameId bit = path - firstPath_;
-      if (bit >= hasPath_.size()) hasPath_.resize(bit + 1);
-      if (hasPath_[bit]) return false;
-      hasPath_[bit] = true;
+      const NameId bit = path - firstPath;
+      if (bit >= hasPath.size()) hasPath.resize(bit + 1);
+      if (hasPath[bit]) return false;
+      hasPath[bit] = true;
     }
-    entries_.push_back({path, context});
+    entries.push_back({path, context});
     return true;
   }
-  size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  HugePageVector<Entry>::const_iterator begin() const { return entries_.begin(); }
-  HugePageVector<Entry>::const_iterator end() const { return entries_.end(); }
+  size_t size() const { return entries.size(); }
+  bool empty() const { return entries.empty(); }
+  HugePageVector<Entry>::const_iterator begin() const { return entries.begin(); }
+  HugePageVector<Entry>::const_iterator end() const { return entries.end(); }
 
  private:
-  HugePageVector<Entry> entries_;
-  NameId firstPath_ = 0;                     // of the first entry
-  std::vector<bool> hasPath_;                // indexed by path id - firstPath_
-  std::unordered_set<NameId> earlierPaths_;  // ids below firstPath_
+  HugePageVector<Entry> entries;
+  NameId firstPath = 0;                     // of the first entry
+  std::vector<bool> hasPath;                // indexed by path id - firstPath
+  std::unordered_set<NameId> earlierPaths;  // ids below firstPath
 };
 
 // A grant rule: the operation names become their bits in the rule's class
@@ -194,18 +194,18 @@ inline bool RuleKeyLess(const NamePool& names, const RuleKey& a, const RuleKey& 
 template <typename T, typename Less>
 class FirstInKeyOrder {
  public:
-  explicit FirstInKeyOrder(Less less) : less_(less) {}
+  explicit FirstInKeyOrder(Less less) : less(less) {}
   void Offer(const T& entry) {
-    if (!found_ || less_(entry, first_)) first_ = entry;
-    found_ = true;
+    if (!found || less(entry, first)) first = entry;
+    found = true;
   }
   // The first entry offered, or null when none was.
-  const T* Get() const { return found_ ? &first_ : nullptr; }
+  const T* Get() const { return found ? &first : nullptr; }
 
  private:
-  Less less_;
-  T first_{};
-  bool found_ = false;
+  Less less;
+  T first{};
+  bool found = false;
 };
 
 // The initial sid table: the name at position p has the sid number p + 1

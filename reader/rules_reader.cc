@@ -78,13 +78,13 @@ uint32_t AddText(RulesDigest& digest, const char* text) {
 // `classIndex`, to the digest's texts; returns its position there. The
 // thirty names of the table are hashed once, not once per grant entry.
 uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex) {
-  static const std::array<HashedText, CLASS_COUNT + 1> kClassTexts = [] {
+  static const std::array<HashedText, CLASS_COUNT + 1> CLASS_TEXTS = [] {
     std::array<HashedText, CLASS_COUNT + 1> texts{};
     for (uint16_t index = 1; index <= CLASS_COUNT; ++index)
       texts[index] = HashText(GetClassName(index));
     return texts;
   }();
-  return classIndex == 0 ? AddText(digest, cls) : AddHashedText(digest, kClassTexts[classIndex]);
+  return classIndex == 0 ? AddText(digest, cls) : AddHashedText(digest, CLASS_TEXTS[classIndex]);
 }
 
 // The subject of the statement at `subject` in the digest's texts, masked
@@ -96,10 +96,10 @@ std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
 // Each entry of a statement's "teac" array; `subject` is the statement's
 // subject, a position in digest.texts.
 int DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
-  static constexpr std::string_view kKeys[] = {"object", "class", "operation"};
+  static constexpr std::string_view KEYS[] = {"object", "class", "operation"};
   for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
-    JsonValue* members[std::size(kKeys)];
-    if (CheckObjectKeys(ArrayItem(teac, k), kKeys, members) != 0) {
+    JsonValue* members[std::size(KEYS)];
+    if (CheckObjectKeys(ArrayItem(teac, k), KEYS, members) != 0) {
       Log(LOG_ERR, "[JsonParser][Validate the i-th key in the teac section failed][i=%u]\n", k);
       return -1;
     }
@@ -137,10 +137,10 @@ int DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
 
 // The same for its "type_transition" array.
 int DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition, RulesDigest& digest) {
-  static constexpr std::string_view kKeys[] = {"object", "class", "target"};
+  static constexpr std::string_view KEYS[] = {"object", "class", "target"};
   for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
-    JsonValue* members[std::size(kKeys)];
-    if (CheckObjectKeys(ArrayItem(typeTransition, i), kKeys, members) != 0) {
+    JsonValue* members[std::size(KEYS)];
+    if (CheckObjectKeys(ArrayItem(typeTransition, i), KEYS, members) != 0) {
       Log(LOG_ERR,
           "[JsonParser][Validate the i-th key in the type_transition section failed][i=%u]\n", i);
       return -1;
@@ -162,10 +162,10 @@ int DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition, RulesDi
 }
 
 int DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
-  static constexpr std::string_view kKeys[] = {"group", "subject", "teac", "type_transition"};
+  static constexpr std::string_view KEYS[] = {"group", "subject", "teac", "type_transition"};
   for (uint32_t i = 0; i < JsonGetArraySize(value); ++i) {
-    JsonValue* members[std::size(kKeys)];
-    if (CheckObjectKeys(ArrayItem(value, i), kKeys, members) != 0) {
+    JsonValue* members[std::size(KEYS)];
+    if (CheckObjectKeys(ArrayItem(value, i), KEYS, members) != 0) {
       Log(LOG_ERR, "[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n", i);
       return -1;
     }

@@ -60,22 +60,22 @@ LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size) {
   JsonValue* root = nullptr;
   if (std::memchr(text.get(), '\0', size) != nullptr ||
       JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
-    return {LoadedSource::Status::kInvalidJson, nullptr};
+    return {LoadedSource::Status::INVALID_JSON, nullptr};
   }
-  return {LoadedSource::Status::kLoaded, JsonTree(root)};
+  return {LoadedSource::Status::LOADED, JsonTree(root)};
 }
 
 LoadedSource LoadSource(const std::string& path) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (ReadSourceFile(path, text, size) != 0) return {LoadedSource::Status::kReadFailed, nullptr};
+  if (ReadSourceFile(path, text, size) != 0) return {LoadedSource::Status::READ_FAILED, nullptr};
   return ParseSource(std::move(text), size);
 }
 
 SourceLookahead::SourceLookahead(std::span<const std::string> paths)
-    : paths_(paths), loaded_(paths.size()), ready_(paths.size(), false) {
+    : paths(paths), loaded(paths.size()), ready(paths.size(), false) {
   try {
-    loader_ = std::thread(&SourceLookahead::LoadAll, this);
+    loader = std::thread(&SourceLookahead::LoadAll, this);
   } catch (const std::system_error&) {
     // No thread: Next loads each file itself.
   }
@@ -83,53 +83,53 @@ SourceLookahead::SourceLookahead(std::span<const std::string> paths)
 
 SourceLookahead::~SourceLookahead() {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    const std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
   }
-  changed_.notify_all();
-  if (loader_.joinable()) loader_.join();
+  changed.notify_all();
+  if (loader.joinable()) loader.join();
 }
 
 std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
-  if (claimed_ == paths_.size() || claimed_ > taken_ + ahead) return std::nullopt;
-  return claimed_++;
+  if (claimed == paths.size() || claimed > taken + ahead) return std::nullopt;
+  return claimed++;
 }
 
 void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
   lock.unlock();
-  LoadedSource source = LoadSource(paths_[position]);
+  LoadedSource source = LoadSource(paths[position]);
   lock.lock();
-  loaded_[position] = std::move(source);
-  ready_[position] = true;
-  changed_.notify_all();
+  loaded[position] = std::move(source);
+  ready[position] = true;
+  changed.notify_all();
 }
 
 LoadedSource SourceLookahead::Next() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!ready_[taken_]) {
+  std::unique_lock<std::mutex> lock(mutex);
+  while (!ready[taken]) {
     // Rather than wait, load a file within reach; without the thread, each
     // file in its turn.
-    if (const std::optional<size_t> position = Claim(kMaxAhead)) {
+    if (const std::optional<size_t> position = Claim(MAX_AHEAD)) {
       Load(lock, *position);
     } else {
-      changed_.wait(lock);
+      changed.wait(lock);
     }
   }
-  LoadedSource next = std::move(loaded_[taken_]);
-  ++taken_;
-  changed_.notify_all();
+  LoadedSource next = std::move(loaded[taken]);
+  ++taken;
+  changed.notify_all();
   return next;
 }
 
 void SourceLookahead::LoadAll() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_) {
-    if (const std::optional<size_t> position = Claim(kMaxAhead - 1)) {
+  std::unique_lock<std::mutex> lock(mutex);
+  while (!stopping) {
+    if (const std::optional<size_t> position = Claim(MAX_AHEAD - 1)) {
       Load(lock, *position);
-    } else if (claimed_ == paths_.size()) {
+    } else if (claimed == paths.size()) {
       return;
     } else {
-      changed_.wait(lock);
+      changed.wait(lock);
     }
   }
 }

@@ -36,11 +36,11 @@ using JsonTree = std::unique_ptr<JsonValue, JsonTreeDeleter>;
 // A source file as loaded, or why it could not be.
 struct LoadedSource {
   enum class Status {
-    kLoaded,       // `tree` holds the document
-    kReadFailed,   // not a readable regular file
-    kInvalidJson,  // not JSON, or holding a NUL byte or an escaped NUL
+    LOADED,        // `tree` holds the document
+    READ_FAILED,   // not a readable regular file
+    INVALID_JSON,  // not JSON, or holding a NUL byte or an escaped NUL
   };
-  Status status = Status::kReadFailed;
+  Status status = Status::READ_FAILED;
   JsonTree tree;
 };
 
@@ -55,7 +55,7 @@ LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size);
 // ReadSourceFile, then ParseSource.
 LoadedSource LoadSource(const std::string& path);
 
-// Loads the files of `paths` on a thread of its own, at most kMaxAhead files
+// Loads the files of `paths` on a thread of its own, at most MAX_AHEAD files
 // ahead of the caller, and hands them out in list order. A caller that
 // would wait for a file the thread is still loading loads the next one
 // itself meanwhile, so two cores share the loading when reading the
@@ -73,7 +73,7 @@ class SourceLookahead {
   LoadedSource Next();
 
  private:
-  static constexpr size_t kMaxAhead = 3;
+  static constexpr size_t MAX_AHEAD = 3;
 
   void LoadAll();
   // Starts on the next file when one is within reach: its position, or
@@ -82,13 +82,13 @@ class SourceLookahead {
   // Loads the claimed file at `position` with the lock released.
   void Load(std::unique_lock<std::mutex>& lock, size_t position);
 
-  std::span<const std::string> paths_;
-  size_t taken_ = 0;    // files handed out by Next
-  size_t claimed_ = 0;  // files loading or loaded
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<LoadedSource> loaded_;  // by list position, once ready and until taken
-  std::vector<bool> ready_;           // by list position
-  bool stopping_ = false;
-  std::thread loader_;  // last, so that it starts with everything above ready
+  std::span<const std::string> paths;
+  size_t taken = 0;    // files handed out by Next
+  size_t claimed = 0;  // files loading or loaded
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<LoadedSource> loaded;  // by list position, once ready and until taken
+  std::vector<bool> ready;           // by list position
+  bool stopping = false;
+  std::thread loader;  // last, so that it starts with everything above ready
 };

@@ -63,47 +63,47 @@ long PortValue(std::string_view digits) {
   return value;
 }
 
-enum class PathProblem { kNone, kTooLong, kUnsafe, kBadStart };
+enum class PathProblem { NONE, TOO_LONG, UNSAFE, BAD_START };
 
 PathProblem FindPathProblem(std::string_view path) {
-  if (path.size() > MAX_FILE_PATH_LENGTH) return PathProblem::kTooLong;
-  if (!IsSafeString(path)) return PathProblem::kUnsafe;
-  if (!MatchesPathStart(path)) return PathProblem::kBadStart;
-  return PathProblem::kNone;
+  if (path.size() > MAX_FILE_PATH_LENGTH) return PathProblem::TOO_LONG;
+  if (!IsSafeString(path)) return PathProblem::UNSAFE;
+  if (!MatchesPathStart(path)) return PathProblem::BAD_START;
+  return PathProblem::NONE;
 }
 
 void LogPathProblem(std::string_view path, PathProblem problem) {
   const std::string shown = MaskControlChars(path);
   switch (problem) {
-    case PathProblem::kTooLong:
+    case PathProblem::TOO_LONG:
       Log(LOG_ERR, "[JsonParser][Exceed the maximum path length limit][path=%s, max=%u]\n",
           shown.c_str(), static_cast<unsigned>(MAX_FILE_PATH_LENGTH));
       break;
-    case PathProblem::kUnsafe:
+    case PathProblem::UNSAFE:
       Log(LOG_ERR, "[JsonParser][The path is at risk of command injection][path=%s]\n",
           shown.c_str());
       break;
-    case PathProblem::kBadStart:
+    case PathProblem::BAD_START:
       Log(LOG_ERR, "[JsonParser][The path must start with a slash][path=%s]\n", shown.c_str());
       break;
-    case PathProblem::kNone:
+    case PathProblem::NONE:
       break;
   }
 }
 
 // What is wrong with a name that a file uses as a context.
 enum class NameStatus : uint8_t {
-  kWellFormed,  // a valid context name, not looked up
-  kDefined,     // a valid context name that the file defines
-  kBadLength,
-  kBadPattern,
-  kUndefined,
+  WELL_FORMED,  // a valid context name, not looked up
+  DEFINED,      // a valid context name that the file defines
+  BAD_LENGTH,
+  BAD_PATTERN,
+  UNDEFINED,
 };
 
 NameStatus FormOf(std::string_view name) {
-  if (name.empty() || name.size() > MAX_CONTEXT_NAME_LENGTH) return NameStatus::kBadLength;
-  if (!MatchesContextName(name)) return NameStatus::kBadPattern;
-  return NameStatus::kWellFormed;
+  if (name.empty() || name.size() > MAX_CONTEXT_NAME_LENGTH) return NameStatus::BAD_LENGTH;
+  if (!MatchesContextName(name)) return NameStatus::BAD_PATTERN;
+  return NameStatus::WELL_FORMED;
 }
 
 bool DefinedInFile(const PolicyModel& fileModel, NameId id) {
@@ -113,17 +113,17 @@ bool DefinedInFile(const PolicyModel& fileModel, NameId id) {
 
 NameStatus StatusOfText(const PolicyModel& fileModel, std::string_view name) {
   const NameStatus form = FormOf(name);
-  if (form != NameStatus::kWellFormed) return form;
+  if (form != NameStatus::WELL_FORMED) return form;
   const std::optional<NameId> id = fileModel.names.Find(name);
-  return id.has_value() && DefinedInFile(fileModel, *id) ? NameStatus::kDefined
-                                                         : NameStatus::kUndefined;
+  return id.has_value() && DefinedInFile(fileModel, *id) ? NameStatus::DEFINED
+                                                         : NameStatus::UNDEFINED;
 }
 
 // Logs what CheckContextDefined logs for a name of this status.
 void LogNameStatus(std::string_view name, NameStatus status) {
-  if (status == NameStatus::kBadPattern) {
+  if (status == NameStatus::BAD_PATTERN) {
     Log(LOG_ERR, "[JsonParser][Invalid context][context=%s]\n", MaskControlChars(name).c_str());
-  } else if (status == NameStatus::kUndefined) {
+  } else if (status == NameStatus::UNDEFINED) {
     Log(LOG_ERR, "[JsonParser][Undefined context][context=%s]\n", MaskControlChars(name).c_str());
   }
 }
@@ -133,20 +133,20 @@ void LogNameStatus(std::string_view name, NameStatus status) {
 class ContextStatuses {
  public:
   ContextStatuses(const PolicyModel& fileModel, NameForms& forms)
-      : model_(fileModel), forms_(forms) {}
+      : model(fileModel), forms(forms) {}
 
-  bool Fails(NameId id) { return !forms_.IsValid(model_.names, id) || !DefinedInFile(model_, id); }
+  bool Fails(NameId id) { return !forms.IsValid(model.names, id) || !DefinedInFile(model, id); }
   // Logs the failure of `id` and returns false, as CheckContextDefined does.
   bool Report(NameId id) {
-    const std::string_view name = model_.names.Text(id);
-    LogNameStatus(name, StatusOfText(model_, name));
+    const std::string_view name = model.names.Text(id);
+    LogNameStatus(name, StatusOfText(model, name));
     return false;
   }
-  const NamePool& names() const { return model_.names; }
+  const NamePool& Names() const { return model.names; }
 
  private:
-  const PolicyModel& model_;
-  NameForms& forms_;
+  const PolicyModel& model;
+  NameForms& forms;
 };
 
 // Whether the context of every entry of a labeling map of texts is defined;
@@ -162,7 +162,7 @@ bool ContextsDefined(const PolicyModel& fileModel, const Map& map) {
 // through one of its attributes; then the name, or its first failing
 // attribute in name order, is reported.
 bool TypeAttrsDefined(const TypeAttrMap& typeAttrMap, ContextStatuses& statuses) {
-  const NamePool& names = statuses.names();
+  const NamePool& names = statuses.Names();
   FirstInKeyOrder<NameId, ByText> failing(ByText{names});
   for (const NameId name : typeAttrMap.names.Ids()) {
     if (statuses.Fails(name)) failing.Offer(name);
@@ -223,7 +223,7 @@ std::optional<NameId> FirstFailingName(const RuleNames& rule, ContextStatuses& s
 // first failing name is reported.
 template <typename Rules>
 bool RuleNamesDefined(const Rules& rules, ContextStatuses& statuses) {
-  const NamePool& names = statuses.names();
+  const NamePool& names = statuses.Names();
   const auto ruleLess = [&names](const RuleNames& a, const RuleNames& b) {
     return RuleKeyLess(names, a.key, b.key);
   };
@@ -267,21 +267,21 @@ bool MatchesPortRange(std::string_view text) {
 bool IsValidContextName(std::string_view name) {
   const NameStatus form = FormOf(name);
   LogNameStatus(name, form);
-  return form == NameStatus::kWellFormed;
+  return form == NameStatus::WELL_FORMED;
 }
 
 bool CheckContextDefined(const PolicyModel& fileModel, std::string_view name) {
   const NameStatus status = StatusOfText(fileModel, name);
   LogNameStatus(name, status);
-  return status == NameStatus::kDefined;
+  return status == NameStatus::DEFINED;
 }
 
 bool NameForms::IsValid(const NamePool& names, NameId id) {
-  if (id >= forms_.size()) forms_.resize(names.size(), Form::kUnknown);
-  if (forms_[id] == Form::kUnknown) {
-    forms_[id] = FormOf(names.Text(id)) == NameStatus::kWellFormed ? Form::kValid : Form::kInvalid;
+  if (id >= forms.size()) forms.resize(names.size(), Form::UNKNOWN);
+  if (forms[id] == Form::UNKNOWN) {
+    forms[id] = FormOf(names.Text(id)) == NameStatus::WELL_FORMED ? Form::VALID : Form::INVALID;
   }
-  return forms_[id] == Form::kValid;
+  return forms[id] == Form::VALID;
 }
 
 int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms) {
@@ -315,7 +315,7 @@ int CheckFilePaths(const PolicyModel& fileModel) {
   const NamePool& paths = fileModel.paths;
   FirstInKeyOrder<NameId, ByText> failing(ByText{paths});
   for (const auto& [path, context] : fileModel.fileContexts) {
-    if (FindPathProblem(paths.Text(path)) != PathProblem::kNone) failing.Offer(path);
+    if (FindPathProblem(paths.Text(path)) != PathProblem::NONE) failing.Offer(path);
   }
   if (failing.Get() == nullptr) return 0;
   const std::string_view path = paths.Text(*failing.Get());

@@ -59,8 +59,8 @@ class NameForms {
   bool IsValid(const NamePool& names, NameId id);
 
  private:
-  enum class Form : uint8_t { kUnknown, kValid, kInvalid };
-  std::vector<Form> forms_;  // indexed by id
+  enum class Form : uint8_t { UNKNOWN, VALID, INVALID };
+  std::vector<Form> forms;  // indexed by id
 };
 
 // Every name of types, attrs and requires_ is a valid context name.

@@ -4,14 +4,14 @@
 
 namespace {
 
-SysLogFunc currentSysLog = &syslog;
+SysLogFunc g_currentSysLog = &syslog;
 
 }  // namespace
 
-SysLogFunc RuleDbSysLog() { return currentSysLog; }
+SysLogFunc RuleDbSysLog() { return g_currentSysLog; }
 
 SysLogFunc SetRuleDbSysLog(SysLogFunc func) {
-  SysLogFunc previous = currentSysLog;
-  currentSysLog = func != nullptr ? func : &syslog;
+  SysLogFunc previous = g_currentSysLog;
+  g_currentSysLog = func != nullptr ? func : &syslog;
   return previous;
 }

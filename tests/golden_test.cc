@@ -101,9 +101,9 @@ std::vector<Case> LoadCases() {
 // Whether `actual` is `expected`, or starts with it and goes on when
 // `expected` ends in a "..." line.
 bool Matches(const std::string& actual, const std::string& expected) {
-  constexpr std::string_view kMore = "...\n";
-  if (!expected.ends_with(kMore)) return actual == expected;
-  const std::string_view shown(expected.data(), expected.size() - kMore.size());
+  constexpr std::string_view MORE = "...\n";
+  if (!expected.ends_with(MORE)) return actual == expected;
+  const std::string_view shown(expected.data(), expected.size() - MORE.size());
   return actual.size() > shown.size() && actual.starts_with(shown);
 }
 
@@ -117,22 +117,22 @@ class Golden : public testing::TestWithParam<Case> {
  protected:
   // `output` as the case file spells it.
   std::string Masked(std::string output) const {
-    for (const auto& [path, name] : paths_) ReplaceAll(output, path, name);
+    for (const auto& [path, name] : paths) ReplaceAll(output, path, name);
     return StripTimestamps(output);
   }
 
-  TempDir dir_;
+  TempDir dir;
   // The build tree lies inside the source tree: it is masked first.
-  const std::vector<std::pair<std::string, std::string>> paths_ = {
-      {dir_.path(), "$TMP"}, {POLC_BUILD_DIR, "$BUILD"}, {POLC_SOURCE_DIR, "$SRC"}};
+  const std::vector<std::pair<std::string, std::string>> paths = {
+      {dir.path(), "$TMP"}, {POLC_BUILD_DIR, "$BUILD"}, {POLC_SOURCE_DIR, "$SRC"}};
 };
 
 TEST_P(Golden, Case) {
-  const std::vector<std::string> env = {"TMP=" + dir_.path(), "SRC=" POLC_SOURCE_DIR,
+  const std::vector<std::string> env = {"TMP=" + dir.path(), "SRC=" POLC_SOURCE_DIR,
                                         "BUILD=" POLC_BUILD_DIR};
   for (const Command& command : GetParam().commands) {
-    for (const auto& [name, content] : command.files) dir_.Write(name, content);
-    const RunResult run = RunShell(command.text, dir_.path(), env);
+    for (const auto& [name, content] : command.files) dir.Write(name, content);
+    const RunResult run = RunShell(command.text, dir.path(), env);
     if (run.status == 77 && command.status != 77) GTEST_SKIP() << command.where;
     const std::string out = Masked(run.out);
     EXPECT_TRUE(Matches(out, command.out)) << command.where << ": $ " << command.text << "\ngave:\n"

@@ -136,8 +136,8 @@ std::string Repeat(const std::string& part, size_t times) {
 
 std::string Key(size_t length) { return "{\"" + std::string(length, 'k') + "\":0}"; }
 
-const std::string kDeepArray = Repeat("[", JSON_MAX_DEPTH) + Repeat("]", JSON_MAX_DEPTH);
-const std::string kDeepObject =
+const std::string DEEP_ARRAY = Repeat("[", JSON_MAX_DEPTH) + Repeat("]", JSON_MAX_DEPTH);
+const std::string DEEP_OBJECT =
     Repeat("{\"a\":", JSON_MAX_DEPTH - 1) + "{}" + Repeat("}", JSON_MAX_DEPTH - 1);
 
 TEST_F(Json, AcceptedTextsGiveTheirTree) {
@@ -178,7 +178,7 @@ TEST_F(Json, AcceptedTextsGiveTheirTree) {
       {"{\"a\":1,\"a\":2}", "{\"a\":1,\"a\":2}"}, {"{\"\":0}", "{\"\":0}"},
       {"{\"\\u00e9\\n\":0}", "{\"\\xC3\\xA9\\x0A\":0}"}, {Key(47), Key(47)},
       {"{\"" + Repeat("\\u00e9", 23) + "k\":0}", "{\"" + Repeat("\\xC3\\xA9", 23) + "k\":0}"},
-      {kDeepArray, kDeepArray}, {kDeepObject, kDeepObject}};
+      {DEEP_ARRAY, DEEP_ARRAY}, {DEEP_OBJECT, DEEP_OBJECT}};
   // clang-format on
   for (const auto& [text, dump] : rows) {
     const Doc doc = Parse(text);
@@ -218,8 +218,8 @@ TEST_F(Json, RefusedTextsStopWhereTheyWentWrong) {
       // Limits.
       {Key(48), 1, false}, {"{\"" + Repeat("\\u0041", 43) + "\":0}", 1, false},
       {"[" + Key(48) + "]", 2, false},
-      {"[" + kDeepArray + "]", JSON_MAX_DEPTH, false},
-      {"{\"a\":" + kDeepObject + "}", 5 * JSON_MAX_DEPTH, false}};
+      {"[" + DEEP_ARRAY + "]", JSON_MAX_DEPTH, false},
+      {"{\"a\":" + DEEP_OBJECT + "}", 5 * JSON_MAX_DEPTH, false}};
   // clang-format on
   for (const Row& row : rows) {
     const auto text = Exact(row.text);
@@ -256,18 +256,18 @@ TEST_F(Json, NulEscapeDecodesOrFailsWithTheOption) {
   const char* text = nullptr;
   ASSERT_EQ(JsonGetArrayString(doc.get(), 0, &text), JSON_OK);
   EXPECT_EQ(std::string(text, 4), std::string("a\0b\0", 4));
-  constexpr uint32_t kAccepted = UINT32_MAX;
+  constexpr uint32_t ACCEPTED = UINT32_MAX;
   const std::pair<std::string, uint32_t> rows[] = {
       {"[\"a\\u0000b\"]", 3},
       {"{\"k\\u0000\":1}", 3},
       {"{\"k\":\"\\n\\u00000\"}", 8},
-      {"[\"\\u0001\\u0100\\ud800\\udc00\\/\"]", kAccepted},
-      {"[\"\\\\u0000\"]", kAccepted}};
+      {"[\"\\u0001\\u0100\\ud800\\udc00\\/\"]", ACCEPTED},
+      {"[\"\\\\u0000\"]", ACCEPTED}};
   for (const auto& [json, errorOffset] : rows) {
     const auto exact = Exact(json);
     JsonValue* root = nullptr;
     const int result = JsonParseWithOptions(exact.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE);
-    EXPECT_EQ(result, errorOffset == kAccepted ? JSON_OK : JSON_FAIL) << json;
+    EXPECT_EQ(result, errorOffset == ACCEPTED ? JSON_OK : JSON_FAIL) << json;
     if (result == JSON_OK) {
       JsonDelete(root);
     } else {
@@ -302,21 +302,21 @@ const uint8_t* CheckPacked(JsonValue* value, const uint8_t* expected) {
 // A random document of every kind, escapes included (no \u0000, so that
 // strlen gives every text's size).
 std::string RandomValue(std::mt19937& rng, int depth) {
-  static const char* const kScalars[] = {"null",
-                                         "true",
-                                         "false",
-                                         "0",
-                                         "-12",
-                                         "0x7f",
-                                         "3.25",
-                                         "1e-5",
-                                         "\"\"",
-                                         "\"abc\"",
-                                         "\"a\\n\\u00e9\\ud83d\\ude00\"",
-                                         "\"\\\\\\\"x\"",
-                                         "\"\t\xC3\xA9\""};
+  static const char* const SCALARS[] = {"null",
+                                        "true",
+                                        "false",
+                                        "0",
+                                        "-12",
+                                        "0x7f",
+                                        "3.25",
+                                        "1e-5",
+                                        "\"\"",
+                                        "\"abc\"",
+                                        "\"a\\n\\u00e9\\ud83d\\ude00\"",
+                                        "\"\\\\\\\"x\"",
+                                        "\"\t\xC3\xA9\""};
   const int pick = static_cast<int>(rng() % (depth > 4 ? 13 : 16));
-  if (pick < 13) return kScalars[pick];
+  if (pick < 13) return SCALARS[pick];
   const bool isObject = pick == 15;
   std::string out = isObject ? "{" : "[";
   for (int i = 0, count = static_cast<int>(rng() % 6); i < count; ++i) {

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr size_t kStampLength = 21;  // "[YYYY-MM-DD HH:MM:SS]"
+constexpr size_t STAMP_LENGTH = 21;  // "[YYYY-MM-DD HH:MM:SS]"
 
 // The stamp of `seconds` in a zone `offsetHours` east of UTC.
 std::string StampAt(time_t seconds, int offsetHours) {
@@ -36,10 +36,10 @@ std::string LoggedAfterStamp(const char* zone, int offsetHours, int level, const
   const std::string line = testing::internal::GetCapturedStdout();
   unsetenv("TZ");
   tzset();
-  const std::string stamp = line.substr(0, kStampLength);
+  const std::string stamp = line.substr(0, STAMP_LENGTH);
   EXPECT_TRUE(stamp == StampAt(before, offsetHours) || stamp == StampAt(after, offsetHours))
       << stamp;
-  return line.size() < kStampLength ? "" : line.substr(kStampLength);
+  return line.size() < STAMP_LENGTH ? "" : line.substr(STAMP_LENGTH);
 }
 
 // Two zones 25 hours apart give different dates, so neither passes by being
@@ -79,7 +79,7 @@ TEST(Log, CaptureHoldsLinesUntilReplayed) {
     Log(LOG_INFO, "[C][%s]\n", std::string(300, 'x').c_str());
     std::thread([] { Log(LOG_INFO, "[other thread]\n"); }).join();
   }
-  EXPECT_EQ(testing::internal::GetCapturedStdout().substr(kStampLength), "[INFO][other thread]\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout().substr(STAMP_LENGTH), "[INFO][other thread]\n");
   ASSERT_EQ(outer.size(), 2u);
   ASSERT_EQ(inner.size(), 1u);
   EXPECT_EQ(inner[0].message, "[B]\n");
@@ -88,9 +88,9 @@ TEST(Log, CaptureHoldsLinesUntilReplayed) {
   const std::string text = testing::internal::GetCapturedStdout();
   const std::string first = "[ERROR][A][n=1]\n";
   const std::string second = "[INFO][C][" + std::string(300, 'x') + "]\n";
-  ASSERT_EQ(text.size(), 2 * kStampLength + first.size() + second.size());
-  EXPECT_EQ(text.substr(kStampLength, first.size()), first);
-  EXPECT_EQ(text.substr(2 * kStampLength + first.size()), second);
+  ASSERT_EQ(text.size(), 2 * STAMP_LENGTH + first.size() + second.size());
+  EXPECT_EQ(text.substr(STAMP_LENGTH, first.size()), first);
+  EXPECT_EQ(text.substr(2 * STAMP_LENGTH + first.size()), second);
 }
 
 // Every byte on its own: only the controls and the eleven shell characters

@@ -97,7 +97,7 @@ struct Image {
 // A policy with every section, compiled by polc: 3 symbols, 2 initial
 // sids, 2 netifs, 1 packet, 2 file contexts, type attributes and 3 rules.
 const Bytes& RichImage() {
-  static const Bytes image = [] {
+  static const Bytes IMAGE = [] {
     const polc_test::TempDir dir;
     dir.Write("p.json", R"({"declarations": {"type": ["file_t", "proc_t"], "attr": ["domain"],
       "typeattr": {"proc_t": ["domain"]}, "labeling": {
@@ -118,7 +118,7 @@ const Bytes& RichImage() {
     const std::string bytes = polc_test::ReadFile(dir.Path("p.bin"));
     return Bytes(bytes.begin(), bytes.end());
   }();
-  return image;
+  return IMAGE;
 }
 
 // Where each section of the rich image starts, and what reading and writing
@@ -131,7 +131,7 @@ struct Section {
 std::string Line(const char* op, int site, const std::string& what) {
   return " [VARO][" + std::string(op) + " " + std::to_string(site) + "] [" + what + "]\n";
 }
-const Section kRichSections[] = {
+const Section RICH_SECTIONS[] = {
     {0, "", Line("RuleDataBaseWrite", 807, "Put policy binary header failed")},
     {20, Line("RuleDataBaseRead", 759, "Read symbol table failed"),  // 4 + 3 * (8 + 6)
      Line("RuleDataBaseWrite", 813, "Write symbol table failed")},
@@ -143,12 +143,12 @@ const Section kRichSections[] = {
      Line("RuleDataBaseWrite", 831, "Write typeattr failed")},
     {198, Line("RuleDataBaseRead", 783, "Read rule table failed"),  // 4 + 3 * 12
      Line("RuleDataBaseWrite", 837, "Write rule table failed")}};
-constexpr size_t kRichSize = 238;
+constexpr size_t RICH_SIZE = 238;
 
 const Section& SectionAt(size_t offset) {
   size_t index = 0;
-  while (index + 1 < std::size(kRichSections) && kRichSections[index + 1].start <= offset) ++index;
-  return kRichSections[index];
+  while (index + 1 < std::size(RICH_SECTIONS) && RICH_SECTIONS[index + 1].start <= offset) ++index;
+  return RICH_SECTIONS[index];
 }
 
 std::vector<std::string> Listed(const ObjCtx* head) {
@@ -328,14 +328,14 @@ struct Entry {
 // a chain, texts are prefixes of each other and bytes above 0x7F sort last.
 std::vector<Entry> RandomEntries(std::mt19937& random, size_t count,
                                  std::vector<std::string>& texts) {
-  static const char kAlphabet[] = {'/', 'a', 'b', '_', '\x7f', '\x80', '\xff'};
+  static const char ALPHABET[] = {'/', 'a', 'b', '_', '\x7f', '\x80', '\xff'};
   std::set<std::string> seenTexts;
   std::set<std::string> seenKeys;
   std::vector<Entry> entries;
   texts.reserve(2 * count);
   while (entries.size() < count) {
     std::string text(1 + random() % 6, '\0');
-    for (char& c : text) c = kAlphabet[random() % sizeof kAlphabet];
+    for (char& c : text) c = ALPHABET[random() % sizeof ALPHABET];
     const RuleTblKey key{static_cast<uint16_t>(random() % 41), static_cast<uint16_t>(random() % 41),
                          static_cast<uint16_t>(1 + random() % 4),
                          static_cast<uint16_t>(1 + random() % 2)};
@@ -538,7 +538,7 @@ TEST(PolicyCursor, PutsAndGetsAreLittleEndianAndMoveNothingWhenShort) {
 // image it writes back is the one it read.
 TEST(PolicyBinary, ReadsBackWhatPolcWroteAndWritesTheSameBytes) {
   const Bytes& image = RichImage();
-  ASSERT_EQ(image.size(), kRichSize);
+  ASSERT_EQ(image.size(), RICH_SIZE);
   Db db;
   ASSERT_EQ(Read(image, &db.db), 0);
   EXPECT_EQ(db->flags, 0x1Fu);
@@ -575,7 +575,7 @@ TEST(PolicyBinary, EveryBufferSize) {
   const auto append = [](void* out, const uint8_t* bytes, size_t count) {
     static_cast<Bytes*>(out)->insert(static_cast<Bytes*>(out)->end(), bytes, bytes + count);
   };
-  for (size_t budget = 0; budget <= kRichSize; budget++) {
+  for (size_t budget = 0; budget <= RICH_SIZE; budget++) {
     for (const size_t chunk : {size_t{0}, size_t{1}, size_t{3}, size_t{16}}) {  // 0: no sink
       SCOPED_TRACE(testing::Message() << budget << " bytes of room, chunks of " << chunk);
       const size_t capacity = chunk == 0 ? budget : chunk;
@@ -585,15 +585,15 @@ TEST(PolicyBinary, EveryBufferSize) {
       PolicyCursor cursor =
           chunk == 0 ? PolicyCursor{buffer.data(), capacity} : PolicySinkCursor(&sink);
       const SysLog log;
-      EXPECT_EQ(RuleDataBaseWrite(&db.db, &cursor), budget == kRichSize ? 0 : RULEDB_EINVAL);
-      EXPECT_EQ(log.Lines(), budget == kRichSize
+      EXPECT_EQ(RuleDataBaseWrite(&db.db, &cursor), budget == RICH_SIZE ? 0 : RULEDB_EINVAL);
+      EXPECT_EQ(log.Lines(), budget == RICH_SIZE
                                  ? std::vector<std::string>{}
                                  : std::vector<std::string>{SectionAt(budget).writeLine});
       if (chunk != 0) PolicySinkFlush(&cursor);
       written.insert(written.end(), buffer.data(), cursor.pos);
       EXPECT_LE(written.size(), budget);
       EXPECT_TRUE(std::equal(written.begin(), written.end(), RichImage().begin()));
-      EXPECT_EQ(written.size() == kRichSize, budget == kRichSize);
+      EXPECT_EQ(written.size() == RICH_SIZE, budget == RICH_SIZE);
       EXPECT_EQ(Bytes(buffer.end() - 8, buffer.end()), Bytes(8, 0xAA));
     }
   }
@@ -635,18 +635,18 @@ TEST(PolicyBinary, EveryFailedAllocationFailsCleanly) {
     const int32_t status = Write(&db.db).status;
     if (!fault.Fired()) return false;
     EXPECT_EQ(status, RULEDB_ENOMEM);
-    EXPECT_EQ(log.Lines(), std::vector<std::string>{kRichSections[4].writeLine});
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{RICH_SECTIONS[4].writeLine});
     return true;
   });
   EXPECT_EQ(writes, 3) << "one scratch array per type-attribute entry";
 }
 
 TEST(PolicyBinary, TheReaderRefusesBadImagesWithTheSectionLine) {
-  const std::string symbols = kRichSections[1].readLine;
-  const std::string objects = kRichSections[2].readLine;
-  const std::string files = kRichSections[3].readLine;
-  const std::string typeattrs = kRichSections[4].readLine;
-  const std::string rules = kRichSections[5].readLine;
+  const std::string symbols = RICH_SECTIONS[1].readLine;
+  const std::string objects = RICH_SECTIONS[2].readLine;
+  const std::string files = RICH_SECTIONS[3].readLine;
+  const std::string typeattrs = RICH_SECTIONS[4].readLine;
+  const std::string rules = RICH_SECTIONS[5].readLine;
   const uint32_t huge = 0xFFFFFFFF;
   const auto header = [](uint32_t flags) { return Image().Header(flags); };
   // clang-format off
@@ -773,7 +773,7 @@ TEST(PolicyBinary, TheWriterRefusesWhatTheFormatCannotCarry) {
     c.spoil(&db.db);
     const SysLog log;
     EXPECT_EQ(Write(&db.db).status, RULEDB_EINVAL) << c.section;
-    EXPECT_EQ(log.Lines(), std::vector<std::string>{kRichSections[c.section].writeLine});
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{RICH_SECTIONS[c.section].writeLine});
   }
 }
 

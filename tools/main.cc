@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -16,9 +17,7 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
-
-enum class OutputForm { kListing, kJson, kStats };
+enum class OutputForm { LISTING, JSON, STATS };
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: polcdump [options] <policy file>\n"
@@ -51,7 +50,7 @@ std::string ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
 
 int Fail(const std::string& path, const std::string& message) {
   std::cerr << "polcdump: " << path << ": " << message << "\n";
-  return kExitFailure;
+  return EXIT_FAILURE;
 }
 
 int Dump(const char* path, OutputForm form) {
@@ -61,12 +60,12 @@ int Dump(const char* path, OutputForm form) {
   PolicyImage image;
   const std::string imageError = ReadPolicyImage(bytes, image);
   if (!imageError.empty()) return Fail(path, "not a valid binary policy: " + imageError);
-  if (form == OutputForm::kJson) {
+  if (form == OutputForm::JSON) {
     const std::string sourceError = WritePolicySource(image, std::cout);
     if (!sourceError.empty()) {
       return Fail(path, "no policy source compiles to this binary: " + sourceError);
     }
-  } else if (form == OutputForm::kStats) {
+  } else if (form == OutputForm::STATS) {
     WritePolicyStats(image, std::cout);
   } else {
     WritePolicyListing(image, std::cout);
@@ -79,29 +78,29 @@ int Dump(const char* path, OutputForm form) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const option kOptions[] = {{"json", no_argument, nullptr, 'j'},
-                                    {"stats", no_argument, nullptr, 's'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {nullptr, 0, nullptr, 0}};
-  OutputForm form = OutputForm::kListing;
+  static const option OPTIONS[] = {{"json", no_argument, nullptr, 'j'},
+                                   {"stats", no_argument, nullptr, 's'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {nullptr, 0, nullptr, 0}};
+  OutputForm form = OutputForm::LISTING;
   int choice;
-  while ((choice = getopt_long(argc, argv, "jsh", kOptions, nullptr)) != -1) {
+  while ((choice = getopt_long(argc, argv, "jsh", OPTIONS, nullptr)) != -1) {
     if (choice == 'h') {
       PrintUsage(std::cout);
       return 0;
     }
-    const OutputForm chosen = choice == 'j' ? OutputForm::kJson : OutputForm::kStats;
-    if (choice == '?' || (form != OutputForm::kListing && form != chosen)) {
+    const OutputForm chosen = choice == 'j' ? OutputForm::JSON : OutputForm::STATS;
+    if (choice == '?' || (form != OutputForm::LISTING && form != chosen)) {
       if (choice != '?') std::cerr << "polcdump: --json and --stats exclude each other\n";
       PrintUsage(std::cerr);
-      return kExitFailure;
+      return EXIT_FAILURE;
     }
     form = chosen;
   }
   if (argc - optind != 1) {
     std::cerr << "polcdump: expected one policy file\n";
     PrintUsage(std::cerr);
-    return kExitFailure;
+    return EXIT_FAILURE;
   }
   return Dump(argv[optind], form);
 }

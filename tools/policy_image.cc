@@ -12,18 +12,18 @@ namespace {
 // Releases the database's contents once, on every path.
 class DatabaseGuard {
  public:
-  explicit DatabaseGuard(RuleDataBase& db) : db_(db) {}
-  ~DatabaseGuard() { RuleDataBaseDestory(&db_); }
+  explicit DatabaseGuard(RuleDataBase& db) : db(db) {}
+  ~DatabaseGuard() { RuleDataBaseDestory(&db); }
   DatabaseGuard(const DatabaseGuard&) = delete;
   DatabaseGuard& operator=(const DatabaseGuard&) = delete;
 
  private:
-  RuleDataBase& db_;
+  RuleDataBase& db;
 };
 
 // The last message of the rule database's system-log channel while a read
 // runs; single-threaded like the rest of polcdump.
-std::string lastRuleDbMessage;
+std::string g_lastRuleDbMessage;
 
 __attribute__((format(printf, 2, 3))) void KeepRuleDbMessage(int priority, const char* format,
                                                              ...) {
@@ -33,19 +33,21 @@ __attribute__((format(printf, 2, 3))) void KeepRuleDbMessage(int priority, const
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  lastRuleDbMessage = text;
+  g_lastRuleDbMessage = text;
 }
 
 // Points the system-log channel at KeepRuleDbMessage while alive.
 class CapturedRuleDbLog {
  public:
-  CapturedRuleDbLog() : previous_(SetRuleDbSysLog(KeepRuleDbMessage)) { lastRuleDbMessage.clear(); }
-  ~CapturedRuleDbLog() { SetRuleDbSysLog(previous_); }
+  CapturedRuleDbLog() : previous(SetRuleDbSysLog(KeepRuleDbMessage)) {
+    g_lastRuleDbMessage.clear();
+  }
+  ~CapturedRuleDbLog() { SetRuleDbSysLog(previous); }
   CapturedRuleDbLog(const CapturedRuleDbLog&) = delete;
   CapturedRuleDbLog& operator=(const CapturedRuleDbLog&) = delete;
 
  private:
-  SysLogFunc previous_;
+  SysLogFunc previous;
 };
 
 // " [VARO][RuleDataBaseRead 759] [Read symbol table failed]\n" becomes
@@ -82,7 +84,7 @@ std::string ReadFailure(int32_t status, uint64_t offset, uint64_t fileSize) {
            std::to_string(POLICY_HEADER_SIZE) + "-byte header";
   }
   const std::string what =
-      lastRuleDbMessage.empty() ? "Read failed" : ReadableRuleDbMessage(lastRuleDbMessage);
+      g_lastRuleDbMessage.empty() ? "Read failed" : ReadableRuleDbMessage(g_lastRuleDbMessage);
   return what + ": " + StatusMeaning(status) + " (status " + std::to_string(status) +
          "); reading stopped at offset " + std::to_string(offset) + " of " +
          std::to_string(fileSize) + " bytes";

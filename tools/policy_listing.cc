@@ -12,14 +12,14 @@ std::string FlagsText(uint32_t flags) {
   static const struct {
     uint32_t bit;
     const char* name;
-  } kFlags[] = {{FLAG_INITIAL_SID, "initial_sid"},
-                {FLAG_NETIF, "netif"},
-                {FLAG_PACKET, "packet"},
-                {FLAG_FILE_CONTEXT, "file_context"},
-                {FLAG_TYPEATTR, "typeattr"}};
+  } FLAGS[] = {{FLAG_INITIAL_SID, "initial_sid"},
+               {FLAG_NETIF, "netif"},
+               {FLAG_PACKET, "packet"},
+               {FLAG_FILE_CONTEXT, "file_context"},
+               {FLAG_TYPEATTR, "typeattr"}};
   std::string text = Hex(flags);
   uint32_t unknown = flags;
-  for (const auto& flag : kFlags) {
+  for (const auto& flag : FLAGS) {
     if ((flags & flag.bit) != 0) text += std::string(" ") + flag.name;
     unknown &= ~flag.bit;
   }

@@ -19,10 +19,10 @@
 
 namespace {
 
-constexpr uint32_t kKnownFlags =
+constexpr uint32_t KNOWN_FLAGS =
     FLAG_INITIAL_SID | FLAG_NETIF | FLAG_PACKET | FLAG_FILE_CONTEXT | FLAG_TYPEATTR;
-constexpr size_t kMaxJsonKeyLength = 47;  // polc's JSON reader refuses longer member keys
-constexpr uint32_t kMaxPrefixLength = 32;
+constexpr size_t MAX_JSON_KEY_LENGTH = 47;  // polc's JSON reader refuses longer member keys
+constexpr uint32_t MAX_PREFIX_LENGTH = 32;
 
 // "packet 2": which record of a section.
 std::string Entry(const char* what, size_t index) {
@@ -45,7 +45,7 @@ std::vector<uint32_t> NameDescents(const PolicyImage& image, const SymbolNames& 
 
 class SourceChecks {
  public:
-  SourceChecks(const PolicyImage& image, const SymbolNames& names) : image_(image), names_(names) {}
+  SourceChecks(const PolicyImage& image, const SymbolNames& names) : image(image), names(names) {}
 
   std::string Run() const {
     const std::function<std::string()> checks[] = {
@@ -63,22 +63,22 @@ class SourceChecks {
 
  private:
   std::string CheckLayout() const {
-    if (image_.fileSize != image_.imageSize) {
-      return std::to_string(image_.fileSize - image_.imageSize) + " bytes follow the rule table";
+    if (image.fileSize != image.imageSize) {
+      return std::to_string(image.fileSize - image.imageSize) + " bytes follow the rule table";
     }
-    if (image_.version != POLICY_VERSION) return "version " + std::to_string(image_.version);
-    if ((image_.flags & ~kKnownFlags) != 0) {
-      return "unknown flag bits " + Hex(image_.flags & ~kKnownFlags);
+    if (image.version != POLICY_VERSION) return "version " + std::to_string(image.version);
+    if ((image.flags & ~KNOWN_FLAGS) != 0) {
+      return "unknown flag bits " + Hex(image.flags & ~KNOWN_FLAGS);
     }
-    if (!image_.rewritesIdentically) {
+    if (!image.rewritesIdentically) {
       return "records are not in the order or form that polc writes them";
     }
     return {};
   }
 
   std::string CheckSymbols() const {
-    if (!names_.Dense()) return "symbol values are not 0 to N - 1, each once";
-    for (const SymbolRecord& symbol : image_.symbols) {
+    if (!names.Dense()) return "symbol values are not 0 to N - 1, each once";
+    for (const SymbolRecord& symbol : image.symbols) {
       if (symbol.name.size() > MAX_CONTEXT_NAME_LENGTH || !MatchesContextName(symbol.name)) {
         return Entry("symbol", symbol.value) + ": \"" + Printable(symbol.name) +
                "\" is not a valid context name";
@@ -88,18 +88,18 @@ class SourceChecks {
   }
 
   std::string CheckNameRuns() const {
-    return NameDescents(image_, names_).size() > 1
+    return NameDescents(image, names).size() > 1
                ? "symbol names do not form two ascending runs (types, then attributes)"
                : "";
   }
 
-  bool HasSymbol(uint32_t value) const { return names_.Find(value) != nullptr; }
+  bool HasSymbol(uint32_t value) const { return names.Find(value) != nullptr; }
 
   std::string CheckTypeAttrs() const {
-    const size_t count = image_.symbols.size();
-    if (image_.typeAttrs.size() != count) return "typeattr entries do not match the symbols";
+    const size_t count = image.symbols.size();
+    if (image.typeAttrs.size() != count) return "typeattr entries do not match the symbols";
     for (uint32_t value = 0; value < count; ++value) {
-      const std::vector<uint16_t>& members = image_.typeAttrs[value];
+      const std::vector<uint16_t>& members = image.typeAttrs[value];
       const std::string where = Entry("typeattr entry", value);
       if (std::find(members.begin(), members.end(), value) == members.end()) {
         return where + ": does not list the symbol itself";
@@ -108,12 +108,12 @@ class SourceChecks {
         if (!HasSymbol(members[i])) {
           return where + ": member " + std::to_string(members[i]) + " is no symbol";
         }
-        if (i > 0 && !(*names_.Find(members[i - 1]) < *names_.Find(members[i]))) {
+        if (i > 0 && !(*names.Find(members[i - 1]) < *names.Find(members[i]))) {
           return where + ": members are not in ascending name order";
         }
       }
-      if (members.size() > 1 && names_.Find(value)->size() > kMaxJsonKeyLength) {
-        return where + ": name longer than " + std::to_string(kMaxJsonKeyLength) +
+      if (members.size() > 1 && names.Find(value)->size() > MAX_JSON_KEY_LENGTH) {
+        return where + ": name longer than " + std::to_string(MAX_JSON_KEY_LENGTH) +
                " bytes cannot be a typeattr key";
       }
     }
@@ -125,13 +125,13 @@ class SourceChecks {
       uint32_t bit;
       bool present;
       const char* section;
-    } kSections[] = {{FLAG_INITIAL_SID, !image_.initialSids.empty(), "initial sid"},
-                     {FLAG_NETIF, !image_.netifs.empty(), "netif"},
-                     {FLAG_PACKET, !image_.packets.empty(), "packet"},
-                     {FLAG_FILE_CONTEXT, !image_.fileContexts.empty(), "file context"},
-                     {FLAG_TYPEATTR, !image_.symbols.empty(), "typeattr"}};
-    for (const auto& section : kSections) {
-      if (((image_.flags & section.bit) != 0) != section.present) {
+    } sections[] = {{FLAG_INITIAL_SID, !image.initialSids.empty(), "initial sid"},
+                    {FLAG_NETIF, !image.netifs.empty(), "netif"},
+                    {FLAG_PACKET, !image.packets.empty(), "packet"},
+                    {FLAG_FILE_CONTEXT, !image.fileContexts.empty(), "file context"},
+                    {FLAG_TYPEATTR, !image.symbols.empty(), "typeattr"}};
+    for (const auto& section : sections) {
+      if (((image.flags & section.bit) != 0) != section.present) {
         return std::string("flag ") + Hex(section.bit) + " does not match the " + section.section +
                " section";
       }
@@ -152,31 +152,31 @@ class SourceChecks {
   }
 
   std::string CheckInitialSids() const {
-    for (size_t i = 0; i < image_.initialSids.size(); ++i) {
-      const InitialSidRecord& sid = image_.initialSids[i];
+    for (size_t i = 0; i < image.initialSids.size(); ++i) {
+      const InitialSidRecord& sid = image.initialSids[i];
       if (InitialSidName(sid.sid) == nullptr) {
         return Entry("initial sid", i) + ": unknown sid " + std::to_string(sid.sid);
       }
       if (!HasSymbol(sid.type))
         return Entry("initial sid", i) + ": no symbol " + std::to_string(sid.type);
     }
-    return CheckDescending(image_.initialSids, "initial sid", [](const InitialSidRecord& sid) {
+    return CheckDescending(image.initialSids, "initial sid", [](const InitialSidRecord& sid) {
       return std::string(InitialSidName(sid.sid));
     });
   }
 
   std::string CheckNetifs() const {
-    for (size_t i = 0; i < image_.netifs.size(); ++i) {
-      if (!HasSymbol(image_.netifs[i].type)) {
-        return Entry("netif", i) + ": no symbol " + std::to_string(image_.netifs[i].type);
+    for (size_t i = 0; i < image.netifs.size(); ++i) {
+      if (!HasSymbol(image.netifs[i].type)) {
+        return Entry("netif", i) + ": no symbol " + std::to_string(image.netifs[i].type);
       }
     }
-    return CheckDescending(image_.netifs, "netif",
+    return CheckDescending(image.netifs, "netif",
                            [](const NetifRecord& netif) { return netif.name; });
   }
 
   static std::string PacketProblem(const PacketRecord& packet) {
-    if (packet.sourceMask > kMaxPrefixLength || packet.destinationMask > kMaxPrefixLength) {
+    if (packet.sourceMask > MAX_PREFIX_LENGTH || packet.destinationMask > MAX_PREFIX_LENGTH) {
       return "prefix length above 32";
     }
     if (packet.sportStart > packet.sportEnd || packet.dportStart > packet.dportEnd) {
@@ -189,14 +189,14 @@ class SourceChecks {
   }
 
   std::string CheckPackets() const {
-    for (size_t i = 0; i < image_.packets.size(); ++i) {
-      std::string problem = PacketProblem(image_.packets[i]);
-      if (problem.empty() && !HasSymbol(image_.packets[i].type)) {
-        problem = "no symbol " + std::to_string(image_.packets[i].type);
+    for (size_t i = 0; i < image.packets.size(); ++i) {
+      std::string problem = PacketProblem(image.packets[i]);
+      if (problem.empty() && !HasSymbol(image.packets[i].type)) {
+        problem = "no symbol " + std::to_string(image.packets[i].type);
       }
       if (!problem.empty()) return Entry("packet", i) + ": " + problem;
     }
-    return CheckDescending(image_.packets, "packet", [](const PacketRecord& p) {
+    return CheckDescending(image.packets, "packet", [](const PacketRecord& p) {
       return std::make_tuple(p.protocol, p.sourceAddress, p.sourceMask, p.destinationAddress,
                              p.destinationMask, p.sportStart, p.sportEnd, p.dportStart, p.dportEnd);
     });
@@ -204,8 +204,8 @@ class SourceChecks {
 
   std::string CheckFileContexts() const {
     std::set<std::string> symbols;
-    for (const SymbolRecord& symbol : image_.symbols) symbols.insert(symbol.name);
-    for (const FileContextRecord& file : image_.fileContexts) {
+    for (const SymbolRecord& symbol : image.symbols) symbols.insert(symbol.name);
+    for (const FileContextRecord& file : image.fileContexts) {
       const std::string where = "file context \"" + Printable(file.path) + "\": ";
       if (file.path.size() > MAX_FILE_PATH_LENGTH || !IsSafeString(file.path) ||
           !MatchesPathStart(file.path)) {
@@ -237,15 +237,15 @@ class SourceChecks {
   }
 
   std::string CheckRules() const {
-    for (const RuleRecord& rule : image_.rules) {
+    for (const RuleRecord& rule : image.rules) {
       const std::string problem = RuleProblem(rule);
-      if (!problem.empty()) return "rule \"" + RuleText(rule, names_) + "\": " + problem;
+      if (!problem.empty()) return "rule \"" + RuleText(rule, names) + "\": " + problem;
     }
     return {};
   }
 
-  const PolicyImage& image_;
-  const SymbolNames& names_;
+  const PolicyImage& image;
+  const SymbolNames& names;
 };
 
 // ---- the source text ----
@@ -253,20 +253,20 @@ class SourceChecks {
 // An output buffer that only counts what is written to it.
 class ByteCounter : public std::streambuf {
  public:
-  uint64_t count() const { return count_; }
+  uint64_t count() const { return written; }
 
  protected:
   int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) ++count_;
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++written;
     return traits_type::not_eof(c);
   }
   std::streamsize xsputn(const char*, std::streamsize n) override {
-    count_ += static_cast<uint64_t>(n);
+    written += static_cast<uint64_t>(n);
     return n;
   }
 
  private:
-  uint64_t count_ = 0;
+  uint64_t written = 0;
 };
 
 // `items` one per line at `indent` + 2 blanks, inside brackets.
@@ -317,12 +317,12 @@ std::string InlineArray(const std::vector<std::string>& names) {
 class SourceWriter {
  public:
   SourceWriter(const PolicyImage& image, const SymbolNames& names)
-      : image_(image), names_(names), attrStart_(FirstAttribute()) {}
+      : image(image), names(names), attrStart(FirstAttribute()) {}
 
   void Write(std::ostream& out) const {
-    std::vector<std::string> declarations = {Member("type", Names(0, attrStart_, "    "))};
-    if (attrStart_ < image_.symbols.size()) {
-      declarations.push_back(Member("attr", Names(attrStart_, image_.symbols.size(), "    ")));
+    std::vector<std::string> declarations = {Member("type", Names(0, attrStart, "    "))};
+    if (attrStart < image.symbols.size()) {
+      declarations.push_back(Member("attr", Names(attrStart, image.symbols.size(), "    ")));
     }
     const std::vector<std::string> typeAttrs = TypeAttrMembers();
     if (!typeAttrs.empty()) declarations.push_back(Member("typeattr", Object(typeAttrs, "    ")));
@@ -336,11 +336,11 @@ class SourceWriter {
 
  private:
   uint32_t FirstAttribute() const {
-    const std::vector<uint32_t> descents = NameDescents(image_, names_);
+    const std::vector<uint32_t> descents = NameDescents(image, names);
     if (!descents.empty()) return descents.front();
-    auto first = static_cast<uint32_t>(image_.symbols.size());
-    for (uint32_t value = 0; value < image_.typeAttrs.size(); ++value) {
-      for (const uint16_t member : image_.typeAttrs[value]) {
+    auto first = static_cast<uint32_t>(image.symbols.size());
+    for (uint32_t value = 0; value < image.typeAttrs.size(); ++value) {
+      for (const uint16_t member : image.typeAttrs[value]) {
         if (member != value) first = std::min<uint32_t>(first, member);
       }
     }
@@ -350,24 +350,24 @@ class SourceWriter {
   std::string Names(uint32_t from, size_t to, const std::string& indent) const {
     std::vector<std::string> items;
     for (uint32_t value = from; value < to; ++value)
-      items.push_back(QuoteJsonString(*names_.Find(value)));
+      items.push_back(QuoteJsonString(*names.Find(value)));
     return Array(items, indent);
   }
 
   std::vector<std::string> TypeAttrMembers() const {
     std::vector<std::string> members;
-    for (uint32_t value = 0; value < image_.typeAttrs.size(); ++value) {
+    for (uint32_t value = 0; value < image.typeAttrs.size(); ++value) {
       std::vector<std::string> others;
-      for (const uint16_t member : image_.typeAttrs[value]) {
-        if (member != value) others.push_back(*names_.Find(member));
+      for (const uint16_t member : image.typeAttrs[value]) {
+        if (member != value) others.push_back(*names.Find(member));
       }
       if (!others.empty())
-        members.push_back(Member(names_.Find(value)->c_str(), InlineArray(others)));
+        members.push_back(Member(names.Find(value)->c_str(), InlineArray(others)));
     }
     return members;
   }
 
-  Field Context(uint32_t value) const { return {"context", QuoteJsonString(*names_.Find(value))}; }
+  Field Context(uint32_t value) const { return {"context", QuoteJsonString(*names.Find(value))}; }
 
   template <typename Iterator, typename Format>
   static std::string LabelArray(Iterator begin, Iterator end, Format format) {
@@ -404,12 +404,12 @@ class SourceWriter {
   // are in hash order and sorted here.
   std::vector<std::string> LabelingMembers() const {
     std::vector<std::string> members;
-    std::vector<FileContextRecord> files = image_.fileContexts;
+    std::vector<FileContextRecord> files = image.fileContexts;
     std::sort(files.begin(), files.end(),
               [](const auto& a, const auto& b) { return a.path < b.path; });
-    const auto& sids = image_.initialSids;
-    const auto& netifs = image_.netifs;
-    const auto& packets = image_.packets;
+    const auto& sids = image.initialSids;
+    const auto& netifs = image.netifs;
+    const auto& packets = image.packets;
     if (!files.empty()) {
       members.push_back(Member("file", LabelArray(files.begin(), files.end(), FileEntry)));
     }
@@ -434,10 +434,10 @@ class SourceWriter {
   // Rules by subject, object and class name, as polc's model orders them.
   std::vector<const RuleRecord*> SortedRules() const {
     std::vector<const RuleRecord*> rules;
-    for (const RuleRecord& rule : image_.rules) rules.push_back(&rule);
+    for (const RuleRecord& rule : image.rules) rules.push_back(&rule);
     auto key = [this](const RuleRecord* rule) {
       return std::tuple<const std::string&, const std::string&, std::string_view, uint16_t>(
-          *names_.Find(rule->key.source), *names_.Find(rule->key.target),
+          *names.Find(rule->key.source), *names.Find(rule->key.target),
           GetClassName(rule->key.tclass), rule->key.specified);
     };
     std::sort(rules.begin(), rules.end(),
@@ -446,20 +446,20 @@ class SourceWriter {
   }
 
   std::string GrantEntry(const RuleRecord& rule) const {
-    return InlineObject({{"object", QuoteJsonString(*names_.Find(rule.key.target))},
+    return InlineObject({{"object", QuoteJsonString(*names.Find(rule.key.target))},
                          {"class", QuoteJsonString(GetClassName(rule.key.tclass))},
                          {"operation", InlineArray(OperationNames(rule.key.tclass, rule.datum))}});
   }
 
   std::string TransitionEntry(const RuleRecord& rule) const {
-    return InlineObject({{"object", QuoteJsonString(*names_.Find(rule.key.target))},
+    return InlineObject({{"object", QuoteJsonString(*names.Find(rule.key.target))},
                          {"class", QuoteJsonString(GetClassName(rule.key.tclass))},
-                         {"target", QuoteJsonString(*names_.Find(rule.datum))}});
+                         {"target", QuoteJsonString(*names.Find(rule.datum))}});
   }
 
   std::string Statement(uint16_t subject, const std::vector<std::string>& grants,
                         const std::vector<std::string>& transitions) const {
-    std::vector<std::string> members = {Member("subject", QuoteJsonString(*names_.Find(subject)))};
+    std::vector<std::string> members = {Member("subject", QuoteJsonString(*names.Find(subject)))};
     if (!grants.empty()) members.push_back(Member("teac", Array(grants, "      ")));
     if (!transitions.empty()) {
       members.push_back(Member("type_transition", Array(transitions, "      ")));
@@ -490,9 +490,9 @@ class SourceWriter {
     if (!rules.empty()) out << "\n  ]";
   }
 
-  const PolicyImage& image_;
-  const SymbolNames& names_;
-  const uint32_t attrStart_;
+  const PolicyImage& image;
+  const SymbolNames& names;
+  const uint32_t attrStart;
 };
 
 }  // namespace

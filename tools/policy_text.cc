@@ -7,18 +7,18 @@
 #include "base/class_table.h"
 #include "base/protocol_lookup.h"
 
-SymbolNames::SymbolNames(const PolicyImage& image) : byValue_(image.symbols.size(), nullptr) {
+SymbolNames::SymbolNames(const PolicyImage& image) : byValue(image.symbols.size(), nullptr) {
   for (const SymbolRecord& symbol : image.symbols) {
-    if (symbol.value >= byValue_.size() || byValue_[symbol.value] != nullptr) {
-      dense_ = false;
+    if (symbol.value >= byValue.size() || byValue[symbol.value] != nullptr) {
+      dense = false;
       continue;
     }
-    byValue_[symbol.value] = &symbol.name;
+    byValue[symbol.value] = &symbol.name;
   }
 }
 
 const std::string* SymbolNames::Find(uint32_t value) const {
-  return value < byValue_.size() ? byValue_[value] : nullptr;
+  return value < byValue.size() ? byValue[value] : nullptr;
 }
 
 std::string SymbolNames::Show(uint32_t value) const {
@@ -29,8 +29,8 @@ std::string SymbolNames::Show(uint32_t value) const {
 }
 
 const char* InitialSidName(uint32_t sid) {
-  static const char* const kNames[] = {"kernel", "varo", "unlabeled", "proc"};
-  return sid >= 1 && sid <= 4 ? kNames[sid - 1] : nullptr;
+  static const char* const NAMES[] = {"kernel", "varo", "unlabeled", "proc"};
+  return sid >= 1 && sid <= 4 ? NAMES[sid - 1] : nullptr;
 }
 
 namespace {

@@ -20,11 +20,11 @@ class SymbolNames {
   // has it.
   std::string Show(uint32_t value) const;
   // Whether every value 0 to N - 1 has exactly one name.
-  bool Dense() const { return dense_; }
+  bool Dense() const { return dense; }
 
  private:
-  std::vector<const std::string*> byValue_;  // entries point into the image
-  bool dense_ = true;
+  std::vector<const std::string*> byValue;  // entries point into the image
+  bool dense = true;
 };
 
 // "kernel", "varo", "unlabeled", "proc" for 1 to 4; null otherwise.

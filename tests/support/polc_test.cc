@@ -21,10 +21,10 @@ namespace {
 
 // Counted over all threads, as the reader and the compiler allocate on
 // threads of their own.
-std::atomic<long> callsLeft = -1;              // before the failing one; negative: none armed
-std::atomic<size_t> uncountedFrom = SIZE_MAX;  // calloc bytes that pass uncounted
+std::atomic<long> g_callsLeft = -1;              // before the failing one; negative: none armed
+std::atomic<size_t> g_uncountedFrom = SIZE_MAX;  // calloc bytes that pass uncounted
 
-bool AllocationFails() { return callsLeft.load() >= 0 && callsLeft.fetch_sub(1) == 0; }
+bool AllocationFails() { return g_callsLeft.load() >= 0 && g_callsLeft.fetch_sub(1) == 0; }
 
 std::string Slurp(int fd) {
   std::string text;
@@ -48,11 +48,11 @@ std::string DirectoryOf(const std::string& path) { return fs::path(path).parent_
 
 // "[YYYY-MM-DD HH:MM:SS]": 21 characters, digits where the pattern has '9'.
 bool StartsWithTimestamp(const std::string& text, size_t at) {
-  static const std::string pattern = "[9999-99-99 99:99:99]";
-  if (text.size() - at < pattern.size()) return false;
-  for (size_t i = 0; i < pattern.size(); ++i) {
+  static const std::string PATTERN = "[9999-99-99 99:99:99]";
+  if (text.size() - at < PATTERN.size()) return false;
+  for (size_t i = 0; i < PATTERN.size(); ++i) {
     const char c = text[at + i];
-    if (pattern[i] == '9' ? (c < '0' || c > '9') : c != pattern[i]) return false;
+    if (PATTERN[i] == '9' ? (c < '0' || c > '9') : c != PATTERN[i]) return false;
   }
   return true;
 }
@@ -151,16 +151,16 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 AllocationFault::AllocationFault(long n, size_t uncounted) {
-  uncountedFrom = uncounted;
-  callsLeft = n - 1;
+  g_uncountedFrom = uncounted;
+  g_callsLeft = n - 1;
 }
 
 AllocationFault::~AllocationFault() {
-  callsLeft = -1;
-  uncountedFrom = SIZE_MAX;
+  g_callsLeft = -1;
+  g_uncountedFrom = SIZE_MAX;
 }
 
-bool AllocationFault::Fired() const { return callsLeft < 0; }
+bool AllocationFault::Fired() const { return g_callsLeft < 0; }
 
 long CountFailingAllocations(const std::function<bool(long n)>& attempt) {
   long n = 1;
@@ -173,7 +173,7 @@ long CountFailingAllocations(const std::function<bool(long n)>& attempt) {
 extern "C" void* __wrap_calloc(size_t count, size_t size) {
   size_t bytes = 0;
   const bool uncounted =
-      __builtin_mul_overflow(count, size, &bytes) || bytes >= polc_test::uncountedFrom;
+      __builtin_mul_overflow(count, size, &bytes) || bytes >= polc_test::g_uncountedFrom;
   return !uncounted && polc_test::AllocationFails() ? nullptr : __real_calloc(count, size);
 }
 
