@@ -2,15 +2,10 @@
 // section counts.
 #include <getopt.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
-#include <vector>
 
-#include "ruledb/policy_binary.h"
 #include "tools/policy_image.h"
 #include "tools/policy_listing.h"
 #include "tools/policy_source.h"
@@ -27,39 +22,15 @@ void PrintUsage(std::ostream& out) {
          "  -h, --help     Print this text\n";
 }
 
-// Whole file into `bytes`; an error text naming the cause, or empty. A
-// file larger than any binary policy polc writes (or an endless device) is
-// refused once that size is passed.
-std::string ReadWholeFile(const char* path, std::vector<uint8_t>& bytes) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return std::strerror(errno);
-  uint8_t buffer[65536];
-  size_t count;
-  while (bytes.size() <= POLICY_BUFFER_SIZE &&
-         (count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + count);
-  }
-  const int readError = std::ferror(file) != 0 ? errno : 0;
-  std::fclose(file);
-  if (readError != 0) return std::strerror(readError);
-  if (bytes.size() > POLICY_BUFFER_SIZE) {
-    return "larger than " + std::to_string(POLICY_BUFFER_SIZE) + " bytes, the most polc writes";
-  }
-  return "";
-}
-
 int Fail(const std::string& path, const std::string& message) {
   std::cerr << "polcdump: " << path << ": " << message << "\n";
   return EXIT_FAILURE;
 }
 
 int Dump(const char* path, OutputForm form) {
-  std::vector<uint8_t> bytes;
-  const std::string readError = ReadWholeFile(path, bytes);
-  if (!readError.empty()) return Fail(path, "cannot read: " + readError);
   PolicyImage image;
-  const std::string imageError = ReadPolicyImage(bytes, image);
-  if (!imageError.empty()) return Fail(path, "not a valid binary policy: " + imageError);
+  const std::string loadError = LoadPolicyImage(path, image);
+  if (!loadError.empty()) return Fail(path, loadError);
   if (form == OutputForm::JSON) {
     const std::string sourceError = WritePolicySource(image, std::cout);
     if (!sourceError.empty()) {

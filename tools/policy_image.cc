@@ -1,5 +1,6 @@
 #include "tools/policy_image.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -152,6 +153,25 @@ bool RewritesIdentically(const RuleDataBase& db, const std::vector<uint8_t>& byt
          std::memcmp(rewritten.data(), bytes.data(), imageSize) == 0;
 }
 
+// Whole file into `bytes`; an error text naming the cause, or empty.
+std::string ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::strerror(errno);
+  uint8_t buffer[65536];
+  size_t count;
+  while (bytes.size() <= POLICY_BUFFER_SIZE &&
+         (count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    bytes.insert(bytes.end(), buffer, buffer + count);
+  }
+  const int readError = std::ferror(file) != 0 ? errno : 0;
+  std::fclose(file);
+  if (readError != 0) return std::strerror(readError);
+  if (bytes.size() > POLICY_BUFFER_SIZE) {
+    return "larger than " + std::to_string(POLICY_BUFFER_SIZE) + " bytes, the most polc writes";
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image) {
@@ -168,4 +188,13 @@ std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& imag
   CopyDatabase(db, image);
   image.rewritesIdentically = RewritesIdentically(db, bytes, image.imageSize);
   return {};
+}
+
+std::string LoadPolicyImage(const std::string& path, PolicyImage& image) {
+  std::vector<uint8_t> bytes;
+  const std::string readError = ReadWholeFile(path, bytes);
+  if (!readError.empty()) return "cannot read: " + readError;
+  const std::string imageError = ReadPolicyImage(bytes, image);
+  if (!imageError.empty()) return "not a valid binary policy: " + imageError;
+  return "";
 }

@@ -73,3 +73,9 @@ struct PolicyImage {
 // Never reads outside `bytes`. Replaces the rule database's system-log channel
 // for the duration of the call, so its messages end up in the result.
 std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image);
+
+// Reads the file at `path` whole and then ReadPolicyImage. Returns an empty
+// string, or "cannot read: <cause>" or "not a valid binary policy: <cause>".
+// A file larger than any binary polc writes (or an endless device) is
+// refused once that size is passed.
+std::string LoadPolicyImage(const std::string& path, PolicyImage& image);
