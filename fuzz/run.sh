@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # fuzz/run.sh BUILD_FUZZ_DIR SECONDS: runs every fuzz target built in
 # BUILD_FUZZ_DIR for SECONDS each from a scratch corpus: its seeds in
-# fuzz/corpus/<target>, and for fuzz_policy the example policy and every
-# source file of the golden cases. New inputs never go to the repository.
+# fuzz/corpus/<target>, and for fuzz_policy and fuzz_assertions the example
+# policy and every JSON file of the golden cases. New inputs never go to the
+# repository.
 set -euo pipefail
 dir=$1
 seconds=$2
@@ -16,13 +17,13 @@ for target in "$dir"/fuzz_*; do
   [[ -d $here/corpus/$name ]] && cp -r "$here/corpus/$name/." "$scratch/"
   options=()
   [[ -f $here/$name.dict ]] && options=(-dict="$here/$name.dict")
-  if [[ $name == fuzz_policy ]]; then
+  if [[ $name == fuzz_policy || $name == fuzz_assertions ]]; then
     cp "$here"/../examples/*.json "$scratch/"
     awk -v dir="$scratch" '/^--- .*\.json$/ { file = dir "/case_" ++n ".json"; next }
       /^(=== |--- |\$ |\? |2>$)/ { file = ""; next } file != "" { print > file }' \
       "$here"/../tests/cases/*.case
-    # The keys, classes and operations a policy may name, from the schema.
-    grep -o '"[a-z_]*"' "$here/../schema/policy.schema.json" | sort -u |
+    # The keys, classes and operations a policy may name, from the schemas.
+    grep -ho '"[a-z_]*"' "$here"/../schema/*.schema.json | sort -u |
       sed 's/"\(.*\)"/"\\"\1\\""/' > "$scratch.dict"
     options=(-dict="$scratch.dict")
   fi

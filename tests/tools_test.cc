@@ -1,20 +1,25 @@
-// polcdump's readings of a binary: a source that polc compiles back to the
-// same bytes, for generated policies; and images no source gives, which
-// are listed as they are but turned into no source.
+// The tools' readings of a binary: a source that polc compiles back to the
+// same bytes, for generated policies; images no source gives, which are
+// listed as they are but turned into no source; polcq's expansion.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "bench/policy_generator.h"
 #include "base/protocol_lookup.h"
+#include "bench/policy_generator.h"
 #include "tests/support/polc_test.h"
 #include "tools/policy_listing.h"
+#include "tools/policy_query.h"
 #include "tools/policy_source.h"
 #include "tools/policy_text.h"
+#include "tools/query_access.h"
 
 namespace {
 
@@ -180,6 +185,59 @@ TEST(PolicyText, ProtocolNamesMapBackToTheirNumbers) {
     EXPECT_EQ(LookupProtocol(name->c_str()), protocol) << *name;
   }
   for (const uint16_t protocol : {253, 254, 1000, 65535}) EXPECT_FALSE(ProtocolName(protocol));
+}
+
+// polcq's effective access and transitions are those of a brute-force
+// expansion: every rule applied to every pair of names whose attribute sets
+// hold its subject and object.
+TEST(PolicyQuery, EffectsAreTheBruteForceExpansion) {
+  const polc_bench::PolicyShape shapes[] = {{"few", 1, 5, 2, 3, 20, 4, 6, 1, 2},
+                                            {"files", 7, 60, 9, 40, 600, 50, 80, 5, 12},
+                                            {"attributes", 3, 30, 40, 60, 900, 100, 40, 2, 3}};
+  for (const polc_bench::PolicyShape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    const polc_test::TempDir dir;
+    for (uint32_t file = 0; file < shape.files; ++file) {
+      dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
+    }
+    ASSERT_EQ(polc_test::RunShell("polc -c -o p.bin src/*.json", dir.path()).status, 0);
+    QueryPolicy policy;
+    ASSERT_EQ(policy.Load(dir.Path("p.bin")), "");
+    const PolicyImage& image = policy.Image();
+    const auto count = static_cast<uint32_t>(image.symbols.size());
+    const auto holds = [&image](uint32_t value, uint32_t attribute) {
+      const std::vector<uint16_t>& set = image.typeAttrs[value];
+      return value == attribute || std::find(set.begin(), set.end(), attribute) != set.end();
+    };
+    using Key = std::tuple<uint32_t, uint32_t, uint16_t>;  // subject, object, class
+    std::map<Key, uint32_t> grants;
+    std::map<Key, std::set<uint32_t>> transitions;
+    for (const RuleRecord& rule : image.rules) {
+      for (uint32_t subject = 0; subject < count; ++subject) {
+        for (uint32_t object = 0; object < count; ++object) {
+          if (!holds(subject, rule.key.source) || !holds(object, rule.key.target)) continue;
+          const Key key{subject, object, rule.key.tclass};
+          if (rule.key.specified == RULE_GRANT) {
+            grants[key] |= rule.datum;
+          } else {
+            transitions[key].insert(rule.datum);
+          }
+        }
+      }
+    }
+    std::map<Key, uint32_t> actualGrants;
+    std::map<Key, std::set<uint32_t>> actualTransitions;
+    ForEachEffect(policy, {}, RULE_GRANT, [&](uint32_t subject, const Effect& effect) {
+      actualGrants[{subject, effect.object, effect.tclass}] = effect.operations;
+    });
+    ForEachEffect(policy, {}, RULE_TRANSITION, [&](uint32_t subject, const Effect& effect) {
+      actualTransitions[{subject, effect.object, effect.tclass}] = {effect.targets.begin(),
+                                                                    effect.targets.end()};
+    });
+    EXPECT_EQ(actualGrants, grants);
+    EXPECT_EQ(actualTransitions, transitions);
+    EXPECT_FALSE(grants.empty() || transitions.empty());
+  }
 }
 
 }  // namespace

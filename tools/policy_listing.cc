@@ -27,9 +27,7 @@ std::string FlagsText(uint32_t flags) {
   return text;
 }
 
-void WriteSection(std::ostream& out, const char* title, std::vector<std::string> lines,
-                  bool sorted = true) {
-  if (sorted) std::sort(lines.begin(), lines.end());
+void WriteSection(std::ostream& out, const char* title, const std::vector<std::string>& lines) {
   out << title << ' ' << lines.size() << '\n';
   for (const std::string& line : lines) out << '\t' << line << '\n';
 }
@@ -118,18 +116,24 @@ void WriteSizeLines(const PolicyImage& image, std::ostream& out) {
 
 }  // namespace
 
-void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
+std::vector<ListingSection> NamedSections(const PolicyImage& image) {
   const SymbolNames names(image);
+  std::vector<ListingSection> sections = {
+      {"initial_sids", InitialSidLines(image, names)}, {"netifs", NetifLines(image, names)},
+      {"packets", PacketLines(image, names)},          {"file_contexts", FileContextLines(image)},
+      {"typeattrs", TypeAttrLines(image, names)},      {"rules", RuleLines(image, names)}};
+  for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
+  return sections;
+}
+
+void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
   WriteSizeLines(image, out);
   out << "version " << image.version << '\n';
   out << "flags " << FlagsText(image.flags) << '\n';
-  WriteSection(out, "symbols", SymbolLines(image), false);
-  WriteSection(out, "initial_sids", InitialSidLines(image, names));
-  WriteSection(out, "netifs", NetifLines(image, names));
-  WriteSection(out, "packets", PacketLines(image, names));
-  WriteSection(out, "file_contexts", FileContextLines(image));
-  WriteSection(out, "typeattrs", TypeAttrLines(image, names));
-  WriteSection(out, "rules", RuleLines(image, names));
+  WriteSection(out, "symbols", SymbolLines(image));
+  for (const ListingSection& section : NamedSections(image)) {
+    WriteSection(out, section.title, section.lines);
+  }
 }
 
 void WritePolicyStats(const PolicyImage& image, std::ostream& out) {

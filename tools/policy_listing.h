@@ -10,10 +10,22 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "tools/policy_image.h"
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out);
+
+// The entries of one section, sorted, as the listing shows them.
+struct ListingSection {
+  const char* title;
+  std::vector<std::string> lines;
+};
+
+// The listing's sections after the symbols, whose entries name symbols by
+// name only: initial_sids, netifs, packets, file_contexts, typeattrs, rules.
+std::vector<ListingSection> NamedSections(const PolicyImage& image);
 
 // "<section> <count>" lines, in the listing's section order.
 void WritePolicyStats(const PolicyImage& image, std::ostream& out);

@@ -1,0 +1,151 @@
+// polcq: asks a compiled policy who may do what, checks neverallow
+// assertions against it, and compares two policies by name.
+#include <getopt.h>
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ruledb/rule_data_base.h"
+#include "tools/assertions.h"
+#include "tools/policy_diff.h"
+#include "tools/policy_query.h"
+#include "tools/query_access.h"
+
+namespace {
+
+// Exit statuses, as diff(1) has them.
+constexpr int EXIT_SAME = 0;
+constexpr int EXIT_DIFFERENT = 1;
+constexpr int EXIT_TROUBLE = 2;
+
+constexpr char USAGE[] =
+    "Usage: polcq access POLICY [-s NAME] [-o NAME] [-c CLASS] [-p OP]... [--explain] [--json]\n"
+    "       polcq transitions POLICY [-s NAME] [-o NAME] [-c CLASS] [--explain]\n"
+    "       polcq check POLICY ASSERTIONS\n"
+    "       polcq diff OLD NEW [--effective] [--json]\n"
+    "       polcq --help\n";
+
+int UsageError(const std::string& message) {
+  std::cerr << "polcq: " << message << '\n' << USAGE;
+  return EXIT_TROUBLE;
+}
+
+int Trouble(const std::string& where, const std::string& message) {
+  std::cerr << "polcq: " << where << ": " << message << '\n';
+  return EXIT_TROUBLE;
+}
+
+// A subcommand's options and operands.
+struct Arguments {
+  const char* subject = nullptr;
+  const char* object = nullptr;
+  const char* tclass = nullptr;
+  std::vector<std::string> operations;
+  bool explain = false;
+  bool json = false;
+  bool effective = false;
+  std::vector<std::string> operands;
+};
+
+// Parses argv[1..] as the subcommand argv[1] with the options `allowed` (a
+// getopt short-option string; long options map to 'e', 'j', 'x').
+std::string ParseArguments(int argc, char** argv, const char* allowed, Arguments& arguments) {
+  static const option LONG_OPTIONS[] = {{"explain", no_argument, nullptr, 'x'},
+                                        {"json", no_argument, nullptr, 'j'},
+                                        {"effective", no_argument, nullptr, 'e'},
+                                        {nullptr, 0, nullptr, 0}};
+  opterr = 0;
+  optind = 1;
+  int choice;
+  while ((choice = getopt_long(argc - 1, argv + 1, "s:o:c:p:", LONG_OPTIONS, nullptr)) != -1) {
+    if (choice == '?' || std::strchr(allowed, choice) == nullptr) {
+      return std::string("an option ") + argv[1] + " does not take, or one without its value";
+    }
+    if (choice == 's') arguments.subject = optarg;
+    if (choice == 'o') arguments.object = optarg;
+    if (choice == 'c') arguments.tclass = optarg;
+    if (choice == 'p') arguments.operations.emplace_back(optarg);
+    arguments.explain |= choice == 'x';
+    arguments.json |= choice == 'j';
+    arguments.effective |= choice == 'e';
+  }
+  for (int index = optind + 1; index < argc; ++index) arguments.operands.emplace_back(argv[index]);
+  return "";
+}
+
+int Query(const Arguments& arguments, uint16_t kind) {
+  if (arguments.operands.size() != 1) return UsageError("expected one policy file");
+  QueryPolicy policy;
+  const std::string& path = arguments.operands[0];
+  if (const std::string error = policy.Load(path); !error.empty()) return Trouble(path, error);
+  AccessFilter filter;
+  const std::string filterError = MakeAccessFilter(policy, arguments.subject, arguments.object,
+                                                   arguments.tclass, arguments.operations, filter);
+  if (!filterError.empty()) return Trouble(path, filterError);
+  if (arguments.json) {
+    WriteAccessSource(policy, filter, std::cout);
+  } else {
+    WriteEffects(policy, filter, kind, arguments.explain, std::cout);
+  }
+  return EXIT_SAME;
+}
+
+int Check(const Arguments& arguments) {
+  if (arguments.operands.size() != 2) return UsageError("expected a policy and an assertions file");
+  QueryPolicy policy;
+  const std::string& path = arguments.operands[0];
+  if (const std::string error = policy.Load(path); !error.empty()) return Trouble(path, error);
+  std::vector<Assertion> assertions;
+  const std::string& assertionsPath = arguments.operands[1];
+  const std::string error = LoadAssertions(assertionsPath, policy, assertions);
+  if (!error.empty()) return Trouble(assertionsPath, error);
+  return CheckAssertions(policy, assertions, std::cout) == 0 ? EXIT_SAME : EXIT_DIFFERENT;
+}
+
+int Diff(const Arguments& arguments) {
+  if (arguments.operands.size() != 2) return UsageError("expected two policy files");
+  QueryPolicy before;
+  QueryPolicy after;
+  for (size_t index = 0; index < 2; ++index) {
+    QueryPolicy& policy = index == 0 ? before : after;
+    const std::string& path = arguments.operands[index];
+    if (const std::string error = policy.Load(path); !error.empty()) return Trouble(path, error);
+  }
+  const DiffOptions options{arguments.effective, arguments.json};
+  return WritePolicyDiff(before, after, options, std::cout) ? EXIT_DIFFERENT : EXIT_SAME;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2) return UsageError("expected a command");
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help") {
+    std::cout << USAGE;
+    return EXIT_SAME;
+  }
+  static const struct {
+    const char* name;
+    const char* options;
+  } COMMANDS[] = {{"access", "socpxj"}, {"transitions", "socx"}, {"check", ""}, {"diff", "ej"}};
+  for (const auto& known : COMMANDS) {
+    if (command != known.name) continue;
+    Arguments arguments;
+    const std::string error = ParseArguments(argc, argv, known.options, arguments);
+    if (!error.empty()) return UsageError(error);
+    if (command == "access") return Query(arguments, RULE_GRANT);
+    if (command == "transitions") return Query(arguments, RULE_TRANSITION);
+    if (command == "check") return Check(arguments);
+    return Diff(arguments);
+  }
+  return UsageError("unknown command \"" + command + "\"");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int status = Run(argc, argv);
+  std::cout.flush();
+  if (!std::cout) return Trouble("standard output", "write failed");
+  return status;
+}

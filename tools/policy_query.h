@@ -1,0 +1,93 @@
+// The meaning of a compiled policy, as polcq reads it.
+//
+// Every type and attribute has an attribute set: the names the type-attribute
+// array lists for it, and the name itself. A rule (S, O, class, ...) applies
+// to every pair of names (s, o) whose sets hold S and O. The effective
+// operations of (s, o, class) are the union of the operations of every grant
+// rule that applies; the effective target of a transition is the target of
+// every transition rule that applies, and two different targets are a
+// conflict. The enforcement side is not part of this system: this is the
+// meaning polcq assumes.
+//
+// A QueryPolicy is loaded from a binary through polcdump's reader, and then
+// checked further: every value names a symbol, every class is in the class
+// table, every operation bit belongs to its class. A crafted image that
+// fails a check is refused as a whole.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tools/policy_image.h"
+#include "tools/policy_text.h"
+
+// What applies to one (subject, object, class): the union of the rules'
+// operations (grants) or the set of targets (transitions), and the indexes
+// of those rules in QueryPolicy::rules.
+struct Effect {
+  uint32_t object;
+  uint16_t tclass;
+  uint32_t operations = 0;        // grants
+  std::vector<uint32_t> targets;  // transitions: distinct target values, ascending
+  std::vector<uint32_t> rules;    // ascending
+};
+
+class QueryPolicy {
+ public:
+  QueryPolicy() = default;
+  // Holds pointers into its own image.
+  QueryPolicy(const QueryPolicy&) = delete;
+  QueryPolicy& operator=(const QueryPolicy&) = delete;
+
+  // Loads the binary at `path`: an empty string, or why it cannot be used.
+  std::string Load(const std::string& path);
+
+  const PolicyImage& Image() const { return image; }
+  uint32_t NameCount() const { return static_cast<uint32_t>(names.size()); }
+  const std::string& Name(uint32_t value) const { return names[value]; }
+  // The name of `value` as polcdump shows it (control bytes escaped).
+  std::string Show(uint32_t value) const;
+  std::optional<uint32_t> Value(const std::string& name) const;
+  // The attribute set of `value`, ascending; it holds `value`.
+  const std::vector<uint32_t>& AttributesOf(uint32_t value) const { return attributes[value]; }
+  // The names whose attribute set holds `value`, ascending.
+  const std::vector<uint32_t>& MembersOf(uint32_t value) const { return members[value]; }
+  // The values in the order of their names.
+  const std::vector<uint32_t>& ByName() const { return byName; }
+  // Whether the attribute set of `value` holds `attribute`.
+  bool Holds(uint32_t value, uint32_t attribute) const {
+    return std::binary_search(attributes[value].begin(), attributes[value].end(), attribute);
+  }
+  // `values` in the order of their names.
+  std::vector<uint32_t> SortedByName(std::vector<uint32_t> values) const;
+
+  // What the grant rules (RULE_GRANT) or the transition rules
+  // (RULE_TRANSITION) give `subject`, one Effect per (object, class) that
+  // `keepObject` keeps, sorted by object name, then class name.
+  std::vector<Effect> Effects(uint32_t subject, uint16_t kind,
+                              const std::function<bool(uint32_t object)>& keepObject) const;
+
+  // The rule at `index` of the image, as polcdump lists it.
+  std::string RuleLine(uint32_t index) const;
+
+ private:
+  std::string Check() const;
+  void Index();
+
+  PolicyImage image;
+  std::vector<std::string> names;  // by value
+  std::unordered_map<std::string, uint32_t> values;
+  std::vector<std::vector<uint32_t>> attributes;      // by value
+  std::vector<std::vector<uint32_t>> members;         // by value
+  std::vector<std::vector<uint32_t>> rulesBySubject;  // rule indexes, by the rule's subject
+  std::vector<uint32_t> byName;
+  std::optional<SymbolNames> symbolNames;  // of `image`, once it is loaded
+};
+
+// The operation names of `bits` in class `tclass`, in bit order.
+std::string OperationList(uint16_t tclass, uint32_t bits);
