@@ -1,13 +1,19 @@
-// polcdump on arbitrary bytes: read the image, then every form of output.
-// Whatever the bytes, nothing may read outside them, crash or leak.
+// polcdump and polcq on arbitrary bytes: read the image, then every form of
+// output, every expansion, and the diff of the image with itself, which
+// must find nothing. Whatever the bytes, nothing may read outside them,
+// crash or leak.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
+#include "tools/policy_diff.h"
 #include "tools/policy_image.h"
 #include "tools/policy_listing.h"
+#include "tools/policy_query.h"
 #include "tools/policy_source.h"
+#include "tools/query_access.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
@@ -17,5 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WritePolicyListing(image, sink);
   WritePolicyStats(image, sink);
   WritePolicySource(image, sink);
+  QueryPolicy policy;
+  if (!policy.Adopt(image).empty()) return 0;
+  WriteEffects(policy, {}, RULE_GRANT, true, sink);
+  WriteEffects(policy, {}, RULE_TRANSITION, true, sink);
+  WriteAccessSource(policy, {}, sink);
+  if (WritePolicyDiff(policy, policy, {true, false}, sink)) std::abort();
   return 0;
 }

@@ -35,8 +35,13 @@ std::string CheckRule(const RuleRecord& rule, uint32_t count) {
 }  // namespace
 
 std::string QueryPolicy::Load(const std::string& path) {
-  const std::string loadError = LoadPolicyImage(path, image);
-  if (!loadError.empty()) return loadError;
+  PolicyImage read;
+  const std::string loadError = LoadPolicyImage(path, read);
+  return loadError.empty() ? Adopt(std::move(read)) : loadError;
+}
+
+std::string QueryPolicy::Adopt(PolicyImage read) {
+  image = std::move(read);
   const std::string checkError = Check();
   if (!checkError.empty()) return "not a policy polcq can query: " + checkError;
   Index();

@@ -46,6 +46,8 @@ class QueryPolicy {
 
   // Loads the binary at `path`: an empty string, or why it cannot be used.
   std::string Load(const std::string& path);
+  // Takes an image read by ReadPolicyImage: the same, without the file.
+  std::string Adopt(PolicyImage read);
 
   const PolicyImage& Image() const { return image; }
   uint32_t NameCount() const { return static_cast<uint32_t>(names.size()); }
