@@ -1,8 +1,10 @@
 #include "base/class_table.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <numeric>
 #include <string>
 
 namespace {
@@ -194,4 +196,18 @@ const char* GetOperationName(uint16_t classIndex, uint32_t bit) {
 const char* GetClassName(uint16_t classIndex) {
   const ClassRow* row = FindRow(classIndex);
   return row == nullptr ? nullptr : row->name;
+}
+
+uint16_t ClassNameRank(uint16_t classIndex) {
+  static const auto RANKS = [] {
+    std::array<uint16_t, CLASS_COUNT> classes;
+    std::iota(classes.begin(), classes.end(), uint16_t{1});
+    std::sort(classes.begin(), classes.end(), [](uint16_t a, uint16_t b) {
+      return std::strcmp(GetClassName(a), GetClassName(b)) < 0;
+    });
+    std::array<uint16_t, CLASS_COUNT + 1> result{};
+    for (uint16_t rank = 0; rank < CLASS_COUNT; ++rank) result[classes[rank]] = rank;
+    return result;
+  }();
+  return FindRow(classIndex) == nullptr ? 0 : RANKS[classIndex];
 }

@@ -25,3 +25,8 @@ const char* GetOperationName(uint16_t classIndex, uint32_t bit);
 
 // Name of class `classIndex`, or null when the index is not 1 to 30.
 const char* GetClassName(uint16_t classIndex);
+
+// The place of class `classIndex` among the class names in order, 0 to 29,
+// so that classes sort by name without comparing names; 0 when the index is
+// not 1 to 30.
+uint16_t ClassNameRank(uint16_t classIndex);

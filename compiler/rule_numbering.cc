@@ -57,22 +57,6 @@ void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
   rules.swap(scratch);
 }
 
-bool NameLess(const char* a, const char* b) { return std::strcmp(a, b) < 0; }
-
-// The position of each class (by index) among the class names in order.
-const std::array<uint8_t, CLASS_COUNT + 1>& ClassNameRanks() {
-  static const auto RANKS = [] {
-    std::array<uint16_t, CLASS_COUNT> classes;
-    std::iota(classes.begin(), classes.end(), uint16_t{1});
-    std::sort(classes.begin(), classes.end(),
-              [](uint16_t a, uint16_t b) { return NameLess(GetClassName(a), GetClassName(b)); });
-    std::array<uint8_t, CLASS_COUNT + 1> result{};
-    for (uint8_t rank = 0; rank < CLASS_COUNT; ++rank) result[classes[rank]] = rank;
-    return result;
-  }();
-  return RANKS;
-}
-
 // The position of each value's name among all type and attribute names in
 // order. Types and attributes are each numbered in name order already, so
 // merging the two runs orders them all.
@@ -132,10 +116,9 @@ HugePageVector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler)
 
 void SortByNames(const VaroCompiler& compiler, std::span<NumberedRule> rules) {
   const std::vector<uint32_t> ranks = NameRanks(compiler);
-  const auto& classRanks = ClassNameRanks();
   const auto nameOrder = [&](const NumberedRule& rule) {
     return uint64_t{ranks[rule.key.source]} << 24 | uint64_t{ranks[rule.key.target]} << 8 |
-           classRanks[rule.key.tclass];
+           ClassNameRank(rule.key.tclass);
   };
   std::sort(rules.begin(), rules.end(), [&](const NumberedRule& a, const NumberedRule& b) {
     return nameOrder(a) < nameOrder(b);
@@ -158,7 +141,7 @@ std::span<const uint32_t> OperationBitsByName(uint16_t classIndex) {
       }
       std::sort(entry.bits.begin(), entry.bits.begin() + static_cast<std::ptrdiff_t>(entry.count),
                 [cls](uint32_t a, uint32_t b) {
-                  return NameLess(GetOperationName(cls, a), GetOperationName(cls, b));
+                  return std::strcmp(GetOperationName(cls, a), GetOperationName(cls, b)) < 0;
                 });
     }
     return result;

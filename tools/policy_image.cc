@@ -1,5 +1,7 @@
 #include "tools/policy_image.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -157,6 +159,13 @@ bool RewritesIdentically(const RuleDataBase& db, const std::vector<uint8_t>& byt
 std::string ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return std::strerror(errno);
+  // The size a regular file says it has, so that the bytes are not moved
+  // each time the vector grows; the reads below decide what is there.
+  struct stat status {};
+  if (fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) &&
+      static_cast<uint64_t>(status.st_size) <= POLICY_BUFFER_SIZE) {
+    bytes.reserve(static_cast<size_t>(status.st_size) + 1);
+  }
   uint8_t buffer[65536];
   size_t count;
   while (bytes.size() <= POLICY_BUFFER_SIZE &&

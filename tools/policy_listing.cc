@@ -116,12 +116,13 @@ void WriteSizeLines(const PolicyImage& image, std::ostream& out) {
 
 }  // namespace
 
-std::vector<ListingSection> NamedSections(const PolicyImage& image) {
+std::vector<ListingSection> LabelingSections(const PolicyImage& image) {
   const SymbolNames names(image);
-  std::vector<ListingSection> sections = {
-      {"initial_sids", InitialSidLines(image, names)}, {"netifs", NetifLines(image, names)},
-      {"packets", PacketLines(image, names)},          {"file_contexts", FileContextLines(image)},
-      {"typeattrs", TypeAttrLines(image, names)},      {"rules", RuleLines(image, names)}};
+  std::vector<ListingSection> sections = {{"initial_sids", InitialSidLines(image, names)},
+                                          {"netifs", NetifLines(image, names)},
+                                          {"packets", PacketLines(image, names)},
+                                          {"file_contexts", FileContextLines(image)},
+                                          {"typeattrs", TypeAttrLines(image, names)}};
   for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
   return sections;
 }
@@ -131,9 +132,12 @@ void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
   out << "version " << image.version << '\n';
   out << "flags " << FlagsText(image.flags) << '\n';
   WriteSection(out, "symbols", SymbolLines(image));
-  for (const ListingSection& section : NamedSections(image)) {
+  for (const ListingSection& section : LabelingSections(image)) {
     WriteSection(out, section.title, section.lines);
   }
+  std::vector<std::string> rules = RuleLines(image, SymbolNames(image));
+  std::sort(rules.begin(), rules.end());
+  WriteSection(out, "rules", rules);
 }
 
 void WritePolicyStats(const PolicyImage& image, std::ostream& out) {

@@ -23,9 +23,10 @@ struct ListingSection {
   std::vector<std::string> lines;
 };
 
-// The listing's sections after the symbols, whose entries name symbols by
-// name only: initial_sids, netifs, packets, file_contexts, typeattrs, rules.
-std::vector<ListingSection> NamedSections(const PolicyImage& image);
+// The listing's sections between the symbols and the rules, whose entries
+// name symbols by name only: initial_sids, netifs, packets, file_contexts,
+// typeattrs.
+std::vector<ListingSection> LabelingSections(const PolicyImage& image);
 
 // "<section> <count>" lines, in the listing's section order.
 void WritePolicyStats(const PolicyImage& image, std::ostream& out);

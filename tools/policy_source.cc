@@ -433,34 +433,25 @@ class SourceWriter {
   }
 
   // Rules by subject, object and class name, as polc's model orders them.
-  // The place of each symbol value, or of each class index, in name order:
-  // rules sort by these numbers as they would by the names, without a
-  // string compare per step.
-  template <typename Name>
-  static std::vector<uint32_t> RanksByName(uint32_t count, Name name) {
-    std::vector<uint32_t> order(count);
+  // The place of each symbol value in name order: rules sort by these
+  // numbers as they would by the names, without a string compare per step.
+  std::vector<uint32_t> NameRanks() const {
+    std::vector<uint32_t> order(image.symbols.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&name](uint32_t a, uint32_t b) {
-      return std::string_view(name(a)) < std::string_view(name(b));
-    });
-    std::vector<uint32_t> ranks(count);
-    for (uint32_t place = 0; place < count; ++place) ranks[order[place]] = place;
+    std::sort(order.begin(), order.end(),
+              [this](uint32_t a, uint32_t b) { return *names.Find(a) < *names.Find(b); });
+    std::vector<uint32_t> ranks(order.size());
+    for (uint32_t place = 0; place < order.size(); ++place) ranks[order[place]] = place;
     return ranks;
   }
 
   std::vector<const RuleRecord*> SortedRules() const {
-    const std::vector<uint32_t> nameRanks =
-        RanksByName(static_cast<uint32_t>(image.symbols.size()),
-                    [this](uint32_t value) { return *names.Find(value); });
-    const std::vector<uint32_t> classRanks = RanksByName(CLASS_COUNT + 1, [](uint32_t index) {
-      const char* name = GetClassName(static_cast<uint16_t>(index));
-      return name != nullptr ? name : "";
-    });
+    const std::vector<uint32_t> nameRanks = NameRanks();
     std::vector<const RuleRecord*> rules;
     for (const RuleRecord& rule : image.rules) rules.push_back(&rule);
     auto key = [&](const RuleRecord* rule) {
       return std::tuple(nameRanks[rule->key.source], nameRanks[rule->key.target],
-                        classRanks[rule->key.tclass], rule->key.specified);
+                        ClassNameRank(rule->key.tclass), rule->key.specified);
     };
     std::sort(rules.begin(), rules.end(),
               [&key](const RuleRecord* a, const RuleRecord* b) { return key(a) < key(b); });
