@@ -1,6 +1,8 @@
 #include "tools/policy_diff.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,8 +128,8 @@ bool SameDatum(const QueryPolicy& before, uint32_t oldIndex, const QueryPolicy& 
 
 // The stored rules compared by key: a line is only built for a rule that
 // one policy lacks or that grants or targets differently.
-void CompareRules(const QueryPolicy& before, const QueryPolicy& after, DiffWriter& writer) {
-  const SharedRanks ranks = RankNames(before, after);
+void CompareRules(const QueryPolicy& before, const QueryPolicy& after, const SharedRanks& ranks,
+                  DiffWriter& writer) {
   const std::vector<std::pair<uint64_t, uint32_t>> old = RuleKeys(before, ranks.before);
   const std::vector<std::pair<uint64_t, uint32_t>> now = RuleKeys(after, ranks.after);
   size_t o = 0;
@@ -147,31 +149,60 @@ void CompareRules(const QueryPolicy& before, const QueryPolicy& after, DiffWrite
   }
 }
 
-// The effective lines of `kind` for the subject called `name` in `policy`,
-// sorted; none when no name is called so.
-std::vector<std::string> SubjectLines(const QueryPolicy& policy, const std::string& name,
-                                      uint16_t kind) {
-  std::vector<std::string> lines;
-  if (const std::optional<uint32_t> subject = policy.Value(name)) {
-    for (const Effect& effect : policy.Effects(*subject, kind, {})) {
-      lines.push_back(EffectLine(policy, *subject, effect, kind));
+// What both policies give one subject (a value of each, or none where the
+// policy has no such name), compared effect by effect: a line is only built
+// for an effect that one policy lacks or that differs.
+void CompareSubject(const QueryPolicy& before, std::optional<uint32_t> oldSubject,
+                    const QueryPolicy& after, std::optional<uint32_t> newSubject, uint16_t kind,
+                    const SharedRanks& ranks, DiffWriter& writer) {
+  const char* section = kind == RULE_GRANT ? "access" : "transitions";
+  const std::vector<Effect> old =
+      oldSubject ? before.Effects(*oldSubject, kind, {}, false) : std::vector<Effect>{};
+  const std::vector<Effect> now =
+      newSubject ? after.Effects(*newSubject, kind, {}, false) : std::vector<Effect>{};
+  const auto key = [](const Effect& effect, const std::vector<uint32_t>& rank) {
+    return uint64_t{rank[effect.object]} << 8 | ClassNameRank(effect.tclass);
+  };
+  const auto sameTargets = [&](const Effect& a, const Effect& b) {
+    return std::equal(a.targets.begin(), a.targets.end(), b.targets.begin(), b.targets.end(),
+                      [&](uint32_t x, uint32_t y) { return ranks.before[x] == ranks.after[y]; });
+  };
+  size_t o = 0;
+  size_t n = 0;
+  while (o < old.size() || n < now.size()) {
+    if (n == now.size() ||
+        (o < old.size() && key(old[o], ranks.before) < key(now[n], ranks.after))) {
+      writer.Write('-', section, EffectLine(before, *oldSubject, old[o++], kind));
+    } else if (o == old.size() || key(now[n], ranks.after) < key(old[o], ranks.before)) {
+      writer.Write('+', section, EffectLine(after, *newSubject, now[n++], kind));
+    } else {
+      const Effect& a = old[o++];
+      const Effect& b = now[n++];
+      if (a.operations != b.operations || !sameTargets(a, b)) {
+        writer.CompareLines(section, EffectLine(before, *oldSubject, a, kind),
+                            EffectLine(after, *newSubject, b, kind));
+      }
     }
   }
-  std::sort(lines.begin(), lines.end());
-  return lines;
 }
 
-// The names of both policies, sorted, each once.
-std::vector<std::string> AllNames(const QueryPolicy& before, const QueryPolicy& after) {
-  std::vector<std::string> names;
-  for (const QueryPolicy* policy : {&before, &after}) {
-    for (uint32_t value = 0; value < policy->NameCount(); ++value) {
-      names.push_back(policy->Name(value));
+// The expanded access, then the expanded transitions, subject by subject in
+// the order of both policies' names.
+void CompareEffects(const QueryPolicy& before, const QueryPolicy& after, const SharedRanks& ranks,
+                    DiffWriter& writer) {
+  const std::vector<uint32_t>& old = before.ByName();
+  const std::vector<uint32_t>& now = after.ByName();
+  for (const uint16_t kind : {RULE_GRANT, RULE_TRANSITION}) {
+    for (size_t o = 0, n = 0; o < old.size() || n < now.size();) {
+      std::optional<uint32_t> oldSubject;
+      std::optional<uint32_t> newSubject;
+      const uint32_t oldRank = o < old.size() ? ranks.before[old[o]] : UINT32_MAX;
+      const uint32_t newRank = n < now.size() ? ranks.after[now[n]] : UINT32_MAX;
+      if (oldRank <= newRank) oldSubject = old[o++];
+      if (newRank <= oldRank) newSubject = now[n++];
+      CompareSubject(before, oldSubject, after, newSubject, kind, ranks, writer);
     }
   }
-  std::sort(names.begin(), names.end());
-  names.erase(std::unique(names.begin(), names.end()), names.end());
-  return names;
 }
 
 }  // namespace
@@ -187,16 +218,8 @@ bool WritePolicyDiff(const QueryPolicy& before, const QueryPolicy& after,
       writer.Compare(old[section].title, old[section].lines, now[section].lines);
     }
   }
-  CompareRules(before, after, writer);
-  if (options.effective) {
-    const std::vector<std::string> subjects = AllNames(before, after);
-    for (const auto& [kind, section] :
-         {std::pair{RULE_GRANT, "access"}, std::pair{RULE_TRANSITION, "transitions"}}) {
-      for (const std::string& subject : subjects) {
-        writer.Compare(section, SubjectLines(before, subject, kind),
-                       SubjectLines(after, subject, kind));
-      }
-    }
-  }
+  const SharedRanks ranks = RankNames(before, after);
+  CompareRules(before, after, ranks, writer);
+  if (options.effective) CompareEffects(before, after, ranks, writer);
   return writer.Finish();
 }

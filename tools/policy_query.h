@@ -70,9 +70,11 @@ class QueryPolicy {
 
   // What the grant rules (RULE_GRANT) or the transition rules
   // (RULE_TRANSITION) give `subject`, one Effect per (object, class) that
-  // `keepObject` keeps, sorted by object name, then class name.
+  // `keepObject` keeps, sorted by object name, then class name. Without
+  // `withRules`, the effects list no rules.
   std::vector<Effect> Effects(uint32_t subject, uint16_t kind,
-                              const std::function<bool(uint32_t object)>& keepObject) const;
+                              const std::function<bool(uint32_t object)>& keepObject,
+                              bool withRules = true) const;
 
   // The rule at `index` of the image, as polcdump lists it.
   std::string RuleLine(uint32_t index) const;
@@ -88,6 +90,7 @@ class QueryPolicy {
   std::vector<std::vector<uint32_t>> members;         // by value
   std::vector<std::vector<uint32_t>> rulesBySubject;  // rule indexes, by the rule's subject
   std::vector<uint32_t> byName;
+  std::vector<uint32_t> rank;              // by value: its place in byName
   std::optional<SymbolNames> symbolNames;  // of `image`, once it is loaded
 };
 
