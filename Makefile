@@ -1,8 +1,11 @@
-# Two entry points for a fresh machine:
+# Two entry points for a fresh machine, each first installing what it needs
+# (scripts/install-deps.sh):
 #   make run   builds polc and compiles the example policy in examples/
 #   make test  builds and runs the whole test suite (normal, then sanitizers)
-# and one to install polc, polcdump, their man pages and the policy schema:
+# one to install polc, polcdump, polcq, their man pages, the schemas and the
+# bash completion, and one to build a Debian package of the same:
 #   make install [PREFIX=/usr/local]
+#   make package
 
 BUILD     ?= build
 JOBS      ?= 2
@@ -10,9 +13,15 @@ FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 PREFIX    ?= /usr/local
 
-.PHONY: run test build install test-debug build-sanitize test-sanitize test-thread fuzz-smoke tidy clean
+.PHONY: deps-run deps-test run test build install package test-debug build-sanitize test-sanitize test-thread fuzz-smoke tidy clean
 
-build:
+deps-run:
+	scripts/install-deps.sh run
+
+deps-test:
+	scripts/install-deps.sh test
+
+build: deps-run
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 
@@ -27,9 +36,13 @@ run: build
 install: build
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
 
+package: build
+	cd $(BUILD)/release && cpack -G DEB
+
 # The fuzzing run comes before the sanitizer suite so that the test runner's
 # summary closes the output.
-test: test-debug test-thread fuzz-smoke tidy test-sanitize
+test: deps-test
+	$(MAKE) test-debug test-thread fuzz-smoke tidy test-sanitize
 
 # g++, warnings as errors, the whole suite.
 test-debug:

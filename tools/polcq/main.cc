@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/class_table.h"
 #include "ruledb/rule_data_base.h"
 #include "tools/assertions.h"
 #include "tools/policy_diff.h"
@@ -25,6 +26,7 @@ constexpr char USAGE[] =
     "       polcq transitions POLICY [-s NAME] [-o NAME] [-c CLASS] [--explain]\n"
     "       polcq check POLICY ASSERTIONS\n"
     "       polcq diff OLD NEW [--effective] [--json]\n"
+    "       polcq classes [CLASS]\n"
     "       polcq --help\n";
 
 int UsageError(const std::string& message) {
@@ -117,6 +119,25 @@ int Diff(const Arguments& arguments) {
   return WritePolicyDiff(before, after, options, std::cout) ? EXIT_DIFFERENT : EXIT_SAME;
 }
 
+// The class names of the class table, or the operations of one class, one
+// per line: what a policy may name, for completion and for scripts.
+int Classes(const Arguments& arguments) {
+  if (arguments.operands.size() > 1) return UsageError("expected at most one class");
+  if (arguments.operands.empty()) {
+    for (uint16_t index = 1; index <= CLASS_COUNT; ++index)
+      std::cout << GetClassName(index) << '\n';
+    return EXIT_SAME;
+  }
+  const std::string& name = arguments.operands[0];
+  const uint16_t index = GetClassIndex(name.c_str());
+  if (index == 0) return Trouble(name, "no such class");
+  for (const std::string& operation : OperationNames(index, UINT32_MAX)) {
+    if (operation.starts_with("0x")) break;  // past the class's last operation
+    std::cout << operation << '\n';
+  }
+  return EXIT_SAME;
+}
+
 int Run(int argc, char** argv) {
   if (argc < 2) return UsageError("expected a command");
   const std::string command = argv[1];
@@ -127,7 +148,11 @@ int Run(int argc, char** argv) {
   static const struct {
     const char* name;
     const char* options;
-  } COMMANDS[] = {{"access", "socpxj"}, {"transitions", "socx"}, {"check", ""}, {"diff", "ej"}};
+  } COMMANDS[] = {{"access", "socpxj"},
+                  {"transitions", "socx"},
+                  {"check", ""},
+                  {"diff", "ej"},
+                  {"classes", ""}};
   for (const auto& known : COMMANDS) {
     if (command != known.name) continue;
     Arguments arguments;
@@ -136,6 +161,7 @@ int Run(int argc, char** argv) {
     if (command == "access") return Query(arguments, RULE_GRANT);
     if (command == "transitions") return Query(arguments, RULE_TRANSITION);
     if (command == "check") return Check(arguments);
+    if (command == "classes") return Classes(arguments);
     return Diff(arguments);
   }
   return UsageError("unknown command \"" + command + "\"");

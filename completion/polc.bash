@@ -1,0 +1,80 @@
+# Bash completion for polc, polcdump and polcq: options, polcq's commands,
+# and class and operation names from the class table (by way of
+# `polcq classes`). Installed once per command name, where bash-completion
+# looks for it.
+
+_polc_files() {
+  mapfile -t COMPREPLY < <(compgen -f -- "$1")
+}
+
+_polc() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  if [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "-c -m -o" -- "$cur")
+  else
+    _polc_files "$cur"
+  fi
+}
+
+_polcdump() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  if [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "-j --json -s --stats -h --help" -- "$cur")
+  else
+    _polc_files "$cur"
+  fi
+}
+
+# The class given with -c before the word being completed, if any.
+_polcq_class() {
+  local i
+  for ((i = 2; i < COMP_CWORD - 1; i++)); do
+    [[ ${COMP_WORDS[i]} == -c ]] && echo "${COMP_WORDS[i + 1]}"
+  done
+}
+
+_polcq() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local polcq=${COMP_WORDS[0]}
+  if ((COMP_CWORD == 1)); then
+    mapfile -t COMPREPLY < <(compgen -W "access transitions check diff classes --help" -- "$cur")
+    return
+  fi
+  local command=${COMP_WORDS[1]} words
+  case $prev in
+    -c)
+      words=$("$polcq" classes 2>/dev/null)
+      ;;
+    -p)
+      local class
+      class=$(_polcq_class)
+      if [[ -n $class ]]; then
+        words=$("$polcq" classes "$class" 2>/dev/null)
+      else
+        words=$(for class in $("$polcq" classes 2>/dev/null); do "$polcq" classes "$class"; done)
+      fi
+      ;;
+    -s | -o)
+      COMPREPLY=()
+      return
+      ;;
+  esac
+  if [[ -z $words && $command == classes ]]; then
+    words=$("$polcq" classes 2>/dev/null)
+  elif [[ -z $words && $cur == -* ]]; then
+    case $command in
+      access) words="-s -o -c -p --explain --json" ;;
+      transitions) words="-s -o -c --explain" ;;
+      diff) words="--effective --json" ;;
+    esac
+  fi
+  if [[ -n $words ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur" | sort -u)
+  else
+    _polc_files "$cur"
+  fi
+}
+
+complete -o filenames -F _polc polc
+complete -o filenames -F _polcdump polcdump
+complete -o filenames -F _polcq polcq
