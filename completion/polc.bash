@@ -7,23 +7,19 @@ _polc_files() {
   mapfile -t COMPREPLY < <(compgen -f -- "$1")
 }
 
-_polc() {
+# An option of the words $1, or a file.
+_polc_option_or_file() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   if [[ $cur == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "-c -m -o" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "$1" -- "$cur")
   else
     _polc_files "$cur"
   fi
 }
 
-_polcdump() {
-  local cur=${COMP_WORDS[COMP_CWORD]}
-  if [[ $cur == -* ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "-j --json -s --stats -h --help" -- "$cur")
-  else
-    _polc_files "$cur"
-  fi
-}
+_polc() { _polc_option_or_file "-c -m -o"; }
+
+_polcdump() { _polc_option_or_file "-j --json -s --stats -h --help"; }
 
 # The class given with -c before the word being completed, if any.
 _polcq_class() {
