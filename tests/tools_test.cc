@@ -15,6 +15,7 @@
 #include "base/protocol_lookup.h"
 #include "bench/policy_generator.h"
 #include "tests/support/polc_test.h"
+#include "tools/policy_diff.h"
 #include "tools/policy_listing.h"
 #include "tools/policy_query.h"
 #include "tools/policy_source.h"
@@ -187,13 +188,103 @@ TEST(PolicyText, ProtocolNamesMapBackToTheirNumbers) {
   for (const uint16_t protocol : {253, 254, 1000, 65535}) EXPECT_FALSE(ProtocolName(protocol));
 }
 
+// Every effective line of `policy` by brute force: every rule applied to
+// every pair of names whose attribute sets hold its subject and object.
+std::set<std::string> BruteForceLines(const QueryPolicy& policy) {
+  const PolicyImage& image = policy.Image();
+  const auto holds = [&image](uint32_t value, uint32_t attribute) {
+    const std::vector<uint16_t>& set = image.typeAttrs[value];
+    return value == attribute || std::find(set.begin(), set.end(), attribute) != set.end();
+  };
+  using Key = std::tuple<std::string, std::string, uint16_t>;  // subject, object, class
+  std::map<Key, uint32_t> grants;
+  std::map<Key, std::set<std::string>> transitions;
+  for (const RuleRecord& rule : image.rules) {
+    for (uint32_t subject = 0; subject < policy.NameCount(); ++subject) {
+      for (uint32_t object = 0; object < policy.NameCount(); ++object) {
+        if (!holds(subject, rule.key.source) || !holds(object, rule.key.target)) continue;
+        const Key key{policy.Name(subject), policy.Name(object), rule.key.tclass};
+        if (rule.key.specified == RULE_GRANT) {
+          grants[key] |= rule.datum;
+        } else {
+          transitions[key].insert(policy.Name(rule.datum));
+        }
+      }
+    }
+  }
+  std::set<std::string> lines;
+  const auto start = [](const char* section, const Key& key) {
+    return section + (' ' + std::get<0>(key)) + ' ' + std::get<1>(key) + ' ' +
+           ClassText(std::get<2>(key));
+  };
+  for (const auto& [key, operations] : grants) {
+    lines.insert(start("access", key) + ' ' + OperationList(std::get<2>(key), operations));
+  }
+  for (const auto& [key, targets] : transitions) {
+    std::string line = start("transitions", key);
+    for (const std::string& target : targets) line += ' ' + target;
+    lines.insert(targets.size() > 1 ? line + " conflict" : line);
+  }
+  return lines;
+}
+
+// The lines of `text` that start with one of `prefixes`, each prefixed.
+std::set<std::string> LinesStartingWith(const std::string& text,
+                                        const std::vector<std::string>& prefixes) {
+  std::set<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    for (const std::string& prefix : prefixes) {
+      if (line.starts_with(prefix)) {
+        EXPECT_TRUE(lines.insert(line).second) << line;
+      }
+    }
+  }
+  return lines;
+}
+
+std::string EffectiveLines(const QueryPolicy& policy) {
+  std::ostringstream access;
+  std::ostringstream transitions;
+  WriteEffects(policy, {}, RULE_GRANT, false, access);
+  WriteEffects(policy, {}, RULE_TRANSITION, false, transitions);
+  const auto prefixed = [](const std::string& section, const std::string& lines) {
+    std::string text;
+    std::istringstream stream(lines);
+    for (std::string line; std::getline(stream, line);) text += section + ' ' + line + '\n';
+    return text;
+  };
+  return prefixed("access", access.str()) + prefixed("transitions", transitions.str());
+}
+
+// The same policy with a rule gone, a grant narrowed, a transition moved to
+// another target, a name renamed and a name given one more attribute.
+PolicyImage Changed(PolicyImage image) {
+  const auto firstOf = [&image](uint16_t kind, auto&& more) {
+    return std::find_if(image.rules.begin(), image.rules.end(), [&](const RuleRecord& rule) {
+      return rule.key.specified == kind && more(rule);
+    });
+  };
+  const auto any = [](const RuleRecord&) { return true; };
+  image.rules.erase(firstOf(RULE_GRANT, any));
+  auto wide = firstOf(RULE_GRANT,
+                      [](const RuleRecord& rule) { return (rule.datum & (rule.datum - 1)) != 0; });
+  wide->datum &= wide->datum - 1;
+  auto transition = firstOf(RULE_TRANSITION, any);
+  transition->datum = (transition->datum + 1) % image.symbols.size();
+  image.symbols[1].name += "_renamed";
+  image.typeAttrs[2].push_back(static_cast<uint16_t>(image.symbols.size() - 1));
+  return image;
+}
+
 // polcq's effective access and transitions are those of a brute-force
-// expansion: every rule applied to every pair of names whose attribute sets
-// hold its subject and object.
-TEST(PolicyQuery, EffectsAreTheBruteForceExpansion) {
+// expansion, and diff --effective, which expands only what a change can
+// reach, reports exactly the lines that differ.
+TEST(PolicyQuery, EffectsAndTheirDiffAreTheBruteForceExpansion) {
   const polc_bench::PolicyShape shapes[] = {{"few", 1, 5, 2, 3, 20, 4, 6, 1, 2},
                                             {"files", 7, 60, 9, 40, 600, 50, 80, 5, 12},
                                             {"attributes", 3, 30, 40, 60, 900, 100, 40, 2, 3}};
+  const std::vector<std::string> effective = {"access ", "transitions "};
   for (const polc_bench::PolicyShape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const polc_test::TempDir dir;
@@ -201,42 +292,26 @@ TEST(PolicyQuery, EffectsAreTheBruteForceExpansion) {
       dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
     }
     ASSERT_EQ(polc_test::RunShell("polc -c -o p.bin src/*.json", dir.path()).status, 0);
-    QueryPolicy policy;
-    ASSERT_EQ(policy.Load(dir.Path("p.bin")), "");
-    const PolicyImage& image = policy.Image();
-    const auto count = static_cast<uint32_t>(image.symbols.size());
-    const auto holds = [&image](uint32_t value, uint32_t attribute) {
-      const std::vector<uint16_t>& set = image.typeAttrs[value];
-      return value == attribute || std::find(set.begin(), set.end(), attribute) != set.end();
-    };
-    using Key = std::tuple<uint32_t, uint32_t, uint16_t>;  // subject, object, class
-    std::map<Key, uint32_t> grants;
-    std::map<Key, std::set<uint32_t>> transitions;
-    for (const RuleRecord& rule : image.rules) {
-      for (uint32_t subject = 0; subject < count; ++subject) {
-        for (uint32_t object = 0; object < count; ++object) {
-          if (!holds(subject, rule.key.source) || !holds(object, rule.key.target)) continue;
-          const Key key{subject, object, rule.key.tclass};
-          if (rule.key.specified == RULE_GRANT) {
-            grants[key] |= rule.datum;
-          } else {
-            transitions[key].insert(rule.datum);
-          }
-        }
-      }
+    QueryPolicy before;
+    ASSERT_EQ(before.Load(dir.Path("p.bin")), "");
+    const std::set<std::string> old = BruteForceLines(before);
+    EXPECT_EQ(LinesStartingWith(EffectiveLines(before), effective), old);
+    QueryPolicy after;
+    ASSERT_EQ(after.Adopt(Changed(before.Image())), "");
+    const std::set<std::string> now = BruteForceLines(after);
+    std::set<std::string> differences;
+    for (const std::string& line : old) {
+      if (now.count(line) == 0) differences.insert("- " + line);
     }
-    std::map<Key, uint32_t> actualGrants;
-    std::map<Key, std::set<uint32_t>> actualTransitions;
-    ForEachEffect(policy, {}, RULE_GRANT, [&](uint32_t subject, const Effect& effect) {
-      actualGrants[{subject, effect.object, effect.tclass}] = effect.operations;
-    });
-    ForEachEffect(policy, {}, RULE_TRANSITION, [&](uint32_t subject, const Effect& effect) {
-      actualTransitions[{subject, effect.object, effect.tclass}] = {effect.targets.begin(),
-                                                                    effect.targets.end()};
-    });
-    EXPECT_EQ(actualGrants, grants);
-    EXPECT_EQ(actualTransitions, transitions);
-    EXPECT_FALSE(grants.empty() || transitions.empty());
+    for (const std::string& line : now) {
+      if (old.count(line) == 0) differences.insert("+ " + line);
+    }
+    std::ostringstream diff;
+    EXPECT_TRUE(WritePolicyDiff(before, after, {.effective = true}, diff));
+    EXPECT_EQ(LinesStartingWith(diff.str(),
+                                {"- access ", "+ access ", "- transitions ", "+ transitions "}),
+              differences);
+    EXPECT_FALSE(old.empty() || differences.empty());
   }
 }
 

@@ -123,7 +123,7 @@ uint64_t CheckAssertion(const QueryPolicy& policy, const Assertion& assertion, s
           << policy.Show(effect.object) << ' ' << GetClassName(effect.tclass) << ' '
           << OperationList(effect.tclass, granted) << '\n';
       for (const uint32_t rule : effect.rules) {
-        if ((policy.Image().rules[rule].datum & granted) != 0) {
+        if ((policy.RuleAt(rule).datum & granted) != 0) {
           out << '\t' << policy.RuleLine(rule) << '\n';
         }
       }

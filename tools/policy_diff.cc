@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -78,13 +79,18 @@ std::vector<std::string> NameLines(const QueryPolicy& policy) {
 // The place of every name of two policies in the order of all their names,
 // so that names compare across the policies as numbers.
 struct SharedRanks {
-  std::vector<uint32_t> before;  // by value in the old policy
-  std::vector<uint32_t> after;   // by value in the new policy
+  std::vector<uint32_t> before;    // by value in the old policy
+  std::vector<uint32_t> after;     // by value in the new policy
+  std::vector<uint32_t> beforeAt;  // by rank: the value in the old policy, or ABSENT
+  std::vector<uint32_t> afterAt;   // by rank: the value in the new policy, or ABSENT
 };
 
+constexpr uint32_t ABSENT = UINT32_MAX;
+
 SharedRanks RankNames(const QueryPolicy& before, const QueryPolicy& after) {
-  SharedRanks ranks{std::vector<uint32_t>(before.NameCount()),
-                    std::vector<uint32_t>(after.NameCount())};
+  SharedRanks ranks;
+  ranks.before.resize(before.NameCount());
+  ranks.after.resize(after.NameCount());
   const std::vector<uint32_t>& old = before.ByName();
   const std::vector<uint32_t>& now = after.ByName();
   uint32_t place = 0;
@@ -93,6 +99,8 @@ SharedRanks RankNames(const QueryPolicy& before, const QueryPolicy& after) {
         n == now.size() || (o < old.size() && before.Name(old[o]) <= after.Name(now[n]));
     const bool takeNew =
         o == old.size() || (n < now.size() && after.Name(now[n]) <= before.Name(old[o]));
+    ranks.beforeAt.push_back(takeOld ? old[o] : ABSENT);
+    ranks.afterAt.push_back(takeNew ? now[n] : ABSENT);
     if (takeOld) ranks.before[old[o++]] = place;
     if (takeNew) ranks.after[now[n++]] = place;
   }
@@ -101,16 +109,35 @@ SharedRanks RankNames(const QueryPolicy& before, const QueryPolicy& after) {
 
 // Each rule's key as one number, in the order of the listing lines (kind,
 // then subject, object and class name; "teac" sorts before
-// "type_transition"), paired with its index, sorted.
+// "type_transition"), paired with its place, sorted. Ranks stay below 2^20:
+// each policy has at most 65536 names.
+constexpr unsigned KIND_SHIFT = 48;
+constexpr unsigned SUBJECT_SHIFT = 28;
+constexpr unsigned OBJECT_SHIFT = 8;
+constexpr uint64_t RANK_MASK = (uint64_t{1} << 20) - 1;
+
+// A stored rule that is not the same in both policies, by its names.
+struct ChangedRule {
+  uint16_t kind;
+  uint32_t subject;  // rank
+  uint32_t object;   // rank
+};
+
+ChangedRule ChangedRuleOf(uint64_t key) {
+  return {static_cast<uint16_t>(key >> KIND_SHIFT),
+          static_cast<uint32_t>(key >> SUBJECT_SHIFT & RANK_MASK),
+          static_cast<uint32_t>(key >> OBJECT_SHIFT & RANK_MASK)};
+}
+
 std::vector<std::pair<uint64_t, uint32_t>> RuleKeys(const QueryPolicy& policy,
                                                     const std::vector<uint32_t>& rank) {
-  const std::vector<RuleRecord>& rules = policy.Image().rules;
-  std::vector<std::pair<uint64_t, uint32_t>> keys(rules.size());
-  for (uint32_t index = 0; index < rules.size(); ++index) {
-    const RuleTblKey& rule = rules[index].key;
-    keys[index] = {uint64_t{rule.specified} << 48 | uint64_t{rank[rule.source]} << 28 |
-                       uint64_t{rank[rule.target]} << 8 | ClassNameRank(rule.tclass),
-                   index};
+  std::vector<std::pair<uint64_t, uint32_t>> keys(policy.RuleCount());
+  for (uint32_t place = 0; place < keys.size(); ++place) {
+    const RuleTblKey& rule = policy.RuleAt(place).key;
+    keys[place] = {uint64_t{rule.specified} << KIND_SHIFT |
+                       uint64_t{rank[rule.source]} << SUBJECT_SHIFT |
+                       uint64_t{rank[rule.target]} << OBJECT_SHIFT | ClassNameRank(rule.tclass),
+                   place};
   }
   std::sort(keys.begin(), keys.end());
   return keys;
@@ -118,92 +145,209 @@ std::vector<std::pair<uint64_t, uint32_t>> RuleKeys(const QueryPolicy& policy,
 
 // Whether two rules of one key grant the same operations or give the same
 // target (by name: values differ between policies).
-bool SameDatum(const QueryPolicy& before, uint32_t oldIndex, const QueryPolicy& after,
-               uint32_t newIndex) {
-  const RuleRecord& old = before.Image().rules[oldIndex];
-  const RuleRecord& now = after.Image().rules[newIndex];
+bool SameDatum(const QueryPolicy& before, uint32_t oldPlace, const QueryPolicy& after,
+               uint32_t newPlace) {
+  const RuleRecord& old = before.RuleAt(oldPlace);
+  const RuleRecord& now = after.RuleAt(newPlace);
   if (old.key.specified == RULE_GRANT) return old.datum == now.datum;
   return before.Name(old.datum) == after.Name(now.datum);
 }
 
 // The stored rules compared by key: a line is only built for a rule that
-// one policy lacks or that grants or targets differently.
-void CompareRules(const QueryPolicy& before, const QueryPolicy& after, const SharedRanks& ranks,
-                  DiffWriter& writer) {
+// one policy lacks or that grants or targets differently. Returns the keys
+// of those rules.
+std::vector<ChangedRule> CompareRules(const QueryPolicy& before, const QueryPolicy& after,
+                                      const SharedRanks& ranks, DiffWriter& writer) {
   const std::vector<std::pair<uint64_t, uint32_t>> old = RuleKeys(before, ranks.before);
   const std::vector<std::pair<uint64_t, uint32_t>> now = RuleKeys(after, ranks.after);
+  std::vector<ChangedRule> changed;
   size_t o = 0;
   size_t n = 0;
   while (o < old.size() || n < now.size()) {
     if (n == now.size() || (o < old.size() && old[o].first < now[n].first)) {
+      changed.push_back(ChangedRuleOf(old[o].first));
       writer.Write('-', "rules", before.RuleLine(old[o++].second));
     } else if (o == old.size() || now[n].first < old[o].first) {
+      changed.push_back(ChangedRuleOf(now[n].first));
       writer.Write('+', "rules", after.RuleLine(now[n++].second));
     } else {
-      const uint32_t oldIndex = old[o++].second;
-      const uint32_t newIndex = now[n++].second;
-      if (!SameDatum(before, oldIndex, after, newIndex)) {
-        writer.CompareLines("rules", before.RuleLine(oldIndex), after.RuleLine(newIndex));
+      const uint64_t key = old[o].first;
+      const uint32_t oldPlace = old[o++].second;
+      const uint32_t newPlace = now[n++].second;
+      if (!SameDatum(before, oldPlace, after, newPlace)) {
+        changed.push_back(ChangedRuleOf(key));
+        writer.CompareLines("rules", before.RuleLine(oldPlace), after.RuleLine(newPlace));
       }
     }
   }
+  return changed;
 }
 
-// What both policies give one subject (a value of each, or none where the
-// policy has no such name), compared effect by effect: a line is only built
-// for an effect that one policy lacks or that differs.
-void CompareSubject(const QueryPolicy& before, std::optional<uint32_t> oldSubject,
-                    const QueryPolicy& after, std::optional<uint32_t> newSubject, uint16_t kind,
-                    const SharedRanks& ranks, DiffWriter& writer) {
-  const char* section = kind == RULE_GRANT ? "access" : "transitions";
-  const std::vector<Effect> old =
-      oldSubject ? before.Effects(*oldSubject, kind, {}, false) : std::vector<Effect>{};
-  const std::vector<Effect> now =
-      newSubject ? after.Effects(*newSubject, kind, {}, false) : std::vector<Effect>{};
-  const auto key = [](const Effect& effect, const std::vector<uint32_t>& rank) {
-    return uint64_t{rank[effect.object]} << 8 | ClassNameRank(effect.tclass);
-  };
-  const auto sameTargets = [&](const Effect& a, const Effect& b) {
-    return std::equal(a.targets.begin(), a.targets.end(), b.targets.begin(), b.targets.end(),
-                      [&](uint32_t x, uint32_t y) { return ranks.before[x] == ranks.after[y]; });
-  };
-  size_t o = 0;
-  size_t n = 0;
-  while (o < old.size() || n < now.size()) {
-    if (n == now.size() ||
-        (o < old.size() && key(old[o], ranks.before) < key(now[n], ranks.after))) {
-      writer.Write('-', section, EffectLine(before, *oldSubject, old[o++], kind));
-    } else if (o == old.size() || key(now[n], ranks.after) < key(old[o], ranks.before)) {
-      writer.Write('+', section, EffectLine(after, *newSubject, now[n++], kind));
-    } else {
-      const Effect& a = old[o++];
-      const Effect& b = now[n++];
-      if (a.operations != b.operations || !sameTargets(a, b)) {
-        writer.CompareLines(section, EffectLine(before, *oldSubject, a, kind),
-                            EffectLine(after, *newSubject, b, kind));
+// The attribute set of `value` as ranks, ascending.
+std::vector<uint32_t> AttributeRanks(const QueryPolicy& policy, uint32_t value,
+                                     const std::vector<uint32_t>& rank) {
+  std::vector<uint32_t> attributes;
+  for (const uint32_t attribute : policy.AttributesOf(value)) {
+    attributes.push_back(rank[attribute]);
+  }
+  std::sort(attributes.begin(), attributes.end());
+  return attributes;
+}
+
+// The expanded access and transitions, compared subject by subject in the
+// order of both policies' names.
+//
+// Only what changed is expanded where that is cheaper. The effect of
+// (s, o, class) is made of the rules whose subject s holds and whose object
+// o holds. When s holds the same names in both policies, it can only differ
+// for an object o that holds other names in the two policies, or that holds
+// the object of a stored rule that changed and whose subject s holds. Such a
+// subject's effects are compared on those objects alone.
+class EffectComparison {
+ public:
+  EffectComparison(const QueryPolicy& before, const QueryPolicy& after, const SharedRanks& ranks,
+                   const std::vector<ChangedRule>& changedRules, DiffWriter& writer)
+      : before(before), after(after), ranks(ranks), changedRules(changedRules), writer(writer) {
+    FindMovedNames();
+  }
+
+  void Run() {
+    for (const uint16_t kind : {RULE_GRANT, RULE_TRANSITION}) {
+      const std::vector<std::pair<uint32_t, uint32_t>> touched = TouchedSubjects(kind);
+      auto next = touched.begin();
+      for (uint32_t subject = 0; subject < ranks.beforeAt.size(); ++subject) {
+        std::vector<uint32_t> objects = movedNames;
+        for (; next != touched.end() && next->first == subject; ++next) {
+          AddMembers(next->second, objects);
+        }
+        CompareSubject(subject, kind, objects);
       }
     }
   }
-}
 
-// The expanded access, then the expanded transitions, subject by subject in
-// the order of both policies' names.
-void CompareEffects(const QueryPolicy& before, const QueryPolicy& after, const SharedRanks& ranks,
-                    DiffWriter& writer) {
-  const std::vector<uint32_t>& old = before.ByName();
-  const std::vector<uint32_t>& now = after.ByName();
-  for (const uint16_t kind : {RULE_GRANT, RULE_TRANSITION}) {
-    for (size_t o = 0, n = 0; o < old.size() || n < now.size();) {
-      std::optional<uint32_t> oldSubject;
-      std::optional<uint32_t> newSubject;
-      const uint32_t oldRank = o < old.size() ? ranks.before[old[o]] : UINT32_MAX;
-      const uint32_t newRank = n < now.size() ? ranks.after[now[n]] : UINT32_MAX;
-      if (oldRank <= newRank) oldSubject = old[o++];
-      if (newRank <= oldRank) newSubject = now[n++];
-      CompareSubject(before, oldSubject, after, newSubject, kind, ranks, writer);
+ private:
+  // The names that hold other names in the two policies, or that one lacks.
+  void FindMovedNames() {
+    for (uint32_t place = 0; place < ranks.beforeAt.size(); ++place) {
+      const uint32_t old = ranks.beforeAt[place];
+      const uint32_t now = ranks.afterAt[place];
+      if (old == ABSENT || now == ABSENT ||
+          AttributeRanks(before, old, ranks.before) != AttributeRanks(after, now, ranks.after)) {
+        movedNames.push_back(place);
+      }
+    }
+    moved.assign(ranks.beforeAt.size(), false);
+    for (const uint32_t place : movedNames) moved[place] = true;
+  }
+
+  // (subject, object) for every subject that holds the subject of a changed
+  // rule of `kind`, the object being that rule's, by rank; sorted.
+  std::vector<std::pair<uint32_t, uint32_t>> TouchedSubjects(uint16_t kind) const {
+    std::vector<std::pair<uint32_t, uint32_t>> touched;
+    for (const ChangedRule& rule : changedRules) {
+      if (rule.kind != kind) continue;
+      ForEachMember(rule.subject,
+                    [&](uint32_t subject) { touched.emplace_back(subject, rule.object); });
+    }
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    return touched;
+  }
+
+  // The members of the name at `place` in either policy, by rank.
+  template <typename Visit>
+  void ForEachMember(uint32_t place, Visit visit) const {
+    for (const auto& [policy, at, rank] : {std::tuple{&before, &ranks.beforeAt, &ranks.before},
+                                           std::tuple{&after, &ranks.afterAt, &ranks.after}}) {
+      if ((*at)[place] == ABSENT) continue;
+      for (const uint32_t member : policy->MembersOf((*at)[place])) visit((*rank)[member]);
     }
   }
-}
+
+  void AddMembers(uint32_t place, std::vector<uint32_t>& objects) const {
+    ForEachMember(place, [&objects](uint32_t member) { objects.push_back(member); });
+  }
+
+  void CompareSubject(uint32_t subject, uint16_t kind, std::vector<uint32_t>& objects) const {
+    const uint32_t old = ranks.beforeAt[subject];
+    const uint32_t now = ranks.afterAt[subject];
+    std::sort(objects.begin(), objects.end());
+    objects.erase(std::unique(objects.begin(), objects.end()), objects.end());
+    if (moved[subject] || !ObjectsAreCheaper(old, now, objects.size())) {
+      CompareEffects(subject, kind, AllEffects(before, old, kind), AllEffects(after, now, kind));
+      return;
+    }
+    std::vector<Effect> oldEffects;
+    std::vector<Effect> newEffects;
+    for (const uint32_t object : objects) {
+      AppendEffectsOn(before, old, ranks.beforeAt[object], kind, oldEffects);
+      AppendEffectsOn(after, now, ranks.afterAt[object], kind, newEffects);
+    }
+    CompareEffects(subject, kind, oldEffects, newEffects);
+  }
+
+  // Whether expanding the subject on `objectCount` objects alone costs less
+  // than expanding it whole; each object costs about one binary search per
+  // pair of attributes, the whole expansion one step per (rule, object).
+  bool ObjectsAreCheaper(uint32_t old, uint32_t now, size_t objectCount) const {
+    constexpr uint64_t STEPS_PER_OBJECT_AND_ATTRIBUTE = 4;
+    const uint64_t attributes = before.AttributesOf(old).size() + after.AttributesOf(now).size();
+    return objectCount * attributes * STEPS_PER_OBJECT_AND_ATTRIBUTE <
+           before.ExpansionSize(old) + after.ExpansionSize(now);
+  }
+
+  static std::vector<Effect> AllEffects(const QueryPolicy& policy, uint32_t subject,
+                                        uint16_t kind) {
+    return subject == ABSENT ? std::vector<Effect>{} : policy.Effects(subject, kind, {}, false);
+  }
+
+  static void AppendEffectsOn(const QueryPolicy& policy, uint32_t subject, uint32_t object,
+                              uint16_t kind, std::vector<Effect>& effects) {
+    if (object != ABSENT) policy.EffectsOn(subject, object, kind, effects);
+  }
+
+  // Both lists sorted by object name, then class name: a line is only built
+  // for an effect that one policy lacks or that differs.
+  void CompareEffects(uint32_t subject, uint16_t kind, const std::vector<Effect>& old,
+                      const std::vector<Effect>& now) const {
+    const char* section = kind == RULE_GRANT ? "access" : "transitions";
+    const uint32_t oldSubject = ranks.beforeAt[subject];
+    const uint32_t newSubject = ranks.afterAt[subject];
+    const auto key = [](const Effect& effect, const std::vector<uint32_t>& rank) {
+      return uint64_t{rank[effect.object]} << 8 | ClassNameRank(effect.tclass);
+    };
+    const auto sameTargets = [this](const Effect& a, const Effect& b) {
+      return std::equal(
+          a.targets.begin(), a.targets.end(), b.targets.begin(), b.targets.end(),
+          [this](uint32_t x, uint32_t y) { return ranks.before[x] == ranks.after[y]; });
+    };
+    size_t o = 0;
+    size_t n = 0;
+    while (o < old.size() || n < now.size()) {
+      if (n == now.size() ||
+          (o < old.size() && key(old[o], ranks.before) < key(now[n], ranks.after))) {
+        writer.Write('-', section, EffectLine(before, oldSubject, old[o++], kind));
+      } else if (o == old.size() || key(now[n], ranks.after) < key(old[o], ranks.before)) {
+        writer.Write('+', section, EffectLine(after, newSubject, now[n++], kind));
+      } else {
+        const Effect& a = old[o++];
+        const Effect& b = now[n++];
+        if (a.operations != b.operations || !sameTargets(a, b)) {
+          writer.CompareLines(section, EffectLine(before, oldSubject, a, kind),
+                              EffectLine(after, newSubject, b, kind));
+        }
+      }
+    }
+  }
+
+  const QueryPolicy& before;
+  const QueryPolicy& after;
+  const SharedRanks& ranks;
+  const std::vector<ChangedRule>& changedRules;
+  DiffWriter& writer;
+  std::vector<uint32_t> movedNames;  // ranks, ascending
+  std::vector<bool> moved;           // by rank
+};
 
 }  // namespace
 
@@ -219,7 +363,7 @@ bool WritePolicyDiff(const QueryPolicy& before, const QueryPolicy& after,
     }
   }
   const SharedRanks ranks = RankNames(before, after);
-  CompareRules(before, after, ranks, writer);
-  if (options.effective) CompareEffects(before, after, ranks, writer);
+  const std::vector<ChangedRule> changedRules = CompareRules(before, after, ranks, writer);
+  if (options.effective) EffectComparison(before, after, ranks, changedRules, writer).Run();
   return writer.Finish();
 }

@@ -1,12 +1,15 @@
 #include "tools/policy_query.h"
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 #include "base/class_table.h"
 #include "tools/policy_text.h"
 
 namespace {
+
+constexpr uint32_t MAX_SYMBOLS = 65536;
 
 void SortUnique(std::vector<uint32_t>& values) {
   std::sort(values.begin(), values.end());
@@ -49,6 +52,8 @@ std::string QueryPolicy::Adopt(PolicyImage read) {
 
 std::string QueryPolicy::Check() const {
   const auto count = static_cast<uint32_t>(image.symbols.size());
+  // Rules and type attributes hold 16-bit values.
+  if (count > MAX_SYMBOLS) return "more than " + std::to_string(MAX_SYMBOLS) + " symbols";
   if (!SymbolNames(image).Dense()) return "the symbols do not name every value once";
   if (!image.typeAttrs.empty() && image.typeAttrs.size() != count) {
     return "the type attributes do not match the symbols";
@@ -94,17 +99,16 @@ void QueryPolicy::Index() {
     SortUnique(attributes[value]);
     for (const uint32_t attribute : attributes[value]) members[attribute].push_back(value);
   }
-  rulesBySubject.assign(count, {});
-  for (uint32_t index = 0; index < image.rules.size(); ++index) {
-    rulesBySubject[image.rules[index].key.source].push_back(index);
-  }
   byName.resize(count);
   for (uint32_t value = 0; value < count; ++value) byName[value] = value;
   std::sort(byName.begin(), byName.end(),
             [this](uint32_t a, uint32_t b) { return names[a] < names[b]; });
   rank.resize(count);
   for (uint32_t place = 0; place < count; ++place) rank[byName[place]] = place;
+  IndexRules();
   symbolNames.emplace(image);
+  shown.resize(count);
+  for (uint32_t value = 0; value < count; ++value) shown[value] = Printable(names[value]);
 }
 
 std::optional<uint32_t> QueryPolicy::Value(const std::string& name) const {
@@ -113,37 +117,99 @@ std::optional<uint32_t> QueryPolicy::Value(const std::string& name) const {
   return found->second;
 }
 
+// Rules sorted by subject, object and class name, then kind, so that the
+// rules of one subject are one run and those on one object a run within it.
+void QueryPolicy::IndexRules() {
+  std::vector<std::pair<uint64_t, uint32_t>> keys(image.rules.size());
+  for (uint32_t index = 0; index < image.rules.size(); ++index) {
+    const RuleTblKey& key = image.rules[index].key;
+    // Ranks stay below 2^23: a file of at most 64 MiB holds fewer symbols.
+    keys[index] = {uint64_t{rank[key.source]} << 40 | uint64_t{rank[key.target]} << 16 |
+                       uint64_t{ClassNameRank(key.tclass)} << 8 | key.specified,
+                   index};
+  }
+  std::sort(keys.begin(), keys.end());
+  ruleOrder.resize(keys.size());
+  targetRanks.resize(keys.size());
+  firstRule.assign(names.size() + 1, 0);
+  expansion.assign(names.size(), 0);
+  for (uint32_t place = 0; place < keys.size(); ++place) {
+    ruleOrder[place] = keys[place].second;
+    const RuleTblKey& key = RuleAt(place).key;
+    targetRanks[place] = rank[key.target];
+    ++firstRule[rank[key.source] + 1];
+    expansion[key.source] += members[key.target].size();
+  }
+  std::partial_sum(firstRule.begin(), firstRule.end(), firstRule.begin());
+}
+
+// One application of a rule: the object it reaches and what it gives.
+struct QueryPolicy::Hit {
+  uint64_t key;  // rank of the object, then of the class
+  uint32_t object;
+  uint32_t datum;
+  uint32_t rule;  // place in name order
+  auto operator<=>(const Hit&) const = default;
+};
+
 std::vector<Effect> QueryPolicy::Effects(uint32_t subject, uint16_t kind,
                                          const std::function<bool(uint32_t object)>& keepObject,
                                          bool withRules) const {
-  // Every application of a rule, sorted by object name, class name, datum
-  // and rule: each run of one object and class is one effect. Sorting
-  // numbers (places in name order) is much cheaper than a map of effects.
-  struct Hit {
-    uint64_t key;  // rank of the object, then of the class
-    uint32_t object;
-    uint32_t datum;
-    uint32_t rule;
-    auto operator<=>(const Hit&) const = default;
-  };
+  // Every application of a rule, sorted: each run of one object and class is
+  // one effect. Sorting numbers (places in name order) is much cheaper than
+  // a map of effects.
   std::vector<Hit> hits;
   for (const uint32_t attribute : attributes[subject]) {
-    for (const uint32_t index : rulesBySubject[attribute]) {
-      const RuleRecord& rule = image.rules[index];
+    const auto [first, last] = RulesOf(attribute);
+    for (uint32_t place = first; place < last; ++place) {
+      const RuleRecord& rule = RuleAt(place);
       if (rule.key.specified != kind) continue;
       const uint16_t classRank = ClassNameRank(rule.key.tclass);
       for (const uint32_t object : members[rule.key.target]) {
         if (keepObject && !keepObject(object)) continue;
-        hits.push_back({uint64_t{rank[object]} << 8 | classRank, object, rule.datum, index});
+        hits.push_back({uint64_t{rank[object]} << 8 | classRank, object, rule.datum, place});
       }
     }
   }
-  std::sort(hits.begin(), hits.end());
   std::vector<Effect> effects;
+  GroupHits(hits, kind, withRules, effects);
+  return effects;
+}
+
+void QueryPolicy::EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
+                            std::vector<Effect>& effects) const {
+  std::vector<Hit> hits;
+  for (const uint32_t attribute : attributes[subject]) {
+    const auto [first, last] = RulesOf(attribute);
+    const auto runBegin = targetRanks.begin() + first;
+    const auto runEnd = targetRanks.begin() + last;
+    for (const uint32_t target : attributes[object]) {
+      // The attribute's rules on `target` are a run, found by name.
+      const auto [from, to] = std::equal_range(runBegin, runEnd, rank[target]);
+      for (auto place = static_cast<uint32_t>(from - targetRanks.begin());
+           place < static_cast<uint32_t>(to - targetRanks.begin()); ++place) {
+        const RuleRecord& rule = RuleAt(place);
+        if (rule.key.specified != kind) continue;
+        hits.push_back({ClassNameRank(rule.key.tclass), object, rule.datum, place});
+      }
+    }
+  }
+  GroupHits(hits, kind, false, effects);
+}
+
+uint64_t QueryPolicy::ExpansionSize(uint32_t subject) const {
+  uint64_t size = 0;
+  for (const uint32_t attribute : attributes[subject]) size += expansion[attribute];
+  return size;
+}
+
+void QueryPolicy::GroupHits(std::vector<Hit>& hits, uint16_t kind, bool withRules,
+                            std::vector<Effect>& effects) const {
+  std::sort(hits.begin(), hits.end());
   for (size_t first = 0; first < hits.size();) {
     Effect& effect = effects.emplace_back();
     effect.object = hits[first].object;
-    effect.tclass = image.rules[hits[first].rule].key.tclass;
+    effect.tclass = RuleAt(hits[first].rule).key.tclass;
     size_t next = first;
     for (; next < hits.size() && hits[next].key == hits[first].key; ++next) {
       if (kind == RULE_GRANT) {
@@ -154,22 +220,24 @@ std::vector<Effect> QueryPolicy::Effects(uint32_t subject, uint16_t kind,
       if (withRules) effect.rules.push_back(hits[next].rule);
     }
     SortUnique(effect.targets);
+    SortByRank(effect.targets);
     SortUnique(effect.rules);
     first = next;
   }
-  return effects;
 }
 
 std::vector<uint32_t> QueryPolicy::SortedByName(std::vector<uint32_t> values) const {
-  std::sort(values.begin(), values.end(),
-            [this](uint32_t a, uint32_t b) { return rank[a] < rank[b]; });
+  SortByRank(values);
   return values;
 }
 
-std::string QueryPolicy::Show(uint32_t value) const { return symbolNames->Show(value); }
+void QueryPolicy::SortByRank(std::vector<uint32_t>& values) const {
+  std::sort(values.begin(), values.end(),
+            [this](uint32_t a, uint32_t b) { return rank[a] < rank[b]; });
+}
 
-std::string QueryPolicy::RuleLine(uint32_t index) const {
-  return RuleText(image.rules[index], *symbolNames);
+std::string QueryPolicy::RuleLine(uint32_t place) const {
+  return RuleText(RuleAt(place), *symbolNames);
 }
 
 std::string OperationList(uint16_t tclass, uint32_t bits) {

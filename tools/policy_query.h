@@ -21,20 +21,21 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "tools/policy_image.h"
 #include "tools/policy_text.h"
 
 // What applies to one (subject, object, class): the union of the rules'
-// operations (grants) or the set of targets (transitions), and the indexes
-// of those rules in QueryPolicy::rules.
+// operations (grants) or the set of targets (transitions), and the places of
+// those rules in name order (QueryPolicy::RuleLine).
 struct Effect {
   uint32_t object;
   uint16_t tclass;
   uint32_t operations = 0;        // grants
-  std::vector<uint32_t> targets;  // transitions: distinct target values, ascending
-  std::vector<uint32_t> rules;    // ascending
+  std::vector<uint32_t> targets;  // transitions: distinct target values, in name order
+  std::vector<uint32_t> rules;    // places in name order, ascending
 };
 
 class QueryPolicy {
@@ -53,7 +54,7 @@ class QueryPolicy {
   uint32_t NameCount() const { return static_cast<uint32_t>(names.size()); }
   const std::string& Name(uint32_t value) const { return names[value]; }
   // The name of `value` as polcdump shows it (control bytes escaped).
-  std::string Show(uint32_t value) const;
+  const std::string& Show(uint32_t value) const { return shown[value]; }
   std::optional<uint32_t> Value(const std::string& name) const;
   // The attribute set of `value`, ascending; it holds `value`.
   const std::vector<uint32_t>& AttributesOf(uint32_t value) const { return attributes[value]; }
@@ -75,20 +76,44 @@ class QueryPolicy {
   std::vector<Effect> Effects(uint32_t subject, uint16_t kind,
                               const std::function<bool(uint32_t object)>& keepObject,
                               bool withRules = true) const;
+  // Appends what Effects gives for `object` alone, without the rules; the
+  // cost grows with the two attribute sets, not with the policy.
+  void EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
+                 std::vector<Effect>& effects) const;
+  // How many (rule, object) pairs Effects visits for `subject`.
+  uint64_t ExpansionSize(uint32_t subject) const;
 
-  // The rule at `index` of the image, as polcdump lists it.
-  std::string RuleLine(uint32_t index) const;
+  // Rules are known by their place in the order of subject, object and
+  // class name, then kind.
+  uint32_t RuleCount() const { return static_cast<uint32_t>(ruleOrder.size()); }
+  const RuleRecord& RuleAt(uint32_t place) const { return image.rules[ruleOrder[place]]; }
+  // The rule at `place` as polcdump lists it.
+  std::string RuleLine(uint32_t place) const;
 
  private:
+  struct Hit;
+  void SortByRank(std::vector<uint32_t>& values) const;
   std::string Check() const;
   void Index();
+  void IndexRules();
+  // The rules of `subject` in name order, as places.
+  std::pair<uint32_t, uint32_t> RulesOf(uint32_t subject) const {
+    return {firstRule[rank[subject]], firstRule[rank[subject] + 1]};
+  }
+  // Appends one effect per object and class of `hits`.
+  void GroupHits(std::vector<Hit>& hits, uint16_t kind, bool withRules,
+                 std::vector<Effect>& effects) const;
 
   PolicyImage image;
   std::vector<std::string> names;  // by value
+  std::vector<std::string> shown;  // by value: the names as Printable shows them
   std::unordered_map<std::string, uint32_t> values;
-  std::vector<std::vector<uint32_t>> attributes;      // by value
-  std::vector<std::vector<uint32_t>> members;         // by value
-  std::vector<std::vector<uint32_t>> rulesBySubject;  // rule indexes, by the rule's subject
+  std::vector<std::vector<uint32_t>> attributes;  // by value
+  std::vector<std::vector<uint32_t>> members;     // by value
+  std::vector<uint32_t> ruleOrder;    // rule indexes by subject, object and class name, then kind
+  std::vector<uint32_t> targetRanks;  // by place: the rank of the rule's object
+  std::vector<uint32_t> firstRule;    // by rank, and one more: where its rules start in ruleOrder
+  std::vector<uint64_t> expansion;  // by value: (rule, object) pairs of the rules it is subject of
   std::vector<uint32_t> byName;
   std::vector<uint32_t> rank;              // by value: its place in byName
   std::optional<SymbolNames> symbolNames;  // of `image`, once it is loaded

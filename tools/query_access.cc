@@ -66,11 +66,13 @@ void ForEachEffect(const QueryPolicy& policy, const AccessFilter& filter, uint16
 
 std::string EffectLine(const QueryPolicy& policy, uint32_t subject, const Effect& effect,
                        uint16_t kind) {
-  std::string line =
-      policy.Show(subject) + ' ' + policy.Show(effect.object) + ' ' + GetClassName(effect.tclass);
-  if (kind == RULE_GRANT) return line + ' ' + OperationList(effect.tclass, effect.operations);
-  for (const uint32_t target : effect.targets) line += ' ' + policy.Show(target);
-  return effect.targets.size() > 1 ? line + " conflict" : line;
+  std::string line = policy.Show(subject);
+  line.append(1, ' ').append(policy.Show(effect.object)).append(1, ' ');
+  line.append(GetClassName(effect.tclass));
+  if (kind == RULE_GRANT)
+    return line.append(1, ' ') + OperationList(effect.tclass, effect.operations);
+  for (const uint32_t target : effect.targets) line.append(1, ' ').append(policy.Show(target));
+  return effect.targets.size() > 1 ? line.append(" conflict") : line;
 }
 
 void WriteEffects(const QueryPolicy& policy, const AccessFilter& filter, uint16_t kind,

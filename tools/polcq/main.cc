@@ -170,6 +170,8 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answers can run to millions of lines: std::cout buffers them itself.
+  std::ios::sync_with_stdio(false);
   const int status = Run(argc, argv);
   std::cout.flush();
   if (!std::cout) return Trouble("standard output", "write failed");
