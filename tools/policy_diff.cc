@@ -51,22 +51,35 @@ class DiffWriter {
 
   void Write(char change, const char* section, const std::string& entry) {
     if (!options.json) {
-      out << change << ' ' << section << ' ' << entry << '\n';
+      buffer.append(1, change).append(1, ' ').append(section).append(1, ' ').append(entry);
+      buffer += '\n';
     } else {
-      out << (changes == 0 ? "{\"changes\": [\n" : ",\n") << "  {\"change\": \"" << change
-          << "\", \"section\": \"" << section << "\", \"entry\": " << QuoteJsonString(entry) << '}';
+      buffer.append(changes == 0 ? "{\"changes\": [\n" : ",\n").append("  {\"change\": \"");
+      buffer.append(1, change).append("\", \"section\": \"").append(section);
+      buffer.append("\", \"entry\": ").append(QuoteJsonString(entry)).append(1, '}');
     }
     ++changes;
+    if (buffer.size() >= FLUSH_SIZE) Flush();
   }
 
   bool Finish() {
-    if (options.json) out << (changes == 0 ? "{\"changes\": [" : "\n") << "]}\n";
+    if (options.json) buffer.append(changes == 0 ? "{\"changes\": [" : "\n").append("]}\n");
+    Flush();
     return changes != 0;
   }
 
  private:
+  // A diff can run to millions of lines: they leave in large blocks.
+  static constexpr size_t FLUSH_SIZE = 1 << 20;
+
+  void Flush() {
+    out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    buffer.clear();
+  }
+
   const DiffOptions& options;
   std::ostream& out;
+  std::string buffer;
   uint64_t changes = 0;
 };
 
@@ -107,11 +120,6 @@ SharedRanks RankNames(const QueryPolicy& before, const QueryPolicy& after) {
   return ranks;
 }
 
-// Each rule's key as one number, in the order of the listing lines (kind,
-// then subject, object and class name; "teac" sorts before
-// "type_transition"), paired with its place, sorted. Ranks stay below 2^20:
-// each policy has at most 65536 names.
-constexpr unsigned KIND_SHIFT = 48;
 constexpr unsigned SUBJECT_SHIFT = 28;
 constexpr unsigned OBJECT_SHIFT = 8;
 constexpr uint64_t RANK_MASK = (uint64_t{1} << 20) - 1;
@@ -123,24 +131,27 @@ struct ChangedRule {
   uint32_t object;   // rank
 };
 
-ChangedRule ChangedRuleOf(uint64_t key) {
-  return {static_cast<uint16_t>(key >> KIND_SHIFT),
-          static_cast<uint32_t>(key >> SUBJECT_SHIFT & RANK_MASK),
-          static_cast<uint32_t>(key >> OBJECT_SHIFT & RANK_MASK)};
+// The key of each rule of `kind` as one number (subject, object and class
+// name), paired with its place. Ranks stay below 2^20: each policy has at
+// most 65536 names. The shared ranks keep each policy's name order, so the
+// keys come out sorted.
+std::vector<std::pair<uint64_t, uint32_t>> RuleKeys(const QueryPolicy& policy,
+                                                    const std::vector<uint32_t>& rank,
+                                                    uint16_t kind) {
+  std::vector<std::pair<uint64_t, uint32_t>> keys;
+  for (uint32_t place = 0; place < policy.RuleCount(); ++place) {
+    const RuleTblKey& rule = policy.RuleAt(place).key;
+    if (rule.specified != kind) continue;
+    keys.emplace_back(uint64_t{rank[rule.source]} << SUBJECT_SHIFT |
+                          uint64_t{rank[rule.target]} << OBJECT_SHIFT | ClassNameRank(rule.tclass),
+                      place);
+  }
+  return keys;
 }
 
-std::vector<std::pair<uint64_t, uint32_t>> RuleKeys(const QueryPolicy& policy,
-                                                    const std::vector<uint32_t>& rank) {
-  std::vector<std::pair<uint64_t, uint32_t>> keys(policy.RuleCount());
-  for (uint32_t place = 0; place < keys.size(); ++place) {
-    const RuleTblKey& rule = policy.RuleAt(place).key;
-    keys[place] = {uint64_t{rule.specified} << KIND_SHIFT |
-                       uint64_t{rank[rule.source]} << SUBJECT_SHIFT |
-                       uint64_t{rank[rule.target]} << OBJECT_SHIFT | ClassNameRank(rule.tclass),
-                   place};
-  }
-  std::sort(keys.begin(), keys.end());
-  return keys;
+ChangedRule ChangedRuleOf(uint16_t kind, uint64_t key) {
+  return {kind, static_cast<uint32_t>(key >> SUBJECT_SHIFT & RANK_MASK),
+          static_cast<uint32_t>(key >> OBJECT_SHIFT & RANK_MASK)};
 }
 
 // Whether two rules of one key grant the same operations or give the same
@@ -158,25 +169,27 @@ bool SameDatum(const QueryPolicy& before, uint32_t oldPlace, const QueryPolicy& 
 // of those rules.
 std::vector<ChangedRule> CompareRules(const QueryPolicy& before, const QueryPolicy& after,
                                       const SharedRanks& ranks, DiffWriter& writer) {
-  const std::vector<std::pair<uint64_t, uint32_t>> old = RuleKeys(before, ranks.before);
-  const std::vector<std::pair<uint64_t, uint32_t>> now = RuleKeys(after, ranks.after);
   std::vector<ChangedRule> changed;
-  size_t o = 0;
-  size_t n = 0;
-  while (o < old.size() || n < now.size()) {
-    if (n == now.size() || (o < old.size() && old[o].first < now[n].first)) {
-      changed.push_back(ChangedRuleOf(old[o].first));
-      writer.Write('-', "rules", before.RuleLine(old[o++].second));
-    } else if (o == old.size() || now[n].first < old[o].first) {
-      changed.push_back(ChangedRuleOf(now[n].first));
-      writer.Write('+', "rules", after.RuleLine(now[n++].second));
-    } else {
-      const uint64_t key = old[o].first;
-      const uint32_t oldPlace = old[o++].second;
-      const uint32_t newPlace = now[n++].second;
-      if (!SameDatum(before, oldPlace, after, newPlace)) {
-        changed.push_back(ChangedRuleOf(key));
-        writer.CompareLines("rules", before.RuleLine(oldPlace), after.RuleLine(newPlace));
+  for (const uint16_t kind : {RULE_GRANT, RULE_TRANSITION}) {
+    const std::vector<std::pair<uint64_t, uint32_t>> old = RuleKeys(before, ranks.before, kind);
+    const std::vector<std::pair<uint64_t, uint32_t>> now = RuleKeys(after, ranks.after, kind);
+    size_t o = 0;
+    size_t n = 0;
+    while (o < old.size() || n < now.size()) {
+      if (n == now.size() || (o < old.size() && old[o].first < now[n].first)) {
+        changed.push_back(ChangedRuleOf(kind, old[o].first));
+        writer.Write('-', "rules", before.RuleLine(old[o++].second));
+      } else if (o == old.size() || now[n].first < old[o].first) {
+        changed.push_back(ChangedRuleOf(kind, now[n].first));
+        writer.Write('+', "rules", after.RuleLine(now[n++].second));
+      } else {
+        const uint64_t key = old[o].first;
+        const uint32_t oldPlace = old[o++].second;
+        const uint32_t newPlace = now[n++].second;
+        if (!SameDatum(before, oldPlace, after, newPlace)) {
+          changed.push_back(ChangedRuleOf(kind, key));
+          writer.CompareLines("rules", before.RuleLine(oldPlace), after.RuleLine(newPlace));
+        }
       }
     }
   }
