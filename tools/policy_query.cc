@@ -119,28 +119,32 @@ std::optional<uint32_t> QueryPolicy::Value(const std::string& name) const {
 
 // Rules sorted by subject, object and class name, then kind, so that the
 // rules of one subject are one run and those on one object a run within it.
+// They are dealt out by subject first: sorting each short run costs far less
+// than sorting them all.
 void QueryPolicy::IndexRules() {
-  std::vector<std::pair<uint64_t, uint32_t>> keys(image.rules.size());
+  firstRule.assign(names.size() + 1, 0);
+  for (const RuleRecord& rule : image.rules) ++firstRule[rank[rule.key.source] + 1];
+  std::partial_sum(firstRule.begin(), firstRule.end(), firstRule.begin());
+  std::vector<uint32_t> next(firstRule.begin(), firstRule.end() - 1);
+  std::vector<std::pair<uint64_t, uint32_t>> keys(image.rules.size());  // object, class, kind
   for (uint32_t index = 0; index < image.rules.size(); ++index) {
     const RuleTblKey& key = image.rules[index].key;
-    // Ranks stay below 2^23: a file of at most 64 MiB holds fewer symbols.
-    keys[index] = {uint64_t{rank[key.source]} << 40 | uint64_t{rank[key.target]} << 16 |
-                       uint64_t{ClassNameRank(key.tclass)} << 8 | key.specified,
-                   index};
+    keys[next[rank[key.source]]++] = {
+        uint64_t{rank[key.target]} << 16 | uint64_t{ClassNameRank(key.tclass)} << 8 | key.specified,
+        index};
   }
-  std::sort(keys.begin(), keys.end());
+  for (size_t subject = 0; subject < names.size(); ++subject) {
+    std::sort(keys.begin() + firstRule[subject], keys.begin() + firstRule[subject + 1]);
+  }
   ruleOrder.resize(keys.size());
   targetRanks.resize(keys.size());
-  firstRule.assign(names.size() + 1, 0);
   expansion.assign(names.size(), 0);
   for (uint32_t place = 0; place < keys.size(); ++place) {
     ruleOrder[place] = keys[place].second;
     const RuleTblKey& key = RuleAt(place).key;
     targetRanks[place] = rank[key.target];
-    ++firstRule[rank[key.source] + 1];
     expansion[key.source] += members[key.target].size();
   }
-  std::partial_sum(firstRule.begin(), firstRule.end(), firstRule.begin());
 }
 
 // One application of a rule: the object it reaches and what it gives.
