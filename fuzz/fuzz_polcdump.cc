@@ -18,7 +18,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
   PolicyImage image;
-  if (!ReadPolicyImage(bytes, image).empty()) return 0;
+  if (!ReadPolicyImage(bytes, image, RewriteCheck::YES).empty()) return 0;
   std::ostringstream sink;
   WritePolicyListing(image, sink);
   WritePolicyStats(image, sink);

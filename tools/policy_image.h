@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,16 +16,22 @@
 struct SymbolRecord {
   uint32_t value;    // 0 to N - 1
   std::string name;  // as stored, without NUL
+
+  bool operator==(const SymbolRecord&) const = default;
 };
 
 struct InitialSidRecord {
   uint32_t sid;   // 1 kernel, 2 varo, 3 unlabeled, 4 proc; anything in a crafted image
   uint16_t type;  // symbol value of the context
+
+  bool operator==(const InitialSidRecord&) const = default;
 };
 
 struct NetifRecord {
   std::string name;  // interface name
   uint16_t type;     // symbol value of the context
+
+  bool operator==(const NetifRecord&) const = default;
 };
 
 struct PacketRecord {
@@ -38,22 +45,29 @@ struct PacketRecord {
   uint16_t dportStart;
   uint16_t dportEnd;
   uint16_t type;  // symbol value of the context
+
+  bool operator==(const PacketRecord&) const = default;
 };
 
 struct FileContextRecord {
   std::string path;
   std::string context;  // a context name, not a value
+
+  bool operator==(const FileContextRecord&) const = default;
 };
 
 struct RuleRecord {
   RuleTblKey key;
   uint32_t datum;  // grant: operation bits; transition: symbol value of the target
+
+  bool operator==(const RuleRecord&) const = default;
 };
 
 struct PolicyImage {
   uint64_t fileSize;                            // bytes given to ReadPolicyImage
   uint64_t imageSize;                           // bytes the reader consumed; the rest is ignored
-  bool rewritesIdentically;                     // writing the database back gives the same bytes
+  std::optional<bool> rewritesIdentically;      // writing the database back gives the same
+                                                // bytes; known only after RewriteCheck::YES
   uint32_t version;                             // header field
   uint32_t flags;                               // header field, FLAG_* bits
   std::vector<SymbolRecord> symbols;            // image order
@@ -64,7 +78,14 @@ struct PolicyImage {
   std::vector<std::vector<uint16_t>>
       typeAttrs;                  // indexed by symbol value; empty without FLAG_TYPEATTR
   std::vector<RuleRecord> rules;  // image order
+
+  bool operator==(const PolicyImage&) const = default;
 };
+
+// Whether a read also finds out if writing the database back gives the same
+// bytes (PolicyImage::rewritesIdentically). Only the database's own reader
+// can tell, so asking for it costs that slower reader.
+enum class RewriteCheck { NO, YES };
 
 // Fills `image` from `bytes`. Returns an empty string on success, otherwise
 // what was wrong and where, for example "Read symbol table failed: invalid or
@@ -72,10 +93,17 @@ struct PolicyImage {
 // `image` is then unspecified.
 // Never reads outside `bytes`. Replaces the rule database's system-log channel
 // for the duration of the call, so its messages end up in the result.
-std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image);
+std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
+                            RewriteCheck rewriteCheck = RewriteCheck::NO);
+
+// ReadPolicyImage by the rule database alone: read into a database, then
+// copied out in the order of its tables.
+std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyImage& image,
+                                      RewriteCheck rewriteCheck);
 
 // Reads the file at `path` whole and then ReadPolicyImage. Returns an empty
 // string, or "cannot read: <cause>" or "not a valid binary policy: <cause>".
 // A file larger than any binary polc writes (or an endless device) is
 // refused once that size is passed.
-std::string LoadPolicyImage(const std::string& path, PolicyImage& image);
+std::string LoadPolicyImage(const std::string& path, PolicyImage& image,
+                            RewriteCheck rewriteCheck = RewriteCheck::NO);
