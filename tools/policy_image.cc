@@ -204,6 +204,7 @@ std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyI
 
 std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
                             RewriteCheck rewriteCheck) {
+  if (rewriteCheck == RewriteCheck::NO && ReadPolicyImageFlat(bytes, image)) return {};
   return ReadPolicyImageByDatabase(bytes, image, rewriteCheck);
 }
 
