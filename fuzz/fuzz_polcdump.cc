@@ -1,7 +1,8 @@
 // polcdump and polcq on arbitrary bytes: read the image, then every form of
 // output, every expansion, and the diff of the image with itself, which
 // must find nothing. Whatever the bytes, nothing may read outside them,
-// crash or leak.
+// crash or leak; and the fast parse, where it takes the bytes, must give
+// what the database's reader gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,7 +19,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);
   PolicyImage image;
-  if (!ReadPolicyImage(bytes, image).empty()) return 0;
+  const bool readFlat = ReadPolicyImageFlat(bytes, image);
+  PolicyImage reference;
+  const bool readByDatabase = ReadPolicyImageByDatabase(bytes, reference, RewriteCheck::NO).empty();
+  if (readFlat && !(readByDatabase && image == reference)) std::abort();
+  if (!ReadPolicyImage(bytes, image, RewriteCheck::YES).empty()) return 0;
   std::ostringstream sink;
   WritePolicyListing(image, sink);
   WritePolicyStats(image, sink);

@@ -16,17 +16,6 @@ constexpr const char* WRITE_OP = "RuleDataBaseWrite";
 constexpr const char* READ_OP = "RuleDataBaseRead";
 
 constexpr uint32_t LENGTH_INVALID = 0xFFFFFFFF;
-constexpr uint32_t TYPEATTR_INDEX_MASK = 0xFFFF;
-
-// Smallest size of one record of each section. A count is refused before
-// anything is allocated for it when the bytes left cannot hold that many.
-constexpr uint64_t SYMBOL_RECORD_MIN = 8;
-constexpr uint64_t OBJ_CTX_RECORD_MIN[OBJ_CTX_KIND_COUNT] = {6, 6, 28};
-constexpr uint64_t FILE_CTX_RECORD_MIN = 8;
-constexpr uint64_t TYPEATTR_ENTRY_MIN = 4;  // the count and at least one value
-constexpr uint64_t RULE_RECORD_SIZE = 12;
-
-constexpr uint32_t OBJ_CTX_FLAGS[OBJ_CTX_KIND_COUNT] = {FLAG_INITIAL_SID, FLAG_NETIF, FLAG_PACKET};
 
 // One step of the writer or the reader with the message it logs on failure.
 template <typename Db>
@@ -151,7 +140,7 @@ uint32_t CountObjCtxs(const ObjCtx* head) {
 int32_t WriteObjCtxs(const RuleDataBase* db, PolicyCursor* cursor) {
   for (uint32_t kind = 0; kind < OBJ_CTX_KIND_COUNT; kind++) {
     uint32_t count = CountObjCtxs(db->objCtxs[kind]);
-    if ((db->flags & OBJ_CTX_FLAGS[kind]) == 0) {
+    if ((db->flags & POLICY_OBJ_CTX_FLAGS[kind]) == 0) {
       if (count != 0) {
         return RULEDB_EINVAL;
       }
@@ -226,7 +215,7 @@ int32_t WriteTypeAttrs(const RuleDataBase* db, PolicyCursor* cursor) {
   if ((db->flags & FLAG_TYPEATTR) == 0) {
     return RULEDB_OK;
   }
-  const uint32_t entryCount = db->symTbl.nel & TYPEATTR_INDEX_MASK;
+  const uint32_t entryCount = db->symTbl.nel & POLICY_TYPEATTR_INDEX_MASK;
   if (entryCount > db->typeToAttrsCount) {
     return RULEDB_EINVAL;  // never read past the array
   }
@@ -339,7 +328,7 @@ int32_t ReadSymbol(RuleDataBase* db, PolicyCursor* cursor, uint32_t symbolCount)
 
 int32_t ReadSymbols(RuleDataBase* db, PolicyCursor* cursor) {
   uint32_t count = 0;
-  int32_t status = GetCount(cursor, SYMBOL_RECORD_MIN, &count);
+  int32_t status = GetCount(cursor, POLICY_SYMBOL_RECORD_MIN, &count);
   if (status == 0) {
     status = StrTblInit(&db->symTbl, count);
   }
@@ -408,7 +397,7 @@ int32_t GetObjCtx(uint32_t kind, ObjCtx* record, PolicyCursor* cursor) {
 // Appends the block's records at the tail of the kind's list, in file order.
 int32_t ReadObjCtxBlock(RuleDataBase* db, uint32_t kind, PolicyCursor* cursor) {
   uint32_t count = 0;
-  int32_t status = GetCount(cursor, OBJ_CTX_RECORD_MIN[kind], &count);
+  int32_t status = GetCount(cursor, POLICY_OBJ_CTX_RECORD_MIN[kind], &count);
   ObjCtx** tail = &db->objCtxs[kind];
   while (*tail != nullptr) {
     tail = &(*tail)->next;
@@ -431,7 +420,7 @@ int32_t ReadObjCtxBlock(RuleDataBase* db, uint32_t kind, PolicyCursor* cursor) {
 
 int32_t ReadObjCtxs(RuleDataBase* db, PolicyCursor* cursor) {
   for (uint32_t kind = 0; kind < OBJ_CTX_KIND_COUNT; kind++) {
-    if ((db->flags & OBJ_CTX_FLAGS[kind]) == 0) {
+    if ((db->flags & POLICY_OBJ_CTX_FLAGS[kind]) == 0) {
       continue;
     }
     int32_t status = ReadObjCtxBlock(db, kind, cursor);
@@ -467,7 +456,7 @@ int32_t ReadFileCtxs(RuleDataBase* db, PolicyCursor* cursor) {
   if ((db->flags & FLAG_FILE_CONTEXT) == 0) {
     return RULEDB_OK;
   }
-  return ReadTableSection(db, cursor, &db->fileCtxTbl, StrTblInit, FILE_CTX_RECORD_MIN,
+  return ReadTableSection(db, cursor, &db->fileCtxTbl, StrTblInit, POLICY_FILE_CTX_RECORD_MIN,
                           ReadFileCtx);
 }
 
@@ -498,11 +487,11 @@ int32_t ReadTypeAttrs(RuleDataBase* db, PolicyCursor* cursor) {
     return RULEDB_OK;
   }
   // The section has no count of its own: one entry per 16-bit symbol value.
-  const uint32_t entryCount = db->symTbl.nel & TYPEATTR_INDEX_MASK;
+  const uint32_t entryCount = db->symTbl.nel & POLICY_TYPEATTR_INDEX_MASK;
   if (entryCount == 0) {
     return RULEDB_OK;
   }
-  if (!CountFits(cursor, entryCount, TYPEATTR_ENTRY_MIN)) {
+  if (!CountFits(cursor, entryCount, POLICY_TYPEATTR_ENTRY_MIN)) {
     return RULEDB_EINVAL;
   }
   db->typeToAttrsArr = static_cast<TypeAttrs*>(calloc(entryCount, sizeof(TypeAttrs)));
@@ -566,7 +555,7 @@ int32_t FillRules(RuleDataBase* db, PolicyCursor* cursor, uint32_t count) {
 // by one, which stops at the repeat and reports it as it always has.
 int32_t ReadRules(RuleDataBase* db, PolicyCursor* cursor) {
   uint32_t count = 0;
-  int32_t status = GetCount(cursor, RULE_RECORD_SIZE, &count);
+  int32_t status = GetCount(cursor, POLICY_RULE_RECORD_SIZE, &count);
   if (status == 0) {
     status = RuleTblInit(&db->ruleTbl, count);
   }

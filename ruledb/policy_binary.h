@@ -41,6 +41,18 @@ constexpr uint32_t POLICY_VERSION = 1;
 constexpr uint32_t POLICY_SYM_CNT = 1;
 constexpr uint32_t POLICY_OBJ_CNT = OBJ_CTX_KIND_COUNT;
 constexpr size_t POLICY_HEADER_SIZE = 20;
+// Smallest size of one record of each section. A count is refused before
+// anything is allocated for it when the bytes left cannot hold that many.
+constexpr uint64_t POLICY_SYMBOL_RECORD_MIN = 8;
+constexpr uint64_t POLICY_OBJ_CTX_RECORD_MIN[OBJ_CTX_KIND_COUNT] = {6, 6, 28};
+constexpr uint64_t POLICY_FILE_CTX_RECORD_MIN = 8;
+constexpr uint64_t POLICY_TYPEATTR_ENTRY_MIN = 4;  // the count and at least one value
+constexpr uint64_t POLICY_RULE_RECORD_SIZE = 12;
+// The flag of each object context kind, indexed by ObjCtxKind.
+constexpr uint32_t POLICY_OBJ_CTX_FLAGS[OBJ_CTX_KIND_COUNT] = {FLAG_INITIAL_SID, FLAG_NETIF,
+                                                               FLAG_PACKET};
+// Type-attribute entries: the low 16 bits of the symbol count.
+constexpr uint32_t POLICY_TYPEATTR_INDEX_MASK = 0xFFFF;
 // The largest image polc writes: the size of its serialisation buffer.
 constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
 

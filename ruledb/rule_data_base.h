@@ -68,6 +68,8 @@ struct RuleTblKey {
   uint16_t target;     // symbol value of the object
   uint16_t tclass;     // class number 1 to 30
   uint16_t specified;  // RULE_GRANT or RULE_TRANSITION
+
+  bool operator==(const RuleTblKey&) const = default;
 };
 static_assert(sizeof(RuleTblKey) == 8);
 

@@ -65,7 +65,9 @@ PolicyImage SmallImage() {
   EXPECT_EQ(polc_test::RunShell("polc -c -o p.bin p.json", dir.path()).status, 0);
   const std::string text = polc_test::ReadFile(dir.Path("p.bin"));
   PolicyImage image;
-  EXPECT_EQ(ReadPolicyImage(std::vector<uint8_t>(text.begin(), text.end()), image), "");
+  EXPECT_EQ(
+      ReadPolicyImage(std::vector<uint8_t>(text.begin(), text.end()), image, RewriteCheck::YES),
+      "");
   return image;
 }
 

@@ -29,7 +29,10 @@ int Fail(const std::string& path, const std::string& message) {
 
 int Dump(const char* path, OutputForm form) {
   PolicyImage image;
-  const std::string loadError = LoadPolicyImage(path, image);
+  // Only a policy source needs to know whether the records are in the order
+  // polc writes them, and only the slower database reader can tell.
+  const RewriteCheck rewriteCheck = form == OutputForm::JSON ? RewriteCheck::YES : RewriteCheck::NO;
+  const std::string loadError = LoadPolicyImage(path, image, rewriteCheck);
   if (!loadError.empty()) return Fail(path, loadError);
   if (form == OutputForm::JSON) {
     const std::string sourceError = WritePolicySource(image, std::cout);

@@ -183,7 +183,8 @@ std::string ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) 
 
 }  // namespace
 
-std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image) {
+std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyImage& image,
+                                      RewriteCheck rewriteCheck) {
   const CapturedRuleDbLog capture;
   image = PolicyImage{};
   image.fileSize = bytes.size();
@@ -195,15 +196,24 @@ std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& imag
   image.imageSize = bytes.size() - cursor.remaining;
   if (status != 0) return ReadFailure(status, image.imageSize, image.fileSize);
   CopyDatabase(db, image);
-  image.rewritesIdentically = RewritesIdentically(db, bytes, image.imageSize);
+  if (rewriteCheck == RewriteCheck::YES) {
+    image.rewritesIdentically = RewritesIdentically(db, bytes, image.imageSize);
+  }
   return {};
 }
 
-std::string LoadPolicyImage(const std::string& path, PolicyImage& image) {
+std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
+                            RewriteCheck rewriteCheck) {
+  if (rewriteCheck == RewriteCheck::NO && ReadPolicyImageFlat(bytes, image)) return {};
+  return ReadPolicyImageByDatabase(bytes, image, rewriteCheck);
+}
+
+std::string LoadPolicyImage(const std::string& path, PolicyImage& image,
+                            RewriteCheck rewriteCheck) {
   std::vector<uint8_t> bytes;
   const std::string readError = ReadWholeFile(path, bytes);
   if (!readError.empty()) return "cannot read: " + readError;
-  const std::string imageError = ReadPolicyImage(bytes, image);
+  const std::string imageError = ReadPolicyImage(bytes, image, rewriteCheck);
   if (!imageError.empty()) return "not a valid binary policy: " + imageError;
   return "";
 }

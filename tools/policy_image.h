@@ -1,12 +1,15 @@
 // A binary policy read back into plain values, for polcdump's listings.
 //
-// ReadPolicyImage runs the rule database's own reader (RuleDataBaseRead) over
-// the bytes and copies out what it built, record by record and in image
-// order; nothing is checked beyond what that reader checks, so a crafted
-// image may hold values that name no symbol, no class or no operation.
+// ReadPolicyImage parses the bytes in one pass straight into the image. What
+// that parse does not take as it is (anything the rule database's reader,
+// RuleDataBaseRead, might read differently or refuse) goes through that
+// reader instead, so its verdicts and messages are the only ones. Nothing is
+// checked beyond what that reader checks, so a crafted image may hold values
+// that name no symbol, no class or no operation.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,16 +18,22 @@
 struct SymbolRecord {
   uint32_t value;    // 0 to N - 1
   std::string name;  // as stored, without NUL
+
+  bool operator==(const SymbolRecord&) const = default;
 };
 
 struct InitialSidRecord {
   uint32_t sid;   // 1 kernel, 2 varo, 3 unlabeled, 4 proc; anything in a crafted image
   uint16_t type;  // symbol value of the context
+
+  bool operator==(const InitialSidRecord&) const = default;
 };
 
 struct NetifRecord {
   std::string name;  // interface name
   uint16_t type;     // symbol value of the context
+
+  bool operator==(const NetifRecord&) const = default;
 };
 
 struct PacketRecord {
@@ -38,22 +47,29 @@ struct PacketRecord {
   uint16_t dportStart;
   uint16_t dportEnd;
   uint16_t type;  // symbol value of the context
+
+  bool operator==(const PacketRecord&) const = default;
 };
 
 struct FileContextRecord {
   std::string path;
   std::string context;  // a context name, not a value
+
+  bool operator==(const FileContextRecord&) const = default;
 };
 
 struct RuleRecord {
   RuleTblKey key;
   uint32_t datum;  // grant: operation bits; transition: symbol value of the target
+
+  bool operator==(const RuleRecord&) const = default;
 };
 
 struct PolicyImage {
   uint64_t fileSize;                            // bytes given to ReadPolicyImage
   uint64_t imageSize;                           // bytes the reader consumed; the rest is ignored
-  bool rewritesIdentically;                     // writing the database back gives the same bytes
+  std::optional<bool> rewritesIdentically;      // writing the database back gives the same
+                                                // bytes; known only after RewriteCheck::YES
   uint32_t version;                             // header field
   uint32_t flags;                               // header field, FLAG_* bits
   std::vector<SymbolRecord> symbols;            // image order
@@ -64,7 +80,14 @@ struct PolicyImage {
   std::vector<std::vector<uint16_t>>
       typeAttrs;                  // indexed by symbol value; empty without FLAG_TYPEATTR
   std::vector<RuleRecord> rules;  // image order
+
+  bool operator==(const PolicyImage&) const = default;
 };
+
+// Whether a read also finds out if writing the database back gives the same
+// bytes (PolicyImage::rewritesIdentically). Only the database's own reader
+// can tell, so asking for it costs that slower reader.
+enum class RewriteCheck { NO, YES };
 
 // Fills `image` from `bytes`. Returns an empty string on success, otherwise
 // what was wrong and where, for example "Read symbol table failed: invalid or
@@ -72,10 +95,27 @@ struct PolicyImage {
 // `image` is then unspecified.
 // Never reads outside `bytes`. Replaces the rule database's system-log channel
 // for the duration of the call, so its messages end up in the result.
-std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image);
+// Records come in the order the database lists them, which for an image polc
+// wrote is image order.
+std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
+                            RewriteCheck rewriteCheck = RewriteCheck::NO);
+
+// ReadPolicyImage by the rule database alone: read into a database, then
+// copied out in the order of its tables. The reference for the fast parse.
+std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyImage& image,
+                                      RewriteCheck rewriteCheck);
+
+// The fast parse alone: true when it filled `image` exactly as
+// ReadPolicyImageByDatabase would (without the rewrite check). False for
+// every image that reader refuses, and also when a text holds a NUL or when
+// symbols, file contexts or rules are not in the order of the database's
+// tables (every image polc writes has them in that order); `image` is then
+// unspecified.
+bool ReadPolicyImageFlat(const std::vector<uint8_t>& bytes, PolicyImage& image);
 
 // Reads the file at `path` whole and then ReadPolicyImage. Returns an empty
 // string, or "cannot read: <cause>" or "not a valid binary policy: <cause>".
 // A file larger than any binary polc writes (or an endless device) is
 // refused once that size is passed.
-std::string LoadPolicyImage(const std::string& path, PolicyImage& image);
+std::string LoadPolicyImage(const std::string& path, PolicyImage& image,
+                            RewriteCheck rewriteCheck = RewriteCheck::NO);

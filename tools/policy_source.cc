@@ -71,7 +71,8 @@ class SourceChecks {
     if ((image.flags & ~KNOWN_FLAGS) != 0) {
       return "unknown flag bits " + Hex(image.flags & ~KNOWN_FLAGS);
     }
-    if (!image.rewritesIdentically) {
+    // Throws when the image was read without RewriteCheck::YES.
+    if (!image.rewritesIdentically.value()) {
       return "records are not in the order or form that polc writes them";
     }
     return {};

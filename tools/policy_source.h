@@ -19,7 +19,8 @@
 // Writes the source to `out` and returns an empty string, or writes nothing
 // and returns why no source compiles to this image (for example "packet 2:
 // prefix length above 32", or a source longer than `maxBytes`, the most
-// polc's JSON reader takes from one file).
+// polc's JSON reader takes from one file). `image` must have been read with
+// RewriteCheck::YES.
 std::string WritePolicySource(const PolicyImage& image, std::ostream& out,
                               uint64_t maxBytes = JSON_MAX_TEXT_LENGTH);
 
