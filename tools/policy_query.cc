@@ -117,33 +117,31 @@ std::optional<uint32_t> QueryPolicy::Value(const std::string& name) const {
   return found->second;
 }
 
-// Rules sorted by subject, object and class name, then kind, so that the
-// rules of one subject are one run and those on one object a run within it.
-// They are dealt out by subject first: sorting each short run costs far less
-// than sorting them all.
+// The image's rules put in the order of subject, object and class name,
+// then kind, so that the rules of one subject are one run and those on one
+// object a run within it. They are dealt out by subject first: sorting each
+// short run costs far less than sorting them all.
 void QueryPolicy::IndexRules() {
   firstRule.assign(names.size() + 1, 0);
   for (const RuleRecord& rule : image.rules) ++firstRule[rank[rule.key.source] + 1];
   std::partial_sum(firstRule.begin(), firstRule.end(), firstRule.begin());
   std::vector<uint32_t> next(firstRule.begin(), firstRule.end() - 1);
-  std::vector<std::pair<uint64_t, uint32_t>> keys(image.rules.size());  // object, class, kind
-  for (uint32_t index = 0; index < image.rules.size(); ++index) {
-    const RuleTblKey& key = image.rules[index].key;
-    keys[next[rank[key.source]]++] = {
-        uint64_t{rank[key.target]} << 16 | uint64_t{ClassNameRank(key.tclass)} << 8 | key.specified,
-        index};
-  }
+  std::vector<RuleRecord> sorted(image.rules.size());
+  for (const RuleRecord& rule : image.rules) sorted[next[rank[rule.key.source]]++] = rule;
+  const auto key = [this](const RuleRecord& rule) {
+    return std::tuple(rank[rule.key.target], ClassNameRank(rule.key.tclass), rule.key.specified);
+  };
   for (size_t subject = 0; subject < names.size(); ++subject) {
-    std::sort(keys.begin() + firstRule[subject], keys.begin() + firstRule[subject + 1]);
+    std::sort(sorted.begin() + firstRule[subject], sorted.begin() + firstRule[subject + 1],
+              [&key](const RuleRecord& a, const RuleRecord& b) { return key(a) < key(b); });
   }
-  ruleOrder.resize(keys.size());
-  targetRanks.resize(keys.size());
+  image.rules = std::move(sorted);
+  targetRanks.resize(image.rules.size());
   expansion.assign(names.size(), 0);
-  for (uint32_t place = 0; place < keys.size(); ++place) {
-    ruleOrder[place] = keys[place].second;
-    const RuleTblKey& key = RuleAt(place).key;
-    targetRanks[place] = rank[key.target];
-    expansion[key.source] += members[key.target].size();
+  for (uint32_t place = 0; place < image.rules.size(); ++place) {
+    const RuleTblKey& rule = image.rules[place].key;
+    targetRanks[place] = rank[rule.target];
+    expansion[rule.source] += members[rule.target].size();
   }
 }
 

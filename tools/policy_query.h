@@ -50,6 +50,7 @@ class QueryPolicy {
   // Takes an image read by ReadPolicyImage: the same, without the file.
   std::string Adopt(PolicyImage read);
 
+  // The image read, its rules in name order (see RuleAt).
   const PolicyImage& Image() const { return image; }
   uint32_t NameCount() const { return static_cast<uint32_t>(names.size()); }
   const std::string& Name(uint32_t value) const { return names[value]; }
@@ -85,8 +86,8 @@ class QueryPolicy {
 
   // Rules are known by their place in the order of subject, object and
   // class name, then kind.
-  uint32_t RuleCount() const { return static_cast<uint32_t>(ruleOrder.size()); }
-  const RuleRecord& RuleAt(uint32_t place) const { return image.rules[ruleOrder[place]]; }
+  uint32_t RuleCount() const { return static_cast<uint32_t>(image.rules.size()); }
+  const RuleRecord& RuleAt(uint32_t place) const { return image.rules[place]; }
   // The rule at `place` as polcdump lists it.
   std::string RuleLine(uint32_t place) const;
 
@@ -110,9 +111,8 @@ class QueryPolicy {
   std::unordered_map<std::string, uint32_t> values;
   std::vector<std::vector<uint32_t>> attributes;  // by value
   std::vector<std::vector<uint32_t>> members;     // by value
-  std::vector<uint32_t> ruleOrder;    // rule indexes by subject, object and class name, then kind
-  std::vector<uint32_t> targetRanks;  // by place: the rank of the rule's object
-  std::vector<uint32_t> firstRule;    // by rank, and one more: where its rules start in ruleOrder
+  std::vector<uint32_t> targetRanks;              // by place: the rank of the rule's object
+  std::vector<uint32_t> firstRule;                // by rank, and one more: where its rules start
   std::vector<uint64_t> expansion;  // by value: (rule, object) pairs of the rules it is subject of
   std::vector<uint32_t> byName;
   std::vector<uint32_t> rank;              // by value: its place in byName
