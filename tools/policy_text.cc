@@ -63,15 +63,35 @@ std::string PortRangeText(uint16_t start, uint16_t end) {
   return start == end ? std::to_string(start) : std::to_string(start) + "-" + std::to_string(end);
 }
 
-std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
-  std::vector<std::string> names;
+namespace {
+
+// Calls `use` with the name (or hex text) of each bit of `bits`, in bit order.
+template <typename Use>
+void ForEachOperationName(uint16_t classIndex, uint32_t bits, Use use) {
   for (unsigned position = 0; position < 32; ++position) {
     const uint32_t bit = uint32_t{1} << position;
     if ((bits & bit) == 0) continue;
     const char* name = GetOperationName(classIndex, bit);
-    names.push_back(name != nullptr ? name : Hex(bit));
+    if (name != nullptr) {
+      use(std::string_view(name));
+    } else {
+      use(std::string_view(Hex(bit)));
+    }
   }
+}
+
+}  // namespace
+
+std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
+  std::vector<std::string> names;
+  ForEachOperationName(classIndex, bits,
+                       [&names](std::string_view name) { names.emplace_back(name); });
   return names;
+}
+
+void AppendOperationNames(std::string& text, uint16_t classIndex, uint32_t bits) {
+  ForEachOperationName(classIndex, bits,
+                       [&text](std::string_view name) { text.append(1, ' ').append(name); });
 }
 
 std::string Hex(uint32_t value) {
@@ -85,22 +105,36 @@ std::string ClassText(uint16_t classIndex) {
   return name != nullptr ? name : "class#" + std::to_string(classIndex);
 }
 
+std::vector<std::string> ShownNamesByValue(const SymbolNames& names) {
+  std::vector<std::string> shown(size_t{UINT16_MAX} + 1);
+  for (size_t value = 0; value < shown.size(); ++value) {
+    shown[value] = names.Show(static_cast<uint32_t>(value));
+  }
+  return shown;
+}
+
+std::string RuleKindText(uint16_t specified) {
+  return specified == RULE_GRANT        ? "teac"
+         : specified == RULE_TRANSITION ? "type_transition"
+                                        : "rule#" + std::to_string(specified);
+}
+
+void AppendRuleTail(std::string& line, const RuleRecord& rule, std::string_view datumName) {
+  if (rule.key.specified == RULE_GRANT) {
+    AppendOperationNames(line, rule.key.tclass, rule.datum);
+  } else if (rule.key.specified == RULE_TRANSITION) {
+    line.append(1, ' ').append(datumName);
+  } else {
+    line.append(1, ' ').append(Hex(rule.datum));
+  }
+}
+
 std::string RuleText(const RuleRecord& rule, const SymbolNames& names) {
   const RuleTblKey& key = rule.key;
-  std::string kind = key.specified == RULE_GRANT        ? "teac"
-                     : key.specified == RULE_TRANSITION ? "type_transition"
-                                                        : "rule#" + std::to_string(key.specified);
-  std::string line = kind + ' ' + names.Show(key.source) + ' ' + names.Show(key.target) + ' ' +
-                     ClassText(key.tclass);
-  if (key.specified == RULE_GRANT) {
-    for (const std::string& operation : OperationNames(key.tclass, rule.datum)) {
-      line += ' ' + operation;
-    }
-  } else if (key.specified == RULE_TRANSITION) {
-    line += ' ' + names.Show(rule.datum);
-  } else {
-    line += ' ' + Hex(rule.datum);
-  }
+  std::string line = RuleKindText(key.specified) + ' ' + names.Show(key.source) + ' ' +
+                     names.Show(key.target) + ' ' + ClassText(key.tclass);
+  AppendRuleTail(line, rule,
+                 key.specified == RULE_TRANSITION ? names.Show(rule.datum) : std::string());
   return line;
 }
 
@@ -118,4 +152,24 @@ std::string Printable(const std::string& text) {
     }
   }
   return shown;
+}
+
+void TextBlocks::EndBlock() {
+  if (stream != nullptr) {
+    WriteTo(*stream);
+    return;
+  }
+  keptBytes += text.size();
+  kept.push_back(std::move(text));
+  text = std::string();
+}
+
+void TextBlocks::WriteTo(std::ostream& out) {
+  for (const std::string& block : kept) {
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  kept.clear();
+  keptBytes = 0;
+  text.clear();
 }
