@@ -75,7 +75,7 @@ class RuleListing {
                               : std::string_view(shown[rule.datum & UINT16_MAX]));
   }
 
-  using RuleIterator = std::vector<RuleRecord>::iterator;
+  using RuleIterator = RuleVector::iterator;
 
   void SortByText(RuleIterator first, RuleIterator last) const {
     std::vector<std::pair<std::string, RuleRecord>> lines;
@@ -90,19 +90,24 @@ class RuleListing {
 
   // The rules themselves rather than their places are sorted, so that the
   // lines are then made from memory read in order.
-  std::vector<RuleRecord> Sorted() const {
-    std::vector<RuleRecord> sorted = rules;
+  RuleVector Sorted() const {
     const std::vector<uint16_t> symbols =
         DistinctValues(rules, &RuleTblKey::source, &RuleTblKey::target);
     if (std::any_of(symbols.begin(), symbols.end(), [this](uint16_t value) {
           return shown[value].find(' ') != std::string::npos;
         })) {
+      RuleVector sorted(rules.begin(), rules.end());
       SortByText(sorted.begin(), sorted.end());
       return sorted;
     }
-    std::vector<KeyedRule> keyed = Keyed(TextRanks(symbols, TextOf(shown)));
-    std::sort(keyed.begin(), keyed.end());
-    for (size_t i = 0; i < keyed.size(); ++i) sorted[i] = keyed[i].rule;
+    const std::vector<uint16_t> kindRanks = TextRanks(kinds, TextOf(kindTexts));
+    const std::vector<uint16_t> symbolRanks = TextRanks(symbols, TextOf(shown));
+    const std::vector<uint16_t> classRanks = TextRanks(classes, TextOf(classTexts));
+    const KeyedRules keyed = SortByKey(rules, [&](const RuleTblKey& key) {
+      return PackRanks(kindRanks[key.specified], symbolRanks[key.source], symbolRanks[key.target],
+                       classRanks[key.tclass]);
+    });
+    RuleVector sorted = RulesOf(keyed);
     for (size_t first = 0; first < keyed.size();) {
       size_t next = first + 1;
       while (next < keyed.size() && keyed[next].key == keyed[first].key) ++next;
@@ -110,20 +115,6 @@ class RuleListing {
       first = next;
     }
     return sorted;
-  }
-
-  std::vector<KeyedRule> Keyed(const std::vector<uint16_t>& symbolRanks) const {
-    const std::vector<uint16_t> kindRanks = TextRanks(kinds, TextOf(kindTexts));
-    const std::vector<uint16_t> classRanks = TextRanks(classes, TextOf(classTexts));
-    std::vector<KeyedRule> keyed;
-    keyed.reserve(rules.size());
-    for (const RuleRecord& rule : rules) {
-      const RuleTblKey& key = rule.key;
-      keyed.push_back({PackRanks(kindRanks[key.specified], symbolRanks[key.source],
-                                 symbolRanks[key.target], classRanks[key.tclass]),
-                       rule});
-    }
-    return keyed;
   }
 
   const std::vector<RuleRecord>& rules;

@@ -154,6 +154,20 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
+RuleVector RulesOf(const KeyedRules& keyed) {
+  RuleVector rules;
+  rules.reserve(keyed.size());
+  for (const KeyedRule& entry : keyed) rules.push_back(entry.rule);
+  return rules;
+}
+
+// A block of tens of thousands of pages, each a fault when first written
+// to, unless huge pages back it.
+void TextBlocks::StartBlock() {
+  text.reserve(BLOCK_SIZE);
+  AdviseHugePages(text.data(), text.capacity());
+}
+
 void TextBlocks::EndBlock() {
   if (stream != nullptr) {
     WriteTo(*stream);
@@ -162,6 +176,7 @@ void TextBlocks::EndBlock() {
   keptBytes += text.size();
   kept.push_back(std::move(text));
   text = std::string();
+  StartBlock();
 }
 
 void TextBlocks::WriteTo(std::ostream& out) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/huge_pages.h"
 #include "tools/policy_image.h"
 
 // The symbol names of an image by value. A crafted image may leave a value
@@ -75,23 +76,26 @@ void AppendRuleTail(std::string& line, const RuleRecord& rule, std::string_view 
 // unknown kind is shown as "rule#<kind>" with the datum in hex.
 std::string RuleText(const RuleRecord& rule, const SymbolNames& names);
 
-// Output text made in blocks of about a megabyte, so that it goes out in few
+// Output text made in blocks of a few megabytes, so that it goes out in few
 // large writes. Given a stream, each full block is written to it at once;
 // without one, the blocks are kept until WriteTo.
 class TextBlocks {
  public:
-  explicit TextBlocks(std::ostream* stream = nullptr) : stream(stream) {}
+  explicit TextBlocks(std::ostream* stream = nullptr) : stream(stream) { StartBlock(); }
   // Where to append; call EndPiece after each line or entry.
   std::string& Text() { return text; }
   void EndPiece() {
-    if (text.size() >= BLOCK_SIZE) EndBlock();
+    if (text.size() >= BLOCK_SIZE - PIECE_SIZE) EndBlock();
   }
   // Bytes kept and not yet written.
   uint64_t Size() const { return keptBytes + text.size(); }
   void WriteTo(std::ostream& out);
 
  private:
-  static constexpr size_t BLOCK_SIZE = size_t{1} << 20;
+  static constexpr size_t BLOCK_SIZE = size_t{8} << 20;
+  // A piece longer than this may make a block grow beyond BLOCK_SIZE.
+  static constexpr size_t PIECE_SIZE = size_t{64} << 10;
+  void StartBlock();
   void EndBlock();
 
   std::ostream* stream;
@@ -103,6 +107,8 @@ class TextBlocks {
 // Every 16-bit value, the most a rule, typeattr or labeling entry can name.
 inline constexpr size_t VALUE_COUNT = size_t{UINT16_MAX} + 1;
 
+using RuleVector = HugePageVector<RuleRecord>;
+
 // A rule with one number that sorts it: a million rules sort faster by
 // these than by texts or tuples.
 struct KeyedRule {
@@ -110,6 +116,22 @@ struct KeyedRule {
   RuleRecord rule;
   bool operator<(const KeyedRule& other) const { return key < other.key; }
 };
+
+using KeyedRules = HugePageVector<KeyedRule>;
+
+// Each of `rules` with keyOf(its key), sorted by that; equal keys in any
+// order.
+template <typename KeyOf>
+KeyedRules SortByKey(const std::vector<RuleRecord>& rules, KeyOf keyOf) {
+  KeyedRules keyed;
+  keyed.reserve(rules.size());
+  for (const RuleRecord& rule : rules) keyed.push_back({keyOf(rule.key), rule});
+  std::sort(keyed.begin(), keyed.end());
+  return keyed;
+}
+
+// The rules of `keyed`, in its order.
+RuleVector RulesOf(const KeyedRules& keyed);
 
 // Four 16-bit ranks in one number that orders by the first, then the next.
 constexpr uint64_t PackRanks(uint16_t first, uint16_t second, uint16_t third, uint16_t fourth) {
