@@ -40,8 +40,7 @@ auto TextOf(const std::vector<std::string>& texts) {
 // those few lines are compared whole.
 class RuleListing {
  public:
-  RuleListing(const PolicyImage& image, const SymbolNames& names,
-              const std::vector<std::string>& shown)
+  RuleListing(const PolicyImage& image, const SymbolNames& names, const ShownNames& shown)
       : rules(image.rules),
         names(names),
         shown(shown),
@@ -119,11 +118,11 @@ class RuleListing {
 
   const std::vector<RuleRecord>& rules;
   const SymbolNames& names;
-  const std::vector<std::string>& shown;  // by 16-bit value
-  const std::vector<uint16_t> kinds;      // that occur
-  const std::vector<uint16_t> classes;    // that occur
-  std::vector<std::string> kindTexts;     // by kind, for those that occur
-  std::vector<std::string> classTexts;    // by class index, for those that occur
+  const ShownNames& shown;
+  const std::vector<uint16_t> kinds;    // that occur
+  const std::vector<uint16_t> classes;  // that occur
+  std::vector<std::string> kindTexts;   // by kind, for those that occur
+  std::vector<std::string> classTexts;  // by class index, for those that occur
 };
 
 std::string FlagsText(uint32_t flags) {
@@ -166,25 +165,25 @@ std::vector<std::string> SymbolLines(const PolicyImage& image) {
   return lines;
 }
 
-std::vector<std::string> InitialSidLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> InitialSidLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (const InitialSidRecord& sid : image.initialSids) {
     const char* name = InitialSidName(sid.sid);
     lines.push_back((name != nullptr ? name : "sid#" + std::to_string(sid.sid)) + ' ' +
-                    names.Show(sid.type));
+                    shown[sid.type]);
   }
   return lines;
 }
 
-std::vector<std::string> NetifLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> NetifLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (const NetifRecord& netif : image.netifs) {
-    lines.push_back(Printable(netif.name) + ' ' + names.Show(netif.type));
+    lines.push_back(Printable(netif.name) + ' ' + shown[netif.type]);
   }
   return lines;
 }
 
-std::vector<std::string> PacketLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> PacketLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (const PacketRecord& packet : image.packets) {
     const std::optional<std::string> protocol = ProtocolName(packet.protocol);
@@ -193,7 +192,7 @@ std::vector<std::string> PacketLines(const PolicyImage& image, const SymbolNames
                     PortRangeText(packet.sportStart, packet.sportEnd) + " -> " +
                     AddressPrefixText(packet.destinationAddress, packet.destinationMask) +
                     " port " + PortRangeText(packet.dportStart, packet.dportEnd) + ' ' +
-                    names.Show(packet.type));
+                    shown[packet.type]);
   }
   return lines;
 }
@@ -206,12 +205,12 @@ std::vector<std::string> FileContextLines(const PolicyImage& image) {
   return lines;
 }
 
-std::vector<std::string> TypeAttrLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> TypeAttrLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (size_t value = 0; value < image.typeAttrs.size(); ++value) {
-    std::string line = names.Show(static_cast<uint32_t>(value)) + ':';
-    for (const uint16_t member : image.typeAttrs[value]) line += ' ' + names.Show(member);
-    lines.push_back(line);
+    std::string line = shown[value] + ':';
+    for (const uint16_t member : image.typeAttrs[value]) line.append(1, ' ').append(shown[member]);
+    lines.push_back(std::move(line));
   }
   return lines;
 }
@@ -229,17 +228,21 @@ void WriteSizeLines(const PolicyImage& image, std::ostream& out) {
   }
 }
 
+std::vector<ListingSection> SortedLabelingSections(const PolicyImage& image,
+                                                   const ShownNames& shown) {
+  std::vector<ListingSection> sections = {{"initial_sids", InitialSidLines(image, shown)},
+                                          {"netifs", NetifLines(image, shown)},
+                                          {"packets", PacketLines(image, shown)},
+                                          {"file_contexts", FileContextLines(image)},
+                                          {"typeattrs", TypeAttrLines(image, shown)}};
+  for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
+  return sections;
+}
+
 }  // namespace
 
 std::vector<ListingSection> LabelingSections(const PolicyImage& image) {
-  const SymbolNames names(image);
-  std::vector<ListingSection> sections = {{"initial_sids", InitialSidLines(image, names)},
-                                          {"netifs", NetifLines(image, names)},
-                                          {"packets", PacketLines(image, names)},
-                                          {"file_contexts", FileContextLines(image)},
-                                          {"typeattrs", TypeAttrLines(image, names)}};
-  for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
-  return sections;
+  return SortedLabelingSections(image, ShownNamesByValue(SymbolNames(image)));
 }
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
@@ -248,11 +251,12 @@ void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
   out << "flags " << FlagsText(image.flags) << '\n';
   TextBlocks output(&out);
   WriteSection(output, "symbols", SymbolLines(image));
-  for (const ListingSection& section : LabelingSections(image)) {
+  const SymbolNames names(image);
+  const ShownNames shown = ShownNamesByValue(names);
+  for (const ListingSection& section : SortedLabelingSections(image, shown)) {
     WriteSection(output, section.title, section.lines);
   }
-  const SymbolNames names(image);
-  RuleListing(image, names, ShownNamesByValue(names)).Write(output);
+  RuleListing(image, names, shown).Write(output);
   output.WriteTo(out);
 }
 

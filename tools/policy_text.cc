@@ -3,6 +3,7 @@
 #include <netdb.h>
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "base/class_table.h"
 #include "base/protocol_lookup.h"
@@ -40,9 +41,7 @@ bool NamesProtocol(const char* name, uint16_t protocol) {
   return number.has_value() && *number == protocol;
 }
 
-}  // namespace
-
-std::optional<std::string> ProtocolName(uint16_t protocol) {
+std::optional<std::string> LookUpProtocolName(uint16_t protocol) {
   const protoent* entry = getprotobynumber(protocol);
   if (entry != nullptr && NamesProtocol(entry->p_name, protocol)) return entry->p_name;
   const std::optional<std::string_view> keyword = BuiltinProtocolKeyword(protocol);
@@ -50,6 +49,17 @@ std::optional<std::string> ProtocolName(uint16_t protocol) {
     return std::string(*keyword);
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+// Each look-up reads the system's database anew, and thousands of packet
+// entries share a few protocols.
+std::optional<std::string> ProtocolName(uint16_t protocol) {
+  static std::unordered_map<uint16_t, std::optional<std::string>> known;
+  const auto found = known.find(protocol);
+  if (found != known.end()) return found->second;
+  return known[protocol] = LookUpProtocolName(protocol);
 }
 
 std::string AddressPrefixText(uint32_t address, uint32_t prefixLength) {
@@ -105,8 +115,8 @@ std::string ClassText(uint16_t classIndex) {
   return name != nullptr ? name : "class#" + std::to_string(classIndex);
 }
 
-std::vector<std::string> ShownNamesByValue(const SymbolNames& names) {
-  std::vector<std::string> shown(size_t{UINT16_MAX} + 1);
+ShownNames ShownNamesByValue(const SymbolNames& names) {
+  ShownNames shown(size_t{UINT16_MAX} + 1);
   for (size_t value = 0; value < shown.size(); ++value) {
     shown[value] = names.Show(static_cast<uint32_t>(value));
   }
@@ -140,18 +150,22 @@ std::string RuleText(const RuleRecord& rule, const SymbolNames& names) {
 
 std::string Printable(const std::string& text) {
   std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
+  shown.reserve(text.size());
+  size_t plain = 0;  // start of the run of bytes shown as they are
+  for (size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte >= 0x20 && byte != 0x7F && byte != '\\') continue;
+    shown.append(text, plain, at - plain);
+    plain = at + 1;
+    if (byte == '\\') {
+      shown += "\\\\";
+    } else {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02x", byte);
       shown += hex;
-    } else {
-      if (c == '\\') shown += '\\';
-      shown += c;
     }
   }
-  return shown;
+  return shown.append(text, plain, std::string::npos);
 }
 
 RuleVector RulesOf(const KeyedRules& keyed) {

@@ -62,7 +62,8 @@ std::string Printable(const std::string& text);
 
 // SymbolNames::Show of every 16-bit value, made once for output that names
 // the same values again and again.
-std::vector<std::string> ShownNamesByValue(const SymbolNames& names);
+using ShownNames = std::vector<std::string>;
+ShownNames ShownNamesByValue(const SymbolNames& names);
 
 // "teac", "type_transition", or "rule#<kind>" for a kind polc never writes.
 std::string RuleKindText(uint16_t specified);
