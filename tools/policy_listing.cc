@@ -35,9 +35,8 @@ auto TextOf(const std::vector<std::string>& texts) {
 // class, each followed by a blank (or the end, after the class), then the
 // rest. While no shown name holds a blank, no text of a field reaches past
 // its own end into the next, so lines order as the ranks of those four texts
-// do; a subject, object, class and kind occur together at most once, so
-// equal ranks mean equal texts (a name "#5" and a nameless 5), and only
-// those few lines are compared whole.
+// do. Equal texts share a rank, so only rules whose four texts all coincide
+// (a name "#5" beside a nameless 5) are compared as whole lines.
 class RuleListing {
  public:
   RuleListing(const PolicyImage& image, const SymbolNames& names, const ShownNames& shown)

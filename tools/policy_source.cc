@@ -448,6 +448,18 @@ class SourceWriter {
          Context(p.type)});
   }
 
+  // `records` last to first, each as `entry` makes it.
+  template <typename Record>
+  LazyMember ReversedArray(const char* key, const std::vector<Record>& records,
+                           std::string (SourceWriter::*entry)(const Record&) const) const {
+    return {key, [this, &records, entry](std::string& text) {
+              AppendLabelArray(text, records.rbegin(), records.rend(),
+                               [this, entry](std::string& out, const Record& record) {
+                                 out += (this->*entry)(record);
+                               });
+            }};
+  }
+
   // The object lists of the image are in reverse model order; file contexts
   // are in hash order and sorted here.
   std::vector<LazyMember> LabelingMembers() const {
@@ -456,37 +468,20 @@ class SourceWriter {
     for (const FileContextRecord& file : image.fileContexts) files.push_back(&file);
     std::sort(files.begin(), files.end(),
               [](const auto* a, const auto* b) { return a->path < b->path; });
-    const auto& sids = image.initialSids;
-    const auto& netifs = image.netifs;
-    const auto& packets = image.packets;
     if (!files.empty()) {
       members.push_back({"file", [files = std::move(files)](std::string& text) {
                            AppendLabelArray(text, files.begin(), files.end(), AppendFileEntry);
                          }});
     }
-    if (!sids.empty()) {
-      members.push_back({"reserved_sid", [this, &sids](std::string& text) {
-                           AppendLabelArray(text, sids.rbegin(), sids.rend(),
-                                            [this](std::string& out, const auto& sid) {
-                                              out += InitialSidEntry(sid);
-                                            });
-                         }});
+    if (!image.initialSids.empty()) {
+      members.push_back(
+          ReversedArray("reserved_sid", image.initialSids, &SourceWriter::InitialSidEntry));
     }
-    if (!netifs.empty()) {
-      members.push_back({"netif", [this, &netifs](std::string& text) {
-                           AppendLabelArray(text, netifs.rbegin(), netifs.rend(),
-                                            [this](std::string& out, const auto& netif) {
-                                              out += NetifEntry(netif);
-                                            });
-                         }});
+    if (!image.netifs.empty()) {
+      members.push_back(ReversedArray("netif", image.netifs, &SourceWriter::NetifEntry));
     }
-    if (!packets.empty()) {
-      members.push_back({"packet", [this, &packets](std::string& text) {
-                           AppendLabelArray(text, packets.rbegin(), packets.rend(),
-                                            [this](std::string& out, const auto& packet) {
-                                              out += PacketEntry(packet);
-                                            });
-                         }});
+    if (!image.packets.empty()) {
+      members.push_back(ReversedArray("packet", image.packets, &SourceWriter::PacketEntry));
     }
     return members;
   }
