@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -177,6 +178,66 @@ TEST(PolicySource, ImagesNoSourceGivesAreListedButNotWritten) {
             "the source would be " + std::to_string(size) + " bytes, more than the " +
                 std::to_string(size - 1) + " that polc reads from one file");
   EXPECT_EQ(shorter.str(), "");
+}
+
+// The rules section is the rule texts in byte order however an image is
+// crafted: names with a blank that runs into the next field, a name "#3"
+// beside a nameless 3, kinds and classes whose texts order otherwise than
+// their numbers ("rule#10" before "rule#3"), a target beyond 16 bits.
+TEST(PolicyListing, RulesAreInTheOrderOfTheirTexts) {
+  const char* const NAMES[] = {"a", "a b", "#3", "a\x01", "a\\", "b", "a_", "#30"};
+  const uint16_t CLASSES[] = {1, 2, 6, 0, 31, 310};
+  const uint16_t KINDS[] = {RULE_GRANT, RULE_TRANSITION, 3, 10};
+  const PolicyImage small = SmallImage();
+  std::mt19937 random(1);
+  const auto pick = [&random](const auto& choices) {
+    return choices[random() % std::size(choices)];
+  };
+  for (int round = 0; round < 40; ++round) {
+    PolicyImage image = small;
+    for (SymbolRecord& symbol : image.symbols) symbol.name = pick(NAMES);
+    image.rules.clear();
+    for (int i = 0; i < 60; ++i) {
+      const auto value = [&random] { return static_cast<uint16_t>(random() % 6); };
+      const uint16_t kind = pick(KINDS);
+      const uint32_t datum = kind == RULE_GRANT  ? static_cast<uint32_t>(random()) % 8
+                             : random() % 4 == 0 ? 70000
+                                                 : value();
+      image.rules.push_back({{value(), value(), pick(CLASSES), kind}, datum});
+    }
+    std::vector<std::string> lines;
+    for (const RuleRecord& rule : image.rules) lines.push_back(RuleText(rule, SymbolNames(image)));
+    std::sort(lines.begin(), lines.end());
+    std::string expected = "rules 60\n";
+    for (const std::string& line : lines) expected += '\t' + line + '\n';
+    std::ostringstream listing;
+    WritePolicyListing(image, listing);
+    const std::string text = listing.str();
+    ASSERT_EQ(text.substr(text.find("rules ")), expected) << "round " << round;
+  }
+}
+
+// Blocks, whether written as they fill or kept, give the text as appended
+// and count it, across many blocks.
+TEST(PolicyText, TextBlocksKeepTheTextAndItsSize) {
+  std::string expected;
+  std::ostringstream written;
+  TextBlocks streamed(&written);
+  TextBlocks kept;
+  for (uint32_t piece = 0; expected.size() < (size_t{20} << 20); ++piece) {
+    const std::string text = std::to_string(piece) + std::string(piece % 5000, 'x') + '\n';
+    expected += text;
+    for (TextBlocks* blocks : {&streamed, &kept}) {
+      blocks->Text() += text;
+      blocks->EndPiece();
+    }
+  }
+  EXPECT_EQ(kept.Size(), expected.size());
+  std::ostringstream fromKept;
+  kept.WriteTo(fromKept);
+  streamed.WriteTo(written);
+  EXPECT_TRUE(fromKept.str() == expected && written.str() == expected);
+  EXPECT_EQ(kept.Size(), 0U);
 }
 
 // Every protocol polc's lookup knows gets a name that maps back to it,

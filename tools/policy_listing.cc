@@ -2,11 +2,127 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/policy_text.h"
 
 namespace {
+
+void AppendTitle(TextBlocks& output, const char* title, size_t count) {
+  output.Text().append(title).append(1, ' ').append(std::to_string(count)).append(1, '\n');
+}
+
+// The distinct values of the rules' key fields `fields`, ascending.
+template <typename... Fields>
+std::vector<uint16_t> DistinctValues(const std::vector<RuleRecord>& rules, Fields... fields) {
+  std::vector<bool> seen(VALUE_COUNT);
+  for (const RuleRecord& rule : rules) ((seen[rule.key.*fields] = true), ...);
+  std::vector<uint16_t> values;
+  for (size_t value = 0; value < VALUE_COUNT; ++value) {
+    if (seen[value]) values.push_back(static_cast<uint16_t>(value));
+  }
+  return values;
+}
+
+// Looks values up in `texts`, for TextRanks.
+auto TextOf(const std::vector<std::string>& texts) {
+  return [&texts](uint16_t value) -> const std::string& { return texts[value]; };
+}
+
+// The rules section, in the text order of its lines, found by sorting
+// numbers instead of a million strings. A line is kind, subject, object and
+// class, each followed by a blank (or the end, after the class), then the
+// rest. While no shown name holds a blank, no text of a field reaches past
+// its own end into the next, so lines order as the ranks of those four texts
+// do. Equal texts share a rank, so only rules whose four texts all coincide
+// (a name "#5" beside a nameless 5) are compared as whole lines.
+class RuleListing {
+ public:
+  RuleListing(const PolicyImage& image, const SymbolNames& names, const ShownNames& shown)
+      : rules(image.rules),
+        names(names),
+        shown(shown),
+        kinds(DistinctValues(rules, &RuleTblKey::specified)),
+        classes(DistinctValues(rules, &RuleTblKey::tclass)),
+        kindTexts(VALUE_COUNT),
+        classTexts(VALUE_COUNT) {
+    for (const uint16_t kind : kinds) kindTexts[kind] = RuleKindText(kind);
+    for (const uint16_t tclass : classes) classTexts[tclass] = ClassText(tclass);
+  }
+
+  void Write(TextBlocks& output) const {
+    AppendTitle(output, "rules", rules.size());
+    for (const RuleRecord& rule : Sorted()) {
+      output.Text().append(1, '\t');
+      AppendLine(output.Text(), rule);
+      output.Text().append(1, '\n');
+      output.EndPiece();
+    }
+  }
+
+ private:
+  void AppendLine(std::string& text, const RuleRecord& rule) const {
+    const RuleTblKey& key = rule.key;
+    text.append(kindTexts[key.specified]).append(1, ' ').append(shown[key.source]);
+    text.append(1, ' ').append(shown[key.target]).append(1, ' ').append(classTexts[key.tclass]);
+    // Only a crafted target lies beyond the 16-bit values.
+    const bool wideTarget = key.specified == RULE_TRANSITION && rule.datum > UINT16_MAX;
+    AppendRuleTail(text, rule,
+                   wideTarget ? std::string_view(names.Show(rule.datum))
+                              : std::string_view(shown[rule.datum & UINT16_MAX]));
+  }
+
+  using RuleIterator = RuleVector::iterator;
+
+  void SortByText(RuleIterator first, RuleIterator last) const {
+    std::vector<std::pair<std::string, RuleRecord>> lines;
+    for (RuleIterator it = first; it != last; ++it) {
+      lines.emplace_back(std::string(), *it);
+      AppendLine(lines.back().first, *it);
+    }
+    std::sort(lines.begin(), lines.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& line : lines) *first++ = line.second;
+  }
+
+  // The rules themselves rather than their places are sorted, so that the
+  // lines are then made from memory read in order.
+  RuleVector Sorted() const {
+    const std::vector<uint16_t> symbols =
+        DistinctValues(rules, &RuleTblKey::source, &RuleTblKey::target);
+    if (std::any_of(symbols.begin(), symbols.end(), [this](uint16_t value) {
+          return shown[value].find(' ') != std::string::npos;
+        })) {
+      RuleVector sorted(rules.begin(), rules.end());
+      SortByText(sorted.begin(), sorted.end());
+      return sorted;
+    }
+    const std::vector<uint16_t> kindRanks = TextRanks(kinds, TextOf(kindTexts));
+    const std::vector<uint16_t> symbolRanks = TextRanks(symbols, TextOf(shown));
+    const std::vector<uint16_t> classRanks = TextRanks(classes, TextOf(classTexts));
+    const KeyedRules keyed = SortByKey(rules, [&](const RuleTblKey& key) {
+      return PackRanks(kindRanks[key.specified], symbolRanks[key.source], symbolRanks[key.target],
+                       classRanks[key.tclass]);
+    });
+    RuleVector sorted = RulesOf(keyed);
+    for (size_t first = 0; first < keyed.size();) {
+      size_t next = first + 1;
+      while (next < keyed.size() && keyed[next].key == keyed[first].key) ++next;
+      if (next - first > 1) SortByText(sorted.begin() + first, sorted.begin() + next);
+      first = next;
+    }
+    return sorted;
+  }
+
+  const std::vector<RuleRecord>& rules;
+  const SymbolNames& names;
+  const ShownNames& shown;
+  const std::vector<uint16_t> kinds;    // that occur
+  const std::vector<uint16_t> classes;  // that occur
+  std::vector<std::string> kindTexts;   // by kind, for those that occur
+  std::vector<std::string> classTexts;  // by class index, for those that occur
+};
 
 std::string FlagsText(uint32_t flags) {
   static const struct {
@@ -27,9 +143,12 @@ std::string FlagsText(uint32_t flags) {
   return text;
 }
 
-void WriteSection(std::ostream& out, const char* title, const std::vector<std::string>& lines) {
-  out << title << ' ' << lines.size() << '\n';
-  for (const std::string& line : lines) out << '\t' << line << '\n';
+void WriteSection(TextBlocks& output, const char* title, const std::vector<std::string>& lines) {
+  AppendTitle(output, title, lines.size());
+  for (const std::string& line : lines) {
+    output.Text().append(1, '\t').append(line).append(1, '\n');
+    output.EndPiece();
+  }
 }
 
 std::vector<std::string> SymbolLines(const PolicyImage& image) {
@@ -45,25 +164,25 @@ std::vector<std::string> SymbolLines(const PolicyImage& image) {
   return lines;
 }
 
-std::vector<std::string> InitialSidLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> InitialSidLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (const InitialSidRecord& sid : image.initialSids) {
     const char* name = InitialSidName(sid.sid);
     lines.push_back((name != nullptr ? name : "sid#" + std::to_string(sid.sid)) + ' ' +
-                    names.Show(sid.type));
+                    shown[sid.type]);
   }
   return lines;
 }
 
-std::vector<std::string> NetifLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> NetifLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (const NetifRecord& netif : image.netifs) {
-    lines.push_back(Printable(netif.name) + ' ' + names.Show(netif.type));
+    lines.push_back(Printable(netif.name) + ' ' + shown[netif.type]);
   }
   return lines;
 }
 
-std::vector<std::string> PacketLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> PacketLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (const PacketRecord& packet : image.packets) {
     const std::optional<std::string> protocol = ProtocolName(packet.protocol);
@@ -72,7 +191,7 @@ std::vector<std::string> PacketLines(const PolicyImage& image, const SymbolNames
                     PortRangeText(packet.sportStart, packet.sportEnd) + " -> " +
                     AddressPrefixText(packet.destinationAddress, packet.destinationMask) +
                     " port " + PortRangeText(packet.dportStart, packet.dportEnd) + ' ' +
-                    names.Show(packet.type));
+                    shown[packet.type]);
   }
   return lines;
 }
@@ -85,19 +204,13 @@ std::vector<std::string> FileContextLines(const PolicyImage& image) {
   return lines;
 }
 
-std::vector<std::string> TypeAttrLines(const PolicyImage& image, const SymbolNames& names) {
+std::vector<std::string> TypeAttrLines(const PolicyImage& image, const ShownNames& shown) {
   std::vector<std::string> lines;
   for (size_t value = 0; value < image.typeAttrs.size(); ++value) {
-    std::string line = names.Show(static_cast<uint32_t>(value)) + ':';
-    for (const uint16_t member : image.typeAttrs[value]) line += ' ' + names.Show(member);
-    lines.push_back(line);
+    std::string line = shown[value] + ':';
+    for (const uint16_t member : image.typeAttrs[value]) line.append(1, ' ').append(shown[member]);
+    lines.push_back(std::move(line));
   }
-  return lines;
-}
-
-std::vector<std::string> RuleLines(const PolicyImage& image, const SymbolNames& names) {
-  std::vector<std::string> lines;
-  for (const RuleRecord& rule : image.rules) lines.push_back(RuleText(rule, names));
   return lines;
 }
 
@@ -114,30 +227,36 @@ void WriteSizeLines(const PolicyImage& image, std::ostream& out) {
   }
 }
 
+std::vector<ListingSection> SortedLabelingSections(const PolicyImage& image,
+                                                   const ShownNames& shown) {
+  std::vector<ListingSection> sections = {{"initial_sids", InitialSidLines(image, shown)},
+                                          {"netifs", NetifLines(image, shown)},
+                                          {"packets", PacketLines(image, shown)},
+                                          {"file_contexts", FileContextLines(image)},
+                                          {"typeattrs", TypeAttrLines(image, shown)}};
+  for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
+  return sections;
+}
+
 }  // namespace
 
 std::vector<ListingSection> LabelingSections(const PolicyImage& image) {
-  const SymbolNames names(image);
-  std::vector<ListingSection> sections = {{"initial_sids", InitialSidLines(image, names)},
-                                          {"netifs", NetifLines(image, names)},
-                                          {"packets", PacketLines(image, names)},
-                                          {"file_contexts", FileContextLines(image)},
-                                          {"typeattrs", TypeAttrLines(image, names)}};
-  for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
-  return sections;
+  return SortedLabelingSections(image, ShownNamesByValue(SymbolNames(image)));
 }
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
   WriteSizeLines(image, out);
   out << "version " << image.version << '\n';
   out << "flags " << FlagsText(image.flags) << '\n';
-  WriteSection(out, "symbols", SymbolLines(image));
-  for (const ListingSection& section : LabelingSections(image)) {
-    WriteSection(out, section.title, section.lines);
+  TextBlocks output(&out);
+  WriteSection(output, "symbols", SymbolLines(image));
+  const SymbolNames names(image);
+  const ShownNames shown = ShownNamesByValue(names);
+  for (const ListingSection& section : SortedLabelingSections(image, shown)) {
+    WriteSection(output, section.title, section.lines);
   }
-  std::vector<std::string> rules = RuleLines(image, SymbolNames(image));
-  std::sort(rules.begin(), rules.end());
-  WriteSection(out, "rules", rules);
+  RuleListing(image, names, shown).Write(output);
+  output.WriteTo(out);
 }
 
 void WritePolicyStats(const PolicyImage& image, std::ostream& out) {

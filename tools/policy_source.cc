@@ -5,10 +5,9 @@
 #include <functional>
 #include <numeric>
 #include <ostream>
-#include <set>
-#include <streambuf>
 #include <string_view>
 #include <tuple>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -205,7 +204,7 @@ class SourceChecks {
   }
 
   std::string CheckFileContexts() const {
-    std::set<std::string> symbols;
+    std::unordered_set<std::string_view> symbols;
     for (const SymbolRecord& symbol : image.symbols) symbols.insert(symbol.name);
     for (const FileContextRecord& file : image.fileContexts) {
       const std::string where = "file context \"" + Printable(file.path) + "\": ";
@@ -252,34 +251,27 @@ class SourceChecks {
 
 // ---- the source text ----
 
-// An output buffer that only counts what is written to it.
-class ByteCounter : public std::streambuf {
- public:
-  uint64_t count() const { return written; }
+// Appends item `index` of a block to `out`.
+using ItemAppender = std::function<void(std::string& out, size_t index)>;
 
- protected:
-  int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) ++written;
-    return traits_type::not_eof(c);
+// `count` items one per line at `indent` + 2 blanks, inside brackets.
+void AppendBlock(std::string& out, size_t count, const std::string& indent, char open, char close,
+                 const ItemAppender& appendItem) {
+  out += open;
+  for (size_t i = 0; i < count; ++i) {
+    out.append(i == 0 ? "\n" : ",\n").append(indent).append("  ");
+    appendItem(out, i);
   }
-  std::streamsize xsputn(const char*, std::streamsize n) override {
-    written += static_cast<uint64_t>(n);
-    return n;
-  }
+  if (count != 0) out.append("\n").append(indent);
+  out += close;
+}
 
- private:
-  uint64_t written = 0;
-};
-
-// `items` one per line at `indent` + 2 blanks, inside brackets.
 std::string Block(const std::vector<std::string>& items, const std::string& indent, char open,
                   char close) {
-  if (items.empty()) return std::string{open, close};
-  std::string text(1, open);
-  for (size_t i = 0; i < items.size(); ++i) {
-    text += (i == 0 ? "\n" : ",\n") + indent + "  " + items[i];
-  }
-  return text + "\n" + indent + close;
+  std::string text;
+  AppendBlock(text, items.size(), indent, open, close,
+              [&items](std::string& out, size_t index) { out += items[index]; });
+  return text;
 }
 
 std::string Array(const std::vector<std::string>& items, const std::string& indent) {
@@ -292,6 +284,18 @@ std::string Object(const std::vector<std::string>& members, const std::string& i
 
 std::string Member(const char* key, const std::string& value) {
   return QuoteJsonString(key) + ": " + value;
+}
+
+// A member whose value is appended where it goes rather than made first:
+// the labeling of a large policy is megabytes long.
+using LazyMember = std::pair<const char*, std::function<void(std::string& out)>>;
+
+void AppendObject(std::string& out, const std::vector<LazyMember>& members,
+                  const std::string& indent) {
+  AppendBlock(out, members.size(), indent, '{', '}', [&members](std::string& text, size_t index) {
+    AppendJsonString(text, members[index].first);
+    members[index].second(text.append(": "));
+  });
 }
 
 // A key and its JSON value text.
@@ -319,21 +323,36 @@ std::string InlineArray(const std::vector<std::string>& names) {
 class SourceWriter {
  public:
   SourceWriter(const PolicyImage& image, const SymbolNames& names)
-      : image(image), names(names), attrStart(FirstAttribute()) {}
+      : image(image),
+        names(names),
+        attrStart(FirstAttribute()),
+        quotedNames(QuotedNames()),
+        quotedClasses(QuotedClasses()),
+        quotedOperations(QuotedOperations()) {}
 
-  void Write(std::ostream& out) const {
-    std::vector<std::string> declarations = {Member("type", Names(0, attrStart, "    "))};
-    if (attrStart < image.symbols.size()) {
-      declarations.push_back(Member("attr", Names(attrStart, image.symbols.size(), "    ")));
+  void Write(TextBlocks& out) const {
+    const size_t count = image.symbols.size();
+    std::vector<LazyMember> declarations = {
+        {"type", [this](std::string& text) { text += Names(0, attrStart, "    "); }}};
+    if (attrStart < count) {
+      declarations.push_back(
+          {"attr", [this, count](std::string& text) { text += Names(attrStart, count, "    "); }});
     }
     const std::vector<std::string> typeAttrs = TypeAttrMembers();
-    if (!typeAttrs.empty()) declarations.push_back(Member("typeattr", Object(typeAttrs, "    ")));
-    const std::vector<std::string> labeling = LabelingMembers();
-    if (!labeling.empty()) declarations.push_back(Member("labeling", Object(labeling, "    ")));
-    out << "{\n  " << Member("declarations", Object(declarations, "  ")) << ",\n  "
-        << QuoteJsonString("rules") << ": ";
-    WriteRuleStatements(out);
-    out << "\n}\n";
+    if (!typeAttrs.empty()) {
+      declarations.push_back(
+          {"typeattr", [&typeAttrs](std::string& text) { text += Object(typeAttrs, "    "); }});
+    }
+    const std::vector<LazyMember> labeling = LabelingMembers();
+    if (!labeling.empty()) {
+      declarations.push_back(
+          {"labeling", [&labeling](std::string& text) { AppendObject(text, labeling, "    "); }});
+    }
+    AppendObject(out.Text().append("{\n  ").append(QuoteJsonString("declarations")).append(": "),
+                 declarations, "  ");
+    out.Text().append(",\n  ").append(QuoteJsonString("rules")).append(": ");
+    AppendRuleStatements(out);
+    out.Text().append("\n}\n");
   }
 
  private:
@@ -349,11 +368,37 @@ class SourceWriter {
     return first;
   }
 
+  static std::vector<std::string> QuotedClasses() {
+    std::vector<std::string> quoted(CLASS_COUNT + 1);
+    for (uint16_t tclass = 1; tclass <= CLASS_COUNT; ++tclass) {
+      quoted[tclass] = QuoteJsonString(GetClassName(tclass));
+    }
+    return quoted;
+  }
+
+  // Every bit's name, in hex where the class has none (never used: the
+  // checks let no such bit through).
+  static std::vector<std::vector<std::string>> QuotedOperations() {
+    std::vector<std::vector<std::string>> quoted(CLASS_COUNT + 1);
+    for (uint16_t tclass = 1; tclass <= CLASS_COUNT; ++tclass) {
+      for (const std::string& operation : OperationNames(tclass, UINT32_MAX)) {
+        quoted[tclass].push_back(QuoteJsonString(operation));
+      }
+    }
+    return quoted;
+  }
+
+  std::vector<std::string> QuotedNames() const {
+    std::vector<std::string> quoted;
+    for (uint32_t value = 0; value < image.symbols.size(); ++value) {
+      quoted.push_back(QuoteJsonString(*names.Find(value)));
+    }
+    return quoted;
+  }
+
   std::string Names(uint32_t from, size_t to, const std::string& indent) const {
-    std::vector<std::string> items;
-    for (uint32_t value = from; value < to; ++value)
-      items.push_back(QuoteJsonString(*names.Find(value)));
-    return Array(items, indent);
+    return Array(std::vector<std::string>(quotedNames.begin() + from, quotedNames.begin() + to),
+                 indent);
   }
 
   std::vector<std::string> TypeAttrMembers() const {
@@ -369,18 +414,20 @@ class SourceWriter {
     return members;
   }
 
-  Field Context(uint32_t value) const { return {"context", QuoteJsonString(*names.Find(value))}; }
+  Field Context(uint32_t value) const { return {"context", quotedNames[value]}; }
 
-  template <typename Iterator, typename Format>
-  static std::string LabelArray(Iterator begin, Iterator end, Format format) {
-    std::vector<std::string> items;
-    for (Iterator it = begin; it != end; ++it) items.push_back(format(*it));
-    return Array(items, "      ");
+  // The entries `append` makes of [begin, end), one per line; made in
+  // place, as there may be hundreds of thousands.
+  template <typename Iterator, typename Append>
+  static void AppendLabelArray(std::string& out, Iterator begin, Iterator end, Append append) {
+    AppendBlock(out, static_cast<size_t>(end - begin), "      ", '[', ']',
+                [begin, &append](std::string& text, size_t index) { append(text, begin[index]); });
   }
 
-  static std::string FileEntry(const FileContextRecord& file) {
-    return InlineObject(
-        {{"path", QuoteJsonString(file.path)}, {"context", QuoteJsonString(file.context)}});
+  static void AppendFileEntry(std::string& text, const FileContextRecord* file) {
+    AppendJsonString(text.append("{\"path\":"), file->path);
+    AppendJsonString(text.append(",\"context\":"), file->context);
+    text.append("}");
   }
 
   std::string InitialSidEntry(const InitialSidRecord& sid) const {
@@ -402,111 +449,125 @@ class SourceWriter {
          Context(p.type)});
   }
 
+  // `records` last to first, each as `entry` makes it.
+  template <typename Record>
+  LazyMember ReversedArray(const char* key, const std::vector<Record>& records,
+                           std::string (SourceWriter::*entry)(const Record&) const) const {
+    return {key, [this, &records, entry](std::string& text) {
+              AppendLabelArray(text, records.rbegin(), records.rend(),
+                               [this, entry](std::string& out, const Record& record) {
+                                 out += (this->*entry)(record);
+                               });
+            }};
+  }
+
   // The object lists of the image are in reverse model order; file contexts
   // are in hash order and sorted here.
-  std::vector<std::string> LabelingMembers() const {
-    std::vector<std::string> members;
-    std::vector<FileContextRecord> files = image.fileContexts;
+  std::vector<LazyMember> LabelingMembers() const {
+    std::vector<LazyMember> members;
+    std::vector<const FileContextRecord*> files;
+    for (const FileContextRecord& file : image.fileContexts) files.push_back(&file);
     std::sort(files.begin(), files.end(),
-              [](const auto& a, const auto& b) { return a.path < b.path; });
-    const auto& sids = image.initialSids;
-    const auto& netifs = image.netifs;
-    const auto& packets = image.packets;
+              [](const auto* a, const auto* b) { return a->path < b->path; });
     if (!files.empty()) {
-      members.push_back(Member("file", LabelArray(files.begin(), files.end(), FileEntry)));
+      members.push_back({"file", [files = std::move(files)](std::string& text) {
+                           AppendLabelArray(text, files.begin(), files.end(), AppendFileEntry);
+                         }});
     }
-    if (!sids.empty()) {
-      members.push_back(Member(
-          "reserved_sid", LabelArray(sids.rbegin(), sids.rend(),
-                                     [this](const auto& sid) { return InitialSidEntry(sid); })));
-    }
-    if (!netifs.empty()) {
+    if (!image.initialSids.empty()) {
       members.push_back(
-          Member("netif", LabelArray(netifs.rbegin(), netifs.rend(),
-                                     [this](const auto& netif) { return NetifEntry(netif); })));
+          ReversedArray("reserved_sid", image.initialSids, &SourceWriter::InitialSidEntry));
     }
-    if (!packets.empty()) {
-      members.push_back(
-          Member("packet", LabelArray(packets.rbegin(), packets.rend(),
-                                      [this](const auto& packet) { return PacketEntry(packet); })));
+    if (!image.netifs.empty()) {
+      members.push_back(ReversedArray("netif", image.netifs, &SourceWriter::NetifEntry));
+    }
+    if (!image.packets.empty()) {
+      members.push_back(ReversedArray("packet", image.packets, &SourceWriter::PacketEntry));
     }
     return members;
   }
 
   // Rules by subject, object and class name, as polc's model orders them.
-  // The place of each symbol value in name order: rules sort by these
-  // numbers as they would by the names, without a string compare per step.
-  std::vector<uint32_t> NameRanks() const {
-    std::vector<uint32_t> order(image.symbols.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [this](uint32_t a, uint32_t b) { return *names.Find(a) < *names.Find(b); });
-    std::vector<uint32_t> ranks(order.size());
-    for (uint32_t place = 0; place < order.size(); ++place) ranks[order[place]] = place;
-    return ranks;
+  // Rules name only 16-bit values, and no two the same way (the names are
+  // unique), so their places in name order pack into one number per rule.
+  RuleVector SortedRules() const {
+    std::vector<uint16_t> values(std::min(image.symbols.size(), VALUE_COUNT));
+    std::iota(values.begin(), values.end(), 0);
+    const std::vector<uint16_t> nameRanks =
+        TextRanks(std::move(values),
+                  [this](uint16_t value) -> const std::string& { return *names.Find(value); });
+    return RulesOf(SortByKey(image.rules, [&nameRanks](const RuleTblKey& key) {
+      return PackRanks(nameRanks[key.source], nameRanks[key.target], ClassNameRank(key.tclass),
+                       key.specified);
+    }));
   }
 
-  std::vector<const RuleRecord*> SortedRules() const {
-    const std::vector<uint32_t> nameRanks = NameRanks();
-    std::vector<const RuleRecord*> rules;
-    for (const RuleRecord& rule : image.rules) rules.push_back(&rule);
-    auto key = [&](const RuleRecord* rule) {
-      return std::tuple(nameRanks[rule->key.source], nameRanks[rule->key.target],
-                        ClassNameRank(rule->key.tclass), rule->key.specified);
-    };
-    std::sort(rules.begin(), rules.end(),
-              [&key](const RuleRecord* a, const RuleRecord* b) { return key(a) < key(b); });
-    return rules;
-  }
-
-  std::string GrantEntry(const RuleRecord& rule) const {
-    return InlineObject({{"object", QuoteJsonString(*names.Find(rule.key.target))},
-                         {"class", QuoteJsonString(GetClassName(rule.key.tclass))},
-                         {"operation", InlineArray(OperationNames(rule.key.tclass, rule.datum))}});
-  }
-
-  std::string TransitionEntry(const RuleRecord& rule) const {
-    return InlineObject({{"object", QuoteJsonString(*names.Find(rule.key.target))},
-                         {"class", QuoteJsonString(GetClassName(rule.key.tclass))},
-                         {"target", QuoteJsonString(*names.Find(rule.datum))}});
-  }
-
-  std::string Statement(uint16_t subject, const std::vector<std::string>& grants,
-                        const std::vector<std::string>& transitions) const {
-    std::vector<std::string> members = {Member("subject", QuoteJsonString(*names.Find(subject)))};
-    if (!grants.empty()) members.push_back(Member("teac", Array(grants, "      ")));
-    if (!transitions.empty()) {
-      members.push_back(Member("type_transition", Array(transitions, "      ")));
+  // {"object":"x_t","class":"file","operation":["read"]}, or "target" and a
+  // name for a transition.
+  void AppendEntry(std::string& out, const RuleRecord& rule) const {
+    const RuleTblKey& key = rule.key;
+    out.append("{\"object\":").append(quotedNames[key.target]);
+    out.append(",\"class\":").append(quotedClasses[key.tclass]);
+    if (key.specified == RULE_TRANSITION) {
+      out.append(",\"target\":").append(quotedNames[rule.datum]).append("}");
+      return;
     }
-    return Object(members, "    ");
+    out.append(",\"operation\":[");
+    const char* separator = "";
+    for (unsigned position = 0; position < 32; ++position) {
+      if ((rule.datum & uint32_t{1} << position) == 0) continue;
+      out.append(separator).append(quotedOperations[key.tclass][position]);
+      separator = ",";
+    }
+    out.append("]}");
   }
 
-  // One statement per subject, written as it is made: the rules are by far
-  // the largest part of a policy.
-  void WriteRuleStatements(std::ostream& out) const {
-    const std::vector<const RuleRecord*> rules = SortedRules();
-    out << (rules.empty() ? "[]" : "[");
-    for (size_t first = 0; first < rules.size();) {
-      const uint16_t subject = rules[first]->key.source;
-      std::vector<std::string> grants;
-      std::vector<std::string> transitions;
-      size_t next = first;
-      for (; next < rules.size() && rules[next]->key.source == subject; ++next) {
-        if (rules[next]->key.specified == RULE_GRANT) {
-          grants.push_back(GrantEntry(*rules[next]));
-        } else {
-          transitions.push_back(TransitionEntry(*rules[next]));
-        }
-      }
-      out << (first == 0 ? "\n    " : ",\n    ") << Statement(subject, grants, transitions);
-      first = next;
+  using RuleIterator = RuleVector::const_iterator;
+
+  // The member `title` of a statement with the rules of kind `specified`
+  // among [first, last), one per line, if there are any.
+  void AppendEntries(std::string& out, RuleIterator first, RuleIterator last, uint16_t specified,
+                     const char* title) const {
+    bool none = true;
+    for (RuleIterator rule = first; rule != last; ++rule) {
+      if (rule->key.specified != specified) continue;
+      if (none) out.append(",\n      ").append(QuoteJsonString(title)).append(": [");
+      out.append(none ? "\n        " : ",\n        ");
+      AppendEntry(out, *rule);
+      none = false;
     }
-    if (!rules.empty()) out << "\n  ]";
+    if (!none) out.append("\n      ]");
+  }
+
+  // One statement per subject, each made straight into the output: the rules
+  // are by far the largest part of a policy.
+  void AppendRuleStatements(TextBlocks& out) const {
+    const RuleVector rules = SortedRules();
+    out.Text().append(rules.empty() ? "[]" : "[");
+    for (auto first = rules.begin(); first != rules.end();) {
+      const uint16_t subject = first->key.source;
+      const auto last = std::find_if(first, rules.end(), [subject](const RuleRecord& rule) {
+        return rule.key.source != subject;
+      });
+      std::string& text = out.Text();
+      text.append(first == rules.begin() ? "\n    " : ",\n    ");
+      text.append("{\n      ").append(QuoteJsonString("subject")).append(": ");
+      text.append(quotedNames[subject]);
+      AppendEntries(text, first, last, RULE_GRANT, "teac");
+      AppendEntries(text, first, last, RULE_TRANSITION, "type_transition");
+      text.append("\n    }");
+      out.EndPiece();
+      first = last;
+    }
+    if (!rules.empty()) out.Text().append("\n  ]");
   }
 
   const PolicyImage& image;
   const SymbolNames& names;
   const uint32_t attrStart;
+  const std::vector<std::string> quotedNames;              // by value
+  std::vector<std::string> quotedClasses;                  // by class index
+  std::vector<std::vector<std::string>> quotedOperations;  // by class index and bit
 };
 
 }  // namespace
@@ -515,29 +576,31 @@ std::string WritePolicySource(const PolicyImage& image, std::ostream& out, uint6
   const SymbolNames names(image);
   const std::string problem = SourceChecks(image, names).Run();
   if (!problem.empty()) return problem;
-  const SourceWriter writer(image, names);
-  // Measured first: a source polc cannot read must not be written at all.
-  ByteCounter counter;
-  std::ostream measure(&counter);
-  writer.Write(measure);
-  if (counter.count() > maxBytes) {
-    return "the source would be " + std::to_string(counter.count()) + " bytes, more than the " +
+  // Made whole first: a source polc cannot read must not be written at all.
+  TextBlocks text;
+  SourceWriter(image, names).Write(text);
+  if (text.Size() > maxBytes) {
+    return "the source would be " + std::to_string(text.Size()) + " bytes, more than the " +
            std::to_string(maxBytes) + " that polc reads from one file";
   }
-  writer.Write(out);
+  text.WriteTo(out);
   return {};
 }
 
 std::string QuoteJsonString(const std::string& text) {
   std::string quoted;
-  quoted.reserve(text.size() + 2);
+  AppendJsonString(quoted, text);
+  return quoted;
+}
+
+void AppendJsonString(std::string& quoted, std::string_view text) {
   quoted += '"';
   size_t plain = 0;  // start of the run of bytes that stay as they are
   for (size_t at = 0; at < text.size(); ++at) {
     const auto byte = static_cast<unsigned char>(text[at]);
     // Bytes of 0x80 and above are text to polc's JSON reader.
     if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-    quoted.append(text, plain, at - plain);
+    quoted.append(text.substr(plain, at - plain));
     plain = at + 1;
     if (byte >= 0x20) {
       quoted += '\\';
@@ -548,6 +611,6 @@ std::string QuoteJsonString(const std::string& text) {
       quoted += escape;
     }
   }
-  quoted.append(text, plain, std::string::npos);
-  return quoted += '"';
+  quoted.append(text.substr(plain));
+  quoted += '"';
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "json/json.h"
 #include "tools/policy_image.h"
@@ -27,3 +28,5 @@ std::string WritePolicySource(const PolicyImage& image, std::ostream& out,
 // `text` as a JSON string for polc's reader: in quotes, with '"' and '\'
 // escaped and bytes below 0x20 written as \u00XX; other bytes stay as they are.
 std::string QuoteJsonString(const std::string& text);
+// Appends QuoteJsonString(text) to `quoted`.
+void AppendJsonString(std::string& quoted, std::string_view text);

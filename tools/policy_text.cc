@@ -3,6 +3,7 @@
 #include <netdb.h>
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "base/class_table.h"
 #include "base/protocol_lookup.h"
@@ -40,9 +41,7 @@ bool NamesProtocol(const char* name, uint16_t protocol) {
   return number.has_value() && *number == protocol;
 }
 
-}  // namespace
-
-std::optional<std::string> ProtocolName(uint16_t protocol) {
+std::optional<std::string> LookUpProtocolName(uint16_t protocol) {
   const protoent* entry = getprotobynumber(protocol);
   if (entry != nullptr && NamesProtocol(entry->p_name, protocol)) return entry->p_name;
   const std::optional<std::string_view> keyword = BuiltinProtocolKeyword(protocol);
@@ -50,6 +49,17 @@ std::optional<std::string> ProtocolName(uint16_t protocol) {
     return std::string(*keyword);
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+// Each look-up reads the system's database anew, and thousands of packet
+// entries share a few protocols.
+std::optional<std::string> ProtocolName(uint16_t protocol) {
+  static std::unordered_map<uint16_t, std::optional<std::string>> known;
+  const auto found = known.find(protocol);
+  if (found != known.end()) return found->second;
+  return known[protocol] = LookUpProtocolName(protocol);
 }
 
 std::string AddressPrefixText(uint32_t address, uint32_t prefixLength) {
@@ -63,15 +73,35 @@ std::string PortRangeText(uint16_t start, uint16_t end) {
   return start == end ? std::to_string(start) : std::to_string(start) + "-" + std::to_string(end);
 }
 
-std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
-  std::vector<std::string> names;
+namespace {
+
+// Calls `use` with the name (or hex text) of each bit of `bits`, in bit order.
+template <typename Use>
+void ForEachOperationName(uint16_t classIndex, uint32_t bits, Use use) {
   for (unsigned position = 0; position < 32; ++position) {
     const uint32_t bit = uint32_t{1} << position;
     if ((bits & bit) == 0) continue;
     const char* name = GetOperationName(classIndex, bit);
-    names.push_back(name != nullptr ? name : Hex(bit));
+    if (name != nullptr) {
+      use(std::string_view(name));
+    } else {
+      use(std::string_view(Hex(bit)));
+    }
   }
+}
+
+}  // namespace
+
+std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
+  std::vector<std::string> names;
+  ForEachOperationName(classIndex, bits,
+                       [&names](std::string_view name) { names.emplace_back(name); });
   return names;
+}
+
+void AppendOperationNames(std::string& text, uint16_t classIndex, uint32_t bits) {
+  ForEachOperationName(classIndex, bits,
+                       [&text](std::string_view name) { text.append(1, ' ').append(name); });
 }
 
 std::string Hex(uint32_t value) {
@@ -85,37 +115,90 @@ std::string ClassText(uint16_t classIndex) {
   return name != nullptr ? name : "class#" + std::to_string(classIndex);
 }
 
+ShownNames ShownNamesByValue(const SymbolNames& names) {
+  ShownNames shown(size_t{UINT16_MAX} + 1);
+  for (size_t value = 0; value < shown.size(); ++value) {
+    shown[value] = names.Show(static_cast<uint32_t>(value));
+  }
+  return shown;
+}
+
+std::string RuleKindText(uint16_t specified) {
+  return specified == RULE_GRANT        ? "teac"
+         : specified == RULE_TRANSITION ? "type_transition"
+                                        : "rule#" + std::to_string(specified);
+}
+
+void AppendRuleTail(std::string& line, const RuleRecord& rule, std::string_view datumName) {
+  if (rule.key.specified == RULE_GRANT) {
+    AppendOperationNames(line, rule.key.tclass, rule.datum);
+  } else if (rule.key.specified == RULE_TRANSITION) {
+    line.append(1, ' ').append(datumName);
+  } else {
+    line.append(1, ' ').append(Hex(rule.datum));
+  }
+}
+
 std::string RuleText(const RuleRecord& rule, const SymbolNames& names) {
   const RuleTblKey& key = rule.key;
-  std::string kind = key.specified == RULE_GRANT        ? "teac"
-                     : key.specified == RULE_TRANSITION ? "type_transition"
-                                                        : "rule#" + std::to_string(key.specified);
-  std::string line = kind + ' ' + names.Show(key.source) + ' ' + names.Show(key.target) + ' ' +
-                     ClassText(key.tclass);
-  if (key.specified == RULE_GRANT) {
-    for (const std::string& operation : OperationNames(key.tclass, rule.datum)) {
-      line += ' ' + operation;
-    }
-  } else if (key.specified == RULE_TRANSITION) {
-    line += ' ' + names.Show(rule.datum);
-  } else {
-    line += ' ' + Hex(rule.datum);
-  }
+  std::string line = RuleKindText(key.specified) + ' ' + names.Show(key.source) + ' ' +
+                     names.Show(key.target) + ' ' + ClassText(key.tclass);
+  AppendRuleTail(line, rule,
+                 key.specified == RULE_TRANSITION ? names.Show(rule.datum) : std::string());
   return line;
 }
 
 std::string Printable(const std::string& text) {
   std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
+  shown.reserve(text.size());
+  size_t plain = 0;  // start of the run of bytes shown as they are
+  for (size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte >= 0x20 && byte != 0x7F && byte != '\\') continue;
+    shown.append(text, plain, at - plain);
+    plain = at + 1;
+    if (byte == '\\') {
+      shown += "\\\\";
+    } else {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02x", byte);
       shown += hex;
-    } else {
-      if (c == '\\') shown += '\\';
-      shown += c;
     }
   }
-  return shown;
+  return shown.append(text, plain, std::string::npos);
+}
+
+RuleVector RulesOf(const KeyedRules& keyed) {
+  RuleVector rules;
+  rules.reserve(keyed.size());
+  for (const KeyedRule& entry : keyed) rules.push_back(entry.rule);
+  return rules;
+}
+
+// A block of tens of thousands of pages, each a fault when first written
+// to, unless huge pages back it.
+void TextBlocks::StartBlock() {
+  text.reserve(BLOCK_SIZE);
+  AdviseHugePages(text.data(), text.capacity());
+}
+
+void TextBlocks::EndBlock() {
+  if (stream != nullptr) {
+    WriteTo(*stream);
+    return;
+  }
+  keptBytes += text.size();
+  kept.push_back(std::move(text));
+  text = std::string();
+  StartBlock();
+}
+
+void TextBlocks::WriteTo(std::ostream& out) {
+  for (const std::string& block : kept) {
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  kept.clear();
+  keptBytes = 0;
+  text.clear();
 }
