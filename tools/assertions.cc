@@ -17,7 +17,10 @@ constexpr std::array<std::string_view, 6> KEYS = {"subject",   "object",        
                                                   "operation", "except_subject", "except_object"};
 enum Key { SUBJECT, OBJECT, CLASS, OPERATION, EXCEPT_SUBJECT, EXCEPT_OBJECT };
 
-std::string Quoted(const char* text) { return "\"" + Printable(text) + "\""; }
+std::string Quoted(const char* text) {
+  std::string quoted = Printable(text);
+  return quoted.insert(0, 1, '"') += '"';
+}
 
 // The members of an assertion object by key; an error for an unknown or
 // repeated key, or a missing required one.
@@ -49,7 +52,7 @@ std::string NameValue(const QueryPolicy& policy, const char* name, uint32_t& val
 
 std::string ReadName(const QueryPolicy& policy, JsonValue* member, Key key, uint32_t& value) {
   const char* text = nullptr;
-  if (!GetString(member, &text)) return "\"" + std::string(KEYS[key]) + "\" is not a string";
+  if (!GetString(member, &text)) return Quoted(KEYS[key].data()) + " is not a string";
   return NameValue(policy, text, value);
 }
 
@@ -57,7 +60,7 @@ std::string ReadName(const QueryPolicy& policy, JsonValue* member, Key key, uint
 template <typename Use>
 std::string ReadStrings(JsonValue* member, Key key, Use use) {
   if (member == nullptr) return "";
-  const std::string what = "\"" + std::string(KEYS[key]) + "\"";
+  const std::string what = Quoted(KEYS[key].data());
   if (AsArray(member) == nullptr) return what + " is not an array";
   std::string error;
   const std::optional<uint32_t> bad = ForEachArrayString(member, [&](const char* text) {

@@ -9,7 +9,6 @@
 // record, even where two symbols share a value; and since it admits no key
 // twice it also refuses every repeated name, path or rule without sorting.
 #include <cstring>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -77,14 +76,16 @@ class TableOrder {
 
   bool Next(uint32_t hash, Key key) {
     const std::pair<uint32_t, Key> current{hash & bucketMask, key};
-    const bool ascending = !last || *last < current;
+    const bool ascending = first || last < current;
+    first = false;
     last = current;
     return ascending;
   }
 
  private:
   uint32_t bucketMask;
-  std::optional<std::pair<uint32_t, Key>> last;
+  bool first = true;
+  std::pair<uint32_t, Key> last{};
 };
 
 // The string table's hash: of the bytes before the NUL, which a text here
