@@ -204,7 +204,13 @@ std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyI
 
 std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
                             RewriteCheck rewriteCheck) {
-  if (rewriteCheck == RewriteCheck::NO && ReadPolicyImageFlat(bytes, image)) return {};
+  if (ReadPolicyImageFlat(bytes, image)) {
+    // The writer sets the version it knows; the rest it writes back as read.
+    if (rewriteCheck == RewriteCheck::YES) {
+      image.rewritesIdentically = image.version == POLICY_VERSION;
+    }
+    return {};
+  }
   return ReadPolicyImageByDatabase(bytes, image, rewriteCheck);
 }
 

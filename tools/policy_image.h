@@ -85,8 +85,10 @@ struct PolicyImage {
 };
 
 // Whether a read also finds out if writing the database back gives the same
-// bytes (PolicyImage::rewritesIdentically). Only the database's own reader
-// can tell, so asking for it costs that slower reader.
+// bytes (PolicyImage::rewritesIdentically). An image the fast parse takes
+// does unless its version is not the writer's (the writer lists the records
+// in the order that parse insists on); for any other only the database's
+// own, slower reader can tell.
 enum class RewriteCheck { NO, YES };
 
 // Fills `image` from `bytes`. Returns an empty string on success, otherwise
@@ -106,7 +108,9 @@ std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyI
                                       RewriteCheck rewriteCheck);
 
 // The fast parse alone: true when it filled `image` exactly as
-// ReadPolicyImageByDatabase would (without the rewrite check). False for
+// ReadPolicyImageByDatabase would, and the database would write back the
+// same bytes but for the version (the rewrite check is left to the
+// caller). False for
 // every image that reader refuses, and also when a text holds a NUL or when
 // symbols, file contexts or rules are not in the order of the database's
 // tables (every image polc writes has them in that order); `image` is then
