@@ -25,37 +25,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${BUILD_DIR:-build/bench}
-data=build/bench-data
 runs=${RUNS:-5}
 max_runs=${MAX_RUNS:-3}
 if (($# == 0)); then set -- small medium large max; fi
-
-echo "building Release in $build" >&2
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOLC_BENCH=ON \
-  -DPOLC_TESTS=OFF >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" >/dev/null
+source bench/common.sh
 polc=${POLC:-$build/driver/polc}
-timed=$build/bench/timed_run
 rapidjson=$build/bench/rapidjson_parse
 [[ -x $rapidjson ]] || echo "rapidjson_parse not built (no RapidJSON headers)" >&2
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-
-# Generates PRESET into $data/PRESET unless it is there from the same
-# generator source.
-generate() {
-  local preset=$1 dir=$data/$1 stamp
-  stamp=$(cat bench/policy_generator.h bench/policy_generator.cc | sha1sum | cut -d' ' -f1)
-  if [[ -f $dir/.stamp && $(<"$dir/.stamp") == "$stamp" ]]; then return; fi
-  echo "generating $preset into $dir" >&2
-  rm -rf "$dir"
-  "$build/bench/gen_policy" "$preset" "$dir" >/dev/null
-  echo "$stamp" >"$dir/.stamp"
-}
-
-median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
 printf '%-7s %6s %9s %4s %8s %8s %6s %8s %8s %6s %9s %8s %7s %9s %7s\n' preset files "input MB" \
   runs "polc s" "rj s" ratio "polc cpu" "rj cpu" "cpu r" "polc flt" "rj flt" "RSS MB" \

@@ -1,12 +1,13 @@
 // polcdump and polcq on arbitrary bytes: read the image, then every form of
-// output, every expansion, and the diff of the image with itself, which
-// must find nothing. Whatever the bytes, nothing may read outside them,
+// output, every expansion, the diff of the image with itself, which must
+// find nothing, and with itself less a rule, which must find something. Whatever the bytes, nothing may read outside them,
 // crash or leak; and the fast parse, where it takes the bytes, must give
 // what the database's reader gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "ruledb/policy_binary.h"
@@ -43,5 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteEffects(policy, {}, RULE_TRANSITION, true, sink);
   WriteAccessSource(policy, {}, sink);
   if (WritePolicyDiff(policy, policy, {true, false}, sink)) std::abort();
+  // A change for diff --effective to follow: the first rule in name order gone.
+  PolicyImage changed = policy.Image();
+  if (changed.rules.empty()) return 0;
+  changed.rules.erase(changed.rules.begin());
+  QueryPolicy other;
+  if (!other.Adopt(std::move(changed)).empty() ||
+      !WritePolicyDiff(policy, other, {true, false}, sink)) {
+    std::abort();
+  }
   return 0;
 }

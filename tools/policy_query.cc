@@ -108,7 +108,7 @@ void QueryPolicy::Index() {
   IndexRules();
   symbolNames.emplace(image);
   shown.resize(count);
-  for (uint32_t value = 0; value < count; ++value) shown[value] = Printable(names[value]);
+  for (uint32_t value = 0; value < count; ++value) shown[value] = symbolNames->Show(value);
 }
 
 std::optional<uint32_t> QueryPolicy::Value(const std::string& name) const {

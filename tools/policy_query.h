@@ -107,7 +107,7 @@ class QueryPolicy {
 
   PolicyImage image;
   std::vector<std::string> names;  // by value
-  std::vector<std::string> shown;  // by value: the names as Printable shows them
+  ShownNames shown;                // by value: the names as Printable shows them
   std::unordered_map<std::string, uint32_t> values;
   std::vector<std::vector<uint32_t>> attributes;  // by value
   std::vector<std::vector<uint32_t>> members;     // by value
