@@ -251,6 +251,26 @@ TEST(PolicyText, ProtocolNamesMapBackToTheirNumbers) {
   for (const uint16_t protocol : {253, 254, 1000, 65535}) EXPECT_FALSE(ProtocolName(protocol));
 }
 
+// polcq diff drops the lines both policies list before it sorts the rest:
+// a line listed twice in one and once in the other differs once.
+TEST(PolicyDiff, RepeatedEntriesCancelPairwise) {
+  PolicyImage old = SmallImage();
+  PolicyImage now = old;
+  old.netifs.push_back(old.netifs[0]);  // lo twice, eth0 once
+  old.fileContexts.push_back(old.fileContexts[0]);
+  now.netifs.push_back(now.netifs[1]);  // lo once, eth0 three times
+  now.netifs.push_back(now.netifs[1]);
+  QueryPolicy before;
+  QueryPolicy after;
+  ASSERT_EQ(before.Adopt(std::move(old)), "");
+  ASSERT_EQ(after.Adopt(std::move(now)), "");
+  std::ostringstream diff;
+  EXPECT_TRUE(WritePolicyDiff(before, after, {}, diff));
+  EXPECT_EQ(diff.str(),
+            "+ netifs eth0 file_t\n+ netifs eth0 file_t\n- netifs lo init_t\n"
+            "- file_contexts /etc/app.conf file_t\n");
+}
+
 // Every effective line of `policy` by brute force: every rule applied to
 // every pair of names whose attribute sets hold its subject and object.
 std::set<std::string> BruteForceLines(const QueryPolicy& policy) {

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -82,6 +84,34 @@ class DiffWriter {
   std::string buffer;
   uint64_t changes = 0;
 };
+
+// Removes from both the lines they share, as often as both have each, and
+// sorts the rest: what differs is usually a small part, and sorting all of
+// hundreds of thousands of lines costs more than finding it.
+void DropShared(std::vector<std::string>& before, std::vector<std::string>& after) {
+  // Copies of each line of `before` that `after` has not matched yet; the
+  // keys point into `before`, which stays as it is until they are done.
+  std::unordered_map<std::string_view, uint32_t> unmatched;
+  unmatched.reserve(before.size());
+  for (const std::string& line : before) ++unmatched[line];
+  std::erase_if(after, [&unmatched](const std::string& line) {
+    const auto found = unmatched.find(line);
+    if (found == unmatched.end() || found->second == 0) return false;
+    --found->second;
+    return true;
+  });
+  std::vector<bool> keep(before.size());
+  for (size_t i = 0; i < before.size(); ++i) {
+    uint32_t& left = unmatched.find(before[i])->second;
+    keep[i] = left != 0;
+    if (left != 0) --left;
+  }
+  unmatched.clear();
+  size_t index = 0;
+  std::erase_if(before, [&keep, &index](const std::string&) { return !keep[index++]; });
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+}
 
 std::vector<std::string> NameLines(const QueryPolicy& policy) {
   std::vector<std::string> lines;
@@ -369,9 +399,10 @@ bool WritePolicyDiff(const QueryPolicy& before, const QueryPolicy& after,
   DiffWriter writer(options, out);
   writer.Compare("names", NameLines(before), NameLines(after));
   {
-    const std::vector<ListingSection> old = LabelingSections(before.Image());
-    const std::vector<ListingSection> now = LabelingSections(after.Image());
+    std::vector<ListingSection> old = LabelingSections(before.Image(), LineOrder::AS_STORED);
+    std::vector<ListingSection> now = LabelingSections(after.Image(), LineOrder::AS_STORED);
     for (size_t section = 0; section < old.size(); ++section) {
+      DropShared(old[section].lines, now[section].lines);
       writer.Compare(old[section].title, old[section].lines, now[section].lines);
     }
   }

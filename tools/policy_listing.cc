@@ -227,21 +227,27 @@ void WriteSizeLines(const PolicyImage& image, std::ostream& out) {
   }
 }
 
+std::vector<ListingSection> LabelingLines(const PolicyImage& image, const ShownNames& shown) {
+  return {{"initial_sids", InitialSidLines(image, shown)},
+          {"netifs", NetifLines(image, shown)},
+          {"packets", PacketLines(image, shown)},
+          {"file_contexts", FileContextLines(image)},
+          {"typeattrs", TypeAttrLines(image, shown)}};
+}
+
 std::vector<ListingSection> SortedLabelingSections(const PolicyImage& image,
                                                    const ShownNames& shown) {
-  std::vector<ListingSection> sections = {{"initial_sids", InitialSidLines(image, shown)},
-                                          {"netifs", NetifLines(image, shown)},
-                                          {"packets", PacketLines(image, shown)},
-                                          {"file_contexts", FileContextLines(image)},
-                                          {"typeattrs", TypeAttrLines(image, shown)}};
+  std::vector<ListingSection> sections = LabelingLines(image, shown);
   for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
   return sections;
 }
 
 }  // namespace
 
-std::vector<ListingSection> LabelingSections(const PolicyImage& image) {
-  return SortedLabelingSections(image, ShownNamesByValue(SymbolNames(image)));
+std::vector<ListingSection> LabelingSections(const PolicyImage& image, LineOrder order) {
+  const ShownNames shown = ShownNamesByValue(SymbolNames(image));
+  return order == LineOrder::SORTED ? SortedLabelingSections(image, shown)
+                                    : LabelingLines(image, shown);
 }
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out) {

@@ -17,16 +17,19 @@
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out);
 
-// The entries of one section, sorted, as the listing shows them.
+// The entries of one section as the listing shows them.
 struct ListingSection {
   const char* title;
   std::vector<std::string> lines;
 };
 
+enum class LineOrder { SORTED, AS_STORED };
+
 // The listing's sections between the symbols and the rules, whose entries
 // name symbols by name only: initial_sids, netifs, packets, file_contexts,
-// typeattrs.
-std::vector<ListingSection> LabelingSections(const PolicyImage& image);
+// typeattrs; their lines sorted, or in the order of the image's records.
+std::vector<ListingSection> LabelingSections(const PolicyImage& image,
+                                             LineOrder order = LineOrder::SORTED);
 
 // "<section> <count>" lines, in the listing's section order.
 void WritePolicyStats(const PolicyImage& image, std::ostream& out);

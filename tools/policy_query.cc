@@ -126,20 +126,20 @@ void QueryPolicy::IndexRules() {
   for (const RuleRecord& rule : image.rules) ++firstRule[rank[rule.key.source] + 1];
   std::partial_sum(firstRule.begin(), firstRule.end(), firstRule.begin());
   std::vector<uint32_t> next(firstRule.begin(), firstRule.end() - 1);
-  std::vector<RuleRecord> sorted(image.rules.size());
-  for (const RuleRecord& rule : image.rules) sorted[next[rank[rule.key.source]]++] = rule;
-  const auto key = [this](const RuleRecord& rule) {
-    return std::tuple(rank[rule.key.target], ClassNameRank(rule.key.tclass), rule.key.specified);
-  };
-  for (size_t subject = 0; subject < names.size(); ++subject) {
-    std::sort(sorted.begin() + firstRule[subject], sorted.begin() + firstRule[subject + 1],
-              [&key](const RuleRecord& a, const RuleRecord& b) { return key(a) < key(b); });
+  KeyedRules keyed(image.rules.size());
+  for (const RuleRecord& rule : image.rules) {
+    const uint64_t key = uint64_t{rank[rule.key.target]} << 16 |
+                         uint64_t{ClassNameRank(rule.key.tclass)} << 8 | rule.key.specified;
+    keyed[next[rank[rule.key.source]]++] = {key, rule};
   }
-  image.rules = std::move(sorted);
-  targetRanks.resize(image.rules.size());
+  for (size_t subject = 0; subject < names.size(); ++subject) {
+    std::sort(keyed.begin() + firstRule[subject], keyed.begin() + firstRule[subject + 1]);
+  }
+  targetRanks.resize(keyed.size());
   expansion.assign(names.size(), 0);
-  for (uint32_t place = 0; place < image.rules.size(); ++place) {
-    const RuleTblKey& rule = image.rules[place].key;
+  for (uint32_t place = 0; place < keyed.size(); ++place) {
+    const RuleTblKey& rule = keyed[place].rule.key;
+    image.rules[place] = keyed[place].rule;
     targetRanks[place] = rank[rule.target];
     expansion[rule.source] += members[rule.target].size();
   }
