@@ -85,32 +85,87 @@ class DiffWriter {
   uint64_t changes = 0;
 };
 
-// Removes from both the lines they share, as often as both have each, and
-// sorts the rest: what differs is usually a small part, and sorting all of
-// hundreds of thousands of lines costs more than finding it.
-void DropShared(std::vector<std::string>& before, std::vector<std::string>& after) {
-  // Copies of each line of `before` that `after` has not matched yet; the
-  // keys point into `before`, which stays as it is until they are done.
-  std::unordered_map<std::string_view, uint32_t> unmatched;
-  unmatched.reserve(before.size());
-  for (const std::string& line : before) ++unmatched[line];
-  std::erase_if(after, [&unmatched](const std::string& line) {
-    const auto found = unmatched.find(line);
-    if (found == unmatched.end() || found->second == 0) return false;
-    --found->second;
-    return true;
-  });
-  std::vector<bool> keep(before.size());
-  for (size_t i = 0; i < before.size(); ++i) {
-    uint32_t& left = unmatched.find(before[i])->second;
-    keep[i] = left != 0;
-    if (left != 0) --left;
+// An entry as up to two texts, for matching entries of two policies.
+using EntryKey = std::pair<std::string_view, std::string_view>;
+
+struct EntryKeyHash {
+  size_t operator()(const EntryKey& key) const {
+    const std::hash<std::string_view> hash;
+    return hash(key.first) * 31 + hash(key.second);
   }
-  unmatched.clear();
-  size_t index = 0;
-  std::erase_if(before, [&keep, &index](const std::string&) { return !keep[index++]; });
-  std::sort(before.begin(), before.end());
-  std::sort(after.begin(), after.end());
+};
+
+// Which entries of each list no equal entry of the other matches, each
+// entry matching at most one: what differs is usually a small part, and
+// finding it costs less than sorting hundreds of thousands of entries.
+template <typename Entry, typename KeyOf>
+std::pair<std::vector<bool>, std::vector<bool>> Unmatched(const std::vector<Entry>& before,
+                                                          const std::vector<Entry>& after,
+                                                          KeyOf keyOf) {
+  // Copies of each entry of `before` that `after` has not matched yet.
+  std::unordered_map<EntryKey, uint32_t, EntryKeyHash> left;
+  left.reserve(before.size());
+  for (const Entry& entry : before) ++left[keyOf(entry)];
+  std::pair<std::vector<bool>, std::vector<bool>> unmatched{std::vector<bool>(before.size()),
+                                                            std::vector<bool>(after.size())};
+  for (size_t i = 0; i < after.size(); ++i) {
+    const auto found = left.find(keyOf(after[i]));
+    unmatched.second[i] = found == left.end() || found->second == 0;
+    if (!unmatched.second[i]) --found->second;
+  }
+  for (size_t i = 0; i < before.size(); ++i) {
+    uint32_t& copies = left.find(keyOf(before[i]))->second;
+    unmatched.first[i] = copies != 0;
+    if (copies != 0) --copies;
+  }
+  return unmatched;
+}
+
+template <typename Entry>
+std::vector<Entry> Kept(const std::vector<Entry>& entries, const std::vector<bool>& keep) {
+  std::vector<Entry> kept;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (keep[i]) kept.push_back(entries[i]);
+  }
+  return kept;
+}
+
+// The image's labeling without its rules, and with only the file contexts
+// `keep` marks.
+PolicyImage LabelingOf(const PolicyImage& image, const std::vector<bool>& keep) {
+  PolicyImage labeling;
+  labeling.symbols = image.symbols;
+  labeling.initialSids = image.initialSids;
+  labeling.netifs = image.netifs;
+  labeling.packets = image.packets;
+  labeling.typeAttrs = image.typeAttrs;
+  labeling.fileContexts = Kept(image.fileContexts, keep);
+  return labeling;
+}
+
+// The labeling sections, the file contexts that both policies have alike
+// dropped before any line is made for them: there are hundreds of
+// thousands.
+void CompareLabeling(const PolicyImage& before, const PolicyImage& after, DiffWriter& writer) {
+  const auto [oldFiles, newFiles] =
+      Unmatched(before.fileContexts, after.fileContexts, [](const FileContextRecord& file) {
+        return EntryKey{file.path, file.context};
+      });
+  const std::vector<ListingSection> old =
+      LabelingSections(LabelingOf(before, oldFiles), LineOrder::AS_STORED);
+  const std::vector<ListingSection> now =
+      LabelingSections(LabelingOf(after, newFiles), LineOrder::AS_STORED);
+  for (size_t section = 0; section < old.size(); ++section) {
+    const auto [oldLines, newLines] =
+        Unmatched(old[section].lines, now[section].lines, [](const std::string& line) {
+          return EntryKey{line, {}};
+        });
+    std::vector<std::string> removed = Kept(old[section].lines, oldLines);
+    std::vector<std::string> added = Kept(now[section].lines, newLines);
+    std::sort(removed.begin(), removed.end());
+    std::sort(added.begin(), added.end());
+    writer.Compare(old[section].title, removed, added);
+  }
 }
 
 std::vector<std::string> NameLines(const QueryPolicy& policy) {
@@ -398,14 +453,7 @@ bool WritePolicyDiff(const QueryPolicy& before, const QueryPolicy& after,
                      const DiffOptions& options, std::ostream& out) {
   DiffWriter writer(options, out);
   writer.Compare("names", NameLines(before), NameLines(after));
-  {
-    std::vector<ListingSection> old = LabelingSections(before.Image(), LineOrder::AS_STORED);
-    std::vector<ListingSection> now = LabelingSections(after.Image(), LineOrder::AS_STORED);
-    for (size_t section = 0; section < old.size(); ++section) {
-      DropShared(old[section].lines, now[section].lines);
-      writer.Compare(old[section].title, old[section].lines, now[section].lines);
-    }
-  }
+  CompareLabeling(before.Image(), after.Image(), writer);
   const SharedRanks ranks = RankNames(before, after);
   const std::vector<ChangedRule> changedRules = CompareRules(before, after, ranks, writer);
   if (options.effective) EffectComparison(before, after, ranks, changedRules, writer).Run();

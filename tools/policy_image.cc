@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/huge_pages.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/sys_log.h"
 
@@ -147,7 +148,7 @@ void CopyDatabase(const RuleDataBase& db, PolicyImage& image) {
 }
 
 // Whether the writer turns `db` back into exactly the image's bytes.
-bool RewritesIdentically(const RuleDataBase& db, const std::vector<uint8_t>& bytes,
+bool RewritesIdentically(const RuleDataBase& db, std::span<const uint8_t> bytes,
                          uint64_t imageSize) {
   std::vector<uint8_t> rewritten(imageSize);
   PolicyCursor cursor{rewritten.data(), imageSize};
@@ -156,7 +157,7 @@ bool RewritesIdentically(const RuleDataBase& db, const std::vector<uint8_t>& byt
 }
 
 // Whole file into `bytes`; an error text naming the cause, or empty.
-std::string ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+std::string ReadWholeFile(const std::string& path, HugePageVector<uint8_t>& bytes) {
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return std::strerror(errno);
   // The size a regular file says it has, so that the bytes are not moved
@@ -183,7 +184,7 @@ std::string ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) 
 
 }  // namespace
 
-std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyImage& image,
+std::string ReadPolicyImageByDatabase(std::span<const uint8_t> bytes, PolicyImage& image,
                                       RewriteCheck rewriteCheck) {
   const CapturedRuleDbLog capture;
   image = PolicyImage{};
@@ -202,7 +203,7 @@ std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyI
   return {};
 }
 
-std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
+std::string ReadPolicyImage(std::span<const uint8_t> bytes, PolicyImage& image,
                             RewriteCheck rewriteCheck) {
   if (ReadPolicyImageFlat(bytes, image)) {
     // The writer sets the version it knows; the rest it writes back as read.
@@ -216,7 +217,7 @@ std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& imag
 
 std::string LoadPolicyImage(const std::string& path, PolicyImage& image,
                             RewriteCheck rewriteCheck) {
-  std::vector<uint8_t> bytes;
+  HugePageVector<uint8_t> bytes;
   const std::string readError = ReadWholeFile(path, bytes);
   if (!readError.empty()) return "cannot read: " + readError;
   const std::string imageError = ReadPolicyImage(bytes, image, rewriteCheck);

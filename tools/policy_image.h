@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -99,12 +100,12 @@ enum class RewriteCheck { NO, YES };
 // for the duration of the call, so its messages end up in the result.
 // Records come in the order the database lists them, which for an image polc
 // wrote is image order.
-std::string ReadPolicyImage(const std::vector<uint8_t>& bytes, PolicyImage& image,
+std::string ReadPolicyImage(std::span<const uint8_t> bytes, PolicyImage& image,
                             RewriteCheck rewriteCheck = RewriteCheck::NO);
 
 // ReadPolicyImage by the rule database alone: read into a database, then
 // copied out in the order of its tables. The reference for the fast parse.
-std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyImage& image,
+std::string ReadPolicyImageByDatabase(std::span<const uint8_t> bytes, PolicyImage& image,
                                       RewriteCheck rewriteCheck);
 
 // The fast parse alone: true when it filled `image` exactly as
@@ -115,7 +116,7 @@ std::string ReadPolicyImageByDatabase(const std::vector<uint8_t>& bytes, PolicyI
 // symbols, file contexts or rules are not in the order of the database's
 // tables (every image polc writes has them in that order); `image` is then
 // unspecified.
-bool ReadPolicyImageFlat(const std::vector<uint8_t>& bytes, PolicyImage& image);
+bool ReadPolicyImageFlat(std::span<const uint8_t> bytes, PolicyImage& image);
 
 // Reads the file at `path` whole and then ReadPolicyImage. Returns an empty
 // string, or "cannot read: <cause>" or "not a valid binary policy: <cause>".

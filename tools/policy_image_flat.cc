@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/huge_pages.h"
 #include "bounded/bounded.h"
 #include "ruledb/hash_tbl.h"
 #include "ruledb/little_endian.h"
@@ -23,7 +24,7 @@ namespace {
 // The bytes not read yet; every take checks that enough are left.
 class ImageBytes {
  public:
-  explicit ImageBytes(const std::vector<uint8_t>& bytes)
+  explicit ImageBytes(std::span<const uint8_t> bytes)
       : at(bytes.data()), end(bytes.data() + bytes.size()) {}
 
   uint64_t Left() const { return static_cast<uint64_t>(end - at); }
@@ -108,6 +109,9 @@ template <typename Record>
 bool StartRecords(ImageBytes& in, uint64_t recordMin, std::vector<Record>& records) {
   uint32_t count = 0;
   if (!in.Count(recordMin, count)) return false;
+  // Written right away, up to tens of megabytes.
+  records.reserve(count);
+  AdviseHugePages(records.data(), count * sizeof(Record));
   records.resize(count);
   return true;
 }
@@ -227,7 +231,7 @@ bool ReadRules(ImageBytes& in, PolicyImage& image) {
 
 }  // namespace
 
-bool ReadPolicyImageFlat(const std::vector<uint8_t>& bytes, PolicyImage& image) {
+bool ReadPolicyImageFlat(std::span<const uint8_t> bytes, PolicyImage& image) {
   image = PolicyImage{};
   image.fileSize = bytes.size();
   ImageBytes in(bytes);
