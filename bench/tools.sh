@@ -40,7 +40,8 @@ rules = [{'subject': attrs[i * 7 % len(attrs)], 'object': attrs[(i * 13 + 5) % l
           'class': 'file', 'operation': ['write']} for i in range(100)]
 json.dump({'neverallow': rules}, sys.stdout)
 PY
-subject=$("$build/tools/polcdump" "$work/max.bin" | awk '$1 == "symbols" {getline; getline; print $2; exit}')
+subject=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["declarations"]["type"][0])' \
+  "$data/max/policy_0000.json")
 
 commands=(
   "polcdump --stats $work/large.bin"
