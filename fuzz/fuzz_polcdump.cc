@@ -1,8 +1,9 @@
 // polcdump and polcq on arbitrary bytes: read the image, then every form of
 // output, every expansion, the diff of the image with itself, which must
-// find nothing, and with itself less a rule, which must find something. Whatever the bytes, nothing may read outside them,
-// crash or leak; and the fast parse, where it takes the bytes, must give
-// what the database's reader gives.
+// find nothing, and with itself less a rule, which must find something.
+// Whatever the bytes, nothing may read outside them, crash or leak; and the
+// fast parse takes exactly the bytes that the database's reader reads and
+// writes back alike (but for the version), giving what that reader gives.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

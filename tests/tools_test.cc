@@ -185,9 +185,9 @@ TEST(PolicySource, ImagesNoSourceGivesAreListedButNotWritten) {
 // beside a nameless 3, kinds and classes whose texts order otherwise than
 // their numbers ("rule#10" before "rule#3"), a target beyond 16 bits.
 TEST(PolicyListing, RulesAreInTheOrderOfTheirTexts) {
-  const char* const NAMES[] = {"a", "a b", "#3", "a\x01", "a\\", "b", "a_", "#30"};
-  const uint16_t CLASSES[] = {1, 2, 6, 0, 31, 310};
-  const uint16_t KINDS[] = {RULE_GRANT, RULE_TRANSITION, 3, 10};
+  const char* const names[] = {"a", "a b", "#3", "a\x01", "a\\", "b", "a_", "#30"};
+  const uint16_t classes[] = {1, 2, 6, 0, 31, 310};
+  const uint16_t kinds[] = {RULE_GRANT, RULE_TRANSITION, 3, 10};
   const PolicyImage small = SmallImage();
   std::mt19937 random(1);
   const auto pick = [&random](const auto& choices) {
@@ -195,15 +195,15 @@ TEST(PolicyListing, RulesAreInTheOrderOfTheirTexts) {
   };
   for (int round = 0; round < 40; ++round) {
     PolicyImage image = small;
-    for (SymbolRecord& symbol : image.symbols) symbol.name = pick(NAMES);
+    for (SymbolRecord& symbol : image.symbols) symbol.name = pick(names);
     image.rules.clear();
     for (int i = 0; i < 60; ++i) {
       const auto value = [&random] { return static_cast<uint16_t>(random() % 6); };
-      const uint16_t kind = pick(KINDS);
+      const uint16_t kind = pick(kinds);
       const uint32_t datum = kind == RULE_GRANT  ? static_cast<uint32_t>(random()) % 8
                              : random() % 4 == 0 ? 70000
                                                  : value();
-      image.rules.push_back({{value(), value(), pick(CLASSES), kind}, datum});
+      image.rules.push_back({{value(), value(), pick(classes), kind}, datum});
     }
     std::vector<std::string> lines;
     for (const RuleRecord& rule : image.rules) lines.push_back(RuleText(rule, SymbolNames(image)));
