@@ -18,6 +18,25 @@
 
 namespace {
 
+// Walks two lists sorted by the same key, in that order: `onlyOld` for an
+// entry only the old list has, `onlyNew` for one only the new list has,
+// `both` for a pair with equal keys. Each is given the entries' indexes.
+template <typename OldKey, typename NewKey, typename OnlyOld, typename OnlyNew, typename Both>
+void WalkSorted(size_t oldCount, size_t newCount, OldKey oldKey, NewKey newKey, OnlyOld onlyOld,
+                OnlyNew onlyNew, Both both) {
+  size_t o = 0;
+  size_t n = 0;
+  while (o < oldCount || n < newCount) {
+    if (n == newCount || (o < oldCount && oldKey(o) < newKey(n))) {
+      onlyOld(o++);
+    } else if (o == oldCount || newKey(n) < oldKey(o)) {
+      onlyNew(n++);
+    } else {
+      both(o++, n++);
+    }
+  }
+}
+
 class DiffWriter {
  public:
   DiffWriter(const DiffOptions& options, std::ostream& out) : options(options), out(out) {}
@@ -25,18 +44,11 @@ class DiffWriter {
   // Both `before` and `after` sorted.
   void Compare(const char* section, const std::vector<std::string>& before,
                const std::vector<std::string>& after) {
-    auto old = before.begin();
-    auto now = after.begin();
-    while (old != before.end() || now != after.end()) {
-      if (now == after.end() || (old != before.end() && *old < *now)) {
-        Write('-', section, *old++);
-      } else if (old == before.end() || *now < *old) {
-        Write('+', section, *now++);
-      } else {
-        ++old;
-        ++now;
-      }
-    }
+    WalkSorted(
+        before.size(), after.size(), [&](size_t o) -> const std::string& { return before[o]; },
+        [&](size_t n) -> const std::string& { return after[n]; },
+        [&](size_t o) { Write('-', section, before[o]); },
+        [&](size_t n) { Write('+', section, after[n]); }, [](size_t, size_t) {});
   }
 
   // Emits the line of `before` or of `after`, whichever sorts first, or
@@ -191,17 +203,18 @@ SharedRanks RankNames(const QueryPolicy& before, const QueryPolicy& after) {
   ranks.after.resize(after.NameCount());
   const std::vector<uint32_t>& old = before.ByName();
   const std::vector<uint32_t>& now = after.ByName();
-  uint32_t place = 0;
-  for (size_t o = 0, n = 0; o < old.size() || n < now.size(); ++place) {
-    const bool takeOld =
-        n == now.size() || (o < old.size() && before.Name(old[o]) <= after.Name(now[n]));
-    const bool takeNew =
-        o == old.size() || (n < now.size() && after.Name(now[n]) <= before.Name(old[o]));
-    ranks.beforeAt.push_back(takeOld ? old[o] : ABSENT);
-    ranks.afterAt.push_back(takeNew ? now[n] : ABSENT);
-    if (takeOld) ranks.before[old[o++]] = place;
-    if (takeNew) ranks.after[now[n++]] = place;
-  }
+  const auto place = [&ranks](uint32_t oldValue, uint32_t newValue) {
+    const auto rank = static_cast<uint32_t>(ranks.beforeAt.size());
+    if (oldValue != ABSENT) ranks.before[oldValue] = rank;
+    if (newValue != ABSENT) ranks.after[newValue] = rank;
+    ranks.beforeAt.push_back(oldValue);
+    ranks.afterAt.push_back(newValue);
+  };
+  WalkSorted(
+      old.size(), now.size(), [&](size_t o) -> const std::string& { return before.Name(old[o]); },
+      [&](size_t n) -> const std::string& { return after.Name(now[n]); },
+      [&](size_t o) { place(old[o], ABSENT); }, [&](size_t n) { place(ABSENT, now[n]); },
+      [&](size_t o, size_t n) { place(old[o], now[n]); });
   return ranks;
 }
 
@@ -258,25 +271,23 @@ std::vector<ChangedRule> CompareRules(const QueryPolicy& before, const QueryPoli
   for (const uint16_t kind : {RULE_GRANT, RULE_TRANSITION}) {
     const std::vector<std::pair<uint64_t, uint32_t>> old = RuleKeys(before, ranks.before, kind);
     const std::vector<std::pair<uint64_t, uint32_t>> now = RuleKeys(after, ranks.after, kind);
-    size_t o = 0;
-    size_t n = 0;
-    while (o < old.size() || n < now.size()) {
-      if (n == now.size() || (o < old.size() && old[o].first < now[n].first)) {
-        changed.push_back(ChangedRuleOf(kind, old[o].first));
-        writer.Write('-', "rules", before.RuleLine(old[o++].second));
-      } else if (o == old.size() || now[n].first < old[o].first) {
-        changed.push_back(ChangedRuleOf(kind, now[n].first));
-        writer.Write('+', "rules", after.RuleLine(now[n++].second));
-      } else {
-        const uint64_t key = old[o].first;
-        const uint32_t oldPlace = old[o++].second;
-        const uint32_t newPlace = now[n++].second;
-        if (!SameDatum(before, oldPlace, after, newPlace)) {
-          changed.push_back(ChangedRuleOf(kind, key));
-          writer.CompareLines("rules", before.RuleLine(oldPlace), after.RuleLine(newPlace));
-        }
-      }
-    }
+    WalkSorted(
+        old.size(), now.size(), [&](size_t o) { return old[o].first; },
+        [&](size_t n) { return now[n].first; },
+        [&](size_t o) {
+          changed.push_back(ChangedRuleOf(kind, old[o].first));
+          writer.Write('-', "rules", before.RuleLine(old[o].second));
+        },
+        [&](size_t n) {
+          changed.push_back(ChangedRuleOf(kind, now[n].first));
+          writer.Write('+', "rules", after.RuleLine(now[n].second));
+        },
+        [&](size_t o, size_t n) {
+          if (SameDatum(before, old[o].second, after, now[n].second)) return;
+          changed.push_back(ChangedRuleOf(kind, old[o].first));
+          writer.CompareLines("rules", before.RuleLine(old[o].second),
+                              after.RuleLine(now[n].second));
+        });
   }
   return changed;
 }
@@ -419,23 +430,16 @@ class EffectComparison {
           a.targets.begin(), a.targets.end(), b.targets.begin(), b.targets.end(),
           [this](uint32_t x, uint32_t y) { return ranks.before[x] == ranks.after[y]; });
     };
-    size_t o = 0;
-    size_t n = 0;
-    while (o < old.size() || n < now.size()) {
-      if (n == now.size() ||
-          (o < old.size() && key(old[o], ranks.before) < key(now[n], ranks.after))) {
-        writer.Write('-', section, EffectLine(before, oldSubject, old[o++], kind));
-      } else if (o == old.size() || key(now[n], ranks.after) < key(old[o], ranks.before)) {
-        writer.Write('+', section, EffectLine(after, newSubject, now[n++], kind));
-      } else {
-        const Effect& a = old[o++];
-        const Effect& b = now[n++];
-        if (a.operations != b.operations || !sameTargets(a, b)) {
-          writer.CompareLines(section, EffectLine(before, oldSubject, a, kind),
-                              EffectLine(after, newSubject, b, kind));
-        }
-      }
-    }
+    WalkSorted(
+        old.size(), now.size(), [&](size_t o) { return key(old[o], ranks.before); },
+        [&](size_t n) { return key(now[n], ranks.after); },
+        [&](size_t o) { writer.Write('-', section, EffectLine(before, oldSubject, old[o], kind)); },
+        [&](size_t n) { writer.Write('+', section, EffectLine(after, newSubject, now[n], kind)); },
+        [&](size_t o, size_t n) {
+          if (old[o].operations == now[n].operations && sameTargets(old[o], now[n])) return;
+          writer.CompareLines(section, EffectLine(before, oldSubject, old[o], kind),
+                              EffectLine(after, newSubject, now[n], kind));
+        });
   }
 
   const QueryPolicy& before;
