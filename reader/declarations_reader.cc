@@ -8,11 +8,13 @@
 
 namespace {
 
-// Adds the strings of the array `value` to `set`; `what` names the section
-// in the message about an element that is not a string. The names go into
+// Adds the strings of the array `value`, the member `key`, to `set`; `what`
+// names the section in the message about an element that is not a string. The names go into
 // the pool as one batch: a file's "require" list names a thousand or so
 // names of the whole policy, which the pool mostly holds already.
-int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char* what) {
+int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char* key,
+                  const char* what) {
+  if (RequireArray(value, key) != 0) return -1;
   std::vector<std::string_view> texts;
   const auto bad = ForEachArrayString(value, [&](const char* text) { texts.emplace_back(text); });
   std::vector<NameId> ids(texts.size());
@@ -26,15 +28,15 @@ int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char*
 }
 
 int ReadTypeSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.names, model.types, "type");
+  return ReadNameArray(value, model.names, model.types, "type", "type");
 }
 
 int ReadAttrSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.names, model.attrs, "attr");
+  return ReadNameArray(value, model.names, model.attrs, "attr", "attr");
 }
 
 int ReadRequireSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.names, model.requires_, "require type");
+  return ReadNameArray(value, model.names, model.requires_, "require", "require type");
 }
 
 int ReadTypeattrSection(JsonValue* value, PolicyModel& model) {

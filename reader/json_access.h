@@ -28,6 +28,12 @@ inline JsonValue* AsArray(JsonValue* value) {
   return value != nullptr && JsonGetKind(value) == JSON_ARRAY ? value : nullptr;
 }
 
+// Fails, with its message, unless `value` is an array: a member that must
+// hold an array and holds anything else would otherwise read as empty, and
+// the entries its author meant would vanish without a word. `key` names the
+// member.
+int RequireArray(const JsonValue* value, const char* key);
+
 // Calls `use(text)` for every element of `array`, in order, stopping at the
 // first element that is not a string and returning its index (the elements
 // before it are used). A value that is not an array has no elements.

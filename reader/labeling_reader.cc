@@ -22,14 +22,14 @@ constexpr size_t MAX_ENTRY_MEMBERS = 6;
 
 // Calls `readEntry(members, index)` for each element of the `section` array
 // that passes the key check, `members` holding the element's member for each
-// allowed key (null when missing), and stops at the first failure. A value
-// that is not an array has no elements.
+// allowed key (null when missing), and stops at the first failure.
 template <typename ReadEntry>
 int ReadLabelingEntries(JsonValue* array, const char* section, AllowedKeys allowedKeys,
                         ReadEntry readEntry) {
   assert(allowedKeys.size() <= MAX_ENTRY_MEMBERS);
   JsonValue* storage[MAX_ENTRY_MEMBERS];
   const std::span<JsonValue*> members(storage, allowedKeys.size());
+  if (RequireArray(array, section) != 0) return -1;
   for (uint32_t i = 0; i < JsonGetArraySize(array); ++i) {
     JsonValue* entry = nullptr;
     [[maybe_unused]] const int found = JsonGetArrayItem(array, i, &entry);

@@ -175,14 +175,15 @@ int DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
       return -1;
     }
     const uint32_t subjectText = AddText(digest, subject);
-    // "teac" is read before "type_transition" whatever their order; a
-    // member that is not an array is skipped.
-    if (JsonValue* teac = AsArray(members[2]);
-        teac != nullptr && DigestTeacEntries(subjectText, teac, digest) != 0) {
+    // "teac" is read before "type_transition" whatever their order.
+    if (JsonValue* teac = members[2];
+        teac != nullptr && (RequireArray(teac, "teac") != 0 ||
+                            DigestTeacEntries(subjectText, teac, digest) != 0)) {
       return -1;
     }
-    if (JsonValue* transitions = AsArray(members[3]);
-        transitions != nullptr && DigestTransitionEntries(subjectText, transitions, digest) != 0) {
+    if (JsonValue* transitions = members[3];
+        transitions != nullptr && (RequireArray(transitions, "type_transition") != 0 ||
+                                   DigestTransitionEntries(subjectText, transitions, digest) != 0)) {
       return -1;
     }
   }
@@ -192,7 +193,7 @@ int DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
 RulesDigest DigestRulesSection(JsonValue* value) {
   RulesDigest digest;
   const LogCapture capture(digest.log);
-  digest.failed = DigestRuleStatements(value, digest) != 0;
+  digest.failed = RequireArray(value, "rules") != 0 || DigestRuleStatements(value, digest) != 0;
   return digest;
 }
 
