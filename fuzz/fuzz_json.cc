@@ -79,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* stop = JsonGetErrorPointer();
     Check(stop != nullptr && stop >= text && stop <= text + std::strlen(text));
     Check(JsonGetErrorPosition() == static_cast<uint32_t>(stop - text) + 1);
+    // Every failure says why, and shows a place within the text.
+    const JsonError error = JsonGetError();
+    Check(error.cause != JsonErrorCause::NONE && error.offset <= std::strlen(text));
   }
   std::free(text);
   return 0;

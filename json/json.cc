@@ -40,6 +40,7 @@ JsonHooks g_hooks = {DefaultAlloc, DefaultFree};
 // Per thread, so that threads may parse documents of their own side by side.
 thread_local const char* g_errorText = nullptr;  // text of the last failed parse
 thread_local uint32_t g_errorOffset = 0;         // where in g_errorText it stopped
+thread_local JsonError g_error = {JsonErrorCause::NONE, 0};
 
 void* Alloc(uint32_t size) { return size == 0 ? nullptr : g_hooks.allocFunc(size); }
 
@@ -97,6 +98,13 @@ struct Parser {
   uint32_t mark;      // see the tape description above
   const uint8_t* in;  // build pass: next tape byte to read
   uint8_t* arenaEnd;  // end of the arena
+  // Why the text failed and where a person should look (JsonError).
+  JsonErrorCause cause;
+  uint32_t place;
+  // The last number measured: a failure right where it ends, at a byte that
+  // could continue a number, is the number's fault.
+  uint32_t numberStart;
+  uint32_t numberEnd;
 };
 
 // Where a key's or a string's text lies in the source and what it decodes to.
@@ -189,10 +197,14 @@ inline void GetSpan(Parser& p, bool escaped, TextSpan* span) {
 
 constexpr uint32_t FAILED = UINT32_MAX;  // above any position
 
-uint32_t Fail(Parser& p, uint32_t pos) {
+uint32_t Fail(Parser& p, uint32_t pos, JsonErrorCause cause, uint32_t place) {
   p.cur.pos = pos;
+  p.cause = cause;
+  p.place = place;
   return FAILED;
 }
+
+uint32_t Fail(Parser& p, uint32_t pos, JsonErrorCause cause) { return Fail(p, pos, cause, pos); }
 
 uint32_t SkipSpace(const Parser& p, uint32_t pos) {
   return SkipWhitespace(p.cur.text, pos, p.cur.size);
@@ -204,36 +216,36 @@ bool IsNulEscape(const char* p, json_text::EscapeSize escape) {
   return escape.taken == sizeof NUL_ESCAPE - 1 && std::memcmp(p, NUL_ESCAPE, escape.taken) == 0;
 }
 
-// Finds the closing quote of a string from `i` on, escapes and all, adding
-// to *saved (out) the bytes its escapes save. Fails at a bad escape (with
-// JSON_PARSE_REFUSE_NUL_ESCAPE also at \u0000), or at the terminator of an
-// unterminated string.
-uint32_t FindClosingQuote(Parser& p, uint32_t i, uint32_t* saved) {
+// Finds the closing quote of the string whose opening quote is at `open`
+// from `i` on, escapes and all, adding to *saved (out) the bytes its escapes
+// save. Fails at a bad escape (with JSON_PARSE_REFUSE_NUL_ESCAPE also at
+// \u0000), or at the terminator of an unterminated string.
+uint32_t FindClosingQuote(Parser& p, uint32_t open, uint32_t i, uint32_t* saved) {
   const char* text = p.cur.text;
   uint32_t end = p.cur.size - 1;
   for (;;) {
     i = json_text::FindQuoteOrBackslash(text, i, end);
-    if (i == end) return Fail(p, end);
+    if (i == end) return Fail(p, end, JsonErrorCause::UNTERMINATED_STRING, open);
     if (text[i] == '"') return i;
     json_text::EscapeSize escape = json_text::SizeEscape(text + i);
-    if (escape.taken == 0) return Fail(p, i);
-    if (i + escape.taken > end) return Fail(p, end);
+    if (escape.taken == 0) return Fail(p, i, JsonErrorCause::BAD_ESCAPE);
+    if (i + escape.taken > end) return Fail(p, end, JsonErrorCause::UNTERMINATED_STRING, open);
     if ((p.options & JSON_PARSE_REFUSE_NUL_ESCAPE) != 0 && IsNulEscape(text + i, escape)) {
-      return Fail(p, i);
+      return Fail(p, i, JsonErrorCause::NUL_ESCAPE);
     }
     *saved += escape.taken - escape.decoded;
     i += escape.taken;
   }
 }
 
-// Scans the string whose opening quote is at `pos` into *span (out).
+// Scans the string whose opening quote is at `pos` into *span (out); the
+// caller has seen the quote.
 inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
-  if (pos >= p.cur.size || p.cur.text[pos] != '"') return Fail(p, pos);
   uint32_t start = pos + 1;
   uint32_t quote;
   uint32_t saved = 0;  // source bytes that escapes save in the decoded text
   if (!json_text::FindPlainStringEnd(p.cur.text, start, p.cur.size - 1, &quote)) {
-    quote = FindClosingQuote(p, start, &saved);
+    quote = FindClosingQuote(p, pos, start, &saved);
     if (quote == FAILED) return FAILED;
   }
   *span = TextSpan{start, quote - start, quote - start - saved + 1};
@@ -264,7 +276,7 @@ inline uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
   TextSpan text;
   uint32_t next = ScanString(p, pos, &text);
   if (next == FAILED) return FAILED;
-  if (!RecordValue(p, JSON_STRING, key, &text)) return Fail(p, pos);
+  if (!RecordValue(p, JSON_STRING, key, &text)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
   p.state->strings++;
   p.state->stringBytes += text.decodedSize;
   return next;
@@ -279,15 +291,17 @@ uint32_t MeasureLiteral(Parser& p, uint32_t pos, const TextSpan* key) {
   for (const auto& literal : LITERALS) {
     if (p.cur.text[pos] != literal.word[0]) continue;
     if (p.cur.size - pos < literal.length ||
-        std::memcmp(p.cur.text + pos, literal.word, literal.length) != 0 ||
-        !RecordValue(p, literal.kind, key, nullptr)) {
-      return Fail(p, pos);
+        std::memcmp(p.cur.text + pos, literal.word, literal.length) != 0) {
+      return Fail(p, pos, JsonErrorCause::BAD_LITERAL);
+    }
+    if (!RecordValue(p, literal.kind, key, nullptr)) {
+      return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
     }
     uint32_t* counts[] = {&p.state->nulls, &p.state->trues, &p.state->falses};
     ++*counts[literal.kind];
     return pos + literal.length;
   }
-  return Fail(p, pos);
+  return Fail(p, pos, JsonErrorCause::BAD_LITERAL);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -320,55 +334,68 @@ uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
   bool rangeError = errno != 0;
   errno = savedErrno;
   uint8_t tag = isDouble ? JSON_NUMBER | TAPE_DOUBLE : JSON_NUMBER;
-  if (rangeError || !RecordValue(p, tag, key, nullptr)) return Fail(p, pos);
+  if (rangeError) return Fail(p, pos, JsonErrorCause::NUMBER_OUT_OF_RANGE);
+  if (!RecordValue(p, tag, key, nullptr)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
   p.state->numbers++;
   std::memcpy(p.state->tape.data + p.state->tape.used, &bits, sizeof(bits));
   p.state->tape.used += sizeof(bits);
-  return pos + static_cast<uint32_t>(end - start);
+  p.numberStart = pos;
+  p.numberEnd = pos + static_cast<uint32_t>(end - start);
+  return p.numberEnd;
 }
 
 // Measures a member: its key, the colon and its value.
 uint32_t MeasureMember(Parser& p, uint32_t pos) {
+  if (pos >= p.cur.size) return Fail(p, pos, JsonErrorCause::UNEXPECTED_END);
+  if (p.cur.text[pos] != '"') return Fail(p, pos, JsonErrorCause::EXPECTED_KEY);
   TextSpan key;
   uint32_t next = ScanString(p, pos, &key);
   if (next == FAILED) return FAILED;
   if (key.rawLength > JSON_MAX_KEY_RAW_LENGTH || key.decodedSize > JSON_MAX_KEY_SIZE) {
-    return Fail(p, pos);
+    return Fail(p, pos, JsonErrorCause::KEY_TOO_LONG);
   }
   next = SkipSpace(p, next);
-  if (next >= p.cur.size || p.cur.text[next] != ':') return Fail(p, next);
+  if (next >= p.cur.size) return Fail(p, next, JsonErrorCause::UNEXPECTED_END);
+  if (p.cur.text[next] != ':') return Fail(p, next, JsonErrorCause::EXPECTED_COLON);
   p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
   return MeasureValue(p, SkipSpace(p, next + 1), &key);
 }
 
 uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key) {
-  if (p.cur.depth > JSON_MAX_DEPTH) return Fail(p, pos);
+  if (p.cur.depth > JSON_MAX_DEPTH) return Fail(p, pos, JsonErrorCause::TOO_DEEP);
   pos = SkipSpace(p, pos + 1);
-  if (pos >= p.cur.size || !RecordValue(p, kind, key, nullptr)) return Fail(p, pos);
+  if (pos >= p.cur.size) return Fail(p, pos, JsonErrorCause::UNEXPECTED_END);
+  if (!RecordValue(p, kind, key, nullptr)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
   bool isObject = kind == JSON_OBJECT;
   ++(isObject ? p.state->objects : p.state->arrays);
   char close = isObject ? '}' : ']';
+  JsonErrorCause expectedSeparator = isObject ? JsonErrorCause::EXPECTED_COMMA_OR_BRACE
+                                              : JsonErrorCause::EXPECTED_COMMA_OR_BRACKET;
   if (p.cur.text[pos] != close) {
     ++p.cur.depth;
     for (;;) {
       pos = SkipSpace(p, pos);
+      // Every turn but the first follows a comma.
+      if (pos < p.cur.size && p.cur.text[pos] == close) {
+        return Fail(p, pos, JsonErrorCause::TRAILING_COMMA);
+      }
       pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
       if (pos == FAILED) return FAILED;
       pos = SkipSpace(p, pos);
-      if (pos >= p.cur.size) return Fail(p, pos);
+      if (pos >= p.cur.size) return Fail(p, pos, expectedSeparator);
       if (p.cur.text[pos] != ',') break;
       ++pos;
     }
-    if (p.cur.text[pos] != close) return Fail(p, pos);
+    if (p.cur.text[pos] != close) return Fail(p, pos, expectedSeparator);
     --p.cur.depth;
   }
-  if (!TapeReserve(p.state->tape, 1)) return Fail(p, pos);
+  if (!TapeReserve(p.state->tape, 1)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
   p.state->tape.data[p.state->tape.used++] = TAPE_END;
   return pos + 1;
 }
 
 uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
-  if (pos >= p.cur.size) return Fail(p, pos);
+  if (pos >= p.cur.size) return Fail(p, pos, JsonErrorCause::UNEXPECTED_END);
   char first = p.cur.text[pos];
   // Policies are mostly strings: test for them before the jump table.
   if (first == '"') return MeasureString(p, pos, key);
@@ -393,8 +420,11 @@ uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
     case '8':
     case '9':
       return MeasureNumber(p, pos, key);
+    case ']':
+    case '}':
+      return Fail(p, pos, JsonErrorCause::MISSING_VALUE);
     default:
-      return Fail(p, pos);
+      return Fail(p, pos, JsonErrorCause::UNEXPECTED_CHARACTER);
   }
 }
 
@@ -420,9 +450,15 @@ bool AllocateArena(Parser& p) {
                   uint64_t{json_node::VALUE_NODE_SIZE} * (uint64_t{s.numbers} + s.strings) +
                   uint64_t{json_node::SCALAR_NODE_SIZE} * (uint64_t{s.nulls} + s.trues + s.falses) +
                   s.keyBytes + s.stringBytes;
-  if (size > UINT32_MAX) return false;
+  if (size > UINT32_MAX) {
+    Fail(p, p.cur.pos, JsonErrorCause::TOO_LARGE);
+    return false;
+  }
   s.arenaCursor = static_cast<uint8_t*>(Alloc(static_cast<uint32_t>(size)));
-  if (s.arenaCursor == nullptr) return false;
+  if (s.arenaCursor == nullptr) {
+    Fail(p, p.cur.pos, JsonErrorCause::OUT_OF_MEMORY);
+    return false;
+  }
   p.arenaEnd = s.arenaCursor + size;
   AdviseHugePages(s.arenaCursor, size);
   return true;
@@ -431,7 +467,10 @@ bool AllocateArena(Parser& p) {
 // Leaves the cursor after the root value (or where the text failed).
 bool MeasurePass(Parser& p) {
   p.cur.pos = SkipSpace(p, 0);
-  if (!PrepareTape(p)) return false;
+  if (!PrepareTape(p)) {
+    Fail(p, p.cur.pos, JsonErrorCause::OUT_OF_MEMORY);
+    return false;
+  }
   p.cur.depth = 1;
   uint32_t end = MeasureValue(p, p.cur.pos, nullptr);
   if (end != FAILED) {
@@ -468,7 +507,7 @@ inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
                             &badEscape)) {
     return true;
   }
-  p.cur.pos = static_cast<uint32_t>(badEscape - p.cur.text);
+  Fail(p, static_cast<uint32_t>(badEscape - p.cur.text), JsonErrorCause::BAD_ESCAPE);
   return false;
 }
 
@@ -565,9 +604,22 @@ bool BuildPass(Parser& p, JsonValue** root) {
   return built;
 }
 
-void RecordError(const DocCursor& cur) {
+bool CanContinueNumber(char c) {
+  return IsDigit(c) || c == '.' || c == '+' || c == '-' || (c >= 'a' && c <= 'z') ||
+         (c >= 'A' && c <= 'Z');
+}
+
+void RecordError(const Parser& p) {
+  const DocCursor& cur = p.cur;
+  const uint32_t length = cur.size - 1;
   g_errorText = cur.text;
-  g_errorOffset = cur.pos < cur.size - 1 ? cur.pos : cur.size - 1;
+  g_errorOffset = cur.pos < length ? cur.pos : length;
+  g_error = {p.cause, p.place < length ? p.place : length};
+  // "-", "08", "1.5.3": the conversion took less than the author wrote.
+  if (cur.pos == p.numberEnd && cur.pos < length && CanContinueNumber(cur.text[cur.pos]) &&
+      p.cause != JsonErrorCause::TRAILING_COMMA) {
+    g_error = {JsonErrorCause::INVALID_NUMBER, p.numberStart};
+  }
 }
 
 }  // namespace
@@ -592,7 +644,16 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
   size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
-  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0}, options, nullptr, 0, nullptr, nullptr};
+  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0},
+           options,
+           nullptr,
+           0,
+           nullptr,
+           nullptr,
+           JsonErrorCause::NONE,
+           0,
+           0,
+           UINT32_MAX};
   p.state = static_cast<ParseState*>(Alloc(sizeof(ParseState)));
   if (p.state == nullptr) return JSON_FAIL;
   if (bounded::memset_s(p.state, sizeof(ParseState), 0, sizeof(ParseState)) != 0) {
@@ -601,19 +662,24 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
   }
   g_errorText = nullptr;
   g_errorOffset = 0;
+  g_error = {JsonErrorCause::NONE, 0};
   int result = JSON_FAIL;
   if (!MeasurePass(p)) {
-    RecordError(p.cur);
+    RecordError(p);
   } else {
     void* arena = p.state->arenaCursor;
     if (BuildPass(p, root)) {
-      p.cur.pos = SkipSpace(p, p.cur.pos);
-      if (p.cur.pos >= p.cur.size) result = JSON_OK;
+      uint32_t end = SkipSpace(p, p.cur.pos);
+      if (end >= p.cur.size) {
+        result = JSON_OK;
+      } else {
+        Fail(p, end, JsonErrorCause::TEXT_AFTER_VALUE);
+      }
     }
     if (result != JSON_OK) {
       JsonFree(arena);
       *root = nullptr;
-      RecordError(p.cur);
+      RecordError(p);
     }
   }
   JsonFree(p.state);
@@ -632,6 +698,54 @@ const char* JsonGetErrorPointer() {
 }
 
 uint32_t JsonGetErrorPosition() { return g_errorOffset + 1; }
+
+JsonError JsonGetError() { return g_error; }
+
+const char* JsonErrorMessage(JsonErrorCause cause) {
+  switch (cause) {
+    case JsonErrorCause::NONE:
+      return "no error";
+    case JsonErrorCause::UNEXPECTED_END:
+      return "unexpected end of text";
+    case JsonErrorCause::UNEXPECTED_CHARACTER:
+      return "unexpected character";
+    case JsonErrorCause::MISSING_VALUE:
+      return "expected a value";
+    case JsonErrorCause::BAD_LITERAL:
+      return "invalid literal; expected true, false or null";
+    case JsonErrorCause::EXPECTED_COMMA_OR_BRACKET:
+      return "expected ',' or ']'";
+    case JsonErrorCause::EXPECTED_COMMA_OR_BRACE:
+      return "expected ',' or '}'";
+    case JsonErrorCause::EXPECTED_COLON:
+      return "expected ':'";
+    case JsonErrorCause::EXPECTED_KEY:
+      return "expected a string key";
+    case JsonErrorCause::TRAILING_COMMA:
+      return "trailing comma";
+    case JsonErrorCause::UNTERMINATED_STRING:
+      return "unterminated string";
+    case JsonErrorCause::BAD_ESCAPE:
+      return "invalid escape sequence";
+    case JsonErrorCause::NUL_ESCAPE:
+      return "\\u0000 is not allowed";
+    case JsonErrorCause::INVALID_NUMBER:
+      return "invalid number";
+    case JsonErrorCause::NUMBER_OUT_OF_RANGE:
+      return "number out of range";
+    case JsonErrorCause::KEY_TOO_LONG:
+      return "key longer than 47 bytes";
+    case JsonErrorCause::TOO_DEEP:
+      return "nesting deeper than 256 levels";
+    case JsonErrorCause::TEXT_AFTER_VALUE:
+      return "text after the value";
+    case JsonErrorCause::TOO_LARGE:
+      return "document too large";
+    case JsonErrorCause::OUT_OF_MEMORY:
+      return "out of memory";
+  }
+  return "unknown error";
+}
 
 uint32_t JsonKeyHash(const char* key, uint32_t length) {
   constexpr uint64_t WORD_MULTIPLIER = 0x9E3779B97F4A7C15ull;

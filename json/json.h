@@ -155,6 +155,44 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options);
 // nothing. Null is ignored.
 void JsonDelete(JsonValue* value);
 
+// Why a parse failed.
+enum class JsonErrorCause : uint8_t {
+  NONE,                  // the last parse succeeded, or none failed yet
+  UNEXPECTED_END,        // the text ends where a value is due
+  UNEXPECTED_CHARACTER,  // a byte that cannot start a value
+  MISSING_VALUE,         // a closing bracket where a value is due
+  BAD_LITERAL,           // a word other than true, false and null
+  EXPECTED_COMMA_OR_BRACKET,
+  EXPECTED_COMMA_OR_BRACE,
+  EXPECTED_COLON,
+  EXPECTED_KEY,          // a member that does not start with a quotation mark
+  TRAILING_COMMA,
+  UNTERMINATED_STRING,
+  BAD_ESCAPE,            // an unknown escape or a malformed \u sequence
+  NUL_ESCAPE,            // \u0000 under JSON_PARSE_REFUSE_NUL_ESCAPE
+  INVALID_NUMBER,        // a number the conversion reads only part of, or none of
+  NUMBER_OUT_OF_RANGE,
+  KEY_TOO_LONG,          // over JSON_MAX_KEY_RAW_LENGTH or JSON_MAX_KEY_SIZE
+  TOO_DEEP,              // nesting beyond JSON_MAX_DEPTH
+  TEXT_AFTER_VALUE,
+  TOO_LARGE,             // the arena would not fit in 32 bits
+  OUT_OF_MEMORY,
+};
+
+// The cause of the last failed parse on this thread and the offset in its
+// text of the byte a person should look at: the error position's, but for
+// an unterminated string its opening quote and for a malformed number its
+// first byte. {NONE, 0} after a success; untouched by a parse that fails at
+// once (see JsonParse).
+struct JsonError {
+  JsonErrorCause cause;
+  uint32_t offset;
+};
+JsonError JsonGetError();
+
+// A short description of `cause` for people, such as "expected ',' or ']'".
+const char* JsonErrorMessage(JsonErrorCause cause);
+
 // Where the last failed parse on this thread stopped: a pointer into its text (at most the
 // terminating NUL), or null when the last parse succeeded or none failed yet.
 const char* JsonGetErrorPointer();

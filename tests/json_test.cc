@@ -190,36 +190,53 @@ TEST_F(Json, AcceptedTextsGiveTheirTree) {
 }
 
 TEST_F(Json, RefusedTextsStopWhereTheyWentWrong) {
+  using enum JsonErrorCause;
   struct Row {
     std::string text;
     uint32_t errorOffset;
     bool treeBuilt;  // failed in the build pass: *root set to null
+    JsonErrorCause cause;
+    uint32_t shownOffset;  // JsonGetError().offset
   };
   // clang-format off
   const Row rows[] = {
-      {"", 0, false}, {"   ", 3, false}, {"\xEF\xBB\xBF", 3, false},
+      {"", 0, false, UNEXPECTED_END, 0}, {"   ", 3, false, UNEXPECTED_END, 3},
+      {"\xEF\xBB\xBF", 3, false, UNEXPECTED_END, 3},
       // Literals and numbers.
-      {"nul", 0, false}, {"True", 0, false}, {"[fals]", 1, false}, {"nullx", 4, true},
-      {"'a'", 0, false}, {"+1", 0, false}, {".5", 0, false}, {"-", 0, true}, {"[-]", 1, false},
-      {"08", 1, true}, {"1e", 1, true}, {"[1.5.3]", 4, false},
-      {"99999999999999999999", 0, false}, {"[1e999]", 1, false}, {"-1e999", 0, false},
-      {"-99999999999999999999", 0, false},
+      {"nul", 0, false, BAD_LITERAL, 0}, {"True", 0, false, UNEXPECTED_CHARACTER, 0},
+      {"[fals]", 1, false, BAD_LITERAL, 1}, {"nullx", 4, true, TEXT_AFTER_VALUE, 4},
+      {"'a'", 0, false, UNEXPECTED_CHARACTER, 0}, {"+1", 0, false, UNEXPECTED_CHARACTER, 0},
+      {".5", 0, false, UNEXPECTED_CHARACTER, 0}, {"-", 0, true, INVALID_NUMBER, 0},
+      {"[-]", 1, false, INVALID_NUMBER, 1}, {"08", 1, true, INVALID_NUMBER, 0},
+      {"1e", 1, true, INVALID_NUMBER, 0}, {"[1.5.3]", 4, false, INVALID_NUMBER, 1},
+      {"99999999999999999999", 0, false, NUMBER_OUT_OF_RANGE, 0},
+      {"[1e999]", 1, false, NUMBER_OUT_OF_RANGE, 1}, {"-1e999", 0, false, NUMBER_OUT_OF_RANGE, 0},
+      {"-99999999999999999999", 0, false, NUMBER_OUT_OF_RANGE, 0},
       // Structure.
-      {"[1,]", 3, false}, {"[1 2]", 3, false}, {"[,1]", 1, false}, {"{\"a\" 1}", 5, false},
-      {"{\"a\"}", 4, false}, {"{\"a\":1,}", 7, false}, {"{1:2}", 1, false}, {"{", 1, false},
-      {"[1", 2, false}, {"{\"a\":1", 6, false}, {"{\"a\":1, ", 8, false}, {"{\"a\":", 5, false},
-      {"{\"a\"", 4, false}, {"[1] x", 4, true}, {"[1]]", 3, true}, {"{}{}", 2, true},
-      {"[}", 1, false}, {"{]", 1, false},
+      {"[1,]", 3, false, TRAILING_COMMA, 3}, {"[1 2]", 3, false, EXPECTED_COMMA_OR_BRACKET, 3},
+      {"[,1]", 1, false, UNEXPECTED_CHARACTER, 1}, {"{\"a\" 1}", 5, false, EXPECTED_COLON, 5},
+      {"{\"a\"}", 4, false, EXPECTED_COLON, 4}, {"{\"a\":1,}", 7, false, TRAILING_COMMA, 7},
+      {"{1:2}", 1, false, EXPECTED_KEY, 1}, {"{", 1, false, UNEXPECTED_END, 1},
+      {"[1", 2, false, EXPECTED_COMMA_OR_BRACKET, 2},
+      {"{\"a\":1", 6, false, EXPECTED_COMMA_OR_BRACE, 6},
+      {"{\"a\":1, ", 8, false, UNEXPECTED_END, 8}, {"{\"a\":", 5, false, UNEXPECTED_END, 5},
+      {"{\"a\"", 4, false, UNEXPECTED_END, 4}, {"[1] x", 4, true, TEXT_AFTER_VALUE, 4},
+      {"[1]]", 3, true, TEXT_AFTER_VALUE, 3}, {"{}{}", 2, true, TEXT_AFTER_VALUE, 2},
+      {"[}", 1, false, MISSING_VALUE, 1}, {"{]", 1, false, EXPECTED_KEY, 1},
+      {"{\"a\":}", 5, false, MISSING_VALUE, 5}, {"// note", 0, false, UNEXPECTED_CHARACTER, 0},
       // Strings.
-      {"\"abc", 4, false}, {"\"abc\\", 5, false}, {"[\"a\\\"]", 6, false},
-      {"\"\\ud83d\"", 1, false}, {"\"\\ude00\"", 1, false}, {"\"\\ud83d\\u0041\"", 1, false},
-      {"\"a\\u12\"", 2, false}, {"\"\\u12G4\"", 1, false}, {"\"ab\\x\"", 3, true},
-      {"[\"\\U0041\"]", 2, true}, {"{\"k\\q\":1}", 3, true},
+      {"\"abc", 4, false, UNTERMINATED_STRING, 0}, {"\"abc\\", 5, false, UNTERMINATED_STRING, 0},
+      {"[\"a\\\"]", 6, false, UNTERMINATED_STRING, 1},
+      {"\"\\ud83d\"", 1, false, BAD_ESCAPE, 1}, {"\"\\ude00\"", 1, false, BAD_ESCAPE, 1},
+      {"\"\\ud83d\\u0041\"", 1, false, BAD_ESCAPE, 1}, {"\"a\\u12\"", 2, false, BAD_ESCAPE, 2},
+      {"\"\\u12G4\"", 1, false, BAD_ESCAPE, 1}, {"\"ab\\x\"", 3, true, BAD_ESCAPE, 3},
+      {"[\"\\U0041\"]", 2, true, BAD_ESCAPE, 2}, {"{\"k\\q\":1}", 3, true, BAD_ESCAPE, 3},
       // Limits.
-      {Key(48), 1, false}, {"{\"" + Repeat("\\u0041", 43) + "\":0}", 1, false},
-      {"[" + Key(48) + "]", 2, false},
-      {"[" + DEEP_ARRAY + "]", JSON_MAX_DEPTH, false},
-      {"{\"a\":" + DEEP_OBJECT + "}", 5 * JSON_MAX_DEPTH, false}};
+      {Key(48), 1, false, KEY_TOO_LONG, 1},
+      {"{\"" + Repeat("\\u0041", 43) + "\":0}", 1, false, KEY_TOO_LONG, 1},
+      {"[" + Key(48) + "]", 2, false, KEY_TOO_LONG, 2},
+      {"[" + DEEP_ARRAY + "]", JSON_MAX_DEPTH, false, TOO_DEEP, JSON_MAX_DEPTH},
+      {"{\"a\":" + DEEP_OBJECT + "}", 5 * JSON_MAX_DEPTH, false, TOO_DEEP, 5 * JSON_MAX_DEPTH}};
   // clang-format on
   for (const Row& row : rows) {
     const auto text = Exact(row.text);
@@ -229,6 +246,8 @@ TEST_F(Json, RefusedTextsStopWhereTheyWentWrong) {
     EXPECT_EQ(root, row.treeBuilt ? nullptr : &sentinel) << row.text;
     EXPECT_EQ(JsonGetErrorPosition(), row.errorOffset + 1) << row.text;
     EXPECT_EQ(JsonGetErrorPointer(), text.get() + row.errorOffset) << row.text;
+    EXPECT_EQ(JsonGetError().cause, row.cause) << row.text << ": " << JsonErrorMessage(JsonGetError().cause);
+    EXPECT_EQ(JsonGetError().offset, row.shownOffset) << row.text;
   }
 }
 
