@@ -4,13 +4,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <utility>
 
 namespace {
 
 constexpr std::string_view DANGEROUS_CHARS = "|;&$><`\\!'\"";
-
-thread_local std::vector<HeldLogLine>* g_heldLines = nullptr;
 
 constexpr bool IsControlChar(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
@@ -26,37 +23,11 @@ constexpr std::array<bool, 256> UNSAFE_BYTES = [] {
   return unsafe;
 }();
 
-// Appends the formatted message to the lines of this thread's capture.
-void Hold(int level, const char* format, va_list args) {
-  va_list measure;
-  va_copy(measure, args);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  std::string message(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-  std::vsnprintf(message.data(), message.size() + 1, format, args);
-  g_heldLines->push_back({level, std::move(message)});
-}
-
 }  // namespace
-
-LogCapture::LogCapture(std::vector<HeldLogLine>& lines) : outer(g_heldLines) {
-  g_heldLines = &lines;
-}
-
-LogCapture::~LogCapture() { g_heldLines = outer; }
-
-void ReplayLog(const std::vector<HeldLogLine>& lines) {
-  for (const HeldLogLine& line : lines) Log(line.level, "%s", line.message.c_str());
-}
 
 void Log(int level, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  if (g_heldLines != nullptr) {
-    Hold(level, format, args);
-    va_end(args);
-    return;
-  }
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   const time_t seconds = now.tv_sec;

@@ -126,16 +126,24 @@ enum StageIndex : size_t {
 };
 
 // ReadLoadedSource of one file, split into its stages.
-bool ReadOneFile(JsonParser& parser, const std::string& path, PolicyModel& fileModel,
-                 Stages& stages) {
+bool ReadOneFile(const std::string& path, PolicyModel& fileModel, Stages& stages) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
   if (stages.Time(READING, [&] { return ReadSourceFile(path, text, size); }) != 0) {
     return false;
   }
-  LoadedSource source = stages.Time(JSON_PARSE, [&] { return ParseSource(std::move(text), size); });
-  const int result = stages.Time(
-      SECTIONS, [&] { return parser.ReadLoadedSource(path, std::move(source), fileModel); });
+  LoadedSource source = stages.Time(JSON_PARSE, [&] {
+    LoadedSource parsed = ParseSource(text.get(), size);
+    text.reset();
+    return parsed;
+  });
+  Diagnostics diagnostics(false);
+  ReadContext context(fileModel, diagnostics, path);
+  const int result = stages.Time(SECTIONS, [&] {
+    const int read = ReadLoadedSource(context, source);
+    source = LoadedSource();
+    return read;
+  });
   return result == 0;
 }
 
@@ -143,10 +151,10 @@ bool ReadOneFile(JsonParser& parser, const std::string& path, PolicyModel& fileM
 bool ReadAllFiles(JsonParser& parser, const std::vector<std::string>& paths, Stages& stages) {
   for (const std::string& path : paths) {
     auto fileModel = std::make_optional<PolicyModel>(parser.NewFileModel());
-    if (!ReadOneFile(parser, path, *fileModel, stages) ||
-        stages.Time(CHECKS, [&] { return parser.ValidateJsonFile(*fileModel); }) != 0 ||
+    if (!ReadOneFile(path, *fileModel, stages) ||
+        stages.Time(CHECKS, [&] { return parser.ValidateJsonFile(*fileModel, path); }) != 0 ||
         stages.Time(MERGE, [&] {
-          const int result = parser.MergeJsonFile(*fileModel);
+          const int result = parser.MergeJsonFile(*fileModel, path);
           fileModel.reset();
           return result;
         }) != 0) {

@@ -165,17 +165,17 @@ enum class JsonErrorCause : uint8_t {
   EXPECTED_COMMA_OR_BRACKET,
   EXPECTED_COMMA_OR_BRACE,
   EXPECTED_COLON,
-  EXPECTED_KEY,          // a member that does not start with a quotation mark
+  EXPECTED_KEY,  // a member that does not start with a quotation mark
   TRAILING_COMMA,
   UNTERMINATED_STRING,
-  BAD_ESCAPE,            // an unknown escape or a malformed \u sequence
-  NUL_ESCAPE,            // \u0000 under JSON_PARSE_REFUSE_NUL_ESCAPE
-  INVALID_NUMBER,        // a number the conversion reads only part of, or none of
+  BAD_ESCAPE,      // an unknown escape or a malformed \u sequence
+  NUL_ESCAPE,      // \u0000 under JSON_PARSE_REFUSE_NUL_ESCAPE
+  INVALID_NUMBER,  // a number the conversion reads only part of, or none of
   NUMBER_OUT_OF_RANGE,
-  KEY_TOO_LONG,          // over JSON_MAX_KEY_RAW_LENGTH or JSON_MAX_KEY_SIZE
-  TOO_DEEP,              // nesting beyond JSON_MAX_DEPTH
+  KEY_TOO_LONG,  // over JSON_MAX_KEY_RAW_LENGTH or JSON_MAX_KEY_SIZE
+  TOO_DEEP,      // nesting beyond JSON_MAX_DEPTH
   TEXT_AFTER_VALUE,
-  TOO_LARGE,             // the arena would not fit in 32 bits
+  TOO_LARGE,  // the arena would not fit in 32 bits
   OUT_OF_MEMORY,
 };
 

@@ -3,79 +3,128 @@
 
 #include "base/log.h"
 #include "json/json.h"
+#include "reader/diagnostic_codes.h"
 #include "reader/json_access.h"
 #include "reader/section_readers.h"
 
 namespace {
 
-// Adds the strings of the array `value`, the member `key`, to `set`; `what`
-// names the section in the message about an element that is not a string. The names go into
-// the pool as one batch: a file's "require" list names a thousand or so
-// names of the whole policy, which the pool mostly holds already.
-int ReadNameArray(JsonValue* value, NamePool& names, NameIdSet& set, const char* key,
-                  const char* what) {
-  if (RequireArray(value, key) != 0) return -1;
+// Records in the file's index, if it keeps one, the use of `name` that
+// stands at `offset`.
+void NoteUse(ReadContext& context, NameId name, uint32_t offset, NameRole role) {
+  if (SourceIndex* index = context.Index()) index->names.push_back({name, offset, role});
+}
+
+void NoteUse(ReadContext& context, NameId name, const JsonValue* element, NameRole role) {
+  if (context.Index() != nullptr) NoteUse(context, name, context.OffsetOf(element), role);
+}
+
+// Adds the strings of the array `value`, the member `key`, to `set`. The names go into the pool as
+// one batch: a file's "require" list names a thousand or so names of the whole policy, which the
+// pool mostly holds already.
+int ReadNameArray(JsonValue* value, ReadContext& context, NameIdSet& set, const char* key,
+                  NameRole role) {
+  if (RequireArray(context, value, key) != 0) return -1;
   std::vector<std::string_view> texts;
-  const auto bad = ForEachArrayString(value, [&](const char* text) { texts.emplace_back(text); });
+  std::vector<const JsonValue*> elements;
+  const int read = ReadStringElements(
+      context, value,
+      [key](uint32_t i) {
+        // "require" names its elements "require type" in the log.
+        const char* logged = std::string_view(key) == "require" ? "require type" : key;
+        return Format("[JsonParser][Get the i-th %s failed][i=%u]\n", logged, i);
+      },
+      [&](const JsonValue* element, const char* text) {
+        texts.emplace_back(text);
+        elements.push_back(element);
+      });
   std::vector<NameId> ids(texts.size());
-  names.InternAll(texts, ids);
-  for (const NameId id : ids) set.Insert(id);
-  if (bad.has_value()) {
-    Log(LOG_ERR, "[JsonParser][Get the i-th %s failed][i=%u]\n", what, *bad);
-    return -1;
+  context.model.names.InternAll(texts, ids);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    set.Insert(ids[i]);
+    NoteUse(context, ids[i], elements[i], role);
   }
-  return 0;
+  return read;
 }
 
-int ReadTypeSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.names, model.types, "type", "type");
+int ReadTypeSection(JsonValue* value, ReadContext& context) {
+  return ReadNameArray(value, context, context.model.types, "type", NameRole::TYPE);
 }
 
-int ReadAttrSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.names, model.attrs, "attr", "attr");
+int ReadAttrSection(JsonValue* value, ReadContext& context) {
+  return ReadNameArray(value, context, context.model.attrs, "attr", NameRole::ATTR);
 }
 
-int ReadRequireSection(JsonValue* value, PolicyModel& model) {
-  return ReadNameArray(value, model.names, model.requires_, "require", "require type");
+int ReadRequireSection(JsonValue* value, ReadContext& context) {
+  return ReadNameArray(value, context, context.model.requires_, "require", NameRole::REQUIRE);
 }
 
-int ReadTypeattrSection(JsonValue* value, PolicyModel& model) {
+// One "typeattr" member: the name `key` and the array of its attributes.
+int ReadTypeattrMember(ReadContext& context, JsonValue* member, const char* key) {
+  PolicyModel& model = context.model;
+  const std::string shownKey = MaskControlChars(key);
+  if (JsonGetKind(member) != JSON_ARRAY) {
+    return context.Error(member, {code::NOT_AN_ARRAY,
+                                  Format("the attributes of \"%s\" must be an array, not %s",
+                                         shownKey.c_str(), KindName(member)),
+                                  Format("[JsonParser][Get the typeattr object failed][key=%s]\n",
+                                         shownKey.c_str())});
+  }
+  const NameId nameId = model.names.Intern(key);
+  model.typeAttrMap.names.Insert(nameId);
+  if (context.Index() != nullptr) {
+    NoteUse(context, nameId, context.KeyOffsetOf(member), NameRole::TYPEATTR_NAME);
+  }
+  return ReadStringElements(
+      context, member,
+      [&shownKey](uint32_t i) {
+        return Format("[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n", shownKey.c_str(),
+                      i);
+      },
+      [&](const JsonValue* element, const char* attr) {
+        const NameId attrId = model.names.Intern(attr);
+        model.typeAttrMap.links.push_back({nameId, attrId});
+        NoteUse(context, attrId, element, NameRole::TYPEATTR_ATTR);
+      });
+}
+
+int ReadTypeattrSection(JsonValue* value, ReadContext& context) {
   JsonValue* member = nullptr;
-  if (JsonGetFirstChild(value, &member) != JSON_OK) {
-    Log(LOG_ERR, "[JsonParser][Get the first typeattr object failed]\n");
-    return -1;
+  const int firstChild = JsonGetFirstChild(value, &member);
+  if (firstChild != JSON_OK) {
+    constexpr const char* LOG_LINE = "[JsonParser][Get the first typeattr object failed]\n";
+    if (firstChild == JSON_NO_MEMBER) {
+      return context.Error(value, {code::EMPTY_OBJECT,
+                                   "empty \"typeattr\": it needs at least one member", LOG_LINE});
+    }
+    return context.Error(
+        value, {code::NOT_AN_OBJECT,
+                Format("\"typeattr\" must be an object, not %s", KindName(value)), LOG_LINE});
   }
   // Each member's own value is read: looking every key up again would be
   // quadratic in the number of members. With a repeated key each member
   // contributes its own array.
+  int result = 0;
   for (; member != nullptr; member = NextMember(member)) {
-    const char* name = MemberKey(member);
-    if (JsonGetKind(member) != JSON_ARRAY) {
-      Log(LOG_ERR, "[JsonParser][Get the typeattr object failed][key=%s]\n",
-          MaskControlChars(name).c_str());
-      return -1;
-    }
-    const NameId nameId = model.names.Intern(name);
-    model.typeAttrMap.names.Insert(nameId);
-    if (const auto bad = ForEachArrayString(member, [&](const char* attr) {
-          model.typeAttrMap.links.push_back({nameId, model.names.Intern(attr)});
-        })) {
-      Log(LOG_ERR, "[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n",
-          MaskControlChars(name).c_str(), *bad);
-      return -1;
+    const char* key = MemberKey(member);
+    const ReadContext::Step at(context, key);
+    if (ReadTypeattrMember(context, member, key) != 0) {
+      result = -1;
+      if (!context.KeepGoing()) return -1;
     }
   }
-  return 0;
+  return result;
 }
 
 }  // namespace
 
-int ReadDeclarationsSection(JsonValue* value, PolicyModel& model) {
-  static constexpr std::string_view KEYS[] = {"type", "attr", "require", "typeattr", "labeling"};
+int ReadDeclarationsSection(JsonValue* value, ReadContext& context) {
   static constexpr KeyHandler HANDLERS[] = {
       {"type", ReadTypeSection},         {"attr", ReadAttrSection},
       {"require", ReadRequireSection},   {"typeattr", ReadTypeattrSection},
       {"labeling", ReadLabelingSection},
   };
-  return ReadKeyedSection(value, model, KEYS, HANDLERS, "declarations");
+  return ReadKeyedObject(context, value, HANDLERS,
+                         "[JsonParser][Validate the declarations section key failed]\n",
+                         "[JsonParser][Parse declarations section failed]\n");
 }

@@ -1,13 +1,14 @@
-// The messages for a key met twice, shared by the section readers (twice in
-// one file) and the merge (in two files), so both report it alike.
+// The faults of a key met twice, shared by the section readers (twice in one
+// file) and the merge (in two files), so both report it alike.
 #pragma once
 
 #include <string_view>
 
 #include "reader/policy_model.h"
+#include "reader/validators.h"
 
-void LogDuplicatePath(std::string_view path);
-void LogDuplicateSid(std::string_view sid);
-void LogDuplicateNetif(std::string_view name);
-void LogDuplicatePacket(const PacketKey& key);
-void LogDuplicateTransition(const NamePool& names, const RuleKey& key);
+Fault DuplicatePath(std::string_view path);
+Fault DuplicateSid(std::string_view sid);
+Fault DuplicateNetif(std::string_view name);
+Fault DuplicatePacket(const PacketKey& key);
+Fault DuplicateTransition(const NamePool& names, const RuleKey& key);

@@ -1,6 +1,7 @@
 #include "reader/json_access.h"
 
-#include "base/log.h"
+#include "base/diagnostic.h"
+#include "reader/diagnostic_codes.h"
 
 const char* MemberKey(const JsonValue* member) {
   const char* key = nullptr;
@@ -17,8 +18,41 @@ JsonValue* ArrayItem(JsonValue* array, uint32_t index) {
   return JsonGetArrayItem(array, index, &item) == JSON_OK ? item : nullptr;
 }
 
-int RequireArray(const JsonValue* value, const char* key) {
+const char* KindName(const JsonValue* value) {
+  static constexpr const char* NAMES[] = {"null",     "true",     "false",    "a number",
+                                          "a string", "an array", "an object"};
+  return NAMES[JsonGetKind(value)];
+}
+
+int RequireArray(ReadContext& context, const JsonValue* value, const char* key) {
   if (JsonGetKind(value) == JSON_ARRAY) return 0;
-  Log(LOG_ERR, "[JsonParser][The value is not an array][key=%s]\n", key);
+  return context.Error(
+      value, {code::NOT_AN_ARRAY, Format("\"%s\" must be an array, not %s", key, KindName(value)),
+              Format("[JsonParser][The value is not an array][key=%s]\n", key)});
+}
+
+int NotAString(ReadContext& context, const JsonValue* value, std::string logLine) {
+  return context.Error(value,
+                       {code::NOT_A_STRING, Format("expected a string, found %s", KindName(value)),
+                        std::move(logLine)});
+}
+
+int IncompleteEntry(ReadContext& context, JsonValue* entry, std::span<JsonValue* const> members,
+                    std::span<const std::string_view> keys, size_t arrayAt, std::string logLine) {
+  for (size_t i = 0; i < members.size(); ++i) {
+    const uint8_t kind = i == arrayAt ? JSON_ARRAY : JSON_STRING;
+    if (members[i] != nullptr && JsonGetKind(members[i]) == kind) continue;
+    const std::string key(keys[i]);
+    if (members[i] == nullptr) {
+      return context.Error(
+          entry, {code::MISSING_MEMBER, Format("missing \"%s\"", key.c_str()), std::move(logLine)});
+    }
+    const ReadContext::Step at(context, MemberKey(members[i]));
+    return context.Error(
+        members[i], {kind == JSON_ARRAY ? code::NOT_AN_ARRAY : code::NOT_A_STRING,
+                     Format("expected %s, found %s", kind == JSON_ARRAY ? "an array" : "a string",
+                            KindName(members[i])),
+                     std::move(logLine)});
+  }
   return -1;
 }

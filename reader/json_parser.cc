@@ -6,6 +6,7 @@
 
 #include "base/log.h"
 #include "json/json.h"
+#include "reader/diagnostic_codes.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
 #include "reader/validators.h"
@@ -24,18 +25,15 @@ typename Map::iterator MoveFirstEntry(Map& from, Map& into, typename Map::iterat
 }
 
 // Moves every entry of the ordered map `from` into `into`; stops at the
-// first key that `into` already holds, hands it to `logDuplicate` and fails.
-template <typename Map, typename LogDuplicate>
-int MoveUniqueEntries(Map& from, Map& into, LogDuplicate logDuplicate) {
+// first key that `into` already holds, and fails with `duplicate` of it.
+template <typename Map, typename Duplicate>
+std::optional<Fault> MoveUniqueEntries(Map& from, Map& into, Duplicate duplicate) {
   typename Map::node_type node;
   for (auto hint = into.begin(); !from.empty();) {
     hint = std::next(MoveFirstEntry(from, into, hint, node));
-    if (!node.empty()) {
-      logDuplicate(node.key());
-      return -1;
-    }
+    if (!node.empty()) return duplicate(node.key());
   }
-  return 0;
+  return std::nullopt;
 }
 
 void InsertAll(const NameIdSet& from, NameIdSet& into) {
@@ -43,29 +41,29 @@ void InsertAll(const NameIdSet& from, NameIdSet& into) {
 }
 
 // Adds every entry of the id map `from` (a file's) to `into` (the merged
-// model's). When keys of `from` are in `into` already, the first of them in
-// the file's key order `keyLess` goes to `logDuplicate`, and the merge fails.
-template <typename Map, typename KeyLess, typename LogDuplicate>
-int MergeUniqueEntries(const Map& from, Map& into, KeyLess keyLess, LogDuplicate logDuplicate) {
-  FirstInKeyOrder<typename Map::key_type, KeyLess> duplicate(keyLess);
+// model's). When keys of `from` are in `into` already, the merge fails with
+// `duplicate` of the first of them in the file's key order `keyLess`.
+template <typename Map, typename KeyLess, typename Duplicate>
+std::optional<Fault> MergeUniqueEntries(const Map& from, Map& into, KeyLess keyLess,
+                                        Duplicate duplicate) {
+  FirstInKeyOrder<typename Map::key_type, KeyLess> first(keyLess);
   for (const auto& entry : from) {
-    if (!into.insert(entry).second) duplicate.Offer(entry.first);
+    if (!into.insert(entry).second) first.Offer(entry.first);
   }
-  if (duplicate.Get() == nullptr) return 0;
-  logDuplicate(*duplicate.Get());
-  return -1;
+  if (first.Get() == nullptr) return std::nullopt;
+  return duplicate(*first.Get());
 }
 
 // Adds the file's labels `from` to the merged `into`; fails on the first
 // path, in the order of the texts of `paths`, that `into` has already.
-int MergeFileContexts(const FileContextMap& from, FileContextMap& into, const NamePool& paths) {
+std::optional<Fault> MergeFileContexts(const FileContextMap& from, FileContextMap& into,
+                                       const NamePool& paths) {
   FirstInKeyOrder<NameId, ByText> duplicate(ByText{paths});
   for (const auto& [path, context] : from) {
     if (!into.Insert(path, context)) duplicate.Offer(path);
   }
-  if (duplicate.Get() == nullptr) return 0;
-  LogDuplicatePath(paths.Text(*duplicate.Get()));
-  return -1;
+  if (duplicate.Get() == nullptr) return std::nullopt;
+  return DuplicatePath(paths.Text(*duplicate.Get()));
 }
 
 // The first name of `names`, in key order, for which `fails` holds.
@@ -81,6 +79,35 @@ std::optional<NameId> FirstFailingName(const NamePool& pool, const NameIdSet& na
 
 }  // namespace
 
+int ReadLoadedSource(ReadContext& context, const LoadedSource& source) {
+  const char* file = context.ShownFile().c_str();
+  switch (source.status) {
+    case LoadedSource::Status::LOADED:
+      return ReadSourceDocument(context, source.tree.get());
+    case LoadedSource::Status::READ_FAILED:
+      return ReportFileFault(
+          context.diagnostics, context.File(),
+          {code::READ_FAILED, "cannot read the file",
+           Format("[JsonParser][Read file to json string failed][file=%s]\n", file)});
+    case LoadedSource::Status::INVALID_JSON:
+      break;
+  }
+  ReportFileFault(
+      context.diagnostics, context.File(),
+      {code::JSON_SYNTAX, source.error,
+       Format("[JsonParser][Parse json string failed, invalid json file][file=%s]\n", file)});
+  context.diagnostics.Last().place.offset = source.errorOffset;
+  return context.Trace(
+      "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
+}
+
+int JsonParser::Fail(const std::string& line) {
+  Diagnostic& fault = diagnostics.Last();
+  fault.trace.push_back(line);
+  for (const std::string& traced : fault.trace) Log(LOG_ERR, "%s", traced.c_str());
+  return -1;
+}
+
 int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
   // The next files are read and parsed while this one's sections are read.
   SourceLookahead sources(paths);
@@ -89,72 +116,29 @@ int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
     PolicyModel fileModel = NewFileModel();
     const std::string shownPath = MaskControlChars(path);
     Log(LOG_INFO, "[JsonParser][Parsing json file][file=%s]\n", shownPath.c_str());
-    int result = ReadLoadedSource(path, sources.Next(), fileModel);
-    if (result != 0) {
-      Log(LOG_ERR, "[JsonParser][Parse json file failed][file=%s]\n", shownPath.c_str());
-      return result;
+    ReadContext context(fileModel, diagnostics, path);
+    if (ReadLoadedSource(context, sources.Next()) != 0) {
+      return Fail(Format("[JsonParser][Parse json file failed][file=%s]\n", shownPath.c_str()));
     }
     Log(LOG_INFO, "[JsonParser][Validating json file][file=%s]\n", shownPath.c_str());
-    result = ValidateJsonFile(fileModel);
-    if (result != 0) {
-      Log(LOG_ERR, "[JsonParser][Validate json file failed][file=%s]\n", shownPath.c_str());
-      return result;
+    if (ValidateJsonFile(fileModel, path) != 0) {
+      return Fail(Format("[JsonParser][Validate json file failed][file=%s]\n", shownPath.c_str()));
     }
-    result = MergeJsonFile(fileModel);
-    if (result != 0) {
-      Log(LOG_ERR, "[JsonParser][Merge json file failed][file=%s]\n", shownPath.c_str());
-      return result;
+    if (MergeJsonFile(fileModel, path) != 0) {
+      return Fail(Format("[JsonParser][Merge json file failed][file=%s]\n", shownPath.c_str()));
     }
   }
   Log(LOG_INFO, "[JsonParser][Validating whole json file]\n");
-  const int result = ValidateWholeJsonFile();
-  if (result != 0) {
-    Log(LOG_ERR, "[JsonParser][Validate whole json file failed]\n");
-    return result;
-  }
+  if (ValidateWholeJsonFile() != 0) return Fail("[JsonParser][Validate whole json file failed]\n");
   return 0;
 }
 
-int JsonParser::ReadLoadedSource(const std::string& path, LoadedSource source,
-                                 PolicyModel& fileModel) {
-  static constexpr std::string_view KEYS[] = {"declarations", "rules"};
-  static constexpr KeyHandler HANDLERS[] = {
-      {"declarations", ReadDeclarationsSection},
-      {"rules", ReadRulesSection},
-  };
-  const std::string shownPath = MaskControlChars(path);
-  switch (source.status) {
-    case LoadedSource::Status::LOADED:
-      break;
-    case LoadedSource::Status::READ_FAILED:
-      Log(LOG_ERR, "[JsonParser][Read file to json string failed][file=%s]\n", shownPath.c_str());
-      return -1;
-    case LoadedSource::Status::INVALID_JSON:
-      Log(LOG_ERR, "[JsonParser][Parse json string failed, invalid json file][file=%s]\n",
-          shownPath.c_str());
-      Log(LOG_ERR, "[JsonParser][If use typeattr, please check the length of type less than 48]\n");
-      return -1;
-  }
-  JsonValue* root = source.tree.get();
-  if (CheckObjectKeys(root, KEYS) != 0) {
-    Log(LOG_ERR, "[JsonParser][Validate the declarations or rules key failed][file=%s]\n",
-        shownPath.c_str());
-    return -1;
-  }
-  const int result = DispatchObjectKeys(root, fileModel, HANDLERS);
-  if (result != 0) {
-    Log(LOG_ERR, "[JsonParser][Parse declarations or rules failed][file=%s]\n", shownPath.c_str());
-    return result;
-  }
-  return 0;
-}
-
-int JsonParser::ValidateJsonFile(const PolicyModel& fileModel) {
-  int result = CheckDeclaredNames(fileModel, nameForms);
-  if (result == 0) result = CheckContextReferences(fileModel, nameForms);
-  if (result == 0) result = CheckInitialSidNames(fileModel);
-  if (result == 0) result = CheckRuleClasses(fileModel);
-  if (result == 0) result = CheckFilePaths(fileModel);
+int JsonParser::ValidateJsonFile(const PolicyModel& fileModel, const std::string& file) {
+  int result = CheckDeclaredNames(fileModel, nameForms, diagnostics, file);
+  if (result == 0) result = CheckContextReferences(fileModel, nameForms, diagnostics, file);
+  if (result == 0) result = CheckInitialSidNames(fileModel, diagnostics, file);
+  if (result == 0) result = CheckRuleClasses(fileModel, diagnostics, file);
+  if (result == 0) result = CheckFilePaths(fileModel, diagnostics, file);
   return result;
 }
 
@@ -165,7 +149,7 @@ PolicyModel JsonParser::NewFileModel() const {
   return fileModel;
 }
 
-int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
+int JsonParser::MergeJsonFile(PolicyModel& fileModel, const std::string& file) {
   assert(fileModel.names.SharesWith(model.names) && fileModel.paths.SharesWith(model.paths) &&
          "file models come from NewFileModel");
   // None of the steps before the labeling maps can fail, so their order is
@@ -184,46 +168,43 @@ int JsonParser::MergeJsonFile(PolicyModel& fileModel) {
       typeAttrMap.links.push_back({id, id});
     }
   }
-  if (MergeFileContexts(fileModel.fileContexts, model.fileContexts, model.paths) != 0 ||
-      MoveUniqueEntries(fileModel.initialSids, model.initialSids, LogDuplicateSid) != 0 ||
-      MoveUniqueEntries(fileModel.netifs, model.netifs, LogDuplicateNetif) != 0 ||
-      MoveUniqueEntries(fileModel.packets, model.packets, LogDuplicatePacket) != 0) {
-    return -1;
+  std::optional<Fault> duplicate =
+      MergeFileContexts(fileModel.fileContexts, model.fileContexts, model.paths);
+  if (!duplicate) {
+    duplicate = MoveUniqueEntries(fileModel.initialSids, model.initialSids, DuplicateSid);
   }
-  model.grantRules.insert(model.grantRules.end(), fileModel.grantRules.begin(),
-                          fileModel.grantRules.end());
-  const NamePool& names = model.names;
-  const auto ruleLess = [&names](const RuleKey& a, const RuleKey& b) {
-    return RuleKeyLess(names, a, b);
-  };
-  const auto logDuplicateRule = [&names](const RuleKey& key) {
-    LogDuplicateTransition(names, key);
-  };
-  return MergeUniqueEntries(fileModel.transitionRules, model.transitionRules, ruleLess,
-                            logDuplicateRule);
+  if (!duplicate) duplicate = MoveUniqueEntries(fileModel.netifs, model.netifs, DuplicateNetif);
+  if (!duplicate) {
+    duplicate = MoveUniqueEntries(fileModel.packets, model.packets, DuplicatePacket);
+  }
+  if (!duplicate) {
+    model.grantRules.insert(model.grantRules.end(), fileModel.grantRules.begin(),
+                            fileModel.grantRules.end());
+    const NamePool& names = model.names;
+    duplicate = MergeUniqueEntries(
+        fileModel.transitionRules, model.transitionRules,
+        [&names](const RuleKey& a, const RuleKey& b) { return RuleKeyLess(names, a, b); },
+        [&names](const RuleKey& key) { return DuplicateTransition(names, key); });
+  }
+  return duplicate ? ReportFileFault(diagnostics, file, std::move(*duplicate)) : 0;
 }
 
 int JsonParser::ValidateWholeJsonFile() {
+  const std::string policy;  // the faults here belong to no one file
   if (model.types.size() + model.attrs.size() > MAX_TYPES_AND_ATTRS) {
-    Log(LOG_ERR, "[JsonParser][The number of types exceeds the maximum limit][max=%u]\n",
-        static_cast<unsigned>(MAX_TYPES_AND_ATTRS));
-    return -1;
+    return ReportFileFault(diagnostics, policy, TooManyNamesFault());
   }
   const NamePool& names = model.names;
   const auto undefined = FirstFailingName(names, model.requires_, [this](NameId id) {
     return !model.types.Contains(id) && !model.attrs.Contains(id);
   });
   if (undefined.has_value()) {
-    Log(LOG_ERR, "[JsonParser][Undefined context in the require section][context=%s]\n",
-        MaskControlChars(names.Text(*undefined)).c_str());
-    return -1;
+    return ReportFileFault(diagnostics, policy, UnresolvedRequireFault(names.Text(*undefined)));
   }
   const auto repeated =
       FirstFailingName(names, model.attrs, [this](NameId id) { return model.types.Contains(id); });
   if (repeated.has_value()) {
-    Log(LOG_ERR, "[JsonParser][Repeated context in the type and attr section][context=%s]\n",
-        MaskControlChars(names.Text(*repeated)).c_str());
-    return -1;
+    return ReportFileFault(diagnostics, policy, TypeAndAttributeFault(names.Text(*repeated)));
   }
   return 0;
 }

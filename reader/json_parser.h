@@ -8,11 +8,11 @@
 // same as when each file is loaded in its turn.
 //
 // Every operation returns 0 on success and non-zero on failure (a callee's
-// non-zero result is passed on unchanged, so every failure ends as -1), logs
-// its own failure line through Log and never throws on bad input; each
-// enclosing level adds its own line, so one failure leaves a trace from the
-// innermost cause outward. User-supplied texts are masked with
-// MaskControlChars before they are logged.
+// non-zero result is passed on unchanged, so every failure ends as -1) and
+// never throws on bad input. A failure is a Diagnostic, recorded where it
+// is found; each enclosing level adds its own line to its trace, and
+// ParseJsonFiles logs the trace, innermost cause first. User-supplied texts
+// are masked with MaskControlChars before they go into a log line.
 //
 // JSON values are borrowed from the caller's parsed tree; the readers copy
 // every text they keep into the model.
@@ -27,14 +27,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/diagnostic.h"
 #include "reader/policy_model.h"
+#include "reader/read_context.h"
 #include "reader/section_readers.h"
 #include "reader/source_loader.h"
 #include "reader/validators.h"
 
 struct JsonValue;
-
-inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;  // names over all files
 
 class JsonParser {
  public:
@@ -56,23 +56,34 @@ class JsonParser {
   // Loading, key check, dispatch, per-file checks, merge, whole checks.
 
   // Reads, checks and merges the files of `paths` in order, then checks the
-  // merged model as a whole. After a failure the merged model is of no use.
+  // merged model as a whole; logs the trace of the first failure. After a
+  // failure the merged model is of no use.
   int ParseJsonFiles(std::vector<std::string> paths);
-  // Reads a loaded file (LoadSource) into `fileModel`, or logs why it could
-  // not be loaded; `path` only names it in messages.
-  int ReadLoadedSource(const std::string& path, LoadedSource source, PolicyModel& fileModel);
-  // The per-file checks, on the model of one file before it is merged.
-  int ValidateJsonFile(const PolicyModel& fileModel);
+  // The per-file checks, on the model of one file (`file`) before it is
+  // merged.
+  int ValidateJsonFile(const PolicyModel& fileModel, const std::string& file);
   // Moves the entries of `fileModel`, made by NewFileModel, into the merged
-  // model (leaving `fileModel` in an unspecified state). Fails on the first key, in the
-  // file's key order, that a labeling map or transitionRules already holds;
-  // entries merged before the failure stay in the merged model.
-  int MergeJsonFile(PolicyModel& fileModel);
+  // model (leaving `fileModel` in an unspecified state). Fails on the first
+  // key, in the file's key order, that a labeling map or transitionRules
+  // already holds; entries merged before the failure stay in the merged
+  // model.
+  int MergeJsonFile(PolicyModel& fileModel, const std::string& file);
   // The checks of the merged model: size limit, required names, names that
   // are both type and attribute.
   int ValidateWholeJsonFile();
 
+  // What the reading found; after a failure, its last item is the fault.
+  const Diagnostics& GetDiagnostics() const { return diagnostics; }
+
  private:
+  // Adds `line` to the trace of the fault, logs the trace; -1.
+  int Fail(const std::string& line);
+
   PolicyModel model;    // the merged model; only grows
   NameForms nameForms;  // of the texts of model.names, for the per-file checks
+  Diagnostics diagnostics{false};
 };
+
+// Reads a loaded file into the model of `context`, or records why it could
+// not be loaded.
+int ReadLoadedSource(ReadContext& context, const LoadedSource& source);

@@ -2,6 +2,7 @@
 // packets, each mapped to a context. Contexts and sid names are only stored
 // here; the per-file checks look at them once the whole file is read.
 #include <cassert>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,6 +11,7 @@
 #include "base/log.h"
 #include "base/protocol_lookup.h"
 #include "json/json.h"
+#include "reader/diagnostic_codes.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
 #include "reader/section_readers.h"
@@ -20,46 +22,67 @@ namespace {
 // The most members a labeling entry has (a packet's).
 constexpr size_t MAX_ENTRY_MEMBERS = 6;
 
-// Calls `readEntry(members, index)` for each element of the `section` array
-// that passes the key check, `members` holding the element's member for each
-// allowed key (null when missing), and stops at the first failure.
+// Calls `readEntry(members, entry, index)` for each element of the array
+// `section` that passes the key check, `members` holding the element's
+// member for each allowed key (null when missing).
 template <typename ReadEntry>
-int ReadLabelingEntries(JsonValue* array, const char* section, AllowedKeys allowedKeys,
-                        ReadEntry readEntry) {
+int ReadLabelingEntries(JsonValue* array, ReadContext& context, const char* section,
+                        AllowedKeys allowedKeys, ReadEntry readEntry) {
   assert(allowedKeys.size() <= MAX_ENTRY_MEMBERS);
+  if (RequireArray(context, array, section) != 0) return -1;
   JsonValue* storage[MAX_ENTRY_MEMBERS];
   const std::span<JsonValue*> members(storage, allowedKeys.size());
-  if (RequireArray(array, section) != 0) return -1;
-  for (uint32_t i = 0; i < JsonGetArraySize(array); ++i) {
-    JsonValue* entry = nullptr;
-    [[maybe_unused]] const int found = JsonGetArrayItem(array, i, &entry);
-    assert(found == JSON_OK);  // i is below the size
-    if (CheckObjectKeys(entry, allowedKeys, members) != 0) {
-      Log(LOG_ERR, "[JsonParser][Validate the i-th key in the %s section failed][i=%u]\n", section,
-          i);
-      return -1;
+  return ReadElements(context, array, [&](JsonValue* entry, uint32_t i) {
+    if (CheckObjectKeys(context, entry, allowedKeys, members) != 0) {
+      return context.Trace("[JsonParser][Validate the i-th key in the %s section failed][i=%u]\n",
+                           section, i);
     }
-    if (readEntry(members, i) != 0) {
-      return -1;
+    return readEntry(members, entry, i);
+  });
+}
+
+// Reads the string members of an entry, in the order of `keys`, into
+// `texts`; the fault of the first missing one, with `logLine`.
+int GetEntryTexts(ReadContext& context, JsonValue* entry, std::span<JsonValue*> members,
+                  AllowedKeys keys, std::span<const char*> texts, std::string logLine) {
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (!GetString(members[i], &texts[i])) {
+      return IncompleteEntry(context, entry, members, keys, members.size(), std::move(logLine));
     }
   }
   return 0;
 }
 
+// Records in the file's index, if it keeps one, the context `text` of an
+// entry, which stands at `member`.
+void NoteContext(ReadContext& context, const JsonValue* member, const char* text, NameRole role) {
+  if (SourceIndex* index = context.Index()) {
+    index->names.push_back({context.model.names.Intern(text), context.OffsetOf(member), role});
+  }
+}
+
 // One entry of a labeling kind that maps a name to a context.
 struct NamedEntry {
+  uint32_t index;  // in the section's array
   const char* name;
   const char* context;
+  const JsonValue* nameMember;     // where the name stands
+  const JsonValue* contextMember;  // and the context
 };
 
-// Stores the entries of a labeling kind in order; the position of the first
-// one whose name the file named before, where storing stopped, or none.
-using AddLabels = std::optional<size_t> (*)(PolicyModel& model,
-                                            std::span<const NamedEntry> entries);
+// Called for an entry whose name the file labeled before; true stops the
+// storing.
+using OnDuplicate = std::function<bool(const NamedEntry&)>;
+
+// Stores the entries of a labeling kind in order.
+using AddLabels = void (*)(ReadContext& context, std::span<const NamedEntry> entries,
+                           const OnDuplicate& duplicate);
 
 // A policy labels hundreds of thousands of paths, each new to the path pool
 // and so a cache miss apart: interned as one batch, their misses overlap.
-std::optional<size_t> AddFileLabels(PolicyModel& model, std::span<const NamedEntry> entries) {
+void AddFileLabels(ReadContext& context, std::span<const NamedEntry> entries,
+                   const OnDuplicate& duplicate) {
+  PolicyModel& model = context.model;
   std::vector<HashedText> paths;
   std::vector<HashedText> contexts;
   paths.reserve(entries.size());
@@ -72,167 +95,165 @@ std::optional<size_t> AddFileLabels(PolicyModel& model, std::span<const NamedEnt
   std::vector<NameId> contextIds(entries.size());
   model.paths.InternAll(paths, pathIds);
   model.names.InternAll(contexts, contextIds);
+  SourceIndex* index = context.Index();
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (!model.fileContexts.Insert(pathIds[i], contextIds[i])) return i;
+    if (index != nullptr) {
+      index->names.push_back(
+          {contextIds[i], context.OffsetOf(entries[i].contextMember), NameRole::FILE_CONTEXT});
+    }
+    if (!model.fileContexts.Insert(pathIds[i], contextIds[i])) {
+      if (duplicate(entries[i])) return;
+    } else if (index != nullptr) {
+      index->paths.push_back({pathIds[i], context.OffsetOf(entries[i].nameMember)});
+    }
   }
-  return std::nullopt;
 }
 
 // The same for a map of texts.
-template <NameMap PolicyModel::*map>
-std::optional<size_t> AddNamedLabels(PolicyModel& model, std::span<const NamedEntry> entries) {
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (!(model.*map).emplace(entries[i].name, entries[i].context).second) return i;
+template <NameMap PolicyModel::*map, std::vector<NamedLabelUse> SourceIndex::*uses, NameRole role>
+void AddNamedLabels(ReadContext& context, std::span<const NamedEntry> entries,
+                    const OnDuplicate& duplicate) {
+  for (const NamedEntry& entry : entries) {
+    NoteContext(context, entry.contextMember, entry.context, role);
+    if (!(context.model.*map).emplace(entry.name, entry.context).second) {
+      if (duplicate(entry)) return;
+    } else if (SourceIndex* index = context.Index()) {
+      (index->*uses).push_back({entry.name, context.OffsetOf(entry.nameMember)});
+    }
   }
-  return std::nullopt;
 }
 
 // A labeling kind that maps a name to a context: files, initial sids, netifs.
 struct NamedLabeling {
-  const char* section;                          // member of the labeling object
-  const char* keyMember;                        // entry member that names the labeled thing
-  AddLabels add;                                // stores entries in the model
-  const char* incomplete;                       // message with the entry index
-  void (*logDuplicate)(std::string_view name);  // for a name met twice in the file
+  const char* section;                        // member of the labeling object
+  const char* keyMember;                      // entry member that names the labeled thing
+  AddLabels add;                              // stores entries in the model
+  const char* incomplete;                     // log line with the entry index
+  Fault (*duplicate)(std::string_view name);  // for a name met twice in the file
 };
 
-constexpr NamedLabeling FILE_LABELING = {
-    "file",           "path",
-    AddFileLabels,    "[JsonParser][Incomplete the i-th file object][i=%u]\n",
-    LogDuplicatePath,
-};
+constexpr NamedLabeling FILE_LABELING = {"file", "path", AddFileLabels,
+                                         "[JsonParser][Incomplete the i-th file object][i=%u]\n",
+                                         DuplicatePath};
 
 constexpr NamedLabeling RESERVED_SID_LABELING = {
-    "reserved_sid",
-    "sid",
-    AddNamedLabels<&PolicyModel::initialSids>,
-    "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n",
-    LogDuplicateSid,
-};
+    "reserved_sid", "sid",
+    AddNamedLabels<&PolicyModel::initialSids, &SourceIndex::sids, NameRole::SID_CONTEXT>,
+    "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n", DuplicateSid};
 
 // The netif message prints its index signed; the value is the same.
 constexpr NamedLabeling NETIF_LABELING = {
-    "netif",
-    "name",
-    AddNamedLabels<&PolicyModel::netifs>,
-    "[JsonParser][Incomplete the i-th netif object][i=%d]\n",
-    LogDuplicateNetif,
-};
+    "netif", "name",
+    AddNamedLabels<&PolicyModel::netifs, &SourceIndex::netifs, NameRole::NETIF_CONTEXT>,
+    "[JsonParser][Incomplete the i-th netif object][i=%d]\n", DuplicateNetif};
 
-// Checks every entry first, holding the lines of the first failure, and
-// stores the entries before it after, as one batch. A name repeated before
-// the failing entry is reported instead of the failure, as reading entry
-// by entry would have met it first.
-int ReadNamedLabeling(JsonValue* array, PolicyModel& model, const NamedLabeling& kind) {
+// Checks every entry first, then stores the good ones as one batch. A name
+// repeated before a failing entry is the fault polc reports, as reading
+// entry by entry would have met it first.
+int ReadNamedLabeling(JsonValue* array, ReadContext& context, const NamedLabeling& kind) {
   const std::string_view allowedKeys[] = {kind.keyMember, "context"};
   std::vector<NamedEntry> entries;
-  std::vector<HeldLogLine> failure;
-  int read = 0;
-  {
-    const LogCapture capture(failure);
-    read = ReadLabelingEntries(
-        array, kind.section, allowedKeys, [&](std::span<JsonValue*> members, uint32_t i) {
-          const char* name = nullptr;
-          const char* context = nullptr;
-          if (!GetString(members[0], &name) || !GetString(members[1], &context)) {
-            Log(LOG_ERR, kind.incomplete, i);
-            return -1;
-          }
-          entries.push_back({name, context});
-          return 0;
-        });
-  }
-  if (const std::optional<size_t> repeated = kind.add(model, entries)) {
-    kind.logDuplicate(entries[*repeated].name);
-    return -1;
-  }
-  if (read != 0) {
-    ReplayLog(failure);
-    return -1;
-  }
-  return 0;
+  const int read =
+      ReadLabelingEntries(array, context, kind.section, allowedKeys,
+                          [&](std::span<JsonValue*> members, JsonValue* entry, uint32_t i) {
+                            const char* texts[2];
+                            if (GetEntryTexts(context, entry, members, allowedKeys, texts,
+                                              Format(kind.incomplete, i)) != 0) {
+                              return -1;
+                            }
+                            entries.push_back({i, texts[0], texts[1], members[0], members[1]});
+                            return 0;
+                          });
+  return context.StoreBeforeFault(read != 0, [&] {
+    bool duplicated = false;
+    kind.add(context, entries, [&](const NamedEntry& entry) {
+      const ReadContext::Step atEntry(context, entry.index);
+      const ReadContext::Step atName(context, kind.keyMember);
+      context.Error(entry.nameMember, kind.duplicate(entry.name));
+      duplicated = true;
+      return !context.KeepGoing();
+    });
+    return duplicated ? -1 : 0;
+  });
 }
 
 constexpr std::string_view PACKET_KEYS[] = {"prot",  "source", "destination",
                                             "sport", "dport",  "context"};
+enum PacketMember : size_t { PROT, SOURCE, DESTINATION, SPORT, DPORT, CONTEXT };
 
-// The six members of a packet entry.
-struct PacketTexts {
-  const char* prot = nullptr;         // protocol name or alias
-  const char* source = nullptr;       // address prefix
-  const char* destination = nullptr;  // address prefix
-  const char* sport = nullptr;        // port or port range
-  const char* dport = nullptr;        // port or port range
-  const char* context = nullptr;      // context name
-};
-
-// False when a member is missing or not a string; `members` in the order
-// of PACKET_KEYS.
-bool GetPacketTexts(std::span<JsonValue*> members, PacketTexts& texts) {
-  return GetString(members[0], &texts.prot) && GetString(members[1], &texts.source) &&
-         GetString(members[2], &texts.destination) && GetString(members[3], &texts.sport) &&
-         GetString(members[4], &texts.dport) && GetString(members[5], &texts.context);
+// The fault `fault` of the packet member `member`.
+int PacketFault(ReadContext& context, std::span<JsonValue*> members, PacketMember member,
+                Fault fault) {
+  const ReadContext::Step at(context, PACKET_KEYS[member].data());
+  return context.Error(members[member], std::move(fault));
 }
 
 // Converts the protocol, the two prefixes and the two port ranges, in this
-// order; the first failure is logged (the validators log their own) and ends
-// the conversion. `key` is written only on success.
-int ConvertPacketKey(const PacketTexts& texts, PacketKey& key) {
-  const std::optional<uint16_t> protocol = LookupProtocol(texts.prot);
+// order; the first fault ends the conversion. `key` is written only on
+// success.
+int ConvertPacketKey(ReadContext& context, std::span<JsonValue*> members,
+                     std::span<const char*> texts, PacketKey& key) {
+  const std::optional<uint16_t> protocol = LookupProtocol(texts[PROT]);
   if (!protocol.has_value()) {
-    Log(LOG_ERR, "[JsonParser][Get protocol failed][protocol=%s]\n",
-        MaskControlChars(texts.prot).c_str());
-    return -1;
+    const std::string shown = MaskControlChars(texts[PROT]);
+    return PacketFault(context, members, PROT,
+                       {code::UNKNOWN_PROTOCOL, Format("unknown protocol \"%s\"", shown.c_str()),
+                        Format("[JsonParser][Get protocol failed][protocol=%s]\n", shown.c_str())});
   }
-  AddressPrefix source{};
-  AddressPrefix destination{};
-  PortRange sport{};
-  PortRange dport{};
-  if (ParseAddressPrefix(texts.source, source) != 0 ||
-      ParseAddressPrefix(texts.destination, destination) != 0 ||
-      ParsePortRange(texts.sport, sport) != 0 || ParsePortRange(texts.dport, dport) != 0) {
-    return -1;
+  AddressPrefix addresses[2]{};
+  for (const PacketMember member : {SOURCE, DESTINATION}) {
+    if (auto fault = ParseAddressPrefix(texts[member], addresses[member - SOURCE])) {
+      return PacketFault(context, members, member, std::move(*fault));
+    }
+  }
+  PortRange ports[2]{};
+  for (const PacketMember member : {SPORT, DPORT}) {
+    if (auto fault = ParsePortRange(texts[member], ports[member - SPORT])) {
+      return PacketFault(context, members, member, std::move(*fault));
+    }
   }
   key = PacketKey{.protocol = *protocol,
-                  .sourceAddress = source.address,
-                  .sourceMask = source.prefixLength,
-                  .destinationAddress = destination.address,
-                  .destinationMask = destination.prefixLength,
-                  .sportStart = sport.start,
-                  .sportEnd = sport.end,
-                  .dportStart = dport.start,
-                  .dportEnd = dport.end};
+                  .sourceAddress = addresses[0].address,
+                  .sourceMask = addresses[0].prefixLength,
+                  .destinationAddress = addresses[1].address,
+                  .destinationMask = addresses[1].prefixLength,
+                  .sportStart = ports[0].start,
+                  .sportEnd = ports[0].end,
+                  .dportStart = ports[1].start,
+                  .dportEnd = ports[1].end};
   return 0;
 }
 
-int ReadFileSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(value, model, FILE_LABELING);
+int ReadFileSection(JsonValue* value, ReadContext& context) {
+  return ReadNamedLabeling(value, context, FILE_LABELING);
 }
 
-int ReadReservedSidSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(value, model, RESERVED_SID_LABELING);
+int ReadReservedSidSection(JsonValue* value, ReadContext& context) {
+  return ReadNamedLabeling(value, context, RESERVED_SID_LABELING);
 }
 
-int ReadNetifSection(JsonValue* value, PolicyModel& model) {
-  return ReadNamedLabeling(value, model, NETIF_LABELING);
+int ReadNetifSection(JsonValue* value, ReadContext& context) {
+  return ReadNamedLabeling(value, context, NETIF_LABELING);
 }
 
-int ReadPacketSection(JsonValue* value, PolicyModel& model) {
+int ReadPacketSection(JsonValue* value, ReadContext& context) {
   return ReadLabelingEntries(
-      value, "packet", PACKET_KEYS, [&](std::span<JsonValue*> members, uint32_t i) {
-        PacketTexts texts;
-        if (!GetPacketTexts(members, texts)) {
-          Log(LOG_ERR, "[JsonParser][Incomplete the i-th packet object][i=%d]\n",
-              static_cast<int>(i));
-          return -1;
-        }
+      value, context, "packet", PACKET_KEYS,
+      [&](std::span<JsonValue*> members, JsonValue* entry, uint32_t i) {
+        const char* texts[std::size(PACKET_KEYS)];
         PacketKey key;
-        if (ConvertPacketKey(texts, key) != 0) {
+        if (GetEntryTexts(context, entry, members, PACKET_KEYS, texts,
+                          Format("[JsonParser][Incomplete the i-th packet object][i=%d]\n",
+                                 static_cast<int>(i))) != 0 ||
+            ConvertPacketKey(context, members, texts, key) != 0) {
           return -1;
         }
-        if (!model.packets.emplace(key, texts.context).second) {
-          LogDuplicatePacket(key);
-          return -1;
+        NoteContext(context, members[CONTEXT], texts[CONTEXT], NameRole::PACKET_CONTEXT);
+        if (!context.model.packets.emplace(key, texts[CONTEXT]).second) {
+          return context.Error(entry, DuplicatePacket(key));
+        }
+        if (SourceIndex* index = context.Index()) {
+          index->packets.push_back({key, context.OffsetOf(entry)});
         }
         return 0;
       });
@@ -240,24 +261,23 @@ int ReadPacketSection(JsonValue* value, PolicyModel& model) {
 
 }  // namespace
 
-int ReadLabelingSection(JsonValue* value, PolicyModel& model) {
-  static constexpr std::string_view KEYS[] = {"file", "reserved_sid", "netif", "packet"};
+int ReadLabelingSection(JsonValue* value, ReadContext& context) {
   static constexpr KeyHandler HANDLERS[] = {
       {"file", ReadFileSection},
       {"reserved_sid", ReadReservedSidSection},
       {"netif", ReadNetifSection},
       {"packet", ReadPacketSection},
   };
-  return ReadKeyedSection(value, model, KEYS, HANDLERS, "labeling");
+  return ReadKeyedObject(context, value, HANDLERS,
+                         "[JsonParser][Validate the labeling section key failed]\n",
+                         "[JsonParser][Parse labeling section failed]\n");
 }
 
-int CheckInitialSidNames(const PolicyModel& fileModel) {
+int CheckInitialSidNames(const PolicyModel& fileModel, Diagnostics& diagnostics,
+                         const std::string& file) {
   for (const auto& [sid, context] : fileModel.initialSids) {
-    if (GetInitialSidNumber(sid) == 0) {
-      Log(LOG_ERR, "[JsonParser][Undefined initial sid string][sid=%s]\n",
-          MaskControlChars(sid).c_str());
-      return -1;
-    }
+    if (GetInitialSidNumber(sid) == 0)
+      return ReportFileFault(diagnostics, file, UnknownSidFault(sid));
   }
   return 0;
 }

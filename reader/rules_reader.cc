@@ -8,22 +8,25 @@
 // texts can then be interned in one batch (NamePool::InternAll), whose
 // lookups overlap their waits for memory.
 //
-// A digest stops where the reading would fail and keeps the lines it logged
-// then; they are written when the reader reaches the failure in its turn,
-// after any failure that storing the entries before it finds.
+// A digest stops where the reading fails, its fault reported; storing the
+// entries before it may meet a fault of its own, which then comes first
+// (ReadContext::StoreBeforeFault).
 #include <array>
 #include <cstdint>
 #include <iterator>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "base/class_table.h"
 #include "base/log.h"
 #include "json/json.h"
+#include "reader/diagnostic_codes.h"
 #include "reader/duplicate_messages.h"
 #include "reader/json_access.h"
 #include "reader/name_pool.h"
 #include "reader/section_readers.h"
+#include "reader/validators.h"
 
 namespace {
 
@@ -36,18 +39,35 @@ struct DigestedGrant {
   uint16_t classIndex;  // as GrantRule::classIndex
 };
 
-// An operation that the (known) class of grants[grant] lacks.
-struct DigestedUnknownOperation {
+// An operation of grants[grant] that its (known) class lacks, or that the
+// entry names twice.
+struct DigestedOperation {
   uint32_t grant;      // position in RulesDigest::grants
   uint32_t operation;  // position in RulesDigest::texts
 };
 
-// A transition entry; the fields are positions in RulesDigest::texts.
+// A transition entry; the fields are positions in RulesDigest::texts, and
+// the entry's place in the section for its key path.
 struct DigestedTransition {
   uint32_t subject;
   uint32_t object;
   uint32_t cls;
   uint32_t target;
+  uint32_t statement;  // index in "rules"
+  uint32_t entry;      // index in its "type_transition"
+};
+
+// Where the digested texts and entries stand, for a file's index.
+struct DigestedPlaces {
+  struct Name {
+    uint32_t text;  // position in RulesDigest::texts
+    NameRole role;
+  };
+  std::vector<const JsonValue*> texts;  // the value of each text
+  std::vector<Name> names;              // the texts that are names
+  std::vector<const JsonValue*> grants;
+  std::vector<const JsonValue*> transitions;
+  std::vector<DigestedOperation> repeatedOperations;
 };
 
 struct RulesDigest {
@@ -57,149 +77,224 @@ struct RulesDigest {
   // order gives each text the id that reading rule by rule would.
   std::vector<HashedText> texts;
   std::vector<DigestedGrant> grants;  // in reading order
-  std::vector<DigestedUnknownOperation> unknownOperations;
+  std::vector<DigestedOperation> unknownOperations;
   std::vector<DigestedTransition> transitions;  // in reading order
-  // The reading fails after the entries above; `log` holds its lines.
-  bool failed = false;
-  std::vector<HeldLogLine> log;
+  std::optional<DigestedPlaces> places;         // when the file keeps an index
 };
 
-// Appends `text` to the digest's texts; returns its position there.
-uint32_t AddHashedText(RulesDigest& digest, const HashedText& text) {
+// Appends `text`, which stands at `value`, to the digest's texts; returns
+// its position there.
+uint32_t AddHashedText(RulesDigest& digest, const HashedText& text, const JsonValue* value) {
   digest.texts.push_back(text);
+  if (digest.places) digest.places->texts.push_back(value);
   return static_cast<uint32_t>(digest.texts.size() - 1);
 }
 
-uint32_t AddText(RulesDigest& digest, const char* text) {
-  return AddHashedText(digest, HashText(text));
+uint32_t AddText(RulesDigest& digest, const char* text, const JsonValue* value) {
+  return AddHashedText(digest, HashText(text), value);
+}
+
+// The same for a name, whose use the index records in the part `role`.
+uint32_t AddName(RulesDigest& digest, const char* text, const JsonValue* value, NameRole role) {
+  const uint32_t position = AddText(digest, text, value);
+  if (digest.places) digest.places->names.push_back({position, role});
+  return position;
 }
 
 // Appends the class text `cls`, whose index in the class table is
 // `classIndex`, to the digest's texts; returns its position there. The
 // thirty names of the table are hashed once, not once per grant entry.
-uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex) {
+uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex,
+                      const JsonValue* value) {
   static const std::array<HashedText, CLASS_COUNT + 1> CLASS_TEXTS = [] {
     std::array<HashedText, CLASS_COUNT + 1> texts{};
     for (uint16_t index = 1; index <= CLASS_COUNT; ++index)
       texts[index] = HashText(GetClassName(index));
     return texts;
   }();
-  return classIndex == 0 ? AddText(digest, cls) : AddHashedText(digest, CLASS_TEXTS[classIndex]);
+  return classIndex == 0 ? AddText(digest, cls, value)
+                         : AddHashedText(digest, CLASS_TEXTS[classIndex], value);
 }
 
-// The subject of the statement at `subject` in the digest's texts, masked
-// for a log line.
+// The subject at `subject` in the digest's texts, masked for a log line.
 std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
   return MaskControlChars(digest.texts[subject].View());
 }
 
-// Each entry of a statement's "teac" array; `subject` is the statement's
-// subject, a position in digest.texts.
-int DigestTeacEntries(uint32_t subject, JsonValue* teac, RulesDigest& digest) {
+// The operations of a grant entry, into digest.grants[grant].
+int DigestOperations(ReadContext& context, uint32_t subject, JsonValue* operations, uint32_t grant,
+                     RulesDigest& digest) {
+  const ReadContext::Step at(context, "operation");
+  return ReadStringElements(
+      context, operations,
+      [&](uint32_t j) {
+        return Format("[JsonParser][Get permission failed][subject=%s, k=%u]\n",
+                      ShownSubject(digest, subject).c_str(), j);
+      },
+      [&](const JsonValue* element, const char* operation) {
+        // Operations of an equal key, from this entry or an earlier one,
+        // unite when the compiler sorts the rules. An operation the class
+        // lacks waits for the class check; with an unknown class the
+        // operations do not matter, as that check fails on the class.
+        DigestedGrant& rule = digest.grants[grant];
+        if (rule.classIndex == 0) return;
+        const uint32_t bit = GetOperationBit(rule.classIndex, operation);
+        if (bit == 0) {
+          digest.unknownOperations.push_back({grant, AddText(digest, operation, element)});
+        } else if ((rule.operations & bit) != 0 && digest.places) {
+          digest.places->repeatedOperations.push_back({grant, AddText(digest, operation, element)});
+        }
+        rule.operations |= bit;
+      });
+}
+
+// A statement's "teac" entry `k`; `subject` is the statement's subject, a
+// position in digest.texts.
+int DigestTeacEntry(ReadContext& context, uint32_t subject, JsonValue* entry, uint32_t k,
+                    RulesDigest& digest) {
   static constexpr std::string_view KEYS[] = {"object", "class", "operation"};
-  for (uint32_t k = 0; k < JsonGetArraySize(teac); ++k) {
-    JsonValue* members[std::size(KEYS)];
-    if (CheckObjectKeys(ArrayItem(teac, k), KEYS, members) != 0) {
-      Log(LOG_ERR, "[JsonParser][Validate the i-th key in the teac section failed][i=%u]\n", k);
-      return -1;
-    }
-    const char* object = nullptr;
-    const char* cls = nullptr;
-    JsonValue* operations = AsArray(members[2]);
-    if (!GetString(members[0], &object) || !GetString(members[1], &cls) || operations == nullptr) {
-      Log(LOG_ERR, "[JsonParser][Incomplete object, class and operation][subject=%s]\n",
-          ShownSubject(digest, subject).c_str());
-      return -1;
-    }
-    // Operations of an equal key, from this entry or an earlier one, unite
-    // when the compiler sorts the rules. An operation the class lacks waits
-    // for the class check; with an unknown class the operations do not
-    // matter, as that check fails on the class.
-    const auto grant = static_cast<uint32_t>(digest.grants.size());
-    const uint32_t objectText = AddText(digest, object);
-    const uint16_t classIndex = GetClassIndex(cls);
-    digest.grants.push_back(
-        {subject, objectText, AddClassText(digest, cls, classIndex), 0, classIndex});
-    DigestedGrant& rule = digest.grants.back();
-    if (const auto bad = ForEachArrayString(operations, [&](const char* operation) {
-          if (rule.classIndex == 0) return;
-          const uint32_t bit = GetOperationBit(rule.classIndex, operation);
-          if (bit == 0) digest.unknownOperations.push_back({grant, AddText(digest, operation)});
-          rule.operations |= bit;
-        })) {
-      Log(LOG_ERR, "[JsonParser][Get permission failed][subject=%s, k=%u]\n",
-          ShownSubject(digest, subject).c_str(), *bad);
-      return -1;
-    }
+  JsonValue* members[std::size(KEYS)];
+  if (CheckObjectKeys(context, entry, KEYS, members) != 0) {
+    return context.Trace("[JsonParser][Validate the i-th key in the teac section failed][i=%u]\n",
+                         k);
   }
-  return 0;
+  const char* object = nullptr;
+  const char* cls = nullptr;
+  if (!GetString(members[0], &object) || !GetString(members[1], &cls) || members[2] == nullptr ||
+      JsonGetKind(members[2]) != JSON_ARRAY) {
+    return IncompleteEntry(
+        context, entry, members, KEYS, 2,
+        Format("[JsonParser][Incomplete object, class and operation][subject=%s]\n",
+               ShownSubject(digest, subject).c_str()));
+  }
+  const auto grant = static_cast<uint32_t>(digest.grants.size());
+  const uint32_t objectText = AddName(digest, object, members[0], NameRole::GRANT_OBJECT);
+  const uint16_t classIndex = GetClassIndex(cls);
+  digest.grants.push_back(
+      {subject, objectText, AddClassText(digest, cls, classIndex, members[1]), 0, classIndex});
+  if (digest.places) digest.places->grants.push_back(entry);
+  return DigestOperations(context, subject, members[2], grant, digest);
 }
 
-// The same for its "type_transition" array.
-int DigestTransitionEntries(uint32_t subject, JsonValue* typeTransition, RulesDigest& digest) {
+// A statement's "type_transition" entry `k`, of the statement `statement`.
+int DigestTransitionEntry(ReadContext& context, uint32_t subject, JsonValue* entry,
+                          uint32_t statement, uint32_t k, RulesDigest& digest) {
   static constexpr std::string_view KEYS[] = {"object", "class", "target"};
-  for (uint32_t i = 0; i < JsonGetArraySize(typeTransition); ++i) {
-    JsonValue* members[std::size(KEYS)];
-    if (CheckObjectKeys(ArrayItem(typeTransition, i), KEYS, members) != 0) {
-      Log(LOG_ERR,
-          "[JsonParser][Validate the i-th key in the type_transition section failed][i=%u]\n", i);
-      return -1;
-    }
-    const char* object = nullptr;
-    const char* cls = nullptr;
-    const char* target = nullptr;
-    if (!GetString(members[0], &object) || !GetString(members[1], &cls) ||
-        !GetString(members[2], &target)) {
-      Log(LOG_ERR, "[JsonParser][Incomplete object, class and target][subject=%s]\n",
-          ShownSubject(digest, subject).c_str());
-      return -1;
-    }
-    const uint32_t objectText = AddText(digest, object);
-    const uint32_t classText = AddText(digest, cls);
-    digest.transitions.push_back({subject, objectText, classText, AddText(digest, target)});
+  JsonValue* members[std::size(KEYS)];
+  if (CheckObjectKeys(context, entry, KEYS, members) != 0) {
+    return context.Trace(
+        "[JsonParser][Validate the i-th key in the type_transition section failed][i=%u]\n", k);
   }
+  const char* object = nullptr;
+  const char* cls = nullptr;
+  const char* target = nullptr;
+  if (!GetString(members[0], &object) || !GetString(members[1], &cls) ||
+      !GetString(members[2], &target)) {
+    return IncompleteEntry(context, entry, members, KEYS, std::size(KEYS),
+                           Format("[JsonParser][Incomplete object, class and target][subject=%s]\n",
+                                  ShownSubject(digest, subject).c_str()));
+  }
+  const uint32_t objectText = AddName(digest, object, members[0], NameRole::TRANSITION_OBJECT);
+  const uint32_t classText = AddText(digest, cls, members[1]);
+  const uint32_t targetText = AddName(digest, target, members[2], NameRole::TARGET);
+  digest.transitions.push_back({subject, objectText, classText, targetText, statement, k});
+  if (digest.places) digest.places->transitions.push_back(entry);
   return 0;
 }
 
-int DigestRuleStatements(JsonValue* value, RulesDigest& digest) {
+// The entries of a statement's member `key` ("teac" or "type_transition").
+template <typename DigestEntry>
+int DigestEntries(ReadContext& context, JsonValue* member, const char* key,
+                  DigestEntry digestEntry) {
+  if (member == nullptr) return 0;
+  const ReadContext::Step at(context, key);
+  if (RequireArray(context, member, key) != 0) return -1;
+  return ReadElements(context, member, digestEntry);
+}
+
+int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
+                        RulesDigest& digest) {
   static constexpr std::string_view KEYS[] = {"group", "subject", "teac", "type_transition"};
-  for (uint32_t i = 0; i < JsonGetArraySize(value); ++i) {
-    JsonValue* members[std::size(KEYS)];
-    if (CheckObjectKeys(ArrayItem(value, i), KEYS, members) != 0) {
-      Log(LOG_ERR, "[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n", i);
-      return -1;
-    }
-    const char* subject = nullptr;
-    if (!GetString(members[1], &subject)) {
-      Log(LOG_ERR, "[JsonParser][Parse the i-th subject failed][i=%u]\n", i);
-      return -1;
-    }
-    const uint32_t subjectText = AddText(digest, subject);
-    // "teac" is read before "type_transition" whatever their order.
-    if (JsonValue* teac = members[2];
-        teac != nullptr && (RequireArray(teac, "teac") != 0 ||
-                            DigestTeacEntries(subjectText, teac, digest) != 0)) {
-      return -1;
-    }
-    if (JsonValue* transitions = members[3];
-        transitions != nullptr && (RequireArray(transitions, "type_transition") != 0 ||
-                                   DigestTransitionEntries(subjectText, transitions, digest) != 0)) {
-      return -1;
-    }
+  JsonValue* members[std::size(KEYS)];
+  if (CheckObjectKeys(context, statement, KEYS, members) != 0) {
+    return context.Trace("[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n",
+                         i);
   }
-  return 0;
+  const char* subject = nullptr;
+  if (!GetString(members[1], &subject)) {
+    return IncompleteEntry(context, statement, std::span(members + 1, 1), std::span(KEYS + 1, 1), 1,
+                           Format("[JsonParser][Parse the i-th subject failed][i=%u]\n", i));
+  }
+  const uint32_t subjectText = AddName(digest, subject, members[1], NameRole::SUBJECT);
+  // "teac" is read before "type_transition" whatever their order.
+  const int teac = DigestEntries(context, members[2], "teac", [&](JsonValue* entry, uint32_t k) {
+    return DigestTeacEntry(context, subjectText, entry, k, digest);
+  });
+  if (teac != 0 && !context.KeepGoing()) return -1;
+  const int transitions =
+      DigestEntries(context, members[3], "type_transition", [&](JsonValue* entry, uint32_t k) {
+        return DigestTransitionEntry(context, subjectText, entry, i, k, digest);
+      });
+  return teac != 0 || transitions != 0 ? -1 : 0;
 }
 
-RulesDigest DigestRulesSection(JsonValue* value) {
-  RulesDigest digest;
-  const LogCapture capture(digest.log);
-  digest.failed = RequireArray(value, "rules") != 0 || DigestRuleStatements(value, digest) != 0;
-  return digest;
+// Records the digested names and entries in the file's index.
+void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vector<NameId>& ids) {
+  SourceIndex& index = *context.Index();
+  const DigestedPlaces& places = *digest.places;
+  const auto offsetOf = [&](uint32_t text) { return context.OffsetOf(places.texts[text]); };
+  for (const DigestedPlaces::Name& name : places.names) {
+    index.names.push_back({ids[name.text], offsetOf(name.text), name.role});
+  }
+  for (size_t g = 0; g < digest.grants.size(); ++g) {
+    const DigestedGrant& grant = digest.grants[g];
+    index.grants.push_back({{ids[grant.subject], ids[grant.object], ids[grant.cls]},
+                            grant.operations,
+                            context.OffsetOf(places.grants[g]),
+                            offsetOf(grant.cls)});
+  }
+  for (size_t t = 0; t < digest.transitions.size(); ++t) {
+    const DigestedTransition& transition = digest.transitions[t];
+    index.transitions.push_back(
+        {{ids[transition.subject], ids[transition.object], ids[transition.cls]},
+         ids[transition.target],
+         context.OffsetOf(places.transitions[t]),
+         offsetOf(transition.cls)});
+  }
+  const auto noteOperations = [&](const std::vector<DigestedOperation>& from,
+                                  std::vector<OperationUse>& into) {
+    for (const DigestedOperation& operation : from) {
+      into.push_back({ids[operation.operation], ids[digest.grants[operation.grant].cls],
+                      offsetOf(operation.operation)});
+    }
+  };
+  noteOperations(digest.unknownOperations, index.unknownOperations);
+  noteOperations(places.repeatedOperations, index.repeatedOperations);
 }
 
-// Interns the digest's texts and stores its rules in `model`; fails on a
-// transition key the file repeats, else where the digest failed.
-int AddDigestedRules(RulesDigest digest, PolicyModel& model) {
+// Stores the transitions; fails at a key the file repeats.
+int StoreTransitions(ReadContext& context, const RulesDigest& digest,
+                     const std::vector<NameId>& ids) {
+  PolicyModel& model = context.model;
+  int result = 0;
+  for (size_t t = 0; t < digest.transitions.size(); ++t) {
+    const DigestedTransition& transition = digest.transitions[t];
+    const RuleKey key{ids[transition.subject], ids[transition.object], ids[transition.cls]};
+    if (model.transitionRules.try_emplace(key, ids[transition.target]).second) continue;
+    const ReadContext::Step atStatement(context, transition.statement);
+    const ReadContext::Step atMember(context, "type_transition");
+    const ReadContext::Step atEntry(context, transition.entry);
+    context.Error(digest.places ? digest.places->transitions[t] : nullptr,
+                  DuplicateTransition(model.names, key));
+    result = -1;
+    if (!context.KeepGoing()) break;
+  }
+  return result;
+}
+
+// Interns the digest's texts and stores its rules in the model.
+int AddDigestedRules(ReadContext& context, const RulesDigest& digest, bool digestFailed) {
+  PolicyModel& model = context.model;
   std::vector<NameId> ids(digest.texts.size());
   model.names.InternAll(digest.texts, ids);
   const size_t firstGrant = model.grantRules.size();
@@ -208,33 +303,29 @@ int AddDigestedRules(RulesDigest digest, PolicyModel& model) {
                                 grant.operations,
                                 grant.classIndex});
   }
-  for (const DigestedUnknownOperation& unknown : digest.unknownOperations) {
+  for (const DigestedOperation& unknown : digest.unknownOperations) {
     model.unknownOperations.push_back(
         {model.grantRules[firstGrant + unknown.grant].key, ids[unknown.operation]});
   }
-  // A key repeated within the file fails where reading entry by entry would
-  // have: before the entries after it, so before the digest's own failure.
-  for (const DigestedTransition& transition : digest.transitions) {
-    const RuleKey key{ids[transition.subject], ids[transition.object], ids[transition.cls]};
-    if (!model.transitionRules.try_emplace(key, ids[transition.target]).second) {
-      LogDuplicateTransition(model.names, key);
-      return -1;
-    }
-  }
-  if (digest.failed) {
-    ReplayLog(digest.log);
-    return -1;
-  }
-  return 0;
+  if (digest.places) NoteRules(context, digest, ids);
+  return context.StoreBeforeFault(digestFailed,
+                                  [&] { return StoreTransitions(context, digest, ids); });
 }
 
 }  // namespace
 
-int ReadRulesSection(JsonValue* value, PolicyModel& model) {
-  return AddDigestedRules(DigestRulesSection(value), model);
+int ReadRulesSection(JsonValue* value, ReadContext& context) {
+  RulesDigest digest;
+  if (context.Index() != nullptr) digest.places.emplace();
+  const bool failed = RequireArray(context, value, "rules") != 0 ||
+                      ReadElements(context, value, [&](JsonValue* statement, uint32_t i) {
+                        return DigestRuleStatement(context, statement, i, digest);
+                      }) != 0;
+  return AddDigestedRules(context, digest, failed);
 }
 
-int CheckRuleClasses(const PolicyModel& fileModel) {
+int CheckRuleClasses(const PolicyModel& fileModel, Diagnostics& diagnostics,
+                     const std::string& file) {
   const NamePool& names = fileModel.names;
   const auto keyLess = [&names](const RuleKey& a, const RuleKey& b) {
     return RuleKeyLess(names, a, b);
@@ -247,28 +338,25 @@ int CheckRuleClasses(const PolicyModel& fileModel) {
   }
   for (const UnknownOperation& unknown : fileModel.unknownOperations) failing.Offer(unknown.key);
   if (const auto& key = failing.Get()) {
-    const std::string cls = MaskControlChars(names.Text(key->cls));
+    const std::string_view cls = names.Text(key->cls);
     if (GetClassIndex(names.CText(key->cls)) == 0) {
-      Log(LOG_ERR, "[JsonParser][Undefined class in grant rule][class=%s]\n", cls.c_str());
-      return -1;
+      return ReportFileFault(diagnostics, file, UnknownClassFault(cls, RuleKind::GRANT));
     }
     // Operations are checked in ascending order: the first unknown one.
     FirstInKeyOrder<NameId, ByText> operation(ByText{names});
     for (const UnknownOperation& unknown : fileModel.unknownOperations) {
       if (unknown.key == *key) operation.Offer(unknown.operation);
     }
-    Log(LOG_ERR, "[JsonParser][Undefined operation for current class][class=%s, operation=%s]\n",
-        cls.c_str(), MaskControlChars(names.Text(*operation.Get())).c_str());
-    return -1;
+    return ReportFileFault(diagnostics, file,
+                           UnknownOperationFault(cls, names.Text(*operation.Get())));
   }
   FirstInKeyOrder<RuleKey, decltype(keyLess)> failingTransition(keyLess);
   for (const auto& [key, target] : fileModel.transitionRules) {
     if (GetClassIndex(names.CText(key.cls)) == 0) failingTransition.Offer(key);
   }
   if (const auto& key = failingTransition.Get()) {
-    Log(LOG_ERR, "[JsonParser][Undefined class in transition rule][class=%s]\n",
-        MaskControlChars(names.Text(key->cls)).c_str());
-    return -1;
+    return ReportFileFault(diagnostics, file,
+                           UnknownClassFault(names.Text(key->cls), RuleKind::TRANSITION));
   }
   return 0;
 }

@@ -5,29 +5,68 @@
 
 #include "base/log.h"
 #include "json/json.h"
+#include "reader/diagnostic_codes.h"
 #include "reader/json_access.h"
 
-int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys, std::span<JsonValue*> values) {
+namespace {
+
+// The fault of a value that cannot be checked for keys: no object, or an
+// object without members.
+int NotAnObjectWithMembers(ReadContext& context, JsonValue* value, int firstChild) {
+  constexpr const char* LOG_LINE = "[JsonParser][Not found the first key]\n";
+  if (firstChild == JSON_NO_MEMBER) {
+    return context.Error(
+        value, {code::EMPTY_OBJECT, "empty object: it needs at least one member", LOG_LINE});
+  }
+  return context.Error(value, {code::NOT_AN_OBJECT,
+                               Format("expected an object, found %s", KindName(value)), LOG_LINE});
+}
+
+// The fault of a key outside `allowedKeys`, with the nearest allowed key.
+void ReportUnknownKey(ReadContext& context, JsonValue* member, const char* key,
+                      AllowedKeys allowedKeys) {
+  const std::string shown = MaskControlChars(key);
+  Diagnostic& fault =
+      context.Report(member,
+                     {code::UNKNOWN_KEY, Format("unknown key \"%s\"", shown.c_str()),
+                      Format("[JsonParser][Undefined key][key=%s]\n", shown.c_str())},
+                     true);
+  const std::string_view nearest =
+      NearestName(key, std::vector<std::string_view>(allowedKeys.begin(), allowedKeys.end()));
+  if (!nearest.empty())
+    fault.hint = Format("did you mean \"%.*s\"?", static_cast<int>(nearest.size()), nearest.data());
+}
+
+}  // namespace
+
+int CheckObjectKeys(ReadContext& context, JsonValue* object, AllowedKeys allowedKeys,
+                    std::span<JsonValue*> values) {
   assert(allowedKeys.size() <= MAX_ALLOWED_KEYS);
   assert(values.empty() || values.size() == allowedKeys.size());
   std::fill(values.begin(), values.end(), nullptr);
   JsonValue* member = nullptr;
-  if (JsonGetFirstChild(object, &member) != JSON_OK) {
-    Log(LOG_ERR, "[JsonParser][Not found the first key]\n");
-    return -1;
-  }
+  const int firstChild = JsonGetFirstChild(object, &member);
+  if (firstChild != JSON_OK) return NotAnObjectWithMembers(context, object, firstChild);
   uint32_t seen = 0;  // bit i: allowedKeys[i] was met
   for (; member != nullptr; member = NextMember(member)) {
-    const std::string_view key = MemberKey(member);
+    const char* key = MemberKey(member);
+    const ReadContext::Step at(context, key);
     const auto found = std::find(allowedKeys.begin(), allowedKeys.end(), key);
     if (found == allowedKeys.end()) {
-      Log(LOG_ERR, "[JsonParser][Undefined key][key=%s]\n", MaskControlChars(key).c_str());
-      return -1;
+      ReportUnknownKey(context, member, key, allowedKeys);
+      if (!context.KeepGoing()) return -1;
+      continue;
     }
     const uint32_t bit = 1u << (found - allowedKeys.begin());
     if ((seen & bit) != 0) {
-      Log(LOG_ERR, "[JsonParser][Repeat defined key][key=%s]\n", MaskControlChars(key).c_str());
-      return -1;
+      const std::string shown = MaskControlChars(key);
+      context.Report(
+          member,
+          {code::REPEATED_KEY, Format("key \"%s\" given twice in one object", shown.c_str()),
+           Format("[JsonParser][Repeat defined key][key=%s]\n", shown.c_str())},
+          true);
+      if (!context.KeepGoing()) return -1;
+      continue;
     }
     seen |= bit;
     if (!values.empty()) values[static_cast<size_t>(found - allowedKeys.begin())] = member;
@@ -35,39 +74,44 @@ int CheckObjectKeys(JsonValue* object, AllowedKeys allowedKeys, std::span<JsonVa
   return 0;
 }
 
-int DispatchObjectKeys(JsonValue* object, PolicyModel& model, HandlerTable handlers) {
-  JsonValue* member = nullptr;
-  if (JsonGetFirstChild(object, &member) != JSON_OK) {
-    Log(LOG_ERR, "[JsonParser][Not find the first key]\n");
-    return -1;
+int ReadKeyedObject(ReadContext& context, JsonValue* object, HandlerTable handlers,
+                    const std::string& keyCheckFailed, const std::string& readFailed) {
+  assert(handlers.size() <= MAX_ALLOWED_KEYS);
+  std::string_view keyStorage[MAX_ALLOWED_KEYS];
+  JsonValue* memberStorage[MAX_ALLOWED_KEYS];
+  const std::span<std::string_view> allowedKeys(keyStorage, handlers.size());
+  const std::span<JsonValue*> members(memberStorage, handlers.size());
+  std::transform(handlers.begin(), handlers.end(), allowedKeys.begin(),
+                 [](const KeyHandler& handler) { return handler.key; });
+  if (CheckObjectKeys(context, object, allowedKeys, members) != 0) {
+    return context.Trace("%s", keyCheckFailed.c_str());
   }
-  for (; member != nullptr; member = NextMember(member)) {
-    const std::string_view key = MemberKey(member);
-    const auto found = std::find_if(handlers.begin(), handlers.end(),
-                                    [key](const KeyHandler& entry) { return entry.key == key; });
-    if (found == handlers.end()) {
-      Log(LOG_ERR, "[JsonParser][Undefined key][key=%s]\n", MaskControlChars(key).c_str());
-      return -1;
-    }
-    const int result = found->read(member, model);
-    if (result != 0) {
-      Log(LOG_ERR, "[JsonParser][Parse the value failed][key=%s]\n", MaskControlChars(key).c_str());
-      return result;
+  // In document order; a key the check refused, or met before, has no slot.
+  int result = 0;
+  for (JsonValue* member = object->object.first; member != nullptr; member = NextMember(member)) {
+    const auto slot = std::find(members.begin(), members.end(), member);
+    if (slot == members.end()) continue;
+    const KeyHandler& handler = handlers[static_cast<size_t>(slot - members.begin())];
+    const ReadContext::Step at(context, MemberKey(member));
+    if (handler.read(member, context) != 0) {
+      result = -1;
+      if (context.KeepGoing()) continue;
+      context.Trace("[JsonParser][Parse the value failed][key=%s]\n",
+                    MaskControlChars(handler.key).c_str());
+      return context.Trace("%s", readFailed.c_str());
     }
   }
-  return 0;
+  return result;
 }
 
-int ReadKeyedSection(JsonValue* value, PolicyModel& model, AllowedKeys allowedKeys,
-                     HandlerTable handlers, const char* section) {
-  if (CheckObjectKeys(value, allowedKeys) != 0) {
-    Log(LOG_ERR, "[JsonParser][Validate the %s section key failed]\n", section);
-    return -1;
-  }
-  const int result = DispatchObjectKeys(value, model, handlers);
-  if (result != 0) {
-    Log(LOG_ERR, "[JsonParser][Parse %s section failed]\n", section);
-    return result;
-  }
-  return 0;
+int ReadSourceDocument(ReadContext& context, JsonValue* root) {
+  static constexpr KeyHandler HANDLERS[] = {
+      {"declarations", ReadDeclarationsSection},
+      {"rules", ReadRulesSection},
+  };
+  const char* file = context.ShownFile().c_str();
+  return ReadKeyedObject(
+      context, root, HANDLERS,
+      Format("[JsonParser][Validate the declarations or rules key failed][file=%s]\n", file),
+      Format("[JsonParser][Parse declarations or rules failed][file=%s]\n", file));
 }

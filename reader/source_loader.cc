@@ -53,27 +53,69 @@ int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_
   return 0;
 }
 
-LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size) {
+namespace {
+
+// What is wrong with `text`, whose parse failed, for people.
+std::string DescribeParseFailure(const char* text, size_t size, JsonError error) {
+  if (error.cause == JsonErrorCause::NONE) {
+    // The parser refused the text at once.
+    return size > JSON_MAX_TEXT_LENGTH
+               ? Format("file larger than %u bytes, the most a policy source may hold",
+                        JSON_MAX_TEXT_LENGTH)
+               : std::string("out of memory");
+  }
+  const char found = text[error.offset];
+  if (error.cause == JsonErrorCause::UNEXPECTED_CHARACTER) {
+    if (found == '/' && (text[error.offset + 1] == '/' || text[error.offset + 1] == '*')) {
+      return "comments are not part of JSON";
+    }
+    if (static_cast<unsigned char>(found) > ' ' && found != 0x7F) {
+      return Format("unexpected character '%c'", found);
+    }
+  }
+  return JsonErrorMessage(error.cause);
+}
+
+LoadedSource InvalidJson(std::string error, uint32_t offset) {
+  LoadedSource source;
+  source.status = LoadedSource::Status::INVALID_JSON;
+  source.error = std::move(error);
+  source.errorOffset = offset;
+  return source;
+}
+
+}  // namespace
+
+LoadedSource ParseSource(const char* text, size_t size, Places places) {
   // The parser stops at the first NUL byte, and every reader of a decoded
   // text at the first NUL of an escaped \u0000; whatever followed would be
   // lost without a word, so either counts as invalid JSON.
-  JsonValue* root = nullptr;
-  if (std::memchr(text.get(), '\0', size) != nullptr ||
-      JsonParseWithOptions(text.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
-    return {LoadedSource::Status::INVALID_JSON, nullptr};
+  if (const void* nul = std::memchr(text, '\0', size)) {
+    return InvalidJson("NUL byte in the text",
+                       static_cast<uint32_t>(static_cast<const char*>(nul) - text));
   }
-  return {LoadedSource::Status::LOADED, JsonTree(root)};
+  JsonValue* root = nullptr;
+  if (JsonParseWithOptions(text, &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
+    const JsonError error = JsonGetError();
+    return InvalidJson(DescribeParseFailure(text, size, error),
+                       error.cause == JsonErrorCause::NONE ? 0 : error.offset);
+  }
+  LoadedSource source;
+  source.status = LoadedSource::Status::LOADED;
+  source.tree.reset(root);
+  if (places == Places::FIND) source.places = JsonPlaces(text, root);
+  return source;
 }
 
-LoadedSource LoadSource(const std::string& path) {
+LoadedSource LoadSource(const std::string& path, Places places) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (ReadSourceFile(path, text, size) != 0) return {LoadedSource::Status::READ_FAILED, nullptr};
-  return ParseSource(std::move(text), size);
+  if (ReadSourceFile(path, text, size) != 0) return {};
+  return ParseSource(text.get(), size, places);
 }
 
-SourceLookahead::SourceLookahead(std::span<const std::string> paths)
-    : paths(paths), loaded(paths.size()), ready(paths.size(), false) {
+SourceLookahead::SourceLookahead(std::span<const std::string> paths, Places places)
+    : paths(paths), places(places), loaded(paths.size()), ready(paths.size(), false) {
   try {
     loader = std::thread(&SourceLookahead::LoadAll, this);
   } catch (const std::system_error&) {
@@ -97,7 +139,7 @@ std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
 
 void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
   lock.unlock();
-  LoadedSource source = LoadSource(paths[position]);
+  LoadedSource source = LoadSource(paths[position], places);
   lock.lock();
   loaded[position] = std::move(source);
   ready[position] = true;

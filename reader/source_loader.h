@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/diagnostic.h"
 #include "json/json.h"
+#include "json/json_places.h"
 
 inline constexpr size_t MAX_SOURCE_FILE_SIZE = 0xFFFFFFFE;  // bytes of one source file
 
@@ -42,18 +44,26 @@ struct LoadedSource {
   };
   Status status = Status::READ_FAILED;
   JsonTree tree;
+  JsonPlaces places;                 // of the tree's values, when asked for
+  std::string error;                 // INVALID_JSON: what is wrong, for people
+  uint32_t errorOffset = NO_OFFSET;  // and where in the text
 };
+
+// Whether loading also finds the place of every value (JsonPlaces): for the
+// readers that show places.
+enum class Places : bool { SKIP, FIND };
 
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
 // `size` are written only on success. Fails for anything but a regular file
 // (a directory, a FIFO, a device), without waiting for a FIFO's writer.
 int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
 
-// Parses `size` bytes of `text` (followed by a NUL), releasing the text.
-LoadedSource ParseSource(std::unique_ptr<char[]> text, size_t size);
+// Parses `size` bytes of `text` (followed by a NUL). The text may be
+// released as soon as this returns: the document keeps none of it.
+LoadedSource ParseSource(const char* text, size_t size, Places places = Places::SKIP);
 
 // ReadSourceFile, then ParseSource.
-LoadedSource LoadSource(const std::string& path);
+LoadedSource LoadSource(const std::string& path, Places places = Places::SKIP);
 
 // Loads the files of `paths` on a thread of its own, at most MAX_AHEAD files
 // ahead of the caller, and hands them out in list order. A caller that
@@ -63,7 +73,7 @@ LoadedSource LoadSource(const std::string& path);
 // loaded when it is asked for.
 class SourceLookahead {
  public:
-  explicit SourceLookahead(std::span<const std::string> paths);
+  explicit SourceLookahead(std::span<const std::string> paths, Places places = Places::SKIP);
   // Stops the thread; files loaded and not taken are released.
   ~SourceLookahead();
   SourceLookahead(const SourceLookahead&) = delete;
@@ -83,6 +93,7 @@ class SourceLookahead {
   void Load(std::unique_lock<std::mutex>& lock, size_t position);
 
   std::span<const std::string> paths;
+  Places places;
   size_t taken = 0;    // files handed out by Next
   size_t claimed = 0;  // files loading or loaded
   std::mutex mutex;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "reader/diagnostic_codes.h"
 
 namespace {
 
@@ -63,34 +64,6 @@ long PortValue(std::string_view digits) {
   return value;
 }
 
-enum class PathProblem { NONE, TOO_LONG, UNSAFE, BAD_START };
-
-PathProblem FindPathProblem(std::string_view path) {
-  if (path.size() > MAX_FILE_PATH_LENGTH) return PathProblem::TOO_LONG;
-  if (!IsSafeString(path)) return PathProblem::UNSAFE;
-  if (!MatchesPathStart(path)) return PathProblem::BAD_START;
-  return PathProblem::NONE;
-}
-
-void LogPathProblem(std::string_view path, PathProblem problem) {
-  const std::string shown = MaskControlChars(path);
-  switch (problem) {
-    case PathProblem::TOO_LONG:
-      Log(LOG_ERR, "[JsonParser][Exceed the maximum path length limit][path=%s, max=%u]\n",
-          shown.c_str(), static_cast<unsigned>(MAX_FILE_PATH_LENGTH));
-      break;
-    case PathProblem::UNSAFE:
-      Log(LOG_ERR, "[JsonParser][The path is at risk of command injection][path=%s]\n",
-          shown.c_str());
-      break;
-    case PathProblem::BAD_START:
-      Log(LOG_ERR, "[JsonParser][The path must start with a slash][path=%s]\n", shown.c_str());
-      break;
-    case PathProblem::NONE:
-      break;
-  }
-}
-
 // What is wrong with a name that a file uses as a context.
 enum class NameStatus : uint8_t {
   WELL_FORMED,  // a valid context name, not looked up
@@ -119,43 +92,42 @@ NameStatus StatusOfText(const PolicyModel& fileModel, std::string_view name) {
                                                          : NameStatus::UNDEFINED;
 }
 
-// Logs what CheckContextDefined logs for a name of this status.
-void LogNameStatus(std::string_view name, NameStatus status) {
-  if (status == NameStatus::BAD_PATTERN) {
-    Log(LOG_ERR, "[JsonParser][Invalid context][context=%s]\n", MaskControlChars(name).c_str());
-  } else if (status == NameStatus::UNDEFINED) {
-    Log(LOG_ERR, "[JsonParser][Undefined context][context=%s]\n", MaskControlChars(name).c_str());
-  }
-}
-
 // Whether each name of one file is defined there: the form of a name comes
 // from the run-wide NameForms, the file's own sets say whether it defines it.
 class ContextStatuses {
  public:
-  ContextStatuses(const PolicyModel& fileModel, NameForms& forms)
-      : model(fileModel), forms(forms) {}
+  ContextStatuses(const PolicyModel& fileModel, NameForms& forms, Diagnostics& diagnostics,
+                  const std::string& file)
+      : model(fileModel), forms(forms), diagnostics(diagnostics), file(file) {}
 
   bool Fails(NameId id) { return !forms.IsValid(model.names, id) || !DefinedInFile(model, id); }
-  // Logs the failure of `id` and returns false, as CheckContextDefined does.
-  bool Report(NameId id) {
-    const std::string_view name = model.names.Text(id);
-    LogNameStatus(name, StatusOfText(model, name));
-    return false;
+  // Reports why `id` fails and returns false.
+  bool Report(NameId id) { return ReportText(model.names.Text(id)); }
+  // The same for a name that is not in the pool, when it fails.
+  bool Defined(std::string_view name) {
+    return StatusOfText(model, name) == NameStatus::DEFINED || ReportText(name);
   }
   const NamePool& Names() const { return model.names; }
 
  private:
+  bool ReportText(std::string_view name) {
+    std::optional<Fault> fault = ContextNameFault(name);
+    ReportFileFault(diagnostics, file, fault.has_value() ? *fault : UndefinedNameFault(name));
+    return false;
+  }
+
   const PolicyModel& model;
   NameForms& forms;
+  Diagnostics& diagnostics;
+  const std::string& file;
 };
 
 // Whether the context of every entry of a labeling map of texts is defined;
 // the maps are ordered, so the first failure is the one to report.
 template <typename Map>
-bool ContextsDefined(const PolicyModel& fileModel, const Map& map) {
-  return std::all_of(map.begin(), map.end(), [&fileModel](const auto& entry) {
-    return CheckContextDefined(fileModel, entry.second);
-  });
+bool ContextsDefined(const Map& map, ContextStatuses& statuses) {
+  return std::all_of(map.begin(), map.end(),
+                     [&statuses](const auto& entry) { return statuses.Defined(entry.second); });
 }
 
 // The typeattr entries: the first name in key order that fails itself or
@@ -264,16 +236,111 @@ bool MatchesPortRange(std::string_view text) {
   return pos == text.size();
 }
 
-bool IsValidContextName(std::string_view name) {
-  const NameStatus form = FormOf(name);
-  LogNameStatus(name, form);
-  return form == NameStatus::WELL_FORMED;
+int ReportFileFault(Diagnostics& diagnostics, const std::string& file, Fault fault) {
+  Diagnostic diagnostic;
+  diagnostic.code = fault.code;
+  diagnostic.place.file = file;
+  diagnostic.message = std::move(fault.message);
+  if (!fault.logLine.empty()) diagnostic.trace.push_back(std::move(fault.logLine));
+  diagnostics.Add(std::move(diagnostic));
+  return -1;
 }
 
-bool CheckContextDefined(const PolicyModel& fileModel, std::string_view name) {
-  const NameStatus status = StatusOfText(fileModel, name);
-  LogNameStatus(name, status);
-  return status == NameStatus::DEFINED;
+std::optional<Fault> ContextNameFault(std::string_view name) {
+  const std::string shown = MaskControlChars(name);
+  switch (FormOf(name)) {
+    case NameStatus::BAD_LENGTH:
+      return Fault{code::INVALID_NAME,
+                   name.empty() ? "empty name"
+                                : Format("name longer than %zu bytes", MAX_CONTEXT_NAME_LENGTH),
+                   ""};
+    case NameStatus::BAD_PATTERN:
+      return Fault{
+          code::INVALID_NAME,
+          Format("invalid name \"%s\": a name holds letters, digits and - _ . /", shown.c_str()),
+          Format("[JsonParser][Invalid context][context=%s]\n", shown.c_str())};
+    default:
+      return std::nullopt;
+  }
+}
+
+Fault UndefinedNameFault(std::string_view name) {
+  const std::string shown = MaskControlChars(name);
+  return {code::UNDEFINED_NAME, Format("undefined name \"%s\"", shown.c_str()),
+          Format("[JsonParser][Undefined context][context=%s]\n", shown.c_str())};
+}
+
+Fault UnknownClassFault(std::string_view cls, RuleKind kind) {
+  const std::string shown = MaskControlChars(cls);
+  return {code::UNKNOWN_CLASS, Format("unknown class \"%s\"", shown.c_str()),
+          Format(kind == RuleKind::GRANT
+                     ? "[JsonParser][Undefined class in grant rule][class=%s]\n"
+                     : "[JsonParser][Undefined class in transition rule][class=%s]\n",
+                 shown.c_str())};
+}
+
+Fault UnknownOperationFault(std::string_view cls, std::string_view operation) {
+  const std::string shownClass = MaskControlChars(cls);
+  const std::string shownOperation = MaskControlChars(operation);
+  return {
+      code::UNKNOWN_OPERATION,
+      Format("class \"%s\" has no operation \"%s\"", shownClass.c_str(), shownOperation.c_str()),
+      Format("[JsonParser][Undefined operation for current class][class=%s, operation=%s]\n",
+             shownClass.c_str(), shownOperation.c_str())};
+}
+
+Fault UnknownSidFault(std::string_view sid) {
+  const std::string shown = MaskControlChars(sid);
+  return {
+      code::UNKNOWN_SID,
+      Format("unknown initial sid \"%s\": it is kernel, varo, unlabeled or proc", shown.c_str()),
+      Format("[JsonParser][Undefined initial sid string][sid=%s]\n", shown.c_str())};
+}
+
+Fault TooManyNamesFault() {
+  return {code::TOO_MANY_NAMES,
+          Format("more than %zu types and attributes in the policy", MAX_TYPES_AND_ATTRS),
+          Format("[JsonParser][The number of types exceeds the maximum limit][max=%u]\n",
+                 static_cast<unsigned>(MAX_TYPES_AND_ATTRS))};
+}
+
+Fault UnresolvedRequireFault(std::string_view name) {
+  const std::string shown = MaskControlChars(name);
+  return {code::UNRESOLVED_REQUIRE,
+          Format("\"%s\" is required but no file declares it", shown.c_str()),
+          Format("[JsonParser][Undefined context in the require section][context=%s]\n",
+                 shown.c_str())};
+}
+
+Fault TypeAndAttributeFault(std::string_view name) {
+  const std::string shown = MaskControlChars(name);
+  return {code::TYPE_AND_ATTRIBUTE,
+          Format("\"%s\" is declared both as a type and as an attribute", shown.c_str()),
+          Format("[JsonParser][Repeated context in the type and attr section][context=%s]\n",
+                 shown.c_str())};
+}
+
+std::optional<Fault> FilePathFault(std::string_view path) {
+  const std::string shown = MaskControlChars(path);
+  if (path.size() > MAX_FILE_PATH_LENGTH) {
+    return Fault{code::INVALID_PATH, Format("path longer than %zu bytes", MAX_FILE_PATH_LENGTH),
+                 Format("[JsonParser][Exceed the maximum path length limit][path=%s, max=%u]\n",
+                        shown.c_str(), static_cast<unsigned>(MAX_FILE_PATH_LENGTH))};
+  }
+  if (!IsSafeString(path)) {
+    return Fault{
+        code::INVALID_PATH,
+        Format("path \"%s\" holds a control character or one of | ; & $ > < ` \\ ! ' \"",
+               shown.c_str()),
+        Format("[JsonParser][The path is at risk of command injection][path=%s]\n", shown.c_str())};
+  }
+  if (!MatchesPathStart(path)) {
+    return Fault{
+        code::INVALID_PATH,
+        Format("path \"%s\" must start with \"/\" (or letters, \":\" and \"/\")", shown.c_str()),
+        Format("[JsonParser][The path must start with a slash][path=%s]\n", shown.c_str())};
+  }
+  return std::nullopt;
 }
 
 bool NameForms::IsValid(const NamePool& names, NameId id) {
@@ -284,7 +351,8 @@ bool NameForms::IsValid(const NamePool& names, NameId id) {
   return forms[id] == Form::VALID;
 }
 
-int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms) {
+int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms, Diagnostics& diagnostics,
+                       const std::string& file) {
   const NamePool& names = fileModel.names;
   for (const NameIdSet* set : {&fileModel.types, &fileModel.attrs, &fileModel.requires_}) {
     FirstInKeyOrder<NameId, ByText> invalid(ByText{names});
@@ -292,41 +360,42 @@ int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms) {
       if (!forms.IsValid(names, id)) invalid.Offer(id);
     }
     if (invalid.Get() != nullptr) {
-      IsValidContextName(names.Text(*invalid.Get()));  // logs why
-      return -1;
+      return ReportFileFault(diagnostics, file, *ContextNameFault(names.Text(*invalid.Get())));
     }
   }
   return 0;
 }
 
-int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms) {
-  ContextStatuses statuses(fileModel, forms);
+int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms, Diagnostics& diagnostics,
+                           const std::string& file) {
+  ContextStatuses statuses(fileModel, forms, diagnostics, file);
   const bool defined = TypeAttrsDefined(fileModel.typeAttrMap, statuses) &&
                        FileContextsDefined(fileModel, statuses) &&
-                       ContextsDefined(fileModel, fileModel.initialSids) &&
-                       ContextsDefined(fileModel, fileModel.netifs) &&
-                       ContextsDefined(fileModel, fileModel.packets) &&
+                       ContextsDefined(fileModel.initialSids, statuses) &&
+                       ContextsDefined(fileModel.netifs, statuses) &&
+                       ContextsDefined(fileModel.packets, statuses) &&
                        RuleNamesDefined(fileModel.grantRules, statuses) &&
                        RuleNamesDefined(fileModel.transitionRules, statuses);
   return defined ? 0 : -1;
 }
 
-int CheckFilePaths(const PolicyModel& fileModel) {
+int CheckFilePaths(const PolicyModel& fileModel, Diagnostics& diagnostics,
+                   const std::string& file) {
   const NamePool& paths = fileModel.paths;
   FirstInKeyOrder<NameId, ByText> failing(ByText{paths});
   for (const auto& [path, context] : fileModel.fileContexts) {
-    if (FindPathProblem(paths.Text(path)) != PathProblem::NONE) failing.Offer(path);
+    if (FilePathFault(paths.Text(path)).has_value()) failing.Offer(path);
   }
   if (failing.Get() == nullptr) return 0;
-  const std::string_view path = paths.Text(*failing.Get());
-  LogPathProblem(path, FindPathProblem(path));
-  return -1;
+  return ReportFileFault(diagnostics, file, *FilePathFault(paths.Text(*failing.Get())));
 }
 
-int ParseAddressPrefix(std::string_view text, AddressPrefix& out) {
+std::optional<Fault> ParseAddressPrefix(std::string_view text, AddressPrefix& out) {
+  const std::string shown = MaskControlChars(text);
   if (!MatchesAddressPrefix(text)) {
-    Log(LOG_ERR, "[JsonParser][Invalid address][address=%s]\n", MaskControlChars(text).c_str());
-    return -1;
+    return Fault{code::INVALID_ADDRESS,
+                 Format("invalid address prefix \"%s\": expected a.b.c.d/n", shown.c_str()),
+                 Format("[JsonParser][Invalid address][address=%s]\n", shown.c_str())};
   }
   const size_t slash = text.find('/');
   const std::string address(text.substr(0, slash));
@@ -334,30 +403,35 @@ int ParseAddressPrefix(std::string_view text, AddressPrefix& out) {
   // any other address.
   in_addr converted{};
   if (inet_pton(AF_INET, address.c_str(), &converted) != 1) {
-    Log(LOG_ERR, "[JsonParser][Convert the address error][address=%s]\n",
-        MaskControlChars(address).c_str());
-    return -1;
+    const std::string shownAddress = MaskControlChars(address);
+    return Fault{
+        code::INVALID_ADDRESS, Format("address \"%s\" does not convert", shownAddress.c_str()),
+        Format("[JsonParser][Convert the address error][address=%s]\n", shownAddress.c_str())};
   }
   const std::string_view prefix = text.substr(slash + 1);
   uint32_t prefixLength = 0;
   std::from_chars(prefix.data(), prefix.data() + prefix.size(), prefixLength);
   out = AddressPrefix{ntohl(converted.s_addr), prefixLength};
-  return 0;
+  return std::nullopt;
 }
 
-int ParsePortRange(std::string_view text, PortRange& out) {
+std::optional<Fault> ParsePortRange(std::string_view text, PortRange& out) {
+  const std::string shown = MaskControlChars(text);
   if (!MatchesPortRange(text)) {
-    Log(LOG_ERR, "[JsonParser][Invalid port range][range=%s]\n", MaskControlChars(text).c_str());
-    return -1;
+    return Fault{code::INVALID_PORT_RANGE,
+                 Format("invalid port range \"%s\": expected p or p-q", shown.c_str()),
+                 Format("[JsonParser][Invalid port range][range=%s]\n", shown.c_str())};
   }
   const size_t hyphen = text.find('-');
   const long start = PortValue(text.substr(0, hyphen));
   const long end = hyphen == std::string_view::npos ? start : PortValue(text.substr(hyphen + 1));
   if (start > MAX_PORT || end < start || end > MAX_PORT) {
-    Log(LOG_ERR, "[JsonParser][Invalid port range][start=%d, end=%d]\n", static_cast<int>(start),
-        static_cast<int>(end));
-    return -1;
+    return Fault{code::INVALID_PORT_RANGE,
+                 Format("port range \"%s\" must lie within 0-65535 and not end before it starts",
+                        shown.c_str()),
+                 Format("[JsonParser][Invalid port range][start=%d, end=%d]\n",
+                        static_cast<int>(start), static_cast<int>(end))};
   }
   out = PortRange{static_cast<uint16_t>(start), static_cast<uint16_t>(end)};
-  return 0;
+  return std::nullopt;
 }

@@ -11,21 +11,25 @@
 // names cost neither stack nor time; the Matches* functions accept exactly
 // the texts that the patterns accept.
 //
-// Failures are logged (values masked with MaskControlChars) and reported as
-// -1 or false; nothing here changes a model, and the converting functions
-// write their out value only on success.
+// A refused value is described by a Fault (values masked with
+// MaskControlChars in log lines); nothing here changes a model, and the
+// converting functions write their out value only on success.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/diagnostic.h"
 #include "reader/policy_model.h"
 
 inline constexpr size_t MAX_CONTEXT_NAME_LENGTH = 16000;  // bytes; 1 is the least
 inline constexpr size_t MAX_FILE_PATH_LENGTH = 4096;      // bytes
 inline constexpr long MAX_PORT = 65535;
+inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;  // names over all files
 
 // An IPv4 address with its prefix length, as in "192.168.1.0/24".
 struct AddressPrefix {
@@ -45,12 +49,31 @@ bool MatchesPathStart(std::string_view text);
 bool MatchesAddressPrefix(std::string_view text);
 bool MatchesPortRange(std::string_view text);
 
-// True when `name` has 1..16000 bytes and matches the context name pattern.
-// Only a pattern mismatch is logged.
-bool IsValidContextName(std::string_view name);
-// True when `name` is a valid context name and is in types, attrs or
-// requires_ of the model of one file.
-bool CheckContextDefined(const PolicyModel& fileModel, std::string_view name);
+// Adds `fault` to `diagnostics` as a fault of `file` as a whole; -1.
+int ReportFileFault(Diagnostics& diagnostics, const std::string& file, Fault fault);
+
+// Why `name` is no context name (1..16000 bytes matching the pattern), or
+// nothing. polc logs only the pattern mismatch.
+std::optional<Fault> ContextNameFault(std::string_view name);
+// The fault of a valid name that the file neither declares nor requires.
+Fault UndefinedNameFault(std::string_view name);
+// The fault of a "reserved_sid" entry whose sid is none of the initial sid
+// table.
+Fault UnknownSidFault(std::string_view sid);
+// The fault of a rule whose class is not in the class table.
+enum class RuleKind { GRANT, TRANSITION };
+Fault UnknownClassFault(std::string_view cls, RuleKind kind);
+// The fault of a grant that names an operation its class lacks.
+Fault UnknownOperationFault(std::string_view cls, std::string_view operation);
+// The faults of the merged policy: too many names, a required name no file
+// declares, a name declared as type and as attribute.
+Fault TooManyNamesFault();
+Fault UnresolvedRequireFault(std::string_view name);
+Fault TypeAndAttributeFault(std::string_view name);
+// Why `path` cannot be labeled: over 4096 bytes, a control or shell
+// character, or no "/" (or letters, ":" and "/") at its start.
+std::optional<Fault> FilePathFault(std::string_view path);
+
 // Whether each text of a name pool is a valid context name, worked out once
 // per text: the files of a policy use the same names over and over. Keep one
 // per pool; the pool only grows, so earlier verdicts stay right.
@@ -63,17 +86,20 @@ class NameForms {
   std::vector<Form> forms;  // indexed by id
 };
 
+// The per-file checks; each adds its first fault, in key order, for `file`.
 // Every name of types, attrs and requires_ is a valid context name.
-int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms);
+int CheckDeclaredNames(const PolicyModel& fileModel, NameForms& forms, Diagnostics& diagnostics,
+                       const std::string& file);
 // Every name used by typeAttrMap, by the contexts of the labeling maps and by
 // the rules (subject, object, target; not the class) is defined in the file.
-int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms);
-// Every key of fileContexts is at most 4096 bytes, free of control and shell
-// characters, and starts with "/" or with letters, ":" and "/".
-int CheckFilePaths(const PolicyModel& fileModel);
+int CheckContextReferences(const PolicyModel& fileModel, NameForms& forms, Diagnostics& diagnostics,
+                           const std::string& file);
+// Every key of fileContexts is a path that can be labeled (FilePathFault).
+int CheckFilePaths(const PolicyModel& fileModel, Diagnostics& diagnostics, const std::string& file);
 
 // "a.b.c.d/n": four octets 0..255 without leading zeros, prefix 0..32.
-int ParseAddressPrefix(std::string_view text, AddressPrefix& out);
+// `out` is written only on success.
+std::optional<Fault> ParseAddressPrefix(std::string_view text, AddressPrefix& out);
 // "p" or "p-q": one to five digits each (leading zeros allowed), both at
 // most 65535 and p <= q.
-int ParsePortRange(std::string_view text, PortRange& out);
+std::optional<Fault> ParsePortRange(std::string_view text, PortRange& out);

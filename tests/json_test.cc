@@ -246,7 +246,8 @@ TEST_F(Json, RefusedTextsStopWhereTheyWentWrong) {
     EXPECT_EQ(root, row.treeBuilt ? nullptr : &sentinel) << row.text;
     EXPECT_EQ(JsonGetErrorPosition(), row.errorOffset + 1) << row.text;
     EXPECT_EQ(JsonGetErrorPointer(), text.get() + row.errorOffset) << row.text;
-    EXPECT_EQ(JsonGetError().cause, row.cause) << row.text << ": " << JsonErrorMessage(JsonGetError().cause);
+    EXPECT_EQ(JsonGetError().cause, row.cause)
+        << row.text << ": " << JsonErrorMessage(JsonGetError().cause);
     EXPECT_EQ(JsonGetError().offset, row.shownOffset) << row.text;
   }
 }

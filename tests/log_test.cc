@@ -68,36 +68,6 @@ TEST(Log, LineIsLocalStampThenLevelThenMessage) {
   EXPECT_EQ(LoggedAfterStamp("UTC0", 0, LOG_INFO, ""), "[INFO]");
 }
 
-// Held lines are not written; an inner capture takes over until it ends;
-// another thread writes as usual; replaying writes each held line in order
-// with its level's tag and a stamp of its own.
-TEST(Log, CaptureHoldsLinesUntilReplayed) {
-  std::vector<HeldLogLine> outer;
-  std::vector<HeldLogLine> inner;
-  testing::internal::CaptureStdout();
-  {
-    const LogCapture capture(outer);
-    Log(LOG_ERR, "[A][n=%d]\n", 1);
-    {
-      const LogCapture nested(inner);
-      Log(LOG_INFO, "[B]\n");
-    }
-    Log(LOG_INFO, "[C][%s]\n", std::string(300, 'x').c_str());
-    std::thread([] { Log(LOG_INFO, "[other thread]\n"); }).join();
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStdout().substr(STAMP_LENGTH), "[INFO][other thread]\n");
-  ASSERT_EQ(outer.size(), 2u);
-  ASSERT_EQ(inner.size(), 1u);
-  EXPECT_EQ(inner[0].message, "[B]\n");
-  testing::internal::CaptureStdout();
-  ReplayLog(outer);
-  const std::string text = testing::internal::GetCapturedStdout();
-  const std::string first = "[ERROR][A][n=1]\n";
-  const std::string second = "[INFO][C][" + std::string(300, 'x') + "]\n";
-  ASSERT_EQ(text.size(), 2 * STAMP_LENGTH + first.size() + second.size());
-  EXPECT_EQ(text.substr(STAMP_LENGTH, first.size()), first);
-  EXPECT_EQ(text.substr(2 * STAMP_LENGTH + first.size()), second);
-}
 
 // Every byte on its own: only the controls and the eleven shell characters
 // are unsafe, and only the controls are masked.

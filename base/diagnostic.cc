@@ -1,0 +1,112 @@
+#include "base/diagnostic.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+void Diagnostics::Add(Diagnostic diagnostic) {
+  if (diagnostic.severity == Severity::ERROR) ++errors;
+  items.push_back(std::move(diagnostic));
+}
+
+Diagnostic Diagnostics::TakeLast() {
+  Diagnostic last = std::move(items.back());
+  items.pop_back();
+  if (last.severity == Severity::ERROR) --errors;
+  return last;
+}
+
+std::string FormatList(const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  return text;
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatList(format, args);
+  va_end(args);
+  return text;
+}
+
+namespace {
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+LineColumn LineColumnOf(std::string_view text, uint32_t offset) {
+  const size_t end = std::min<size_t>(offset, text.size());
+  LineColumn place{1, 1};
+  for (size_t i = 0; i < end; ++i) {
+    if (text[i] == '\n') {
+      ++place.line;
+      place.column = 1;
+    } else if (!IsContinuationByte(text[i])) {
+      ++place.column;
+    }
+  }
+  return place;
+}
+
+std::string_view LineAt(std::string_view text, uint32_t offset) {
+  const size_t at = std::min<size_t>(offset, text.size());
+  const size_t newline = at == 0 ? std::string_view::npos : text.rfind('\n', at - 1);
+  const size_t start = newline == std::string_view::npos ? 0 : newline + 1;
+  size_t end = text.find('\n', at);
+  if (end == std::string_view::npos) end = text.size();
+  if (end > start && text[end - 1] == '\r') --end;
+  return text.substr(start, end - start);
+}
+
+namespace {
+
+// Edits (insert, delete, replace, swap two neighbours) that turn `a` into
+// `b`, or a number above `limit` once it is sure to exceed it.
+size_t EditDistance(std::string_view a, std::string_view b, size_t limit) {
+  if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit) return limit + 1;
+  std::vector<size_t> before(b.size() + 1);
+  std::vector<size_t> previous(b.size() + 1);
+  std::vector<size_t> current(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    current[0] = i;
+    size_t rowBest = current[0];
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t replace = previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, replace});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        current[j] = std::min(current[j], before[j - 2] + 1);
+      }
+      rowBest = std::min(rowBest, current[j]);
+    }
+    if (rowBest > limit) return limit + 1;
+    std::swap(before, previous);
+    std::swap(previous, current);
+  }
+  return previous[b.size()];
+}
+
+}  // namespace
+
+std::string_view NearestName(std::string_view word,
+                             const std::vector<std::string_view>& candidates) {
+  // A third of the word may be wrong: "tpye" finds "type", "a" finds nothing.
+  const size_t limit = std::max<size_t>(1, word.size() / 3);
+  std::string_view nearest;
+  size_t best = limit + 1;
+  for (const std::string_view candidate : candidates) {
+    if (candidate == word) continue;
+    const size_t distance = EditDistance(word, candidate, std::min(limit, best - 1));
+    if (distance < best) {
+      best = distance;
+      nearest = candidate;
+    }
+  }
+  return nearest;
+}
