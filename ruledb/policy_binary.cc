@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,17 +23,32 @@ template <typename Db>
 struct Section {
   int32_t (*run)(Db* db, PolicyCursor* cursor);
   int site;
-  const char* format;  // takes the operation name and the site
+  const char* what;
 };
 
-// Runs the sections in order; the first failure is logged once and returned.
+// Logs the failure `what` of `op` at `site`, with `detail` when it is not
+// empty, and hands both to `failure` when given.
+void ReportFailure(const char* op, int site, const char* what, const char* detail,
+                   RuleDbReadFailure* failure) {
+  if (detail[0] == '\0') {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] [%s]\n", op, site, what);
+  } else {
+    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] [%s][%s]\n", op, site, what, detail);
+  }
+  if (failure != nullptr) {
+    snprintf(failure->what, sizeof failure->what, "%s", what);
+    snprintf(failure->detail, sizeof failure->detail, "%s", detail);
+  }
+}
+
+// Runs the sections in order; the first failure is reported once and returned.
 template <typename Db, size_t N>
-int32_t RunSections(const Section<Db> (&sections)[N], const char* op, Db* db,
-                    PolicyCursor* cursor) {
+int32_t RunSections(const Section<Db> (&sections)[N], const char* op, Db* db, PolicyCursor* cursor,
+                    RuleDbReadFailure* failure) {
   for (const Section<Db>& section : sections) {
     int32_t status = section.run(db, cursor);
     if (status != 0) {
-      RuleDbSysLog()(LOG_ERR, section.format, op, section.site);
+      ReportFailure(op, section.site, section.what, "", failure);
       return status;
     }
   }
@@ -242,12 +258,12 @@ int32_t WriteRules(const RuleDataBase* db, PolicyCursor* cursor) {
 }
 
 const Section<const RuleDataBase> WRITE_SECTIONS[] = {
-    {WriteHeader, 807, " [VARO][%s %d] [Put policy binary header failed]\n"},
-    {WriteSymbols, 813, " [VARO][%s %d] [Write symbol table failed]\n"},
-    {WriteObjCtxs, 819, " [VARO][%s %d] [Write object context failed]\n"},
-    {WriteFileCtxs, 825, " [VARO][%s %d] [Write file context failed]\n"},
-    {WriteTypeAttrs, 831, " [VARO][%s %d] [Write typeattr failed]\n"},
-    {WriteRules, 837, " [VARO][%s %d] [Write rule table failed]\n"},
+    {WriteHeader, 807, "Put policy binary header failed"},
+    {WriteSymbols, 813, "Write symbol table failed"},
+    {WriteObjCtxs, 819, "Write object context failed"},
+    {WriteFileCtxs, 825, "Write file context failed"},
+    {WriteTypeAttrs, 831, "Write typeattr failed"},
+    {WriteRules, 837, "Write rule table failed"},
 };
 
 // ---- Reader ----
@@ -573,30 +589,31 @@ int32_t ReadRules(RuleDataBase* db, PolicyCursor* cursor) {
 }
 
 const Section<RuleDataBase> READ_SECTIONS[] = {
-    {ReadSymbols, 759, " [VARO][%s %d] [Read symbol table failed]\n"},
-    {ReadObjCtxs, 765, " [VARO][%s %d] [Read object context failed]\n"},
-    {ReadFileCtxs, 771, " [VARO][%s %d] [Read file context failed]\n"},
-    {ReadTypeAttrs, 777, " [VARO][%s %d] [Read typeattr failed]\n"},
-    {ReadRules, 783, " [VARO][%s %d] [Read rule table failed]\n"},
+    {ReadSymbols, 759, "Read symbol table failed"},
+    {ReadObjCtxs, 765, "Read object context failed"},
+    {ReadFileCtxs, 771, "Read file context failed"},
+    {ReadTypeAttrs, 777, "Read typeattr failed"},
+    {ReadRules, 783, "Read rule table failed"},
 };
 
-int32_t ReadHeader(RuleDataBase* db, PolicyCursor* cursor) {
+int32_t ReadHeader(RuleDataBase* db, PolicyCursor* cursor, RuleDbReadFailure* failure) {
   uint8_t header[POLICY_HEADER_SIZE];
   if (GetBytes(cursor, header, sizeof(header)) != 0) {
     return RULEDB_EINVAL;  // too short to be a policy: no message
   }
+  char detail[sizeof(RuleDbReadFailure::detail)];
   const uint32_t magic = LoadU32Le(header);
   if (magic != POLICY_MAGIC) {
-    RuleDbSysLog()(LOG_ERR, " [VARO][%s %d] [Mismatched magic number][magic=0x%x]\n", READ_OP,
-                   SITE_MAGIC, magic);
+    snprintf(detail, sizeof detail, "magic=0x%x", magic);
+    ReportFailure(READ_OP, SITE_MAGIC, "Mismatched magic number", detail, failure);
     return RULEDB_EINVAL;
   }
   const uint32_t symCnt = LoadU32Le(header + 12);
   const uint32_t objCnt = LoadU32Le(header + 16);
   if (symCnt != POLICY_SYM_CNT || objCnt != POLICY_OBJ_CNT) {
-    RuleDbSysLog()(LOG_ERR,
-                   " [VARO][%s %d] [Mismatched symbol or object count][symCnt=%u, objCnt=%u]\n",
-                   READ_OP, SITE_HEADER_COUNTS, symCnt, objCnt);
+    snprintf(detail, sizeof detail, "symCnt=%u, objCnt=%u", symCnt, objCnt);
+    ReportFailure(READ_OP, SITE_HEADER_COUNTS, "Mismatched symbol or object count", detail,
+                  failure);
     return RULEDB_EINVAL;
   }
   db->version = LoadU32Le(header + 4);
@@ -678,10 +695,11 @@ int32_t GetU32(PolicyCursor* cursor, uint32_t* value) {
 }
 
 int32_t RuleDataBaseWrite(const RuleDataBase* db, PolicyCursor* cursor) {
-  return RunSections(WRITE_SECTIONS, WRITE_OP, db, cursor);
+  return RunSections(WRITE_SECTIONS, WRITE_OP, db, cursor, nullptr);
 }
 
-int32_t RuleDataBaseRead(RuleDataBase* db, PolicyCursor* cursor) {
-  int32_t status = ReadHeader(db, cursor);
-  return status != 0 ? status : RunSections(READ_SECTIONS, READ_OP, db, cursor);
+int32_t RuleDataBaseRead(RuleDataBase* db, PolicyCursor* cursor, RuleDbReadFailure* failure) {
+  if (failure != nullptr) *failure = RuleDbReadFailure{};
+  int32_t status = ReadHeader(db, cursor, failure);
+  return status != 0 ? status : RunSections(READ_SECTIONS, READ_OP, db, cursor, failure);
 }

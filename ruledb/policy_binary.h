@@ -58,6 +58,15 @@ constexpr size_t POLICY_BUFFER_SIZE = 0x4000000;  // 64 MiB
 
 struct PolicySink;
 
+// What a failed read says beside its status, for a reader that shows it:
+// the text of its system-log line ("Read symbol table failed", "Mismatched
+// magic number") and the values it names ("magic=0x1"). Both empty when the
+// read logged nothing (an image shorter than the header).
+struct RuleDbReadFailure {
+  char what[64];
+  char detail[64];
+};
+
 // A position in a byte buffer and the number of bytes left after it. Every
 // put and get checks `remaining` first and, on failure, moves nothing. A
 // writing cursor may have a sink: then a put that finds too little room
@@ -117,7 +126,9 @@ int32_t RuleDataBaseWrite(const RuleDataBase* db, PolicyCursor* cursor);
 // path or rule; RULEDB_ENOMEM for a symbol value not below N or a failed
 // allocation; RULEDB_EEXIST for a repeated symbol name. Counts and lengths are
 // checked against the bytes left before anything is allocated for them. What
-// was built before a failure stays in `db` for RuleDataBaseDestory.
-int32_t RuleDataBaseRead(RuleDataBase* db, PolicyCursor* cursor);
+// was built before a failure stays in `db` for RuleDataBaseDestory. When
+// `failure` is given it receives what the system-log line says.
+int32_t RuleDataBaseRead(RuleDataBase* db, PolicyCursor* cursor,
+                         RuleDbReadFailure* failure = nullptr);
 
 #endif  // POLC_RULEDB_POLICY_BINARY_H_

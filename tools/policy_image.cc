@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -25,49 +24,20 @@ class DatabaseGuard {
   RuleDataBase& db;
 };
 
-// The last message of the rule database's system-log channel while a read
-// runs; single-threaded like the rest of polcdump.
-std::string g_lastRuleDbMessage;
+// Keeps the rule database's system-log channel quiet while alive: a tool
+// shows the reader's failure itself (RuleDbReadFailure).
+__attribute__((format(printf, 2, 3))) void IgnoreRuleDbMessage(int, const char*, ...) {}
 
-__attribute__((format(printf, 2, 3))) void KeepRuleDbMessage(int priority, const char* format,
-                                                             ...) {
-  (void)priority;
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  g_lastRuleDbMessage = text;
-}
-
-// Points the system-log channel at KeepRuleDbMessage while alive.
-class CapturedRuleDbLog {
+class SilencedRuleDbLog {
  public:
-  CapturedRuleDbLog() : previous(SetRuleDbSysLog(KeepRuleDbMessage)) {
-    g_lastRuleDbMessage.clear();
-  }
-  ~CapturedRuleDbLog() { SetRuleDbSysLog(previous); }
-  CapturedRuleDbLog(const CapturedRuleDbLog&) = delete;
-  CapturedRuleDbLog& operator=(const CapturedRuleDbLog&) = delete;
+  SilencedRuleDbLog() : previous(SetRuleDbSysLog(IgnoreRuleDbMessage)) {}
+  ~SilencedRuleDbLog() { SetRuleDbSysLog(previous); }
+  SilencedRuleDbLog(const SilencedRuleDbLog&) = delete;
+  SilencedRuleDbLog& operator=(const SilencedRuleDbLog&) = delete;
 
  private:
   SysLogFunc previous;
 };
-
-// " [VARO][RuleDataBaseRead 759] [Read symbol table failed]\n" becomes
-// "Read symbol table failed", and "[Mismatched magic number][magic=0x1]"
-// becomes "Mismatched magic number (magic=0x1)".
-std::string ReadableRuleDbMessage(const std::string& message) {
-  const size_t prefixEnd = message.find("] ");
-  std::string text = prefixEnd == std::string::npos ? message : message.substr(prefixEnd + 2);
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
-    text = text.substr(1, text.size() - 2);
-  }
-  const size_t detail = text.find("][");
-  if (detail != std::string::npos) text.replace(detail, 2, " (").push_back(')');
-  return text;
-}
 
 const char* StatusMeaning(int32_t status) {
   switch (status) {
@@ -82,13 +52,20 @@ const char* StatusMeaning(int32_t status) {
   }
 }
 
-std::string ReadFailure(int32_t status, uint64_t offset, uint64_t fileSize) {
+// "Mismatched magic number (magic=0x1)".
+std::string Describe(const RuleDbReadFailure& failure) {
+  std::string text = failure.what[0] == '\0' ? "Read failed" : failure.what;
+  if (failure.detail[0] != '\0') text += std::string(" (") + failure.detail + ")";
+  return text;
+}
+
+std::string ReadFailure(int32_t status, const RuleDbReadFailure& failure, uint64_t offset,
+                        uint64_t fileSize) {
   if (fileSize < POLICY_HEADER_SIZE) {
     return "file of " + std::to_string(fileSize) + " bytes is shorter than the " +
            std::to_string(POLICY_HEADER_SIZE) + "-byte header";
   }
-  const std::string what =
-      g_lastRuleDbMessage.empty() ? "Read failed" : ReadableRuleDbMessage(g_lastRuleDbMessage);
+  const std::string what = Describe(failure);
   return what + ": " + StatusMeaning(status) + " (status " + std::to_string(status) +
          "); reading stopped at offset " + std::to_string(offset) + " of " +
          std::to_string(fileSize) + " bytes";
@@ -186,16 +163,17 @@ std::string ReadWholeFile(const std::string& path, HugePageVector<uint8_t>& byte
 
 std::string ReadPolicyImageByDatabase(std::span<const uint8_t> bytes, PolicyImage& image,
                                       RewriteCheck rewriteCheck) {
-  const CapturedRuleDbLog capture;
+  const SilencedRuleDbLog silence;
   image = PolicyImage{};
   image.fileSize = bytes.size();
   RuleDataBase db{};
   const DatabaseGuard guard(db);
   // The reader never writes through the cursor.
   PolicyCursor cursor{const_cast<uint8_t*>(bytes.data()), bytes.size()};
-  const int32_t status = RuleDataBaseRead(&db, &cursor);
+  RuleDbReadFailure failure;
+  const int32_t status = RuleDataBaseRead(&db, &cursor, &failure);
   image.imageSize = bytes.size() - cursor.remaining;
-  if (status != 0) return ReadFailure(status, image.imageSize, image.fileSize);
+  if (status != 0) return ReadFailure(status, failure, image.imageSize, image.fileSize);
   CopyDatabase(db, image);
   if (rewriteCheck == RewriteCheck::YES) {
     image.rewritesIdentically = RewritesIdentically(db, bytes, image.imageSize);
