@@ -1,7 +1,9 @@
 # Two entry points for a fresh machine, each first installing what it needs
 # (scripts/install-deps.sh):
 #   make run   builds polc and compiles the example policy in examples/
-#   make test  builds and runs the whole test suite (normal, then sanitizers)
+#   make test  builds and runs the whole test suite (normal, then sanitizers),
+#              printing one summary per stage; each stage's output is in
+#              build/<stage>.log
 # one to install polc, polcdump, polcq, their man pages, the schemas and the
 # bash completion, and one to build a Debian package of the same:
 #   make install [PREFIX=/usr/local]
@@ -39,47 +41,59 @@ install: build
 package: build
 	cd $(BUILD)/release && cpack -G DEB
 
-# The fuzzing run comes before the sanitizer suite so that the test runner's
-# summary closes the output.
+# Each stage runs through scripts/stage.sh: its whole output goes to
+# $(BUILD)/<stage>.log, and the terminal gets the stage's title and summary
+# (ctest's totals, the fuzzing's inputs), or on a failure what failed and
+# the log's last lines.
+STAGE = @scripts/stage.sh
+
 test: deps-test
-	$(MAKE) test-debug test-thread fuzz-smoke tidy test-sanitize
+	@$(MAKE) --no-print-directory test-debug test-thread fuzz-smoke tidy test-sanitize
 
 # g++, warnings as errors, the whole suite.
 test-debug:
-	cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DCMAKE_CXX_COMPILER=g++ -DPOLC_WERROR=ON
-	cmake --build $(BUILD)/debug -j $(JOBS)
-	ctest --test-dir $(BUILD)/debug -j $(JOBS) --output-on-failure
+	$(STAGE) "g++ debug build, the whole suite" $(BUILD)/$@.log \
+	  "cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	     -DCMAKE_CXX_COMPILER=g++ -DPOLC_WERROR=ON" \
+	  "cmake --build $(BUILD)/debug -j $(JOBS)" \
+	  "ctest --test-dir $(BUILD)/debug -j $(JOBS) --output-on-failure --no-tests=error"
 
 # clang++ with AddressSanitizer and UndefinedBehaviorSanitizer: the same
 # suite, and the fuzz targets built alongside.
 build-sanitize:
-	cmake -S . -B $(BUILD)/sanitize $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE=ON -DPOLC_FUZZ=ON
-	cmake --build $(BUILD)/sanitize -j $(JOBS)
+	$(STAGE) "clang++ build with AddressSanitizer, UBSan and the fuzz targets" $(BUILD)/$@.log \
+	  "cmake -S . -B $(BUILD)/sanitize $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	     -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE=ON -DPOLC_FUZZ=ON" \
+	  "cmake --build $(BUILD)/sanitize -j $(JOBS)" \
+	  "echo built in $(BUILD)/sanitize"
 
 test-sanitize: build-sanitize
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(BUILD)/sanitize -j $(JOBS) --output-on-failure
+	$(STAGE) "AddressSanitizer and UBSan, the whole suite" $(BUILD)/$@.log \
+	  "ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	     ctest --test-dir $(BUILD)/sanitize -j $(JOBS) --output-on-failure --no-tests=error"
 
 # clang++ with ThreadSanitizer: the golden cases, whose polc runs load their
 # files on a second thread; a race report fails the case that shows it.
 test-thread:
-	cmake -S . -B $(BUILD)/thread $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE_THREAD=ON
-	cmake --build $(BUILD)/thread -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)/thread -j $(JOBS) \
-	  --output-on-failure -R Golden
+	$(STAGE) "ThreadSanitizer build, the golden cases" $(BUILD)/$@.log \
+	  "cmake -S . -B $(BUILD)/thread $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	     -DCMAKE_CXX_COMPILER=clang++ -DPOLC_WERROR=ON -DPOLC_SANITIZE_THREAD=ON" \
+	  "cmake --build $(BUILD)/thread -j $(JOBS)" \
+	  "TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(BUILD)/thread -j $(JOBS) \
+	     --output-on-failure --no-tests=error -R Golden"
 
 # The naming convention of .clang-tidy, over every file the sanitizer build
 # compiles (the product, the tests, the fuzz targets).
 tidy: build-sanitize
-	run-clang-tidy -j $(JOBS) -quiet -p $(BUILD)/sanitize > $(BUILD)/tidy.log 2>&1 || \
-	  { sed 's/\x1b\[[0-9;]*m//g' $(BUILD)/tidy.log; exit 1; }
+	$(STAGE) "naming check of .clang-tidy" $(BUILD)/$@.log \
+	  "run-clang-tidy -j $(JOBS) -quiet -p $(BUILD)/sanitize" \
+	  "echo no warnings"
 
-# Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each.
+# Every fuzz target, from its committed seed corpus, for FUZZ_SECONDS each;
+# a crashing input is kept in $(BUILD)/sanitize/fuzz.
 fuzz-smoke: build-sanitize
-	fuzz/run.sh $(BUILD)/sanitize/fuzz $(FUZZ_SECONDS)
+	$(STAGE) "fuzzing, $(FUZZ_SECONDS)s per target" $(BUILD)/$@.log \
+	  "fuzz/run.sh $(BUILD)/sanitize/fuzz $(FUZZ_SECONDS)"
 
 clean:
 	rm -rf $(BUILD)

@@ -3,17 +3,20 @@
 # BUILD_FUZZ_DIR for SECONDS each from a scratch corpus: its seeds in
 # fuzz/corpus/<target>, and for fuzz_policy and fuzz_assertions the example
 # policy and every JSON file of the golden cases. New inputs never go to the
-# repository.
+# repository. Its last line sums the run up; a target that crashes, leaks or
+# times out ends it with that target's status.
 set -euo pipefail
 dir=$1
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 shopt -s nullglob
+targets=0
+inputs=0
 for target in "$dir"/fuzz_*; do
   [[ -x $target && -f $target ]] || continue
   name=$(basename "$target")
   scratch=$(mktemp -d)
-  trap 'rm -rf "$scratch"' EXIT
+  trap 'rm -rf "$scratch" "$scratch.dict" "$scratch.out"' EXIT
   [[ -d $here/corpus/$name ]] && cp -r "$here/corpus/$name/." "$scratch/"
   options=()
   [[ -f $here/$name.dict ]] && options=(-dict="$here/$name.dict")
@@ -30,7 +33,11 @@ for target in "$dir"/fuzz_*; do
   echo "== $name for ${seconds}s"
   # A crashing input is kept beside the target, not in the working directory.
   "$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$dir/$name-" \
-    "${options[@]}" "$scratch"
-  rm -rf "$scratch" "$scratch.dict"
+    "${options[@]}" "$scratch" 2>&1 | tee "$scratch.out"
+  inputs=$((inputs + $(awk '/^stat::number_of_executed_units:/ { print $2 }' "$scratch.out")))
+  targets=$((targets + 1))
+  rm -rf "$scratch" "$scratch.dict" "$scratch.out"
   trap - EXIT
 done
+((targets > 0)) || { echo "no fuzz targets in $dir" >&2; exit 1; }
+echo "$targets targets for ${seconds}s each: $inputs inputs, none failed"

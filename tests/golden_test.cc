@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,8 +48,12 @@ struct Command {
 
 struct Case {
   std::string name;
+  std::string where;  // file:line of its "=== name" line
   std::vector<Command> commands;
 };
+
+// How GoogleTest shows a case in its messages: where to find it.
+void PrintTo(const Case& testCase, std::ostream* out) { *out << testCase.where; }
 
 // Reads one case file; a line that fits no place fails the load.
 void ReadCaseFile(const fs::path& path, std::vector<Case>& cases) {
@@ -62,7 +67,7 @@ void ReadCaseFile(const fs::path& path, std::vector<Case>& cases) {
   for (std::string line; std::getline(in, line);) {
     const std::string where = path.filename().string() + ":" + std::to_string(++number);
     if (line.starts_with("=== ")) {
-      cases.push_back({stem + "_" + line.substr(4), {}});
+      cases.push_back({stem + "_" + line.substr(4), where, {}});
       block = nullptr;
     } else if (cases.size() == firstCase || (line.starts_with("#") && !inFile)) {
       continue;
