@@ -16,12 +16,12 @@
 #include "base/protocol_lookup.h"
 #include "bench/policy_generator.h"
 #include "tests/support/polc_test.h"
-#include "tools/policy_diff.h"
-#include "tools/policy_listing.h"
-#include "tools/policy_query.h"
-#include "tools/policy_source.h"
-#include "tools/policy_text.h"
-#include "tools/query_access.h"
+#include "tools/image/policy_text.h"
+#include "tools/polcdump/policy_listing.h"
+#include "tools/polcdump/policy_source.h"
+#include "tools/polcq/policy_diff.h"
+#include "tools/polcq/policy_query.h"
+#include "tools/polcq/query_access.h"
 
 namespace {
 
