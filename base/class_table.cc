@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -210,4 +211,84 @@ uint16_t ClassNameRank(uint16_t classIndex) {
     return result;
   }();
   return FindRow(classIndex) == nullptr ? 0 : RANKS[classIndex];
+}
+
+namespace {
+
+// "0x1" to "0x80000000": the hex text of each single bit.
+using BitText = std::array<char, 11>;
+
+constexpr std::array<BitText, 32> BuildBitTexts() {
+  std::array<BitText, 32> texts{};
+  for (unsigned position = 0; position < 32; ++position) {
+    BitText& text = texts[position];
+    text[0] = '0';
+    text[1] = 'x';
+    const unsigned digits = position / 4 + 1;
+    for (unsigned digit = 0; digit < digits; ++digit) text[2 + digit] = '0';
+    text[2] = "1248"[position % 4];
+    text[2 + digits] = '\0';
+  }
+  return texts;
+}
+
+constexpr std::array<BitText, 32> BIT_TEXTS = BuildBitTexts();
+
+// By class index: its operations' bit positions in the order of their names.
+using NameOrder = std::array<uint8_t, 32>;
+
+constexpr std::array<NameOrder, CLASS_COUNT + 1> BuildNameOrders() {
+  std::array<NameOrder, CLASS_COUNT + 1> orders{};
+  for (uint16_t position = 0; position < CLASS_COUNT; ++position) {
+    const OperationList& operations = CLASS_TABLE[position].operations;
+    NameOrder& order = orders[position + 1];
+    size_t count = 0;
+    while (operations[count] != nullptr) {
+      order[count] = static_cast<uint8_t>(count);
+      ++count;
+    }
+    std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(count),
+              [&operations](uint8_t a, uint8_t b) {
+                return std::string_view(operations[a]) < std::string_view(operations[b]);
+              });
+  }
+  return orders;
+}
+
+constexpr std::array<NameOrder, CLASS_COUNT + 1> NAME_ORDERS = BuildNameOrders();
+
+}  // namespace
+
+// Every bit below the first null entry of the class's list.
+uint32_t OperationBits(uint16_t classIndex) {
+  const ClassRow* row = FindRow(classIndex);
+  if (row == nullptr) return 0;
+  const auto named = static_cast<unsigned>(
+      std::find(row->operations.begin(), row->operations.end(), nullptr) - row->operations.begin());
+  return named == 32 ? UINT32_MAX : (uint32_t{1} << named) - 1;
+}
+
+OperationNameList OperationNames(uint16_t classIndex, uint32_t bits, OperationOrder order) {
+  OperationNameList list;
+  const ClassRow* row = FindRow(classIndex);
+  uint32_t unnamed = bits;
+  if (row != nullptr) {
+    const uint32_t namedBits = OperationBits(classIndex);
+    unnamed = bits & ~namedBits;
+    if (order == OperationOrder::BY_NAME) {
+      for (unsigned place = 0; place < static_cast<unsigned>(std::popcount(namedBits)); ++place) {
+        const uint8_t position = NAME_ORDERS[classIndex][place];
+        if ((bits >> position & 1) != 0) list.names[list.count++] = row->operations[position];
+      }
+    } else {
+      for (uint32_t rest = bits & namedBits; rest != 0; rest &= rest - 1) {
+        list.names[list.count++] = row->operations[std::countr_zero(rest)];
+      }
+    }
+  }
+  // The unnamed bits all lie above the named ones, so bit order holds.
+  for (uint32_t rest = unnamed; rest != 0; rest &= rest - 1) {
+    list.names[list.count++] = BIT_TEXTS[std::countr_zero(rest)].data();
+  }
+  return list;
 }

@@ -1,10 +1,15 @@
-# polc_library(NAME [STRICT_CONVERSIONS] DEPS lib...): a static library from
-# every .cc file of the calling folder; headers are included as
-# "<folder>/<header>.h". STRICT_CONVERSIONS adds -Wconversion, for the
-# C-style modules where 16- and 32-bit values narrow.
+# polc_library(NAME [STRICT_CONVERSIONS] [FOLDER dir] DEPS lib...): a static
+# library from every .cc file but main.cc of the calling folder, or of its
+# subfolder `dir`; headers are included as "<folder>/<header>.h" from the
+# top of the tree. STRICT_CONVERSIONS adds -Wconversion, for the C-style
+# modules where 16- and 32-bit values narrow.
 function(polc_library name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "STRICT_CONVERSIONS" "" "DEPS")
-  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cc")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "STRICT_CONVERSIONS" "FOLDER" "DEPS")
+  set(folder "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(arg_FOLDER)
+    set(folder "${folder}/${arg_FOLDER}")
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS "${folder}/*.cc")
   list(FILTER sources EXCLUDE REGEX "/main\\.cc$")
   if(NOT sources)
     # A folder whose first code has not landed yet.

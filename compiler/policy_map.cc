@@ -84,8 +84,9 @@ int VaroCompiler::WritePolicyMap(const std::string& mapPath) const {
   SortByNames(*this, rules);
   for (const NumberedRule& rule : rules) {
     out.RuleNames(*this, rule.key);
-    for (const uint32_t bit : OperationBitsByName(rule.key.tclass)) {
-      if ((rule.datum.value & bit) != 0) out.Text(" ").Text(GetOperationName(rule.key.tclass, bit));
+    for (const char* operation :
+         OperationNames(rule.key.tclass, rule.datum.value, OperationOrder::BY_NAME)) {
+      out.Text(" ").Text(operation);
     }
     out.End();
     out.RuleNumbers(rule.key).Text(" 0x").Number(rule.datum.value, 16).End();

@@ -2,18 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <numeric>
 
 #include "base/class_table.h"
+#include "ruledb/rule_order.h"
 
 namespace {
-
-// RuleTblCmp's order as one number: source, target, tclass, specified.
-uint64_t TableOrder(const RuleTblKey& key) {
-  return uint64_t{key.source} << 48 | uint64_t{key.target} << 32 | uint64_t{key.tclass} << 16 |
-         key.specified;
-}
 
 // One pass of a radix sort: `from` into `into`, ordered by the byte at
 // `shift` of the 16-bit field `field` of their keys, descending, keeping the
@@ -43,7 +37,7 @@ void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
   constexpr size_t RADIX_FROM = 16384;
   if (rules.size() < RADIX_FROM) {
     std::sort(rules.begin(), rules.end(), [](const NumberedRule& a, const NumberedRule& b) {
-      return TableOrder(a.key) > TableOrder(b.key);
+      return RuleTableOrder(a.key) > RuleTableOrder(b.key);
     });
     return;
   }
@@ -90,7 +84,8 @@ HugePageVector<NumberedRule> NumberGrantRules(const VaroCompiler& compiler) {
   // operations.
   auto kept = rules.begin();
   for (auto rule = rules.begin(); rule != rules.end(); ++rule) {
-    if (kept != rules.begin() && TableOrder(std::prev(kept)->key) == TableOrder(rule->key)) {
+    if (kept != rules.begin() &&
+        RuleTableOrder(std::prev(kept)->key) == RuleTableOrder(rule->key)) {
       std::prev(kept)->datum.value |= rule->datum.value;
     } else {
       *kept++ = *rule;
@@ -117,35 +112,10 @@ HugePageVector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler)
 void SortByNames(const VaroCompiler& compiler, std::span<NumberedRule> rules) {
   const std::vector<uint32_t> ranks = NameRanks(compiler);
   const auto nameOrder = [&](const NumberedRule& rule) {
-    return uint64_t{ranks[rule.key.source]} << 24 | uint64_t{ranks[rule.key.target]} << 8 |
-           ClassNameRank(rule.key.tclass);
+    return RuleOrderKey(ranks[rule.key.source], ranks[rule.key.target],
+                        ClassNameRank(rule.key.tclass), 0);
   };
   std::sort(rules.begin(), rules.end(), [&](const NumberedRule& a, const NumberedRule& b) {
     return nameOrder(a) < nameOrder(b);
   });
-}
-
-std::span<const uint32_t> OperationBitsByName(uint16_t classIndex) {
-  struct ClassBits {
-    std::array<uint32_t, 32> bits;
-    size_t count;
-  };
-  static const auto TABLE = [] {
-    std::array<ClassBits, CLASS_COUNT + 1> result{};
-    for (uint16_t cls = 1; cls <= CLASS_COUNT; ++cls) {
-      ClassBits& entry = result[cls];
-      for (uint32_t position = 0; position < 32; ++position) {
-        if (GetOperationName(cls, 1u << position) != nullptr) {
-          entry.bits[entry.count++] = 1u << position;
-        }
-      }
-      std::sort(entry.bits.begin(), entry.bits.begin() + static_cast<std::ptrdiff_t>(entry.count),
-                [cls](uint32_t a, uint32_t b) {
-                  return std::strcmp(GetOperationName(cls, a), GetOperationName(cls, b)) < 0;
-                });
-    }
-    return result;
-  }();
-  const ClassBits& entry = TABLE[classIndex];
-  return {entry.bits.data(), entry.count};
 }

@@ -16,5 +16,3 @@ HugePageVector<NumberedRule> NumberTransitionRules(const VaroCompiler& compiler)
 // Sorts `rules` into the key order of the model: by the texts of subject,
 // object and class.
 void SortByNames(const VaroCompiler& compiler, std::span<NumberedRule> rules);
-// The bits of class `classIndex` (1 to 30), ordered by operation name.
-std::span<const uint32_t> OperationBitsByName(uint16_t classIndex);

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "compiler/varo_compiler.h"
-#include "tools/assertions.h"
-#include "tools/policy_query.h"
+#include "tools/polcq/assertions.h"
+#include "tools/polcq/policy_query.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "ruledb/policy_binary.h"
-#include "tools/policy_diff.h"
-#include "tools/policy_image.h"
-#include "tools/policy_listing.h"
-#include "tools/policy_query.h"
-#include "tools/policy_source.h"
-#include "tools/query_access.h"
+#include "tools/image/policy_image.h"
+#include "tools/polcdump/policy_listing.h"
+#include "tools/polcdump/policy_source.h"
+#include "tools/polcq/policy_diff.h"
+#include "tools/polcq/policy_query.h"
+#include "tools/polcq/query_access.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);

@@ -226,7 +226,8 @@ bool MatchesAddressPrefix(std::string_view text) {
     if (octet > 0 && !ConsumeChar(text, pos, '.')) return false;
     if (!ConsumeNumber(text, pos, 3, 255)) return false;
   }
-  return ConsumeChar(text, pos, '/') && ConsumeNumber(text, pos, 2, 32) && pos == text.size();
+  return ConsumeChar(text, pos, '/') && ConsumeNumber(text, pos, 2, MAX_PREFIX_LENGTH) &&
+         pos == text.size();
 }
 
 bool MatchesPortRange(std::string_view text) {

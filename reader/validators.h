@@ -29,6 +29,7 @@
 inline constexpr size_t MAX_CONTEXT_NAME_LENGTH = 16000;  // bytes; 1 is the least
 inline constexpr size_t MAX_FILE_PATH_LENGTH = 4096;      // bytes
 inline constexpr long MAX_PORT = 65535;
+inline constexpr uint32_t MAX_PREFIX_LENGTH = 32;  // bits of an IPv4 address prefix
 inline constexpr size_t MAX_TYPES_AND_ATTRS = 65535;  // names over all files
 
 // An IPv4 address with its prefix length, as in "192.168.1.0/24".

@@ -26,6 +26,9 @@ constexpr uint32_t FLAG_NETIF = 0x02;
 constexpr uint32_t FLAG_PACKET = 0x04;
 constexpr uint32_t FLAG_FILE_CONTEXT = 0x08;
 constexpr uint32_t FLAG_TYPEATTR = 0x10;
+// Every bit above; the writer sets no other.
+constexpr uint32_t FLAG_KNOWN =
+    FLAG_INITIAL_SID | FLAG_NETIF | FLAG_PACKET | FLAG_FILE_CONTEXT | FLAG_TYPEATTR;
 
 // Index into RuleDataBase::objCtxs.
 enum ObjCtxKind : uint32_t {
@@ -62,6 +65,10 @@ struct TypeAttrs {
 // Values of RuleTblKey::specified.
 constexpr uint16_t RULE_GRANT = 1;
 constexpr uint16_t RULE_TRANSITION = 2;
+
+// How many symbol values a rule key, a labeled object or a type-attribute
+// entry can name: they hold 16-bit values.
+constexpr uint32_t SYMBOL_VALUE_COUNT = uint32_t{UINT16_MAX} + 1;
 
 struct RuleTblKey {
   uint16_t source;     // symbol value of the subject

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "tools/schema_classes.h"
+#include "schema/schema_classes.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

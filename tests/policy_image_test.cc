@@ -1,6 +1,6 @@
 // The fast parse takes every image polc writes and reads whatever it takes,
 // damaged or not, as the database's reader does, whose verdict is final.
-#include "tools/policy_image.h"
+#include "tools/image/policy_image.h"
 
 #include <gtest/gtest.h>
 

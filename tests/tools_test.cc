@@ -15,13 +15,14 @@
 
 #include "base/protocol_lookup.h"
 #include "bench/policy_generator.h"
+#include "ruledb/policy_binary.h"
 #include "tests/support/polc_test.h"
-#include "tools/policy_diff.h"
-#include "tools/policy_listing.h"
-#include "tools/policy_query.h"
-#include "tools/policy_source.h"
-#include "tools/policy_text.h"
-#include "tools/query_access.h"
+#include "tools/image/policy_text.h"
+#include "tools/polcdump/policy_listing.h"
+#include "tools/polcdump/policy_source.h"
+#include "tools/polcq/policy_diff.h"
+#include "tools/polcq/policy_query.h"
+#include "tools/polcq/query_access.h"
 
 namespace {
 
@@ -269,6 +270,128 @@ TEST(PolicyDiff, RepeatedEntriesCancelPairwise) {
   EXPECT_EQ(diff.str(),
             "+ netifs eth0 file_t\n+ netifs eth0 file_t\n- netifs lo init_t\n"
             "- file_contexts /etc/app.conf file_t\n");
+}
+
+// `image` in the binary format, its records in its own order: the file a
+// crafted image would be.
+std::vector<uint8_t> BinaryOf(const PolicyImage& image) {
+  std::vector<uint8_t> bytes;
+  const auto put = [&bytes](int size, std::initializer_list<uint64_t> values) {
+    for (const uint64_t value : values) {
+      for (int i = 0; i < size; ++i) bytes.push_back(static_cast<uint8_t>(value >> 8 * i));
+    }
+  };
+  const auto text = [&bytes](const std::string& t) {
+    bytes.insert(bytes.end(), t.begin(), t.end());
+  };
+  const auto section = [&](uint32_t flag, const auto& records, const auto& putRecord) {
+    if ((image.flags & flag) == 0) return;
+    put(4, {records.size()});
+    for (const auto& record : records) putRecord(record);
+  };
+  put(4, {POLICY_MAGIC, image.version, image.flags, POLICY_SYM_CNT, POLICY_OBJ_CNT,
+          image.symbols.size()});
+  for (const SymbolRecord& symbol : image.symbols) {
+    put(4, {symbol.name.size(), symbol.value});
+    text(symbol.name);
+  }
+  section(FLAG_INITIAL_SID, image.initialSids, [&](const InitialSidRecord& sid) {
+    put(4, {sid.sid});
+    put(2, {sid.type});
+  });
+  section(FLAG_NETIF, image.netifs, [&](const NetifRecord& netif) {
+    put(4, {netif.name.size()});
+    put(2, {netif.type});
+    text(netif.name);
+  });
+  section(FLAG_PACKET, image.packets, [&](const PacketRecord& p) {
+    put(4, {p.sourceAddress, p.sourceMask, p.destinationAddress, p.destinationMask});
+    put(2, {p.sportStart, p.sportEnd, p.dportStart, p.dportEnd, p.protocol, p.type});
+  });
+  section(FLAG_FILE_CONTEXT, image.fileContexts, [&](const FileContextRecord& file) {
+    put(4, {file.path.size(), file.context.size()});
+    text(file.path);
+    text(file.context);
+  });
+  // Present exactly when FLAG_TYPEATTR is: the image's reader made them so.
+  for (const std::vector<uint16_t>& members : image.typeAttrs) {
+    put(2, {members.size()});
+    for (const uint16_t member : members) put(2, {member});
+  }
+  put(4, {image.rules.size()});
+  for (const RuleRecord& rule : image.rules) {
+    put(2, {rule.key.source, rule.key.target, rule.key.tclass, rule.key.specified});
+    put(4, {rule.datum});
+  }
+  return bytes;
+}
+
+// Each refusal of a crafted image on polcq's way in, one row each: the
+// readers', and every check of QueryPolicy::Check, which stands between such
+// an image and indexes that trust its values. The image is crafted, written
+// out and read back; the type-attribute count is crafted once read, as no
+// binary can give it (the readers take one entry per symbol).
+TEST(PolicyQuery, EveryRefusalOfACraftedImageHasItsRow) {
+  const auto manySymbols = [](PolicyImage& p) {
+    p.flags &= ~FLAG_TYPEATTR;
+    p.typeAttrs.clear();
+    for (uint32_t value = 3; value <= SYMBOL_VALUE_COUNT; ++value) {
+      p.symbols.push_back({value, "s" + std::to_string(value)});
+    }
+  };
+  const std::string refused = "not a policy polcq can query: ";
+  const struct {
+    std::function<void(PolicyImage&)> craftWritten;
+    std::function<void(PolicyImage&)> craftRead;
+    std::string refusal;
+  } rows[] = {
+      {[](PolicyImage&) {}, nullptr, ""},
+      {manySymbols, nullptr, refused + "more than 65536 symbols"},
+      {[](PolicyImage& p) { Symbol(p, 2).value = 1; }, nullptr,
+       refused + "the symbols do not name every value once"},
+      {nullptr, [](PolicyImage& p) { p.typeAttrs.pop_back(); },
+       refused + "the type attributes do not match the symbols"},
+      {[](PolicyImage& p) { p.typeAttrs[1].push_back(3); }, nullptr,
+       refused + "type attribute of value 1 names no symbol"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).key.source = 3; }, nullptr,
+       refused + "rule 0 names no symbol"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).key.target = 3; }, nullptr,
+       refused + "rule 0 names no symbol"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).key.tclass = 31; }, nullptr,
+       refused + "rule 0 names no class"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).datum = 0x80010; }, nullptr,
+       refused + "rule 0 grants an operation its class lacks"},
+      {[](PolicyImage& p) { Rule(p, RULE_TRANSITION).datum = 3; }, nullptr,
+       refused + "rule 1 targets no symbol"},
+      {[](PolicyImage& p) { Rule(p, RULE_GRANT).key.specified = 3; }, nullptr,
+       refused + "rule 1 is of no known kind"},
+      {[](PolicyImage& p) { p.initialSids[1].type = 3; }, nullptr,
+       refused + "initial sid 1 names no symbol"},
+      {[](PolicyImage& p) { p.netifs[1].type = 3; }, nullptr, refused + "netif 1 names no symbol"},
+      {[](PolicyImage& p) { p.packets[0].type = 3; }, nullptr,
+       refused + "packet 0 names no symbol"},
+      // The fast parse must not take an object context block whose record
+      // it could not read, nor the database's reader a name of no bytes.
+      {[](PolicyImage& p) { p.netifs[1].name.clear(); }, nullptr,
+       "Read object context failed: invalid or truncated data (status -22); reading stopped at "
+       "offset 100 of 205 bytes"},
+      {[](PolicyImage& p) { Symbol(p, 0).name.clear(); }, nullptr,
+       "Read symbol table failed: invalid or truncated data (status -22); reading stopped at "
+       "offset 60 of 203 bytes"}};
+  const PolicyImage small = SmallImage();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.refusal);
+    PolicyImage image = small;
+    if (row.craftWritten) row.craftWritten(image);
+    PolicyImage read;
+    std::string verdict = ReadPolicyImage(BinaryOf(image), read);
+    if (verdict.empty()) {
+      if (row.craftRead) row.craftRead(read);
+      QueryPolicy policy;
+      verdict = policy.Adopt(std::move(read));
+    }
+    EXPECT_EQ(verdict, row.refusal);
+  }
 }
 
 // Every effective line of `policy` by brute force: every rule applied to

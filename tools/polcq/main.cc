@@ -9,10 +9,10 @@
 
 #include "base/class_table.h"
 #include "ruledb/rule_data_base.h"
-#include "tools/assertions.h"
-#include "tools/policy_diff.h"
-#include "tools/policy_query.h"
-#include "tools/query_access.h"
+#include "tools/polcq/assertions.h"
+#include "tools/polcq/policy_diff.h"
+#include "tools/polcq/policy_query.h"
+#include "tools/polcq/query_access.h"
 
 namespace {
 
@@ -131,8 +131,7 @@ int Classes(const Arguments& arguments) {
   const std::string& name = arguments.operands[0];
   const uint16_t index = GetClassIndex(name.c_str());
   if (index == 0) return Trouble(name, "no such class");
-  for (const std::string& operation : OperationNames(index, UINT32_MAX)) {
-    if (operation.starts_with("0x")) break;  // past the class's last operation
+  for (const char* operation : OperationNames(index, OperationBits(index))) {
     std::cout << operation << '\n';
   }
   return EXIT_SAME;

@@ -1,4 +1,4 @@
-#include "tools/assertions.h"
+#include "tools/polcq/assertions.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,6 @@
-#include "tools/policy_source.h"
+#include "tools/polcdump/policy_source.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <numeric>
 #include <ostream>
@@ -15,14 +14,14 @@
 #include "base/log.h"
 #include "reader/validators.h"
 #include "ruledb/policy_binary.h"
-#include "tools/policy_text.h"
+#include "ruledb/rule_order.h"
+#include "tools/image/json_text.h"
+#include "tools/image/policy_text.h"
 
 namespace {
 
-constexpr uint32_t KNOWN_FLAGS =
-    FLAG_INITIAL_SID | FLAG_NETIF | FLAG_PACKET | FLAG_FILE_CONTEXT | FLAG_TYPEATTR;
-constexpr size_t MAX_JSON_KEY_LENGTH = 47;  // polc's JSON reader refuses longer member keys
-constexpr uint32_t MAX_PREFIX_LENGTH = 32;
+// polc's JSON reader refuses longer member keys.
+constexpr size_t MAX_JSON_KEY_LENGTH = JSON_MAX_KEY_SIZE - 1;
 
 // "packet 2": which record of a section.
 std::string Entry(const char* what, size_t index) {
@@ -67,8 +66,8 @@ class SourceChecks {
       return std::to_string(image.fileSize - image.imageSize) + " bytes follow the rule table";
     }
     if (image.version != POLICY_VERSION) return "version " + std::to_string(image.version);
-    if ((image.flags & ~KNOWN_FLAGS) != 0) {
-      return "unknown flag bits " + Hex(image.flags & ~KNOWN_FLAGS);
+    if ((image.flags & ~FLAG_KNOWN) != 0) {
+      return "unknown flag bits " + Hex(image.flags & ~FLAG_KNOWN);
     }
     // Throws when the image was read without RewriteCheck::YES.
     if (!image.rewritesIdentically.value()) {
@@ -381,7 +380,7 @@ class SourceWriter {
   static std::vector<std::vector<std::string>> QuotedOperations() {
     std::vector<std::vector<std::string>> quoted(CLASS_COUNT + 1);
     for (uint16_t tclass = 1; tclass <= CLASS_COUNT; ++tclass) {
-      for (const std::string& operation : OperationNames(tclass, UINT32_MAX)) {
+      for (const char* operation : OperationNames(tclass, UINT32_MAX)) {
         quoted[tclass].push_back(QuoteJsonString(operation));
       }
     }
@@ -497,8 +496,8 @@ class SourceWriter {
         TextRanks(std::move(values),
                   [this](uint16_t value) -> const std::string& { return *names.Find(value); });
     return RulesOf(SortByKey(image.rules, [&nameRanks](const RuleTblKey& key) {
-      return PackRanks(nameRanks[key.source], nameRanks[key.target], ClassNameRank(key.tclass),
-                       key.specified);
+      return RuleOrderKey(nameRanks[key.source], nameRanks[key.target], ClassNameRank(key.tclass),
+                          key.specified);
     }));
   }
 
@@ -585,32 +584,4 @@ std::string WritePolicySource(const PolicyImage& image, std::ostream& out, uint6
   }
   text.WriteTo(out);
   return {};
-}
-
-std::string QuoteJsonString(const std::string& text) {
-  std::string quoted;
-  AppendJsonString(quoted, text);
-  return quoted;
-}
-
-void AppendJsonString(std::string& quoted, std::string_view text) {
-  quoted += '"';
-  size_t plain = 0;  // start of the run of bytes that stay as they are
-  for (size_t at = 0; at < text.size(); ++at) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    // Bytes of 0x80 and above are text to polc's JSON reader.
-    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-    quoted.append(text.substr(plain, at - plain));
-    plain = at + 1;
-    if (byte >= 0x20) {
-      quoted += '\\';
-      quoted += static_cast<char>(byte);
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      quoted += escape;
-    }
-  }
-  quoted.append(text.substr(plain));
-  quoted += '"';
 }

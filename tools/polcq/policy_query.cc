@@ -1,15 +1,14 @@
-#include "tools/policy_query.h"
+#include "tools/polcq/policy_query.h"
 
 #include <algorithm>
 #include <numeric>
 #include <utility>
 
 #include "base/class_table.h"
-#include "tools/policy_text.h"
+#include "ruledb/rule_order.h"
+#include "tools/image/policy_text.h"
 
 namespace {
-
-constexpr uint32_t MAX_SYMBOLS = 65536;
 
 void SortUnique(std::vector<uint32_t>& values) {
   std::sort(values.begin(), values.end());
@@ -53,7 +52,9 @@ std::string QueryPolicy::Adopt(PolicyImage read) {
 std::string QueryPolicy::Check() const {
   const auto count = static_cast<uint32_t>(image.symbols.size());
   // Rules and type attributes hold 16-bit values.
-  if (count > MAX_SYMBOLS) return "more than " + std::to_string(MAX_SYMBOLS) + " symbols";
+  if (count > SYMBOL_VALUE_COUNT) {
+    return "more than " + std::to_string(SYMBOL_VALUE_COUNT) + " symbols";
+  }
   if (!SymbolNames(image).Dense()) return "the symbols do not name every value once";
   if (!image.typeAttrs.empty() && image.typeAttrs.size() != count) {
     return "the type attributes do not match the symbols";
@@ -128,8 +129,8 @@ void QueryPolicy::IndexRules() {
   std::vector<uint32_t> next(firstRule.begin(), firstRule.end() - 1);
   KeyedRules keyed(image.rules.size());
   for (const RuleRecord& rule : image.rules) {
-    const uint64_t key = uint64_t{rank[rule.key.target]} << 16 |
-                         uint64_t{ClassNameRank(rule.key.tclass)} << 8 | rule.key.specified;
+    const uint64_t key =
+        RuleOrderKey(0, rank[rule.key.target], ClassNameRank(rule.key.tclass), rule.key.specified);
     keyed[next[rank[rule.key.source]]++] = {key, rule};
   }
   for (size_t subject = 0; subject < names.size(); ++subject) {
@@ -147,7 +148,7 @@ void QueryPolicy::IndexRules() {
 
 // One application of a rule: the object it reaches and what it gives.
 struct QueryPolicy::Hit {
-  uint64_t key;  // rank of the object, then of the class
+  uint64_t key;  // RuleOrderKey: rank of the object, then of the class
   uint32_t object;
   uint32_t datum;
   uint32_t rule;  // place in name order
@@ -169,7 +170,7 @@ std::vector<Effect> QueryPolicy::Effects(uint32_t subject, uint16_t kind,
       const uint16_t classRank = ClassNameRank(rule.key.tclass);
       for (const uint32_t object : members[rule.key.target]) {
         if (keepObject && !keepObject(object)) continue;
-        hits.push_back({uint64_t{rank[object]} << 8 | classRank, object, rule.datum, place});
+        hits.push_back({RuleOrderKey(0, rank[object], classRank, 0), object, rule.datum, place});
       }
     }
   }
@@ -192,7 +193,8 @@ void QueryPolicy::EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
            place < static_cast<uint32_t>(to - targetRanks.begin()); ++place) {
         const RuleRecord& rule = RuleAt(place);
         if (rule.key.specified != kind) continue;
-        hits.push_back({ClassNameRank(rule.key.tclass), object, rule.datum, place});
+        hits.push_back(
+            {RuleOrderKey(0, 0, ClassNameRank(rule.key.tclass), 0), object, rule.datum, place});
       }
     }
   }
@@ -244,7 +246,7 @@ std::string QueryPolicy::RuleLine(uint32_t place) const {
 
 std::string OperationList(uint16_t tclass, uint32_t bits) {
   std::string list;
-  for (const std::string& operation : OperationNames(tclass, bits)) {
+  for (const char* operation : OperationNames(tclass, bits)) {
     if (!list.empty()) list += ' ';
     list += operation;
   }

@@ -1,4 +1,4 @@
-#include "tools/policy_diff.h"
+#include "tools/polcq/policy_diff.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,9 +12,10 @@
 
 #include "base/class_table.h"
 #include "ruledb/rule_data_base.h"
-#include "tools/policy_listing.h"
-#include "tools/policy_source.h"
-#include "tools/query_access.h"
+#include "ruledb/rule_order.h"
+#include "tools/image/json_text.h"
+#include "tools/image/labeling_text.h"
+#include "tools/polcq/query_access.h"
 
 namespace {
 
@@ -218,10 +219,6 @@ SharedRanks RankNames(const QueryPolicy& before, const QueryPolicy& after) {
   return ranks;
 }
 
-constexpr unsigned SUBJECT_SHIFT = 28;
-constexpr unsigned OBJECT_SHIFT = 8;
-constexpr uint64_t RANK_MASK = (uint64_t{1} << 20) - 1;
-
 // A stored rule that is not the same in both policies, by its names.
 struct ChangedRule {
   uint16_t kind;
@@ -230,9 +227,8 @@ struct ChangedRule {
 };
 
 // The key of each rule of `kind` as one number (subject, object and class
-// name), paired with its place. Ranks stay below 2^20: each policy has at
-// most 65536 names. The shared ranks keep each policy's name order, so the
-// keys come out sorted.
+// name), paired with its place. The shared ranks keep each policy's name
+// order, so the keys come out sorted.
 std::vector<std::pair<uint64_t, uint32_t>> RuleKeys(const QueryPolicy& policy,
                                                     const std::vector<uint32_t>& rank,
                                                     uint16_t kind) {
@@ -240,16 +236,14 @@ std::vector<std::pair<uint64_t, uint32_t>> RuleKeys(const QueryPolicy& policy,
   for (uint32_t place = 0; place < policy.RuleCount(); ++place) {
     const RuleTblKey& rule = policy.RuleAt(place).key;
     if (rule.specified != kind) continue;
-    keys.emplace_back(uint64_t{rank[rule.source]} << SUBJECT_SHIFT |
-                          uint64_t{rank[rule.target]} << OBJECT_SHIFT | ClassNameRank(rule.tclass),
-                      place);
+    keys.emplace_back(
+        RuleOrderKey(rank[rule.source], rank[rule.target], ClassNameRank(rule.tclass), 0), place);
   }
   return keys;
 }
 
 ChangedRule ChangedRuleOf(uint16_t kind, uint64_t key) {
-  return {kind, static_cast<uint32_t>(key >> SUBJECT_SHIFT & RANK_MASK),
-          static_cast<uint32_t>(key >> OBJECT_SHIFT & RANK_MASK)};
+  return {kind, RuleOrderSubject(key), RuleOrderObject(key)};
 }
 
 // Whether two rules of one key grant the same operations or give the same
@@ -423,7 +417,7 @@ class EffectComparison {
     const uint32_t oldSubject = ranks.beforeAt[subject];
     const uint32_t newSubject = ranks.afterAt[subject];
     const auto key = [](const Effect& effect, const std::vector<uint32_t>& rank) {
-      return uint64_t{rank[effect.object]} << 8 | ClassNameRank(effect.tclass);
+      return RuleOrderKey(0, rank[effect.object], ClassNameRank(effect.tclass), 0);
     };
     const auto sameTargets = [this](const Effect& a, const Effect& b) {
       return std::equal(

@@ -17,7 +17,8 @@
 #include "ruledb/hash_tbl.h"
 #include "ruledb/little_endian.h"
 #include "ruledb/policy_binary.h"
-#include "tools/policy_image.h"
+#include "ruledb/rule_order.h"
+#include "tools/image/policy_image.h"
 
 namespace {
 
@@ -208,12 +209,6 @@ bool ReadTypeAttrs(ImageBytes& in, PolicyImage& image) {
   return true;
 }
 
-// The key's fields in the rule table's order of comparison.
-uint64_t RuleOrderKey(const RuleTblKey& key) {
-  return uint64_t{key.source} << 48 | uint64_t{key.target} << 32 | uint64_t{key.tclass} << 16 |
-         key.specified;
-}
-
 bool ReadRules(ImageBytes& in, PolicyImage& image) {
   if (!StartRecords(in, POLICY_RULE_RECORD_SIZE, image.rules)) return false;
   // The count fits the bytes left, so every record is there.
@@ -221,7 +216,8 @@ bool ReadRules(ImageBytes& in, PolicyImage& image) {
   TableOrder<uint64_t> order(static_cast<uint32_t>(image.rules.size()));
   for (RuleRecord& rule : image.rules) {
     rule = {RuleTblKeyFromBytes(record), LoadU32Le(record + RULE_TBL_KEY_BYTES)};
-    if (!order.Next(MurmurHash3X86(record, RULE_TBL_KEY_BYTES, 0), RuleOrderKey(rule.key))) {
+    if (!RuleOrderFits(rule.key) ||
+        !order.Next(MurmurHash3X86(record, RULE_TBL_KEY_BYTES, 0), RuleTableOrder(rule.key))) {
       return false;
     }
     record += POLICY_RULE_RECORD_SIZE;

@@ -1,4 +1,4 @@
-// Names and texts shared by polcdump's listing and its policy source output.
+// Names and texts that polcdump and polcq print alike.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/huge_pages.h"
-#include "tools/policy_image.h"
+#include "tools/image/policy_image.h"
 
 // The symbol names of an image by value. A crafted image may leave a value
 // without a name (two records with one value) or give a value twice.
@@ -43,11 +43,8 @@ std::string AddressPrefixText(uint32_t address, uint32_t prefixLength);
 // "80" when start equals end, otherwise "1024-65535".
 std::string PortRangeText(uint16_t start, uint16_t end);
 
-// The operation names of `bits` in class `classIndex`, in bit order; a bit
-// without a name (or every bit, for an unknown class) is shown in hex.
-std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits);
-
-// Appends a blank and a name for each of OperationNames(classIndex, bits).
+// Appends a blank and a name for each of OperationNames(classIndex, bits)
+// (base/class_table.h): in bit order, a bit without a name in hex.
 void AppendOperationNames(std::string& text, uint16_t classIndex, uint32_t bits);
 
 // "0x" and lower-case hex digits.
@@ -110,8 +107,8 @@ inline constexpr size_t VALUE_COUNT = size_t{UINT16_MAX} + 1;
 
 using RuleVector = HugePageVector<RuleRecord>;
 
-// A rule with one number that sorts it: a million rules sort faster by
-// these than by texts or tuples.
+// A rule with one number that sorts it (RuleOrderKey, ruledb/rule_order.h):
+// a million rules sort faster by these than by texts or tuples.
 struct KeyedRule {
   uint64_t key;
   RuleRecord rule;
@@ -133,11 +130,6 @@ KeyedRules SortByKey(const std::vector<RuleRecord>& rules, KeyOf keyOf) {
 
 // The rules of `keyed`, in its order.
 RuleVector RulesOf(const KeyedRules& keyed);
-
-// Four 16-bit ranks in one number that orders by the first, then the next.
-constexpr uint64_t PackRanks(uint16_t first, uint16_t second, uint16_t third, uint16_t fourth) {
-  return uint64_t{first} << 48 | uint64_t{second} << 32 | uint64_t{third} << 16 | fourth;
-}
 
 // The place of each of the distinct `values` by the order of textOf(value)
 // among theirs; equal texts share a place. Indexed by value.

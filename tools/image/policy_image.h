@@ -114,7 +114,8 @@ std::string ReadPolicyImageByDatabase(std::span<const uint8_t> bytes, PolicyImag
 // caller). False for
 // every image that reader refuses, and also when a text holds a NUL or when
 // symbols, file contexts or rules are not in the order of the database's
-// tables (every image polc writes has them in that order); `image` is then
+// tables (every image polc writes has them in that order), or a rule's kind
+// is too large for the rule order key (ruledb/rule_order.h); `image` is then
 // unspecified.
 bool ReadPolicyImageFlat(std::span<const uint8_t> bytes, PolicyImage& image);
 

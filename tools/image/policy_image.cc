@@ -1,4 +1,4 @@
-#include "tools/policy_image.h"
+#include "tools/image/policy_image.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "tools/policy_text.h"
+#include "tools/image/policy_text.h"
 
 #include <netdb.h>
 
@@ -73,35 +73,8 @@ std::string PortRangeText(uint16_t start, uint16_t end) {
   return start == end ? std::to_string(start) : std::to_string(start) + "-" + std::to_string(end);
 }
 
-namespace {
-
-// Calls `use` with the name (or hex text) of each bit of `bits`, in bit order.
-template <typename Use>
-void ForEachOperationName(uint16_t classIndex, uint32_t bits, Use use) {
-  for (unsigned position = 0; position < 32; ++position) {
-    const uint32_t bit = uint32_t{1} << position;
-    if ((bits & bit) == 0) continue;
-    const char* name = GetOperationName(classIndex, bit);
-    if (name != nullptr) {
-      use(std::string_view(name));
-    } else {
-      use(std::string_view(Hex(bit)));
-    }
-  }
-}
-
-}  // namespace
-
-std::vector<std::string> OperationNames(uint16_t classIndex, uint32_t bits) {
-  std::vector<std::string> names;
-  ForEachOperationName(classIndex, bits,
-                       [&names](std::string_view name) { names.emplace_back(name); });
-  return names;
-}
-
 void AppendOperationNames(std::string& text, uint16_t classIndex, uint32_t bits) {
-  ForEachOperationName(classIndex, bits,
-                       [&text](std::string_view name) { text.append(1, ' ').append(name); });
+  for (const char* name : OperationNames(classIndex, bits)) text.append(1, ' ').append(name);
 }
 
 std::string Hex(uint32_t value) {

@@ -1,11 +1,15 @@
-#include "tools/policy_listing.h"
+#include "tools/polcdump/policy_listing.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "tools/policy_text.h"
+#include "ruledb/rule_order.h"
+#include "tools/image/labeling_text.h"
+#include "tools/image/policy_text.h"
 
 namespace {
 
@@ -101,16 +105,31 @@ class RuleListing {
     const std::vector<uint16_t> kindRanks = TextRanks(kinds, TextOf(kindTexts));
     const std::vector<uint16_t> symbolRanks = TextRanks(symbols, TextOf(shown));
     const std::vector<uint16_t> classRanks = TextRanks(classes, TextOf(classTexts));
-    const KeyedRules keyed = SortByKey(rules, [&](const RuleTblKey& key) {
-      return PackRanks(kindRanks[key.specified], symbolRanks[key.source], symbolRanks[key.target],
-                       classRanks[key.tclass]);
-    });
+    // The kind opens the line: the rules are dealt out by the rank of its
+    // text first, and each kind's run is sorted by the rest.
+    std::vector<size_t> runStart(kinds.size() + 1, 0);
+    for (const RuleRecord& rule : rules) ++runStart[kindRanks[rule.key.specified] + 1];
+    std::partial_sum(runStart.begin(), runStart.end(), runStart.begin());
+    std::vector<size_t> next(runStart.begin(), runStart.end() - 1);
+    KeyedRules keyed(rules.size());
+    for (const RuleRecord& rule : rules) {
+      const RuleTblKey& key = rule.key;
+      keyed[next[kindRanks[key.specified]]++] = {
+          RuleOrderKey(symbolRanks[key.source], symbolRanks[key.target], classRanks[key.tclass], 0),
+          rule};
+    }
+    for (size_t run = 0; run + 1 < runStart.size(); ++run) {
+      std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(runStart[run]),
+                keyed.begin() + static_cast<std::ptrdiff_t>(runStart[run + 1]));
+    }
     RuleVector sorted = RulesOf(keyed);
-    for (size_t first = 0; first < keyed.size();) {
-      size_t next = first + 1;
-      while (next < keyed.size() && keyed[next].key == keyed[first].key) ++next;
-      if (next - first > 1) SortByText(sorted.begin() + first, sorted.begin() + next);
-      first = next;
+    for (size_t run = 0; run + 1 < runStart.size(); ++run) {
+      for (size_t first = runStart[run]; first < runStart[run + 1];) {
+        size_t last = first + 1;
+        while (last < runStart[run + 1] && keyed[last].key == keyed[first].key) ++last;
+        if (last - first > 1) SortByText(sorted.begin() + first, sorted.begin() + last);
+        first = last;
+      }
     }
     return sorted;
   }
@@ -164,56 +183,6 @@ std::vector<std::string> SymbolLines(const PolicyImage& image) {
   return lines;
 }
 
-std::vector<std::string> InitialSidLines(const PolicyImage& image, const ShownNames& shown) {
-  std::vector<std::string> lines;
-  for (const InitialSidRecord& sid : image.initialSids) {
-    const char* name = InitialSidName(sid.sid);
-    lines.push_back((name != nullptr ? name : "sid#" + std::to_string(sid.sid)) + ' ' +
-                    shown[sid.type]);
-  }
-  return lines;
-}
-
-std::vector<std::string> NetifLines(const PolicyImage& image, const ShownNames& shown) {
-  std::vector<std::string> lines;
-  for (const NetifRecord& netif : image.netifs) {
-    lines.push_back(Printable(netif.name) + ' ' + shown[netif.type]);
-  }
-  return lines;
-}
-
-std::vector<std::string> PacketLines(const PolicyImage& image, const ShownNames& shown) {
-  std::vector<std::string> lines;
-  for (const PacketRecord& packet : image.packets) {
-    const std::optional<std::string> protocol = ProtocolName(packet.protocol);
-    lines.push_back(protocol.value_or("protocol#" + std::to_string(packet.protocol)) + ' ' +
-                    AddressPrefixText(packet.sourceAddress, packet.sourceMask) + " port " +
-                    PortRangeText(packet.sportStart, packet.sportEnd) + " -> " +
-                    AddressPrefixText(packet.destinationAddress, packet.destinationMask) +
-                    " port " + PortRangeText(packet.dportStart, packet.dportEnd) + ' ' +
-                    shown[packet.type]);
-  }
-  return lines;
-}
-
-std::vector<std::string> FileContextLines(const PolicyImage& image) {
-  std::vector<std::string> lines;
-  for (const FileContextRecord& file : image.fileContexts) {
-    lines.push_back(Printable(file.path) + ' ' + Printable(file.context));
-  }
-  return lines;
-}
-
-std::vector<std::string> TypeAttrLines(const PolicyImage& image, const ShownNames& shown) {
-  std::vector<std::string> lines;
-  for (size_t value = 0; value < image.typeAttrs.size(); ++value) {
-    std::string line = shown[value] + ':';
-    for (const uint16_t member : image.typeAttrs[value]) line.append(1, ' ').append(shown[member]);
-    lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
 size_t CountRules(const PolicyImage& image, uint16_t specified) {
   return static_cast<size_t>(std::count_if(
       image.rules.begin(), image.rules.end(),
@@ -227,28 +196,7 @@ void WriteSizeLines(const PolicyImage& image, std::ostream& out) {
   }
 }
 
-std::vector<ListingSection> LabelingLines(const PolicyImage& image, const ShownNames& shown) {
-  return {{"initial_sids", InitialSidLines(image, shown)},
-          {"netifs", NetifLines(image, shown)},
-          {"packets", PacketLines(image, shown)},
-          {"file_contexts", FileContextLines(image)},
-          {"typeattrs", TypeAttrLines(image, shown)}};
-}
-
-std::vector<ListingSection> SortedLabelingSections(const PolicyImage& image,
-                                                   const ShownNames& shown) {
-  std::vector<ListingSection> sections = LabelingLines(image, shown);
-  for (ListingSection& section : sections) std::sort(section.lines.begin(), section.lines.end());
-  return sections;
-}
-
 }  // namespace
-
-std::vector<ListingSection> LabelingSections(const PolicyImage& image, LineOrder order) {
-  const ShownNames shown = ShownNamesByValue(SymbolNames(image));
-  return order == LineOrder::SORTED ? SortedLabelingSections(image, shown)
-                                    : LabelingLines(image, shown);
-}
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
   WriteSizeLines(image, out);
@@ -258,7 +206,7 @@ void WritePolicyListing(const PolicyImage& image, std::ostream& out) {
   WriteSection(output, "symbols", SymbolLines(image));
   const SymbolNames names(image);
   const ShownNames shown = ShownNamesByValue(names);
-  for (const ListingSection& section : SortedLabelingSections(image, shown)) {
+  for (const ListingSection& section : LabelingSections(image, shown)) {
     WriteSection(output, section.title, section.lines);
   }
   RuleListing(image, names, shown).Write(output);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/policy_query.h"
+#include "tools/polcq/policy_query.h"
 
 // Which lines to print. A subject or object filter is a name: it keeps the
 // names whose attribute set holds it.

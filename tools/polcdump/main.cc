@@ -6,9 +6,9 @@
 #include <iostream>
 #include <string>
 
-#include "tools/policy_image.h"
-#include "tools/policy_listing.h"
-#include "tools/policy_source.h"
+#include "tools/image/policy_image.h"
+#include "tools/polcdump/policy_listing.h"
+#include "tools/polcdump/policy_source.h"
 
 namespace {
 

@@ -9,9 +9,10 @@
 // conflict. The enforcement side is not part of this system: this is the
 // meaning polcq assumes.
 //
-// A QueryPolicy is loaded from a binary through polcdump's reader, and then
-// checked further: every value names a symbol, every class is in the class
-// table, every operation bit belongs to its class. A crafted image that
+// A QueryPolicy is loaded from a binary through the reader polcdump uses too
+// (tools/image), and then checked further: every value names a symbol,
+// every class is in the class table, every operation bit belongs to its
+// class. A crafted image that
 // fails a check is refused as a whole.
 #pragma once
 
@@ -24,8 +25,8 @@
 #include <utility>
 #include <vector>
 
-#include "tools/policy_image.h"
-#include "tools/policy_text.h"
+#include "tools/image/policy_image.h"
+#include "tools/image/policy_text.h"
 
 // What applies to one (subject, object, class): the union of the rules'
 // operations (grants) or the set of targets (transitions), and the places of

@@ -12,7 +12,7 @@
 
 #include <ostream>
 
-#include "tools/policy_query.h"
+#include "tools/polcq/policy_query.h"
 
 struct DiffOptions {
   bool effective = false;  // compare the expanded access and transitions too

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/policy_query.h"
+#include "tools/polcq/policy_query.h"
 
 struct Assertion {
   uint32_t subject;

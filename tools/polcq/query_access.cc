@@ -1,8 +1,8 @@
-#include "tools/query_access.h"
+#include "tools/polcq/query_access.h"
 
 #include "base/class_table.h"
 #include "ruledb/rule_data_base.h"
-#include "tools/policy_source.h"
+#include "tools/image/json_text.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ void WriteAccessSource(const QueryPolicy& policy, const AccessFilter& filter, st
     out << "\n    {\"object\": " << QuoteJsonString(policy.Name(effect.object))
         << ", \"class\": " << QuoteJsonString(GetClassName(effect.tclass)) << ", \"operation\": [";
     const char* separator = "";
-    for (const std::string& operation : OperationNames(effect.tclass, effect.operations)) {
+    for (const char* operation : OperationNames(effect.tclass, effect.operations)) {
       out << separator << QuoteJsonString(operation);
       separator = ", ";
     }

@@ -12,10 +12,9 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
-#include <string_view>
 
 #include "json/json.h"
-#include "tools/policy_image.h"
+#include "tools/image/policy_image.h"
 
 // Writes the source to `out` and returns an empty string, or writes nothing
 // and returns why no source compiles to this image (for example "packet 2:
@@ -24,9 +23,3 @@
 // RewriteCheck::YES.
 std::string WritePolicySource(const PolicyImage& image, std::ostream& out,
                               uint64_t maxBytes = JSON_MAX_TEXT_LENGTH);
-
-// `text` as a JSON string for polc's reader: in quotes, with '"' and '\'
-// escaped and bytes below 0x20 written as \u00XX; other bytes stay as they are.
-std::string QuoteJsonString(const std::string& text);
-// Appends QuoteJsonString(text) to `quoted`.
-void AppendJsonString(std::string& quoted, std::string_view text);

@@ -10,26 +10,10 @@
 #pragma once
 
 #include <ostream>
-#include <string>
-#include <vector>
 
-#include "tools/policy_image.h"
+#include "tools/image/policy_image.h"
 
 void WritePolicyListing(const PolicyImage& image, std::ostream& out);
-
-// The entries of one section as the listing shows them.
-struct ListingSection {
-  const char* title;
-  std::vector<std::string> lines;
-};
-
-enum class LineOrder { SORTED, AS_STORED };
-
-// The listing's sections between the symbols and the rules, whose entries
-// name symbols by name only: initial_sids, netifs, packets, file_contexts,
-// typeattrs; their lines sorted, or in the order of the image's records.
-std::vector<ListingSection> LabelingSections(const PolicyImage& image,
-                                             LineOrder order = LineOrder::SORTED);
 
 // "<section> <count>" lines, in the listing's section order.
 void WritePolicyStats(const PolicyImage& image, std::ostream& out);
