@@ -40,26 +40,25 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 
 }  // namespace
 
-LineColumn LineColumnOf(std::string_view text, uint32_t offset) {
-  const size_t end = std::min<size_t>(offset, text.size());
-  LineColumn place{1, 1};
-  for (size_t i = 0; i < end; ++i) {
-    if (text[i] == '\n') {
-      ++place.line;
-      place.column = 1;
-    } else if (!IsContinuationByte(text[i])) {
-      ++place.column;
-    }
+SourceLines::SourceLines(std::string_view text) : text(text), starts{0} {
+  for (size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+    starts.push_back(static_cast<uint32_t>(at + 1));
   }
-  return place;
 }
 
-std::string_view LineAt(std::string_view text, uint32_t offset) {
-  const size_t at = std::min<size_t>(offset, text.size());
-  const size_t newline = at == 0 ? std::string_view::npos : text.rfind('\n', at - 1);
-  const size_t start = newline == std::string_view::npos ? 0 : newline + 1;
-  size_t end = text.find('\n', at);
-  if (end == std::string_view::npos) end = text.size();
+LineColumn SourceLines::At(uint32_t offset) const {
+  offset = static_cast<uint32_t>(std::min<size_t>(offset, text.size()));
+  const auto line = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin();
+  uint32_t column = 1;
+  for (size_t i = starts[static_cast<size_t>(line - 1)]; i < offset; ++i) {
+    if (!IsContinuationByte(text[i])) ++column;
+  }
+  return {static_cast<uint32_t>(line), column};
+}
+
+std::string_view SourceLines::Line(uint32_t line) const {
+  const size_t start = starts[line - 1];
+  size_t end = line < starts.size() ? starts[line] - 1 : text.size();
   if (end > start && text[end - 1] == '\r') --end;
   return text.substr(start, end - start);
 }

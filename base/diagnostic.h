@@ -33,6 +33,7 @@ struct Diagnostic {
   std::string message;               // one line for people
   std::string hint;                  // a fix to suggest ("did you mean 'log_t'?"), or empty
   std::vector<SourcePlace> related;  // the other places a finding involves
+  std::string relatedNote;           // what they are ("labeled first here")
   // polc's log messages for this failure, innermost cause first, each a
   // whole message ending in "\n", without time stamp and level.
   std::vector<std::string> trace;
@@ -76,17 +77,27 @@ class Diagnostics {
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatList(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
-// Line and column, both from 1, of byte `offset` of `text`. The column
-// counts characters (UTF-8 sequences), so that a caret lines up under the
-// place in a terminal and editors agree on it.
+// Line and column, both from 1. The column counts characters (UTF-8
+// sequences), so that a caret lines up under the place in a terminal and
+// editors agree on it.
 struct LineColumn {
   uint32_t line;
   uint32_t column;
 };
-LineColumn LineColumnOf(std::string_view text, uint32_t offset);
 
-// The line of `text` that holds byte `offset`, without its line end.
-std::string_view LineAt(std::string_view text, uint32_t offset);
+// The lines of a text, to place offsets in it.
+class SourceLines {
+ public:
+  explicit SourceLines(std::string_view text);
+  // The line and column of byte `offset` (at most the text's end).
+  LineColumn At(uint32_t offset) const;
+  // Line `line` (from 1), without its line end.
+  std::string_view Line(uint32_t line) const;
+
+ private:
+  std::string_view text;
+  std::vector<uint32_t> starts;  // of each line
+};
 
 // The candidate nearest to `word` by edit distance when it is near enough to
 // be what was meant (a slip of a few letters), else empty. Ties go to the

@@ -84,7 +84,11 @@ int ReadTypeattrMember(ReadContext& context, JsonValue* member, const char* key)
       [&](const JsonValue* element, const char* attr) {
         const NameId attrId = model.names.Intern(attr);
         model.typeAttrMap.links.push_back({nameId, attrId});
-        NoteUse(context, attrId, element, NameRole::TYPEATTR_ATTR);
+        if (SourceIndex* index = context.Index()) {
+          const uint32_t offset = context.OffsetOf(element);
+          index->names.push_back({attrId, offset, NameRole::TYPEATTR_ATTR});
+          index->typeAttrs.push_back({nameId, attrId, offset});
+        }
       });
 }
 

@@ -11,6 +11,7 @@
 // A digest stops where the reading fails, its fault reported; storing the
 // entries before it may meet a fault of its own, which then comes first
 // (ReadContext::StoreBeforeFault).
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <iterator>
@@ -226,6 +227,7 @@ int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
                            Format("[JsonParser][Parse the i-th subject failed][i=%u]\n", i));
   }
   const uint32_t subjectText = AddName(digest, subject, members[1], NameRole::SUBJECT);
+  const size_t rulesBefore = digest.grants.size() + digest.transitions.size();
   // "teac" is read before "type_transition" whatever their order.
   const int teac = DigestEntries(context, members[2], "teac", [&](JsonValue* entry, uint32_t k) {
     return DigestTeacEntry(context, subjectText, entry, k, digest);
@@ -235,6 +237,13 @@ int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
       DigestEntries(context, members[3], "type_transition", [&](JsonValue* entry, uint32_t k) {
         return DigestTransitionEntry(context, subjectText, entry, i, k, digest);
       });
+  if (digest.places && digest.grants.size() + digest.transitions.size() == rulesBefore) {
+    // The only name use the statement recorded is its subject's.
+    std::find_if(
+        digest.places->names.rbegin(), digest.places->names.rend(),
+        [subjectText](const DigestedPlaces::Name& name) { return name.text == subjectText; })
+        ->role = NameRole::LONE_SUBJECT;
+  }
   return teac != 0 || transitions != 0 ? -1 : 0;
 }
 

@@ -22,6 +22,7 @@ enum class NameRole : uint8_t {
   NETIF_CONTEXT,   // "netif"
   PACKET_CONTEXT,  // "packet"
   SUBJECT,         // a rule statement's subject
+  LONE_SUBJECT,    // the subject of a statement that gives no rule, which polc does not check
   GRANT_OBJECT,    // a "teac" entry's object
   TRANSITION_OBJECT,
   TARGET,  // a "type_transition" entry's target
@@ -59,6 +60,13 @@ struct OperationUse {
   uint32_t offset;
 };
 
+// An attribute that "typeattr" gives a name.
+struct TypeAttrUse {
+  NameId name;
+  NameId attr;
+  uint32_t offset;  // of the attribute
+};
+
 // A labeling entry of "reserved_sid" or "netif": the sid or interface name.
 struct NamedLabelUse {
   std::string name;
@@ -67,6 +75,7 @@ struct NamedLabelUse {
 
 struct SourceIndex {
   std::vector<NameUse> names;
+  std::vector<TypeAttrUse> typeAttrs;
   std::vector<GrantUse> grants;
   std::vector<TransitionUse> transitions;
   std::vector<OperationUse> unknownOperations;

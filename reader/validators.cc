@@ -248,18 +248,19 @@ int ReportFileFault(Diagnostics& diagnostics, const std::string& file, Fault fau
 }
 
 std::optional<Fault> ContextNameFault(std::string_view name) {
-  const std::string shown = MaskControlChars(name);
   switch (FormOf(name)) {
     case NameStatus::BAD_LENGTH:
       return Fault{code::INVALID_NAME,
                    name.empty() ? "empty name"
                                 : Format("name longer than %zu bytes", MAX_CONTEXT_NAME_LENGTH),
                    ""};
-    case NameStatus::BAD_PATTERN:
+    case NameStatus::BAD_PATTERN: {
+      const std::string shown = MaskControlChars(name);
       return Fault{
           code::INVALID_NAME,
           Format("invalid name \"%s\": a name holds letters, digits and - _ . /", shown.c_str()),
           Format("[JsonParser][Invalid context][context=%s]\n", shown.c_str())};
+    }
     default:
       return std::nullopt;
   }

@@ -15,7 +15,7 @@
 #include "reader/validators.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/rule_order.h"
-#include "tools/image/json_text.h"
+#include "base/json_string.h"
 #include "tools/image/policy_text.h"
 
 namespace {

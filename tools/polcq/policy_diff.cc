@@ -13,7 +13,7 @@
 #include "base/class_table.h"
 #include "ruledb/rule_data_base.h"
 #include "ruledb/rule_order.h"
-#include "tools/image/json_text.h"
+#include "base/json_string.h"
 #include "tools/image/labeling_text.h"
 #include "tools/polcq/query_access.h"
 

@@ -2,7 +2,7 @@
 
 #include "base/class_table.h"
 #include "ruledb/rule_data_base.h"
-#include "tools/image/json_text.h"
+#include "base/json_string.h"
 
 namespace {
 

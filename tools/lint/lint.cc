@@ -1,0 +1,311 @@
+#include "tools/lint/lint.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+#include "base/class_table.h"
+#include "base/log.h"
+#include "json/json.h"
+#include "json/json_places.h"
+#include "reader/duplicate_messages.h"
+#include "reader/json_parser.h"
+#include "reader/source_index.h"
+#include "reader/source_loader.h"
+#include "reader/validators.h"
+#include "tools/lint/lint_warnings.h"
+
+namespace {
+
+bool IsDeclaration(NameRole role) {
+  return role == NameRole::TYPE || role == NameRole::ATTR || role == NameRole::REQUIRE;
+}
+
+// polc checks a name where it declares, or where it gives a rule or label.
+bool IsChecked(NameRole role) { return role != NameRole::LONE_SUBJECT; }
+
+// The names of the class table, or of the operations of one class, for a
+// did-you-mean.
+std::vector<std::string_view> ClassNames() {
+  std::vector<std::string_view> names;
+  for (uint16_t index = 1; index <= CLASS_COUNT; ++index) names.emplace_back(GetClassName(index));
+  return names;
+}
+
+std::vector<std::string_view> OperationNamesOf(uint16_t classIndex) {
+  const OperationNameList list = OperationNames(classIndex, OperationBits(classIndex));
+  return {list.begin(), list.end()};
+}
+
+std::string DidYouMean(std::string_view nearest) {
+  return nearest.empty()
+             ? std::string()
+             : Format("did you mean \"%.*s\"?", static_cast<int>(nearest.size()), nearest.data());
+}
+
+class Linter : public PolicyFacts {
+ public:
+  explicit Linter(const std::vector<std::string>& paths) : PolicyFacts(paths) {}
+
+  std::vector<Diagnostic> Run() {
+    Read();
+    IndexDeclarations();
+    for (uint32_t file = 0; file < files.size(); ++file) CheckFile(file);
+    CheckPolicy();
+    Warn(*this);
+    return Sorted();
+  }
+
+ private:
+  void Read() {
+    SourceLookahead sources(files, Places::FIND);
+    for (uint32_t file = 0; file < files.size(); ++file) {
+      PolicyModel fileModel;
+      fileModel.names = pools.names;
+      fileModel.paths = pools.paths;
+      const LoadedSource source = sources.Next();
+      allRead = allRead && source.status == LoadedSource::Status::LOADED;
+      ReadContext context(fileModel, diagnostics, files[file], &source.places, &indexes[file]);
+      ReadLoadedSource(context, source);
+    }
+  }
+
+  // Each declaration of a type or an attribute, first per file.
+  void IndexDeclarations() {
+    const size_t nameCount = pools.names.size();
+    typeDeclarations.resize(nameCount);
+    attrDeclarations.resize(nameCount);
+    used.resize(nameCount);
+    for (uint32_t file = 0; file < files.size(); ++file) {
+      for (const NameUse& use : indexes[file].names) {
+        if (!IsDeclaration(use.role)) {
+          used[use.name] = true;
+          continue;
+        }
+        if (use.role == NameRole::REQUIRE) continue;
+        auto& places = (use.role == NameRole::TYPE ? typeDeclarations : attrDeclarations)[use.name];
+        if (places.empty() || places.back().file != file) places.push_back({file, use.offset});
+      }
+    }
+  }
+
+  // The checks polc makes of one file, on every use.
+  void CheckFile(uint32_t file) {
+    const SourceIndex& index = indexes[file];
+    CheckNames(file, index);
+    const NamePool& names = pools.names;
+    static const std::vector<std::string_view> CLASSES = ClassNames();
+    for (const GrantUse& grant : index.grants) {
+      if (ClassIndexOf(grant.key.cls) != 0) continue;
+      const std::string_view cls = names.Text(grant.key.cls);
+      AddAt(file, grant.classOffset, UnknownClassFault(cls, RuleKind::GRANT)).hint =
+          DidYouMean(NearestName(cls, CLASSES));
+    }
+    for (const OperationUse& unknown : index.unknownOperations) {
+      const std::string_view operation = names.Text(unknown.operation);
+      AddAt(file, unknown.offset, UnknownOperationFault(names.Text(unknown.cls), operation)).hint =
+          DidYouMean(NearestName(operation, OperationNamesOf(ClassIndexOf(unknown.cls))));
+    }
+    for (const TransitionUse& transition : index.transitions) {
+      if (ClassIndexOf(transition.key.cls) != 0) continue;
+      const std::string_view cls = names.Text(transition.key.cls);
+      AddAt(file, transition.classOffset, UnknownClassFault(cls, RuleKind::TRANSITION)).hint =
+          DidYouMean(NearestName(cls, CLASSES));
+    }
+    static const std::vector<std::string_view> SIDS(INITIAL_SID_NAMES.begin(),
+                                                    INITIAL_SID_NAMES.end());
+    for (const NamedLabelUse& sid : index.sids) {
+      if (GetInitialSidNumber(sid.name) != 0) continue;
+      AddAt(file, sid.offset, UnknownSidFault(sid.name)).hint =
+          DidYouMean(NearestName(sid.name, SIDS));
+    }
+    for (const auto& [path, offset] : index.paths) {
+      if (auto fault = FilePathFault(pools.paths.Text(path)))
+        AddAt(file, offset, std::move(*fault));
+    }
+  }
+
+  // The class index of the text `cls`, looked up once per text: a policy
+  // names its classes millions of times.
+  uint16_t ClassIndexOf(NameId cls) {
+    if (cls >= classIndexes.size()) classIndexes.resize(pools.names.size());
+    if (classIndexes[cls] == 0) classIndexes[cls] = GetClassIndex(pools.names.CText(cls)) + 1;
+    return classIndexes[cls] - 1;
+  }
+
+  // Every name well formed, and every name used declared or required by
+  // the file itself.
+  void CheckNames(uint32_t file, const SourceIndex& index) {
+    const NamePool& names = pools.names;
+    declaredIn.resize(names.size());
+    for (const NameUse& use : index.names) {
+      if (IsDeclaration(use.role)) declaredIn[use.name] = file + 1;
+    }
+    for (const NameUse& use : index.names) {
+      if (!IsChecked(use.role)) continue;
+      const std::string_view text = names.Text(use.name);
+      if (!forms.IsValid(names, use.name)) {
+        AddAt(file, use.offset, *ContextNameFault(text));
+      } else if (!IsDeclaration(use.role) && declaredIn[use.name] != file + 1) {
+        AddAt(file, use.offset, UndefinedNameFault(text)).hint = UndefinedHint(use.name);
+      }
+    }
+  }
+
+  // Where else `name` is declared, or the declared name nearest to it.
+  std::string UndefinedHint(NameId name) {
+    for (const auto* declarations : {&typeDeclarations[name], &attrDeclarations[name]}) {
+      if (!declarations->empty()) {
+        return Format("%s declares it: list it under \"require\"",
+                      files[declarations->front().file].c_str());
+      }
+    }
+    if (declaredNames.empty()) {
+      for (NameId id = 0; id < typeDeclarations.size(); ++id) {
+        if (!typeDeclarations[id].empty() || !attrDeclarations[id].empty()) {
+          declaredNames.push_back(pools.names.Text(id));
+        }
+      }
+    }
+    return DidYouMean(NearestName(pools.names.Text(name), declaredNames));
+  }
+
+  // The checks polc makes when it merges the files and of the merged
+  // policy.
+  void CheckPolicy() {
+    std::unordered_map<NameId, Declaration> paths;
+    std::map<std::string, Declaration> sids;
+    std::map<std::string, Declaration> netifs;
+    std::map<PacketKey, Declaration> packets;
+    std::unordered_map<RuleKey, Declaration, RuleKeyHash> transitions;
+    for (uint32_t file = 0; file < files.size(); ++file) {
+      const SourceIndex& index = indexes[file];
+      for (const auto& [path, offset] : index.paths) {
+        Repeat(paths, path, file, offset, [&] { return DuplicatePath(pools.paths.Text(path)); });
+      }
+      for (const NamedLabelUse& sid : index.sids) {
+        Repeat(sids, sid.name, file, sid.offset, [&] { return DuplicateSid(sid.name); });
+      }
+      for (const NamedLabelUse& netif : index.netifs) {
+        Repeat(netifs, netif.name, file, netif.offset, [&] { return DuplicateNetif(netif.name); });
+      }
+      for (const auto& [packet, offset] : index.packets) {
+        Repeat(packets, packet, file, offset, [&] { return DuplicatePacket(packet); });
+      }
+      for (const TransitionUse& transition : index.transitions) {
+        Repeat(transitions, transition.key, file, transition.offset,
+               [&] { return DuplicateTransition(pools.names, transition.key); });
+      }
+    }
+    CheckDeclarations();
+  }
+
+  // A key met in an earlier file than `file` is a fault here, the earlier
+  // place related; one met again in the same file the reader reported.
+  template <typename Map, typename Key, typename MakeFault>
+  void Repeat(Map& first, const Key& key, uint32_t file, uint32_t offset, MakeFault makeFault) {
+    const auto [at, inserted] = first.try_emplace(key, Declaration{file, offset});
+    if (inserted || at->second.file == file) return;
+    Diagnostic& fault = AddAt(file, offset, makeFault());
+    fault.related.push_back(PlaceOf(at->second));
+    fault.relatedNote = "given first here";
+  }
+
+  void CheckDeclarations() {
+    size_t declared = 0;
+    for (NameId name = 0; name < typeDeclarations.size(); ++name) {
+      const auto& types = typeDeclarations[name];
+      const auto& attrs = attrDeclarations[name];
+      declared += !types.empty() + !attrs.empty();
+      if (types.empty() || attrs.empty()) continue;
+      Diagnostic& fault = AddAt(attrs.front().file, attrs.front().offset,
+                                TypeAndAttributeFault(pools.names.Text(name)));
+      for (const Declaration& type : types) fault.related.push_back(PlaceOf(type));
+      for (size_t i = 1; i < attrs.size(); ++i) fault.related.push_back(PlaceOf(attrs[i]));
+      fault.relatedNote = "declared here too";
+    }
+    if (declared > MAX_TYPES_AND_ATTRS) AddToPolicy(TooManyNamesFault());
+    // A file that could not be read may declare what the others require.
+    if (!allRead) return;
+    for (uint32_t file = 0; file < files.size(); ++file) {
+      for (const NameUse& use : indexes[file].names) {
+        if (use.role == NameRole::REQUIRE && typeDeclarations[use.name].empty() &&
+            attrDeclarations[use.name].empty()) {
+          AddAt(file, use.offset, UnresolvedRequireFault(pools.names.Text(use.name)));
+        }
+      }
+    }
+  }
+
+  std::vector<Diagnostic> Sorted() {
+    std::unordered_map<std::string, size_t> order;
+    for (size_t file = files.size(); file-- > 0;) order[files[file]] = file;
+    std::vector<Diagnostic>& items = diagnostics.Items();
+    const auto rank = [&order](const Diagnostic& d) {
+      const auto found = order.find(d.place.file);
+      return std::make_pair(found == order.end() ? SIZE_MAX : found->second, d.place.offset);
+    };
+    std::stable_sort(items.begin(), items.end(),
+                     [&](const Diagnostic& a, const Diagnostic& b) { return rank(a) < rank(b); });
+    return std::move(items);
+  }
+
+  NameForms forms;                              // of the names of the pool
+  std::vector<uint16_t> classIndexes;           // by name: GetClassIndex + 1, or 0 unknown yet
+  std::vector<uint32_t> declaredIn;             // by name: 1 + the file being checked
+  std::vector<std::string_view> declaredNames;  // for a did-you-mean, made when first needed
+};
+
+}  // namespace
+
+PolicyFacts::PolicyFacts(const std::vector<std::string>& paths)
+    : files(paths), indexes(paths.size()), diagnostics(true) {}
+
+Diagnostic& PolicyFacts::AddAt(uint32_t file, uint32_t offset, Fault fault, Severity severity) {
+  Diagnostic diagnostic;
+  diagnostic.severity = severity;
+  diagnostic.code = fault.code;
+  diagnostic.place = {files[file], offset, ""};
+  diagnostic.message = std::move(fault.message);
+  diagnostics.Add(std::move(diagnostic));
+  return diagnostics.Last();
+}
+
+Diagnostic& PolicyFacts::AddToPolicy(Fault fault) {
+  Diagnostic diagnostic;
+  diagnostic.code = fault.code;
+  diagnostic.message = std::move(fault.message);
+  diagnostics.Add(std::move(diagnostic));
+  return diagnostics.Last();
+}
+
+SourcePlace PolicyFacts::PlaceOf(const Declaration& declaration) const {
+  return {files[declaration.file], declaration.offset, ""};
+}
+
+std::vector<Diagnostic> LintSources(const std::vector<std::string>& paths) {
+  return Linter(paths).Run();
+}
+
+void PlaceKeyPaths(const char* text, const std::vector<Diagnostic*>& diagnostics) {
+  // The file may have changed since it was linted: walk it only as JSON.
+  JsonValue* root = nullptr;
+  if (JsonParse(text, &root) != JSON_OK) return;
+  JsonDelete(root);
+  std::vector<uint32_t> offsets;
+  for (const Diagnostic* diagnostic : diagnostics) {
+    if (diagnostic->place.keyPath.empty() && diagnostic->place.offset != NO_OFFSET) {
+      offsets.push_back(diagnostic->place.offset);
+    }
+  }
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  const std::vector<std::string> paths = JsonKeyPathsAt(text, offsets);
+  for (Diagnostic* diagnostic : diagnostics) {
+    if (!diagnostic->place.keyPath.empty() || diagnostic->place.offset == NO_OFFSET) continue;
+    const auto at = std::lower_bound(offsets.begin(), offsets.end(), diagnostic->place.offset);
+    diagnostic->place.keyPath = paths[static_cast<size_t>(at - offsets.begin())];
+  }
+}

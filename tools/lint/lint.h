@@ -1,0 +1,46 @@
+// The linter's engine, shared by polclint and the language server: reads
+// policy sources with polc's reader, going on after each fault, checks them
+// as polc does, and warns of likely mistakes that polc accepts.
+//
+// It finds a fault wherever polc would refuse the sources, and only then:
+// the reader is polc's, the checks of a file and of the whole policy test
+// the same conditions on every use of a name instead of stopping at the
+// first, and warnings are never errors. Where a file cannot be read at all,
+// the checks that need the whole policy (required names) would only repeat
+// that fault, and are left out.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/diagnostic.h"
+#include "reader/diagnostic_codes.h"
+
+namespace code {
+
+// The warnings, each switchable by its id.
+inline constexpr std::string_view UNUSED_NAME = "unused-name";
+inline constexpr std::string_view EMPTY_ATTRIBUTE = "empty-attribute";
+inline constexpr std::string_view ATTRIBUTE_AS_CONTEXT = "attribute-as-context";
+inline constexpr std::string_view TYPE_AS_ATTRIBUTE = "type-as-attribute";
+inline constexpr std::string_view CONFLICTING_TRANSITIONS = "conflicting-transitions";
+inline constexpr std::string_view REDUNDANT_GRANT = "redundant-grant";
+inline constexpr std::string_view REPEATED_OPERATION = "repeated-operation";
+
+}  // namespace code
+
+// The warnings with what each means.
+std::span<const CodeSummary> WarningCodes();
+
+// Every fault and warning of the policy made of the files `paths` (named in
+// the diagnostics as given), sorted by file in the order of `paths`, then
+// by place; those of the policy as a whole last. Key paths are left empty
+// where the fault was found after the file's tree was gone (PlaceKeyPaths).
+std::vector<Diagnostic> LintSources(const std::vector<std::string>& paths);
+
+// Fills the empty key paths of `diagnostics`, all of the file whose text is
+// `text`, from their offsets.
+void PlaceKeyPaths(const char* text, const std::vector<Diagnostic*>& diagnostics);
