@@ -1,10 +1,11 @@
 # Two entry points for a fresh machine, each first installing what it needs
 # (scripts/install-deps.sh):
-#   make run   builds polc and compiles the example policy in examples/
+#   make run   builds polc and its tools, puts them in build/bin, and compiles
+#              the example policy in examples/
 #   make test  builds and runs the whole test suite (normal, then sanitizers),
 #              printing one summary per stage; each stage's output is in
 #              build/<stage>.log
-# one to install polc, polcdump, polcq, their man pages, the schemas and the
+# one to install polc, polcdump, polcq, polclint, their man pages, the schemas and the
 # bash completion, and one to build a Debian package of the same:
 #   make install [PREFIX=/usr/local]
 #   make package
@@ -26,6 +27,9 @@ deps-test:
 build: deps-run
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DPOLC_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
+	mkdir -p $(BUILD)/bin
+	ln -sf ../release/driver/polc ../release/tools/polcdump ../release/tools/polcq \
+	  ../release/tools/polclint $(BUILD)/bin/
 
 run: build
 	mkdir -p $(BUILD)/example
@@ -34,6 +38,7 @@ run: build
 	@for file in $(BUILD)/example/policy.bin $(BUILD)/example/policy.map; do \
 	  if [ -f "$$file" ]; then echo "written: $$file"; fi; \
 	done
+	@echo "programs: $(BUILD)/bin (polc, polcdump, polcq, polclint)"
 
 install: build
 	cmake --install $(BUILD)/release --prefix $(PREFIX)

@@ -1,7 +1,7 @@
-# Bash completion for polc, polcdump and polcq: options, polcq's commands,
-# and class and operation names from the class table (by way of
-# `polcq classes`). Installed once per command name, where bash-completion
-# looks for it.
+# Bash completion for polc, polcdump, polcq and polclint: options, polcq's
+# commands, class and operation names from the class table (by way of
+# `polcq classes`), and polclint's warnings (`polclint --list-warnings`).
+# Installed once per command name, where bash-completion looks for it.
 
 _polc_files() {
   mapfile -t COMPREPLY < <(compgen -f -- "$1")
@@ -71,6 +71,21 @@ _polcq() {
   fi
 }
 
+_polclint() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local warnings
+  if [[ $prev == -W ]]; then
+    warnings=$("${COMP_WORDS[0]}" --list-warnings 2>/dev/null | cut -f1)
+    mapfile -t COMPREPLY < <(compgen -W "error $(printf 'no-%s ' $warnings)" -- "$cur")
+  elif [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "--format=text --format=json --format=sarif
+      --color=auto --color=always --color=never -W -Werror --list-warnings" -- "$cur")
+  else
+    _polc_files "$cur"
+  fi
+}
+
 complete -o filenames -F _polc polc
 complete -o filenames -F _polcdump polcdump
 complete -o filenames -F _polcq polcq
+complete -o filenames -F _polclint polclint

@@ -373,18 +373,19 @@ uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan*
                                               : JsonErrorCause::EXPECTED_COMMA_OR_BRACKET;
   if (p.cur.text[pos] != close) {
     ++p.cur.depth;
+    uint32_t comma = 0;  // the last comma met
     for (;;) {
       pos = SkipSpace(p, pos);
       // Every turn but the first follows a comma.
       if (pos < p.cur.size && p.cur.text[pos] == close) {
-        return Fail(p, pos, JsonErrorCause::TRAILING_COMMA);
+        return Fail(p, pos, JsonErrorCause::TRAILING_COMMA, comma);
       }
       pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
       if (pos == FAILED) return FAILED;
       pos = SkipSpace(p, pos);
       if (pos >= p.cur.size) return Fail(p, pos, expectedSeparator);
       if (p.cur.text[pos] != ',') break;
-      ++pos;
+      comma = pos++;
     }
     if (p.cur.text[pos] != close) return Fail(p, pos, expectedSeparator);
     --p.cur.depth;

@@ -181,8 +181,8 @@ enum class JsonErrorCause : uint8_t {
 
 // The cause of the last failed parse on this thread and the offset in its
 // text of the byte a person should look at: the error position's, but for
-// an unterminated string its opening quote and for a malformed number its
-// first byte. {NONE, 0} after a success; untouched by a parse that fails at
+// an unterminated string its opening quote, for a trailing comma the comma
+// and for a malformed number its first byte. {NONE, 0} after a success; untouched by a parse that fails at
 // once (see JsonParse).
 struct JsonError {
   JsonErrorCause cause;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -65,13 +66,15 @@ std::string DescribeParseFailure(const char* text, size_t size, JsonError error)
                : std::string("out of memory");
   }
   const char found = text[error.offset];
-  if (error.cause == JsonErrorCause::UNEXPECTED_CHARACTER) {
-    if (found == '/' && (text[error.offset + 1] == '/' || text[error.offset + 1] == '*')) {
-      return "comments are not part of JSON";
-    }
-    if (static_cast<unsigned char>(found) > ' ' && found != 0x7F) {
-      return Format("unexpected character '%c'", found);
-    }
+  if (found == '/' && (text[error.offset + 1] == '/' || text[error.offset + 1] == '*')) {
+    return "comments are not part of JSON";
+  }
+  if (error.cause == JsonErrorCause::UNEXPECTED_CHARACTER &&
+      static_cast<unsigned char>(found) > ' ' && found != 0x7F) {
+    return Format("unexpected character '%c'", found);
+  }
+  if (std::all_of(text, text + size, [](char c) { return static_cast<signed char>(c) <= ' '; })) {
+    return "the file is empty: a policy source is a JSON object";
   }
   return JsonErrorMessage(error.cause);
 }

@@ -213,9 +213,9 @@ TEST_F(Json, RefusedTextsStopWhereTheyWentWrong) {
       {"[1e999]", 1, false, NUMBER_OUT_OF_RANGE, 1}, {"-1e999", 0, false, NUMBER_OUT_OF_RANGE, 0},
       {"-99999999999999999999", 0, false, NUMBER_OUT_OF_RANGE, 0},
       // Structure.
-      {"[1,]", 3, false, TRAILING_COMMA, 3}, {"[1 2]", 3, false, EXPECTED_COMMA_OR_BRACKET, 3},
+      {"[1,]", 3, false, TRAILING_COMMA, 2}, {"[1 2]", 3, false, EXPECTED_COMMA_OR_BRACKET, 3},
       {"[,1]", 1, false, UNEXPECTED_CHARACTER, 1}, {"{\"a\" 1}", 5, false, EXPECTED_COLON, 5},
-      {"{\"a\"}", 4, false, EXPECTED_COLON, 4}, {"{\"a\":1,}", 7, false, TRAILING_COMMA, 7},
+      {"{\"a\"}", 4, false, EXPECTED_COLON, 4}, {"{\"a\":1,}", 7, false, TRAILING_COMMA, 6},
       {"{1:2}", 1, false, EXPECTED_KEY, 1}, {"{", 1, false, UNEXPECTED_END, 1},
       {"[1", 2, false, EXPECTED_COMMA_OR_BRACKET, 2},
       {"{\"a\":1", 6, false, EXPECTED_COMMA_OR_BRACE, 6},

@@ -21,9 +21,11 @@ constexpr const char* USAGE =
     "  --format=text|json|sarif   how to write the diagnostics (text)\n"
     "  --color=auto|always|never  colours in the text on a terminal (auto)\n"
     "  -W no-ID                   leave out the warning ID; -W ID takes it back\n"
-    "  -Werror                    treat warnings as errors\n";
+    "  -Werror                    treat warnings as errors\n"
+    "  --list-warnings            list the warnings, each with what it means\n";
 
 struct Options {
+  bool listWarnings = false;
   ReportOptions report;
   std::string color = "auto";
   std::set<std::string, std::less<>> disabled;  // warning ids
@@ -84,6 +86,8 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
         return "unknown colour choice \"" + std::string(value) + "\"";
       }
       options.color = value;
+    } else if (argument == "--list-warnings") {
+      options.listWarnings = true;
     } else if (argument == "-W") {
       if (++i == argc) return "-W needs a warning";
       if (std::string error = TakeWarningSwitch(argv[i], options); !error.empty()) return error;
@@ -97,7 +101,7 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
       options.files.emplace_back(argument);
     }
   }
-  if (options.files.empty()) return "no input files";
+  if (options.files.empty() && !options.listWarnings) return "no input files";
   options.report.color =
       options.color == "always" || (options.color == "auto" && isatty(STDOUT_FILENO) != 0 &&
                                     options.report.format == ReportFormat::TEXT);
@@ -111,6 +115,13 @@ int main(int argc, char** argv) {
   if (const std::string error = ParseArguments(argc, argv, options); !error.empty()) {
     std::fprintf(stderr, "polclint: %s\n%s", error.c_str(), USAGE);
     return 2;
+  }
+  if (options.listWarnings) {
+    for (const CodeSummary& warning : WarningCodes()) {
+      std::printf("%.*s\t%.*s\n", static_cast<int>(warning.code.size()), warning.code.data(),
+                  static_cast<int>(warning.summary.size()), warning.summary.data());
+    }
+    return 0;
   }
   std::vector<Diagnostic> diagnostics = LintSources(options.files);
   std::erase_if(diagnostics, [&](const Diagnostic& diagnostic) {

@@ -211,8 +211,9 @@ std::string UriOf(const std::string& path) {
   return uri;
 }
 
+// The members of a SARIF location object for `place`.
 void AppendSarifLocation(std::string& out, const SourcePlace& place, const Position& position) {
-  out += "{\"physicalLocation\": {\"artifactLocation\": {\"uri\": ";
+  out += "\"physicalLocation\": {\"artifactLocation\": {\"uri\": ";
   AppendUtf8JsonString(out, UriOf(place.file));
   out += '}';
   if (position.at.line != 0) {
@@ -257,9 +258,9 @@ std::string SarifReport(const std::vector<Diagnostic>& diagnostics, const Positi
                                   : diagnostic.message + "; " + diagnostic.hint);
     out += "}";
     if (!diagnostic.place.file.empty()) {
-      out += ", \"locations\": [";
+      out += ", \"locations\": [{";
       AppendSarifLocation(out, diagnostic.place, positions.Of(diagnostic.place));
-      out += "]";
+      out += "}]";
     }
     if (!diagnostic.related.empty()) {
       out += ", \"relatedLocations\": [";
