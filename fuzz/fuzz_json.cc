@@ -1,12 +1,14 @@
 // Parses arbitrary bytes with the JSON reader. On success walks the whole
 // tree through the access functions and checks that the nodes fill the
-// arena exactly in document order; on failure checks the error position.
+// arena exactly in document order, and that JsonPlaces finds each value
+// where it stands in the text; on failure checks the error position.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "json/json.h"
+#include "json/json_places.h"
 
 namespace {
 
@@ -58,6 +60,47 @@ const uint8_t* Walk(JsonValue* value, const uint8_t* expected, bool exact) {
   return end;
 }
 
+// The byte each kind of value starts with.
+bool StartsAs(uint8_t kind, char c) {
+  switch (kind) {
+    case JSON_NULL:
+      return c == 'n';
+    case JSON_TRUE:
+      return c == 't';
+    case JSON_FALSE:
+      return c == 'f';
+    case JSON_NUMBER:
+      return c == '-' || (c >= '0' && c <= '9');
+    case JSON_STRING:
+      return c == '"';
+    case JSON_ARRAY:
+      return c == '[';
+    default:
+      return c == '{';
+  }
+}
+
+// Every value's place, in document order after `after`, holds the byte its
+// kind starts with, and a member's key place a quote before it. Returns the
+// last place.
+uint32_t CheckPlaces(const JsonValue* value, const JsonPlaces& places, const char* text,
+                     uint32_t after) {
+  const uint32_t at = places.ValueOffset(value);
+  const char* key = nullptr;
+  const bool isMember = JsonGetKey(value, &key) == JSON_OK;
+  const uint32_t keyAt = places.KeyOffset(value);
+  Check(at > after || (after == 0 && at == 0));
+  Check(StartsAs(JsonGetKind(value), text[at]) &&
+        (!isMember || (text[keyAt] == '"' && keyAt < at)));
+  uint32_t last = at;
+  if (JsonGetKind(value) == JSON_OBJECT || JsonGetKind(value) == JSON_ARRAY) {
+    const JsonValue* child =
+        JsonGetKind(value) == JSON_OBJECT ? value->object.first : value->array.first;
+    for (; child != nullptr; child = child->next) last = CheckPlaces(child, places, text, last);
+  }
+  return last;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -74,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool exact = std::strstr(text, "\\u0000") == nullptr;
     const uint8_t* end = Walk(root, arena, exact);
     Check(exact ? end == arena + g_arenaSize : end <= arena + g_arenaSize);
+    CheckPlaces(root, JsonPlaces(text, root), text, 0);
     JsonDelete(root);
   } else {
     const char* stop = JsonGetErrorPointer();

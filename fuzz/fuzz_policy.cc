@@ -1,8 +1,9 @@
 // The whole pipeline on arbitrary bytes as a policy source file: compiled as
 // polc compiles it, into an image that must read back and write again to
 // the very same bytes, then read as two files so that the merge meets every
-// key again. Whatever the bytes, nothing may crash, leak or read out of
-// bounds.
+// key again; and linted, once and as two files, where polclint must report
+// an error exactly when polc fails. Whatever the bytes, nothing may crash,
+// leak or read out of bounds.
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "reader/json_parser.h"
 #include "ruledb/policy_binary.h"
 #include "ruledb/sys_log.h"
+#include "tools/lint/lint.h"
 
 namespace {
 
@@ -25,6 +27,18 @@ void DiscardSysLog(int, const char*, ...) {}
 
 void Check(bool condition) {
   if (!condition) std::abort();
+}
+
+bool HasError(const std::vector<Diagnostic>& diagnostics) {
+  for (const Diagnostic& diagnostic : diagnostics) {
+    if (diagnostic.severity == Severity::ERROR) return true;
+  }
+  return false;
+}
+
+// polclint reports an error if and only if polc's reader fails.
+void CheckLintAgrees(const std::vector<std::string>& paths, int readerStatus) {
+  Check(HasError(LintSources(paths)) == (readerStatus != 0));
 }
 
 // write(read(image)) == image.
@@ -79,7 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (CompileSources({g_sourcePath}, g_binaryPath, false) == 0) {
     CheckRoundTrip(ReadWhole(g_binaryPath));
   }
+  JsonParser once;
+  CheckLintAgrees({g_sourcePath}, once.ParseJsonFiles({g_sourcePath}));
   JsonParser twice;
-  twice.ParseJsonFiles({g_sourcePath, g_sourcePath});
+  const std::vector<std::string> both = {g_sourcePath, g_sourcePath};
+  CheckLintAgrees(both, twice.ParseJsonFiles(both));
   return 0;
 }

@@ -182,8 +182,9 @@ class Linter : public PolicyFacts {
     std::unordered_map<RuleKey, Declaration, RuleKeyHash> transitions;
     for (uint32_t file = 0; file < files.size(); ++file) {
       const SourceIndex& index = indexes[file];
-      for (const auto& [path, offset] : index.paths) {
-        Repeat(paths, path, file, offset, [&] { return DuplicatePath(pools.paths.Text(path)); });
+      for (const auto& path : index.paths) {
+        Repeat(paths, path.first, file, path.second,
+               [&] { return DuplicatePath(pools.paths.Text(path.first)); });
       }
       for (const NamedLabelUse& sid : index.sids) {
         Repeat(sids, sid.name, file, sid.offset, [&] { return DuplicateSid(sid.name); });
@@ -191,8 +192,9 @@ class Linter : public PolicyFacts {
       for (const NamedLabelUse& netif : index.netifs) {
         Repeat(netifs, netif.name, file, netif.offset, [&] { return DuplicateNetif(netif.name); });
       }
-      for (const auto& [packet, offset] : index.packets) {
-        Repeat(packets, packet, file, offset, [&] { return DuplicatePacket(packet); });
+      for (const auto& packet : index.packets) {
+        Repeat(packets, packet.first, file, packet.second,
+               [&] { return DuplicatePacket(packet.first); });
       }
       for (const TransitionUse& transition : index.transitions) {
         Repeat(transitions, transition.key, file, transition.offset,
