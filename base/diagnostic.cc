@@ -36,7 +36,22 @@ std::string Format(const char* format, ...) {
 
 namespace {
 
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+// The bytes of the character at `at` and what it counts in `unit`.
+struct Character {
+  uint32_t bytes;
+  uint32_t units;
+};
+
+Character CharacterAt(std::string_view text, size_t at, ColumnUnit unit) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  uint32_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  for (uint32_t i = 1; i < length; ++i) {
+    if (at + i >= text.size() || (static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
+      length = 1;  // not well formed: the lead byte alone
+    }
+  }
+  return {length, unit == ColumnUnit::UTF16 && length == 4 ? 2u : 1u};
+}
 
 }  // namespace
 
@@ -46,14 +61,30 @@ SourceLines::SourceLines(std::string_view text) : text(text), starts{0} {
   }
 }
 
-LineColumn SourceLines::At(uint32_t offset) const {
+LineColumn SourceLines::At(uint32_t offset, ColumnUnit unit) const {
   offset = static_cast<uint32_t>(std::min<size_t>(offset, text.size()));
   const auto line = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin();
   uint32_t column = 1;
-  for (size_t i = starts[static_cast<size_t>(line - 1)]; i < offset; ++i) {
-    if (!IsContinuationByte(text[i])) ++column;
+  for (size_t i = starts[static_cast<size_t>(line - 1)]; i < offset;) {
+    const Character character = CharacterAt(text, i, unit);
+    i += character.bytes;
+    column += character.units;
   }
   return {static_cast<uint32_t>(line), column};
+}
+
+uint32_t SourceLines::OffsetOf(LineColumn place, ColumnUnit unit) const {
+  if (place.line == 0) return 0;
+  if (place.line > starts.size()) return static_cast<uint32_t>(text.size());
+  const std::string_view line = Line(place.line);
+  size_t at = starts[place.line - 1];
+  const size_t end = at + line.size();
+  for (uint32_t column = 1; column < place.column && at < end;) {
+    const Character character = CharacterAt(text, at, unit);
+    at += character.bytes;
+    column += character.units;
+  }
+  return static_cast<uint32_t>(std::min(at, end));
 }
 
 std::string_view SourceLines::Line(uint32_t line) const {

@@ -85,12 +85,21 @@ struct LineColumn {
   uint32_t column;
 };
 
+// What a column counts: characters (UTF-8 sequences), or the UTF-16 code
+// units of the language server protocol (two for a character beyond
+// U+FFFF). A byte that is no part of well-formed UTF-8 counts as one.
+enum class ColumnUnit { CHARACTER, UTF16 };
+
 // The lines of a text, to place offsets in it.
 class SourceLines {
  public:
   explicit SourceLines(std::string_view text);
   // The line and column of byte `offset` (at most the text's end).
-  LineColumn At(uint32_t offset) const;
+  LineColumn At(uint32_t offset, ColumnUnit unit = ColumnUnit::CHARACTER) const;
+  // The byte offset of `place`, its column counted in `unit`; a line past
+  // the last gives the text's end, a column past the line's end the end of
+  // the line.
+  uint32_t OffsetOf(LineColumn place, ColumnUnit unit) const;
   // Line `line` (from 1), without its line end.
   std::string_view Line(uint32_t line) const;
 

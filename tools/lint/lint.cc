@@ -45,12 +45,20 @@ std::string DidYouMean(std::string_view nearest) {
              : Format("did you mean \"%.*s\"?", static_cast<int>(nearest.size()), nearest.data());
 }
 
-class Linter : public PolicyFacts {
+// One check of a policy: what the linter knows of it, and the checks.
+class PolicyCheck : public PolicyFacts {
  public:
-  explicit Linter(const std::vector<std::string>& paths) : PolicyFacts(paths) {}
+  PolicyCheck(const std::vector<std::string>& paths, const std::vector<const SourceFacts*>& sources,
+              const PolicyModel& pools, NameForms& forms, std::vector<uint16_t>& classIndexes)
+      : PolicyFacts(paths, pools), forms(forms), classIndexes(classIndexes) {
+    for (const SourceFacts* source : sources) {
+      indexes.push_back(&source->index);
+      allRead = allRead && source->read;
+      for (const Diagnostic& fault : source->faults) diagnostics.Add(fault);
+    }
+  }
 
   std::vector<Diagnostic> Run() {
-    Read();
     IndexDeclarations();
     for (uint32_t file = 0; file < files.size(); ++file) CheckFile(file);
     CheckPolicy();
@@ -59,19 +67,6 @@ class Linter : public PolicyFacts {
   }
 
  private:
-  void Read() {
-    SourceLookahead sources(files, Places::FIND);
-    for (uint32_t file = 0; file < files.size(); ++file) {
-      PolicyModel fileModel;
-      fileModel.names = pools.names;
-      fileModel.paths = pools.paths;
-      const LoadedSource source = sources.Next();
-      allRead = allRead && source.status == LoadedSource::Status::LOADED;
-      ReadContext context(fileModel, diagnostics, files[file], &source.places, &indexes[file]);
-      ReadLoadedSource(context, source);
-    }
-  }
-
   // Each declaration of a type or an attribute, first per file.
   void IndexDeclarations() {
     const size_t nameCount = pools.names.size();
@@ -79,7 +74,7 @@ class Linter : public PolicyFacts {
     attrDeclarations.resize(nameCount);
     used.resize(nameCount);
     for (uint32_t file = 0; file < files.size(); ++file) {
-      for (const NameUse& use : indexes[file].names) {
+      for (const NameUse& use : indexes[file]->names) {
         if (!IsDeclaration(use.role)) {
           used[use.name] = true;
           continue;
@@ -93,7 +88,7 @@ class Linter : public PolicyFacts {
 
   // The checks polc makes of one file, on every use.
   void CheckFile(uint32_t file) {
-    const SourceIndex& index = indexes[file];
+    const SourceIndex& index = *indexes[file];
     CheckNames(file, index);
     const NamePool& names = pools.names;
     static const std::vector<std::string_view> CLASSES = ClassNames();
@@ -181,7 +176,7 @@ class Linter : public PolicyFacts {
     std::map<PacketKey, Declaration> packets;
     std::unordered_map<RuleKey, Declaration, RuleKeyHash> transitions;
     for (uint32_t file = 0; file < files.size(); ++file) {
-      const SourceIndex& index = indexes[file];
+      const SourceIndex& index = *indexes[file];
       for (const auto& path : index.paths) {
         Repeat(paths, path.first, file, path.second,
                [&] { return DuplicatePath(pools.paths.Text(path.first)); });
@@ -232,7 +227,7 @@ class Linter : public PolicyFacts {
     // A file that could not be read may declare what the others require.
     if (!allRead) return;
     for (uint32_t file = 0; file < files.size(); ++file) {
-      for (const NameUse& use : indexes[file].names) {
+      for (const NameUse& use : indexes[file]->names) {
         if (use.role == NameRole::REQUIRE && typeDeclarations[use.name].empty() &&
             attrDeclarations[use.name].empty()) {
           AddAt(file, use.offset, UnresolvedRequireFault(pools.names.Text(use.name)));
@@ -254,16 +249,16 @@ class Linter : public PolicyFacts {
     return std::move(items);
   }
 
-  NameForms forms;                              // of the names of the pool
-  std::vector<uint16_t> classIndexes;           // by name: GetClassIndex + 1, or 0 unknown yet
+  NameForms& forms;                      // the linter's, of the names of the pool
+  std::vector<uint16_t>& classIndexes;   // the linter's, by name: GetClassIndex + 1, or 0
   std::vector<uint32_t> declaredIn;             // by name: 1 + the file being checked
   std::vector<std::string_view> declaredNames;  // for a did-you-mean, made when first needed
 };
 
 }  // namespace
 
-PolicyFacts::PolicyFacts(const std::vector<std::string>& paths)
-    : files(paths), indexes(paths.size()), diagnostics(true) {}
+PolicyFacts::PolicyFacts(const std::vector<std::string>& paths, const PolicyModel& pools)
+    : files(paths), pools(pools), diagnostics(true) {}
 
 Diagnostic& PolicyFacts::AddAt(uint32_t file, uint32_t offset, Fault fault, Severity severity) {
   Diagnostic diagnostic;
@@ -287,8 +282,33 @@ SourcePlace PolicyFacts::PlaceOf(const Declaration& declaration) const {
   return {files[declaration.file], declaration.offset, ""};
 }
 
+SourceFacts Linter::Read(const std::string& file, const LoadedSource& source) {
+  PolicyModel fileModel;
+  fileModel.names = pools.names;
+  fileModel.paths = pools.paths;
+  Diagnostics faults(true);
+  SourceFacts facts;
+  facts.read = source.status == LoadedSource::Status::LOADED;
+  ReadContext context(fileModel, faults, file, &source.places, &facts.index);
+  ReadLoadedSource(context, source);
+  facts.faults = std::move(faults.Items());
+  return facts;
+}
+
+std::vector<Diagnostic> Linter::Check(const std::vector<std::string>& files,
+                                      const std::vector<const SourceFacts*>& facts) {
+  return PolicyCheck(files, facts, pools, forms, classIndexes).Run();
+}
+
 std::vector<Diagnostic> LintSources(const std::vector<std::string>& paths) {
-  return Linter(paths).Run();
+  Linter linter;
+  std::vector<SourceFacts> facts;
+  facts.reserve(paths.size());
+  SourceLookahead sources(paths, Places::FIND);
+  for (const std::string& path : paths) facts.push_back(linter.Read(path, sources.Next()));
+  std::vector<const SourceFacts*> all;
+  for (const SourceFacts& source : facts) all.push_back(&source);
+  return linter.Check(paths, all);
 }
 
 void PlaceKeyPaths(const char* text, const std::vector<Diagnostic*>& diagnostics) {

@@ -18,6 +18,10 @@
 
 #include "base/diagnostic.h"
 #include "reader/diagnostic_codes.h"
+#include "reader/policy_model.h"
+#include "reader/source_index.h"
+#include "reader/source_loader.h"
+#include "reader/validators.h"
 
 namespace code {
 
@@ -34,6 +38,36 @@ inline constexpr std::string_view REPEATED_OPERATION = "repeated-operation";
 
 // The warnings with what each means.
 std::span<const CodeSummary> WarningCodes();
+
+// One source file as the linter knows it once it is read: where it uses
+// each name, and the faults the reader found in it.
+struct SourceFacts {
+  SourceIndex index;
+  std::vector<Diagnostic> faults;
+  bool read = false;  // loaded and parsed: the file could be read at all
+};
+
+// Reads policy sources and checks policies made of them. The name pools
+// that the facts' ids refer to outlive each check, so that the facts of a
+// file read once serve any number of checks: the language server reads
+// again only the file that changed.
+class Linter {
+ public:
+  // The facts of the source `file` (as named in the diagnostics), loaded
+  // with Places::FIND.
+  SourceFacts Read(const std::string& file, const LoadedSource& source);
+  // Every fault and warning of the policy made of `files`, facts[i] read
+  // from files[i], sorted as LintSources sorts them.
+  std::vector<Diagnostic> Check(const std::vector<std::string>& files,
+                                const std::vector<const SourceFacts*>& facts);
+  // The name pools, which the ids of the facts refer to.
+  const PolicyModel& Pools() const { return pools; }
+
+ private:
+  PolicyModel pools;                   // holds the name and path pools only
+  NameForms forms;                     // of the names of the pool
+  std::vector<uint16_t> classIndexes;  // by name: GetClassIndex + 1, or 0 not known yet
+};
 
 // Every fault and warning of the policy made of the files `paths` (named in
 // the diagnostics as given), sorted by file in the order of `paths`, then

@@ -39,8 +39,8 @@ bool IsType(const PolicyFacts& facts, NameId name) { return !facts.typeDeclarati
 // no name has.
 void WarnUnusedNames(PolicyFacts& facts) {
   std::vector<bool> hasMembers(facts.used.size());
-  for (const SourceIndex& index : facts.indexes) {
-    for (const TypeAttrUse& link : index.typeAttrs) {
+  for (const SourceIndex* index : facts.indexes) {
+    for (const TypeAttrUse& link : index->typeAttrs) {
       if (link.attr != link.name) hasMembers[link.attr] = true;
     }
   }
@@ -65,7 +65,7 @@ void WarnUnusedNames(PolicyFacts& facts) {
 // an attribute belongs.
 void WarnMisplacedNames(PolicyFacts& facts) {
   for (uint32_t file = 0; file < facts.indexes.size(); ++file) {
-    const SourceIndex& index = facts.indexes[file];
+    const SourceIndex& index = *facts.indexes[file];
     for (const NameUse& use : index.names) {
       const bool wantsType = use.role == NameRole::TARGET || use.role == NameRole::FILE_CONTEXT ||
                              use.role == NameRole::SID_CONTEXT ||
@@ -90,7 +90,7 @@ void WarnMisplacedNames(PolicyFacts& facts) {
 
 void WarnRepeatedOperations(PolicyFacts& facts) {
   for (uint32_t file = 0; file < facts.indexes.size(); ++file) {
-    for (const OperationUse& repeated : facts.indexes[file].repeatedOperations) {
+    for (const OperationUse& repeated : facts.indexes[file]->repeatedOperations) {
       WarnAt(
           facts, file, repeated.offset, code::REPEATED_OPERATION,
           "operation " + Quoted(facts.pools.names.Text(repeated.operation)) + " is listed twice");
@@ -119,7 +119,7 @@ void WarnRedundantGrants(PolicyFacts& facts) {
   std::vector<RulePlace> places;
   std::vector<Keyed> grants;
   for (uint32_t file = 0; file < facts.indexes.size(); ++file) {
-    const auto& fileGrants = facts.indexes[file].grants;
+    const auto& fileGrants = facts.indexes[file]->grants;
     for (uint32_t position = 0; position < fileGrants.size(); ++position) {
       const RuleKey& key = fileGrants[position].key;
       grants.push_back({uint64_t{key.subject} << 32 | key.object, key.cls,
@@ -130,7 +130,7 @@ void WarnRedundantGrants(PolicyFacts& facts) {
   std::sort(grants.begin(), grants.end());
   const auto grantAt = [&](const Keyed& keyed) -> const GrantUse& {
     const RulePlace& place = places[keyed.order];
-    return facts.indexes[place.file].grants[place.position];
+    return facts.indexes[place.file]->grants[place.position];
   };
   const auto sameKey = [](const Keyed& a, const Keyed& b) {
     return a.subjectAndObject == b.subjectAndObject && a.cls == b.cls;
@@ -197,8 +197,8 @@ std::vector<std::vector<NameId>> AttributeSets(const PolicyFacts& facts) {
   for (NameId name = 0; name < attributes.size(); ++name) {
     if (IsType(facts, name) || IsAttribute(facts, name)) attributes[name].push_back(name);
   }
-  for (const SourceIndex& index : facts.indexes) {
-    for (const TypeAttrUse& link : index.typeAttrs) {
+  for (const SourceIndex* index : facts.indexes) {
+    for (const TypeAttrUse& link : index->typeAttrs) {
       if (!attributes[link.name].empty()) attributes[link.name].push_back(link.attr);
     }
   }
@@ -218,7 +218,7 @@ void WarnConflictingTransitions(PolicyFacts& facts) {
   std::unordered_map<NameId, std::vector<uint32_t>> bySubject;
   std::unordered_set<NameId> objects;
   for (uint32_t file = 0; file < facts.indexes.size(); ++file) {
-    const auto& transitions = facts.indexes[file].transitions;
+    const auto& transitions = facts.indexes[file]->transitions;
     for (uint32_t position = 0; position < transitions.size(); ++position) {
       bySubject[transitions[position].key.subject].push_back(static_cast<uint32_t>(rules.size()));
       objects.insert(transitions[position].key.object);
@@ -230,7 +230,7 @@ void WarnConflictingTransitions(PolicyFacts& facts) {
   const SharedMembership subjects(attributes, [&](NameId name) { return bySubject.count(name); });
   const SharedMembership objectPairs(attributes, [&](NameId name) { return objects.count(name); });
   const auto ruleAt = [&](uint32_t rule) -> const TransitionUse& {
-    return facts.indexes[rules[rule].file].transitions[rules[rule].position];
+    return facts.indexes[rules[rule].file]->transitions[rules[rule].position];
   };
   std::vector<bool> reported(rules.size());
   const NamePool& names = facts.pools.names;

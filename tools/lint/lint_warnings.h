@@ -18,7 +18,7 @@ struct Declaration {
 };
 
 struct PolicyFacts {
-  explicit PolicyFacts(const std::vector<std::string>& paths);
+  PolicyFacts(const std::vector<std::string>& paths, const PolicyModel& pools);
 
   // Adds a diagnostic at `offset` of `files[file]`.
   Diagnostic& AddAt(uint32_t file, uint32_t offset, Fault fault,
@@ -28,9 +28,9 @@ struct PolicyFacts {
   SourcePlace PlaceOf(const Declaration& declaration) const;
   SourcePlace PlaceAt(uint32_t file, uint32_t offset) const { return {files[file], offset, ""}; }
 
-  std::vector<std::string> files;
-  PolicyModel pools;                 // holds the name and path pools every file shares
-  std::vector<SourceIndex> indexes;  // by file
+  const std::vector<std::string>& files;
+  const PolicyModel& pools;                // holds the name and path pools every file shares
+  std::vector<const SourceIndex*> indexes;  // by file
   Diagnostics diagnostics;
   bool allRead = true;  // every file could be read and parsed
   // By name: where it is declared as type, as attribute (first per file),

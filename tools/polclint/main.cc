@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/lint/lint.h"
+#include "tools/lint/project.h"
 #include "tools/polclint/report.h"
 
 namespace {
@@ -22,6 +23,7 @@ constexpr const char* USAGE =
     "  --color=auto|always|never  colours in the text on a terminal (auto)\n"
     "  -W no-ID                   leave out the warning ID; -W ID takes it back\n"
     "  -Werror                    treat warnings as errors\n"
+    "  -p FILE                    lint the sources the project file FILE names\n"
     "  --list-warnings            list the warnings, each with what it means\n";
 
 struct Options {
@@ -86,6 +88,11 @@ std::string ParseArguments(int argc, char** argv, Options& options) {
         return "unknown colour choice \"" + std::string(value) + "\"";
       }
       options.color = value;
+    } else if (argument == "-p") {
+      if (++i == argc) return "-p needs a project file";
+      if (std::string error = LoadProjectSources(argv[i], options.files); !error.empty()) {
+        return error;
+      }
     } else if (argument == "--list-warnings") {
       options.listWarnings = true;
     } else if (argument == "-W") {
