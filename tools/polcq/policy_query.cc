@@ -138,11 +138,13 @@ void QueryPolicy::IndexRules() {
   }
   targetRanks.resize(keyed.size());
   expansion.assign(names.size(), 0);
+  classGrants.assign(CLASS_COUNT + 1, {});
   for (uint32_t place = 0; place < keyed.size(); ++place) {
     const RuleTblKey& rule = keyed[place].rule.key;
     image.rules[place] = keyed[place].rule;
     targetRanks[place] = rank[rule.target];
     expansion[rule.source] += members[rule.target].size();
+    if (rule.specified == RULE_GRANT) classGrants[rule.tclass].push_back(place);
   }
 }
 

@@ -64,6 +64,8 @@ class QueryPolicy {
   const std::vector<uint32_t>& MembersOf(uint32_t value) const { return members[value]; }
   // The values in the order of their names.
   const std::vector<uint32_t>& ByName() const { return byName; }
+  // The place of `value` in ByName.
+  uint32_t Rank(uint32_t value) const { return rank[value]; }
   // Whether the attribute set of `value` holds `attribute`.
   bool Holds(uint32_t value, uint32_t attribute) const {
     return std::binary_search(attributes[value].begin(), attributes[value].end(), attribute);
@@ -91,6 +93,9 @@ class QueryPolicy {
   const RuleRecord& RuleAt(uint32_t place) const { return image.rules[place]; }
   // The rule at `place` as polcdump lists it.
   std::string RuleLine(uint32_t place) const;
+  // The places of the grant rules of class `tclass` (1 to CLASS_COUNT),
+  // ascending.
+  const std::vector<uint32_t>& GrantsOfClass(uint16_t tclass) const { return classGrants[tclass]; }
 
  private:
   struct Hit;
@@ -115,6 +120,7 @@ class QueryPolicy {
   std::vector<uint32_t> targetRanks;              // by place: the rank of the rule's object
   std::vector<uint32_t> firstRule;                // by rank, and one more: where its rules start
   std::vector<uint64_t> expansion;  // by value: (rule, object) pairs of the rules it is subject of
+  std::vector<std::vector<uint32_t>> classGrants;  // by class: places of its grant rules
   std::vector<uint32_t> byName;
   std::vector<uint32_t> rank;              // by value: its place in byName
   std::optional<SymbolNames> symbolNames;  // of `image`, once it is loaded
