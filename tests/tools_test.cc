@@ -37,9 +37,7 @@ TEST(RoundTrip, GeneratedPoliciesComeBackByteForByte) {
     SCOPED_TRACE(shape.name);
     ASSERT_EQ(polc_bench::CheckShape(shape), "");
     const polc_test::TempDir dir;
-    for (uint32_t file = 0; file < shape.files; ++file) {
-      dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
-    }
+    polc_test::WriteGeneratedSources(shape, dir);
     const polc_test::RunResult run = polc_test::RunShell(
         "polc -c -o first.bin src/*.json > /dev/null && polcdump --json first.bin > back.json &&"
         " polc -c -o second.bin back.json > /dev/null && cmp first.bin second.bin &&"
@@ -494,9 +492,7 @@ TEST(PolicyQuery, EffectsAndTheirDiffAreTheBruteForceExpansion) {
   for (const polc_bench::PolicyShape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const polc_test::TempDir dir;
-    for (uint32_t file = 0; file < shape.files; ++file) {
-      dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
-    }
+    polc_test::WriteGeneratedSources(shape, dir);
     ASSERT_EQ(polc_test::RunShell("polc -c -o p.bin src/*.json", dir.path()).status, 0);
     QueryPolicy before;
     ASSERT_EQ(before.Load(dir.Path("p.bin")), "");

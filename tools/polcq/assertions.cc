@@ -148,7 +148,8 @@ std::vector<Hit> Hits(const QueryPolicy& policy, const Assertion& assertion) {
     const std::vector<uint32_t> subjectRanks = coveredMembers(rule.key.source, subjects);
     if (subjectRanks.empty()) continue;
     for (const uint32_t objectRank : coveredMembers(rule.key.target, objects)) {
-      for (const uint32_t subjectRank : subjectRanks) hits.push_back({subjectRank, objectRank, place});
+      for (const uint32_t subjectRank : subjectRanks)
+        hits.push_back({subjectRank, objectRank, place});
     }
   }
   std::sort(hits.begin(), hits.end());

@@ -182,7 +182,7 @@ std::vector<Effect> QueryPolicy::Effects(uint32_t subject, uint16_t kind,
 }
 
 void QueryPolicy::EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
-                            std::vector<Effect>& effects) const {
+                            std::vector<Effect>& effects, bool withRules) const {
   std::vector<Hit> hits;
   for (const uint32_t attribute : attributes[subject]) {
     const auto [first, last] = RulesOf(attribute);
@@ -200,7 +200,7 @@ void QueryPolicy::EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
       }
     }
   }
-  GroupHits(hits, kind, false, effects);
+  GroupHits(hits, kind, withRules, effects);
 }
 
 uint64_t QueryPolicy::ExpansionSize(uint32_t subject) const {

@@ -80,10 +80,10 @@ class QueryPolicy {
   std::vector<Effect> Effects(uint32_t subject, uint16_t kind,
                               const std::function<bool(uint32_t object)>& keepObject,
                               bool withRules = true) const;
-  // Appends what Effects gives for `object` alone, without the rules; the
-  // cost grows with the two attribute sets, not with the policy.
-  void EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
-                 std::vector<Effect>& effects) const;
+  // Appends what Effects gives for `object` alone, with the rules only when
+  // asked; the cost grows with the two attribute sets, not with the policy.
+  void EffectsOn(uint32_t subject, uint32_t object, uint16_t kind, std::vector<Effect>& effects,
+                 bool withRules = false) const;
   // How many (rule, object) pairs Effects visits for `subject`.
   uint64_t ExpansionSize(uint32_t subject) const;
 
