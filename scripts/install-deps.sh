@@ -13,6 +13,8 @@ packages=(cmake ninja-build make g++ netbase)
 if [[ ${1:-run} == test ]]; then
   packages+=(clang clang-tidy libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
              python3 python3-jsonschema groff dpkg-dev)
+  # graphviz renders polcq's --dot graphs in the golden cases.
+  packages+=(graphviz)
 fi
 
 missing=()

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <map>
 #include <regex>
@@ -196,6 +197,20 @@ TEST(Paths, ReachAndFlowAreTheLeastShortestPathsOfABruteForceSearch) {
     }
   }
   EXPECT_TRUE(longerThanOneStep);
+}
+
+// The shipped map reads, and gives every operation of the class table a
+// direction and a weight.
+TEST(PermissionMap, TheShippedMapCoversEveryOperation) {
+  PermissionMap map;
+  ASSERT_EQ(ParsePermissionMap(SHIPPED_PERMISSION_MAP, SHIPPED_PERMISSION_MAP_SIZE, map), "");
+  for (uint16_t tclass = 1; tclass <= CLASS_COUNT; ++tclass) {
+    for (const char* operation : OperationNames(tclass, OperationBits(tclass))) {
+      EXPECT_NE(map.operations[tclass][std::countr_zero(GetOperationBit(tclass, operation))].weight,
+                0)
+          << GetClassName(tclass) << ' ' << operation;
+    }
+  }
 }
 
 }  // namespace

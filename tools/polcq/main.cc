@@ -171,7 +171,7 @@ std::optional<int> PreparePaths(const Arguments& arguments, PathQuery& query) {
     return UsageError("--dot and --explain exclude each other");
   if (arguments.maxDepth != nullptr) {
     const std::optional<uint32_t> depth = WholeNumber(arguments.maxDepth, 1, UINT32_MAX);
-    if (!depth) return UsageError("--max-depth takes a whole number from 1");
+    if (!depth) return UsageError("--max-depth takes a whole number of at least 1");
     query.maxDepth = *depth;
   }
   const std::string& path = arguments.operands[0];
