@@ -130,8 +130,10 @@ struct Hit {
 
 // Only the stored rules of the assertion's class that grant one of its
 // operations can violate it, and only on the pairs it covers: those are
-// expanded, never the whole access of every subject.
-std::vector<Hit> Hits(const QueryPolicy& policy, const Assertion& assertion) {
+// expanded, never the whole access of every subject. `grants` holds the
+// places of the grant rules of the assertion's class.
+std::vector<Hit> Hits(const QueryPolicy& policy, const std::vector<uint32_t>& grants,
+                      const Assertion& assertion) {
   const std::vector<bool> subjects = Covered(policy, assertion.subject, assertion.exceptSubjects);
   const std::vector<bool> objects = Covered(policy, assertion.object, assertion.exceptObjects);
   const auto coveredMembers = [&policy](uint32_t name, const std::vector<bool>& covered) {
@@ -142,7 +144,7 @@ std::vector<Hit> Hits(const QueryPolicy& policy, const Assertion& assertion) {
     return kept;
   };
   std::vector<Hit> hits;
-  for (const uint32_t place : policy.GrantsOfClass(assertion.tclass)) {
+  for (const uint32_t place : grants) {
     const RuleRecord& rule = policy.RuleAt(place);
     if ((rule.datum & assertion.operations) == 0) continue;
     const std::vector<uint32_t> subjectRanks = coveredMembers(rule.key.source, subjects);
@@ -156,9 +158,9 @@ std::vector<Hit> Hits(const QueryPolicy& policy, const Assertion& assertion) {
   return hits;
 }
 
-uint64_t CheckAssertion(const QueryPolicy& policy, const Assertion& assertion, size_t index,
-                        std::ostream& out) {
-  const std::vector<Hit> hits = Hits(policy, assertion);
+uint64_t CheckAssertion(const QueryPolicy& policy, const std::vector<uint32_t>& grants,
+                        const Assertion& assertion, size_t index, std::ostream& out) {
+  const std::vector<Hit> hits = Hits(policy, grants, assertion);
   const std::vector<uint32_t>& byName = policy.ByName();
   uint64_t violations = 0;
   for (size_t first = 0, next = 0; first < hits.size(); first = next) {
@@ -205,9 +207,11 @@ std::string LoadAssertions(const std::string& path, const QueryPolicy& policy,
 
 uint64_t CheckAssertions(const QueryPolicy& policy, const std::vector<Assertion>& assertions,
                          std::ostream& out) {
+  const std::vector<std::vector<uint32_t>> grantsByClass = policy.GrantsByClass();
   uint64_t violations = 0;
   for (size_t index = 0; index < assertions.size(); ++index) {
-    violations += CheckAssertion(policy, assertions[index], index, out);
+    const Assertion& assertion = assertions[index];
+    violations += CheckAssertion(policy, grantsByClass[assertion.tclass], assertion, index, out);
   }
   return violations;
 }

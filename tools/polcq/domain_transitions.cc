@@ -16,10 +16,11 @@ DomainTransitions::DomainTransitions(const QueryPolicy& policy)
   grants[TRANSITION] = {process, GetOperationBit(process, "transition")};
   grants[ENTRYPOINT] = {file, GetOperationBit(file, "entrypoint")};
   grants[EXECUTE] = {file, GetOperationBit(file, "execute")};
+  const std::vector<std::vector<uint32_t>> grantsByClass = policy.GrantsByClass();
   for (size_t permission = 0; permission < PERMISSIONS; ++permission) {
     const Grant& grant = grants[permission];
     rulesOf[permission].resize(policy.NameCount());
-    for (const uint32_t place : policy.GrantsOfClass(grant.tclass)) {
+    for (const uint32_t place : grantsByClass[grant.tclass]) {
       const RuleRecord& rule = policy.RuleAt(place);
       if ((rule.datum & grant.bit) != 0) rulesOf[permission][rule.key.source].push_back(place);
     }

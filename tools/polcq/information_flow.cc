@@ -13,10 +13,11 @@ InformationFlow::InformationFlow(const QueryPolicy& policy, const PermissionMap&
     side->rulesOn.resize(policy.NameCount());
     side->followed.resize(policy.RuleCount());
   }
+  const std::vector<std::vector<uint32_t>> grantsByClass = policy.GrantsByClass();
   for (uint16_t tclass = 1; tclass <= CLASS_COUNT; ++tclass) {
     readBits[tclass] = map.Bits(tclass, FlowDirection::READ, minWeight);
     writeBits[tclass] = map.Bits(tclass, FlowDirection::WRITE, minWeight);
-    for (const uint32_t place : policy.GrantsOfClass(tclass)) {
+    for (const uint32_t place : grantsByClass[tclass]) {
       const RuleRecord& rule = policy.RuleAt(place);
       if ((rule.datum & readBits[tclass]) != 0) readers.rulesOn[rule.key.target].push_back(place);
       if ((rule.datum & writeBits[tclass]) != 0) writers.rulesOn[rule.key.source].push_back(place);

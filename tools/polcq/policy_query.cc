@@ -138,13 +138,11 @@ void QueryPolicy::IndexRules() {
   }
   targetRanks.resize(keyed.size());
   expansion.assign(names.size(), 0);
-  classGrants.assign(CLASS_COUNT + 1, {});
   for (uint32_t place = 0; place < keyed.size(); ++place) {
     const RuleTblKey& rule = keyed[place].rule.key;
     image.rules[place] = keyed[place].rule;
     targetRanks[place] = rank[rule.target];
     expansion[rule.source] += members[rule.target].size();
-    if (rule.specified == RULE_GRANT) classGrants[rule.tclass].push_back(place);
   }
 }
 
@@ -240,6 +238,15 @@ std::vector<uint32_t> QueryPolicy::SortedByName(std::vector<uint32_t> values) co
 void QueryPolicy::SortByRank(std::vector<uint32_t>& values) const {
   std::sort(values.begin(), values.end(),
             [this](uint32_t a, uint32_t b) { return rank[a] < rank[b]; });
+}
+
+std::vector<std::vector<uint32_t>> QueryPolicy::GrantsByClass() const {
+  std::vector<std::vector<uint32_t>> grants(CLASS_COUNT + 1);
+  for (uint32_t place = 0; place < RuleCount(); ++place) {
+    const RuleTblKey& key = RuleAt(place).key;
+    if (key.specified == RULE_GRANT) grants[key.tclass].push_back(place);
+  }
+  return grants;
 }
 
 std::string QueryPolicy::RuleLine(uint32_t place) const {

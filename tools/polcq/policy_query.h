@@ -93,9 +93,9 @@ class QueryPolicy {
   const RuleRecord& RuleAt(uint32_t place) const { return image.rules[place]; }
   // The rule at `place` as polcdump lists it.
   std::string RuleLine(uint32_t place) const;
-  // The places of the grant rules of class `tclass` (1 to CLASS_COUNT),
-  // ascending.
-  const std::vector<uint32_t>& GrantsOfClass(uint16_t tclass) const { return classGrants[tclass]; }
+  // By class (1 to CLASS_COUNT): the places of its grant rules, ascending.
+  // Made on each call, for the commands that look at a few classes only.
+  std::vector<std::vector<uint32_t>> GrantsByClass() const;
 
  private:
   struct Hit;
@@ -120,7 +120,6 @@ class QueryPolicy {
   std::vector<uint32_t> targetRanks;              // by place: the rank of the rule's object
   std::vector<uint32_t> firstRule;                // by rank, and one more: where its rules start
   std::vector<uint64_t> expansion;  // by value: (rule, object) pairs of the rules it is subject of
-  std::vector<std::vector<uint32_t>> classGrants;  // by class: places of its grant rules
   std::vector<uint32_t> byName;
   std::vector<uint32_t> rank;              // by value: its place in byName
   std::optional<SymbolNames> symbolNames;  // of `image`, once it is loaded
