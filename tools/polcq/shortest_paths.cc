@@ -10,10 +10,9 @@ uint32_t RankOf(const QueryPolicy& policy, uint32_t value) {
   return value == NO_NAME ? 0 : policy.Rank(value) + 1;
 }
 
-// The first step to each name `tree` has not reached, by least way, in the
-// order of the paths they make: what one name of a level adds to the next.
-std::vector<PathStep> NewSteps(const QueryPolicy& policy, const PathTree& tree,
-                               std::vector<PathStep>& steps) {
+// The first step to each name, by least way, in the order of the paths they
+// make: what one name of a level adds to the next.
+std::vector<PathStep> NewSteps(const QueryPolicy& policy, std::vector<PathStep>& steps) {
   const auto byTarget = [&policy](const PathStep& step) {
     return std::tuple(RankOf(policy, step.to), RankOf(policy, step.via));
   };
@@ -21,7 +20,7 @@ std::vector<PathStep> NewSteps(const QueryPolicy& policy, const PathTree& tree,
             [&](const PathStep& a, const PathStep& b) { return byTarget(a) < byTarget(b); });
   std::vector<PathStep> kept;
   for (const PathStep& step : steps) {
-    if (!tree.Reached(step.to) && (kept.empty() || kept.back().to != step.to)) kept.push_back(step);
+    if (kept.empty() || kept.back().to != step.to) kept.push_back(step);
   }
   const auto byWay = [&policy](const PathStep& step) {
     return std::tuple(RankOf(policy, step.via), RankOf(policy, step.to));
@@ -99,7 +98,7 @@ PathTree ShortestPaths(const QueryPolicy& policy, uint32_t start, uint32_t maxDe
     for (size_t at = 0; at < level.size() && !done(); ++at) {
       steps.clear();
       search.StepsFrom(level[at], tree, steps);
-      for (const PathStep& step : NewSteps(policy, tree, steps)) {
+      for (const PathStep& step : NewSteps(policy, steps)) {
         tree.from[step.to] = level[at];
         tree.via[step.to] = step.via;
         next.push_back(step.to);

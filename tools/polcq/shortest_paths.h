@@ -46,9 +46,8 @@ struct PathTree {
 class PathSearch {
  public:
   virtual ~PathSearch() = default;
-  // Appends steps out of `from`, at least every step to a name `tree` has
-  // not reached (the others may be left out), in any order and with
-  // repeats. Called once per name, in path order.
+  // Appends the steps out of `from` to the names `tree` has not reached, in
+  // any order and with repeats. Called once per name, in path order.
   virtual void StepsFrom(uint32_t from, const PathTree& tree, std::vector<PathStep>& steps) = 0;
   // The text between "-[" and "]->" of the step from `from` to `to`.
   virtual std::string Label(uint32_t from, uint32_t via, uint32_t to) const = 0;
