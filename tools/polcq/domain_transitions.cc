@@ -7,6 +7,8 @@
 
 DomainTransitions::DomainTransitions(const QueryPolicy& policy)
     : policy(policy),
+      hasEntrypoint(policy.NameCount()),
+      spent(policy.RuleCount()),
       seen(policy.NameCount()),
       executable(policy.NameCount()),
       entrypoints(policy.NameCount()),
@@ -25,18 +27,34 @@ DomainTransitions::DomainTransitions(const QueryPolicy& policy)
       if ((rule.datum & grant.bit) != 0) rulesOf[permission][rule.key.source].push_back(place);
     }
   }
+  for (uint32_t source = 0; source < policy.NameCount(); ++source) {
+    if (rulesOf[ENTRYPOINT][source].empty()) continue;
+    for (const uint32_t domain : policy.MembersOf(source)) hasEntrypoint[domain] = true;
+  }
 }
 
-template <typename Visit>
-void DomainTransitions::ForEachObject(uint32_t subject, Permission permission, Visit visit) {
+namespace {
+
+bool Always(uint32_t) { return true; }
+
+}  // namespace
+
+template <typename Matters, typename Visit>
+void DomainTransitions::ForEachObject(uint32_t subject, Permission permission, Matters matters,
+                                      Visit visit) {
   ++objectsCall;
   for (const uint32_t attribute : policy.AttributesOf(subject)) {
     for (const uint32_t place : rulesOf[permission][attribute]) {
+      if (spent[place]) continue;
+      bool any = false;
       for (const uint32_t object : policy.MembersOf(policy.RuleAt(place).key.target)) {
+        if (!matters(object)) continue;
+        any = true;
         if (seen[object] == objectsCall) continue;
         seen[object] = objectsCall;
         visit(object);
       }
+      spent[place] = !any;
     }
   }
 }
@@ -44,24 +62,28 @@ void DomainTransitions::ForEachObject(uint32_t subject, Permission permission, V
 const std::vector<uint32_t>& DomainTransitions::EntrypointsOf(uint32_t domain) {
   if (!entrypointsKnown[domain]) {
     std::vector<uint32_t> found;
-    ForEachObject(domain, ENTRYPOINT, [&found](uint32_t object) { found.push_back(object); });
+    ForEachObject(domain, ENTRYPOINT, Always,
+                  [&found](uint32_t object) { found.push_back(object); });
     entrypoints[domain] = policy.SortedByName(std::move(found));
     entrypointsKnown[domain] = true;
   }
   return entrypoints[domain];
 }
 
-// Only the domains not reached yet are looked at, each through its least
-// entrypoint the subject may execute.
+// Only the domains not reached yet that have an entrypoint are looked at,
+// each through its least entrypoint the subject may execute. A reached
+// domain stays reached, so a transition rule whose domains are all reached
+// or have no entrypoint is spent.
 void DomainTransitions::StepsFrom(uint32_t from, const PathTree& tree,
                                   std::vector<PathStep>& steps) {
   std::vector<uint32_t> domains;
-  ForEachObject(from, TRANSITION, [&](uint32_t domain) {
-    if (!tree.Reached(domain)) domains.push_back(domain);
-  });
+  ForEachObject(
+      from, TRANSITION,
+      [&](uint32_t domain) { return hasEntrypoint[domain] && !tree.Reached(domain); },
+      [&domains](uint32_t domain) { domains.push_back(domain); });
   if (domains.empty()) return;
   ++stepsCall;
-  ForEachObject(from, EXECUTE, [this](uint32_t object) { executable[object] = stepsCall; });
+  ForEachObject(from, EXECUTE, Always, [this](uint32_t object) { executable[object] = stepsCall; });
   for (const uint32_t domain : domains) {
     for (const uint32_t entrypoint : EntrypointsOf(domain)) {
       if (executable[entrypoint] == stepsCall) {

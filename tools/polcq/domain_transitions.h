@@ -34,9 +34,11 @@ class DomainTransitions : public PathSearch {
     uint32_t bit;
   };
 
-  // Calls `visit` once for each name `subject` has `permission` on.
-  template <typename Visit>
-  void ForEachObject(uint32_t subject, Permission permission, Visit visit);
+  // Calls `visit` once for each name `subject` has `permission` on and that
+  // `matters`. A rule none of whose names matters is spent: it is skipped
+  // from then on, so a name that stops mattering must never matter again.
+  template <typename Matters, typename Visit>
+  void ForEachObject(uint32_t subject, Permission permission, Matters matters, Visit visit);
   // The names `domain` has entrypoint on, in name order.
   const std::vector<uint32_t>& EntrypointsOf(uint32_t domain);
   // The transition rules that give `to` for (`from`, `via`, process).
@@ -47,7 +49,9 @@ class DomainTransitions : public PathSearch {
   // By permission, then by value: the places of the grant rules whose
   // subject it is and that give the permission.
   std::array<std::vector<std::vector<uint32_t>>, PERMISSIONS> rulesOf;
-  std::vector<uint32_t> seen;  // by value: the ForEachObject call that last saw it
+  std::vector<bool> hasEntrypoint;  // by value
+  std::vector<bool> spent;          // by place
+  std::vector<uint32_t> seen;       // by value: the ForEachObject call that last saw it
   uint32_t objectsCall = 0;
   std::vector<uint32_t> executable;  // by value: the StepsFrom call whose subject may execute it
   uint32_t stepsCall = 0;
