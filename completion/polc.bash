@@ -33,7 +33,7 @@ _polcq() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local polcq=${COMP_WORDS[0]}
   if ((COMP_CWORD == 1)); then
-    mapfile -t COMPREPLY < <(compgen -W "access transitions check diff classes --help" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "access transitions check reach flow diff classes --help" -- "$cur")
     return
   fi
   local command=${COMP_WORDS[1]} words
@@ -50,7 +50,7 @@ _polcq() {
         words=$(for class in $("$polcq" classes 2>/dev/null); do "$polcq" classes "$class"; done)
       fi
       ;;
-    -s | -o)
+    -s | -o | -t | --max-depth | --min-weight)
       COMPREPLY=()
       return
       ;;
@@ -62,6 +62,8 @@ _polcq() {
       access) words="-s -o -c -p --explain --json" ;;
       transitions) words="-s -o -c --explain" ;;
       diff) words="--effective --json" ;;
+      reach) words="-s -t --max-depth --explain --dot" ;;
+      flow) words="-s -t --min-weight --max-depth --map --explain --dot" ;;
     esac
   fi
   if [[ -n $words ]]; then

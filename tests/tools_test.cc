@@ -1,16 +1,19 @@
 // The tools' readings of a binary: a source that polc compiles back to the
 // same bytes, for generated policies; images no source gives, which are
-// listed as they are but turned into no source; polcq's expansion.
+// listed as they are but turned into no source; polcq's expansion, and its
+// paths against a breadth-first search over a brute-force expansion.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/protocol_lookup.h"
@@ -20,9 +23,13 @@
 #include "tools/image/policy_text.h"
 #include "tools/polcdump/policy_listing.h"
 #include "tools/polcdump/policy_source.h"
+#include "tools/polcq/domain_transitions.h"
+#include "tools/polcq/information_flow.h"
+#include "tools/polcq/permission_map.h"
 #include "tools/polcq/policy_diff.h"
 #include "tools/polcq/policy_query.h"
 #include "tools/polcq/query_access.h"
+#include "tools/polcq/shortest_paths.h"
 
 namespace {
 
@@ -37,9 +44,7 @@ TEST(RoundTrip, GeneratedPoliciesComeBackByteForByte) {
     SCOPED_TRACE(shape.name);
     ASSERT_EQ(polc_bench::CheckShape(shape), "");
     const polc_test::TempDir dir;
-    for (uint32_t file = 0; file < shape.files; ++file) {
-      dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
-    }
+    polc_test::WriteGeneratedSources(shape, dir);
     const polc_test::RunResult run = polc_test::RunShell(
         "polc -c -o first.bin src/*.json > /dev/null && polcdump --json first.bin > back.json &&"
         " polc -c -o second.bin back.json > /dev/null && cmp first.bin second.bin &&"
@@ -394,42 +399,55 @@ TEST(PolicyQuery, EveryRefusalOfACraftedImageHasItsRow) {
   }
 }
 
-// Every effective line of `policy` by brute force: every rule applied to
-// every pair of names whose attribute sets hold its subject and object.
-std::set<std::string> BruteForceLines(const QueryPolicy& policy) {
-  const PolicyImage& image = policy.Image();
-  const auto holds = [&image](uint32_t value, uint32_t attribute) {
-    const std::vector<uint16_t>& set = image.typeAttrs[value];
-    return value == attribute || std::find(set.begin(), set.end(), attribute) != set.end();
-  };
-  using Key = std::tuple<std::string, std::string, uint16_t>;  // subject, object, class
+using Key = std::tuple<uint32_t, uint32_t, uint16_t>;  // subject, object, class
+
+// Every rule applied to every pair of names whose attribute sets hold its
+// subject and object.
+struct Expansion {
   std::map<Key, uint32_t> grants;
-  std::map<Key, std::set<std::string>> transitions;
-  for (const RuleRecord& rule : image.rules) {
-    for (uint32_t subject = 0; subject < policy.NameCount(); ++subject) {
-      for (uint32_t object = 0; object < policy.NameCount(); ++object) {
-        if (!holds(subject, rule.key.source) || !holds(object, rule.key.target)) continue;
-        const Key key{policy.Name(subject), policy.Name(object), rule.key.tclass};
-        if (rule.key.specified == RULE_GRANT) {
-          grants[key] |= rule.datum;
-        } else {
-          transitions[key].insert(policy.Name(rule.datum));
+  std::map<Key, std::set<uint32_t>> transitions;
+
+  explicit Expansion(const QueryPolicy& policy) {
+    const PolicyImage& image = policy.Image();
+    const auto holds = [&image](uint32_t value, uint32_t attribute) {
+      const std::vector<uint16_t>& set = image.typeAttrs[value];
+      return value == attribute || std::find(set.begin(), set.end(), attribute) != set.end();
+    };
+    for (const RuleRecord& rule : image.rules) {
+      for (uint32_t s = 0; s < policy.NameCount(); ++s) {
+        for (uint32_t o = 0; o < policy.NameCount(); ++o) {
+          if (!holds(s, rule.key.source) || !holds(o, rule.key.target)) continue;
+          const Key key{s, o, rule.key.tclass};
+          if (rule.key.specified == RULE_GRANT) grants[key] |= rule.datum;
+          if (rule.key.specified == RULE_TRANSITION) transitions[key].insert(rule.datum);
         }
       }
     }
   }
-  std::set<std::string> lines;
-  const auto start = [](const char* section, const Key& key) {
-    return section + (' ' + std::get<0>(key)) + ' ' + std::get<1>(key) + ' ' +
-           ClassText(std::get<2>(key));
+  uint32_t Grant(uint32_t s, uint32_t o, const char* tclass) const {
+    const auto found = grants.find({s, o, GetClassIndex(tclass)});
+    return found == grants.end() ? 0 : found->second;
+  }
+};
+
+// Every effective line of `policy` by brute force.
+std::set<std::string> BruteForceLines(const QueryPolicy& policy) {
+  const Expansion expansion(policy);
+  const auto start = [&policy](const char* section, const Key& key) {
+    const auto [subject, object, tclass] = key;
+    return section + (' ' + policy.Name(subject)) + ' ' + policy.Name(object) + ' ' +
+           ClassText(tclass);
   };
-  for (const auto& [key, operations] : grants) {
+  std::set<std::string> lines;
+  for (const auto& [key, operations] : expansion.grants) {
     lines.insert(start("access", key) + ' ' + OperationList(std::get<2>(key), operations));
   }
-  for (const auto& [key, targets] : transitions) {
+  for (const auto& [key, targets] : expansion.transitions) {
+    std::set<std::string> names;
+    for (const uint32_t target : targets) names.insert(policy.Name(target));
     std::string line = start("transitions", key);
-    for (const std::string& target : targets) line += ' ' + target;
-    lines.insert(targets.size() > 1 ? line + " conflict" : line);
+    for (const std::string& name : names) line += ' ' + name;
+    lines.insert(names.size() > 1 ? line + " conflict" : line);
   }
   return lines;
 }
@@ -494,9 +512,7 @@ TEST(PolicyQuery, EffectsAndTheirDiffAreTheBruteForceExpansion) {
   for (const polc_bench::PolicyShape& shape : shapes) {
     SCOPED_TRACE(shape.name);
     const polc_test::TempDir dir;
-    for (uint32_t file = 0; file < shape.files; ++file) {
-      dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
-    }
+    polc_test::WriteGeneratedSources(shape, dir);
     ASSERT_EQ(polc_test::RunShell("polc -c -o p.bin src/*.json", dir.path()).status, 0);
     QueryPolicy before;
     ASSERT_EQ(before.Load(dir.Path("p.bin")), "");
@@ -518,6 +534,153 @@ TEST(PolicyQuery, EffectsAndTheirDiffAreTheBruteForceExpansion) {
                                 {"- access ", "+ access ", "- transitions ", "+ transitions "}),
               differences);
     EXPECT_FALSE(old.empty() || differences.empty());
+  }
+}
+
+// A step of the brute force: the names it adds to a path (its way, if any,
+// then the name reached) and its label.
+struct Step {
+  std::vector<std::string> names;
+  std::string label;
+};
+using StepTable = std::map<uint32_t, std::vector<std::pair<uint32_t, Step>>>;  // by name: to, step
+
+// The lines polcq prints for `start`: level by level, each name's path is
+// the least, name by name, of its predecessors' paths extended by a step.
+std::string LeastPathLines(const QueryPolicy& policy, uint32_t start, uint32_t maxDepth,
+                           const StepTable& steps) {
+  using Path = std::pair<std::vector<std::string>, std::string>;  // names, line text
+  std::map<uint32_t, Path> paths = {{start, {{policy.Name(start)}, policy.Name(start)}}};
+  std::vector<uint32_t> level = {start};
+  for (uint32_t depth = 0; depth < maxDepth && !level.empty(); ++depth) {
+    std::map<uint32_t, Path> next;
+    for (const uint32_t from : level) {
+      const auto out = steps.find(from);
+      for (const auto& [to, step] : out == steps.end() ? StepTable::mapped_type() : out->second) {
+        if (paths.count(to) != 0) continue;
+        Path path = paths[from];
+        path.first.insert(path.first.end(), step.names.begin(), step.names.end());
+        path.second += " -[" + step.label + "]-> " + policy.Name(to);
+        if (next.count(to) == 0 || path.first < next[to].first) next[to] = path;
+      }
+    }
+    level.clear();
+    for (auto& [to, path] : next) {
+      paths.emplace(to, std::move(path));
+      level.push_back(to);
+    }
+  }
+  std::string text;
+  for (const uint32_t to : policy.ByName()) {
+    if (to != start && paths.count(to) != 0)
+      text += policy.Name(to) + ": " + paths[to].second + "\n";
+  }
+  return text;
+}
+
+StepTable ReachSteps(const QueryPolicy& policy, const Expansion& expansion) {
+  const uint32_t transition = GetOperationBit(GetClassIndex("process"), "transition");
+  const uint32_t entrypoint = GetOperationBit(GetClassIndex("file"), "entrypoint");
+  const uint32_t execute = GetOperationBit(GetClassIndex("file"), "execute");
+  StepTable steps;
+  for (uint32_t from = 0; from < policy.NameCount(); ++from) {
+    for (uint32_t to = 0; to < policy.NameCount(); ++to) {
+      for (uint32_t via = 0; via < policy.NameCount(); ++via) {
+        if ((expansion.Grant(from, to, "process") & transition) == 0 ||
+            (expansion.Grant(to, via, "file") & entrypoint) == 0 ||
+            (expansion.Grant(from, via, "file") & execute) == 0) {
+          continue;
+        }
+        const auto targets = expansion.transitions.find({from, via, GetClassIndex("process")});
+        const bool automatic =
+            targets != expansion.transitions.end() && targets->second.count(to) != 0;
+        steps[from].push_back(
+            {to,
+             {{policy.Name(via), policy.Name(to)}, policy.Name(via) + (automatic ? " auto" : "")}});
+      }
+    }
+  }
+  return steps;
+}
+
+// Labelled with their weights only: the highest of the operations that move
+// information that way with at least `minWeight`.
+StepTable FlowSteps(const QueryPolicy& policy, const PermissionMap& map, const Expansion& expansion,
+                    uint32_t minWeight) {
+  std::map<std::pair<uint32_t, uint32_t>, uint32_t> weights;  // by (from, to)
+  for (const auto& [key, operations] : expansion.grants) {
+    const auto [subject, object, tclass] = key;
+    for (uint32_t bit = 0; bit < 32; ++bit) {
+      const OperationFlow& flow = map.operations[tclass][bit];
+      if ((operations >> bit & 1) == 0 || flow.weight < minWeight) continue;
+      for (const auto& [direction, from, to] : {std::tuple(FlowDirection::READ, object, subject),
+                                                {FlowDirection::WRITE, subject, object}}) {
+        if (flow.direction == direction || flow.direction == FlowDirection::BOTH) {
+          uint32_t& weight = weights[{from, to}];
+          weight = std::max<uint32_t>(weight, flow.weight);
+        }
+      }
+    }
+  }
+  StepTable steps;
+  for (const auto& [pair, weight] : weights) {
+    steps[pair.first].push_back(
+        {pair.second, {{policy.Name(pair.second)}, "(" + std::to_string(weight) + ")"}});
+  }
+  return steps;
+}
+
+// polcq's flow lines with each label cut to its weight.
+std::string WeightsOnly(const std::string& lines) {
+  return std::regex_replace(lines, std::regex(R"(-\[[^\]]*(\(\d+\))\]->)"), "-[$1]->");
+}
+
+TEST(Paths, ReachAndFlowAreTheLeastShortestPathsOfABruteForceSearch) {
+  const polc_bench::PolicyShape shapes[] = {{"dense", 1, 10, 4, 12, 2400, 60, 0, 0, 0},
+                                            {"attributes", 2, 16, 8, 30, 3000, 120, 0, 0, 0}};
+  const PermissionMap map = ShippedPermissionMap();
+  bool longerThanOneStep = false;
+  for (const polc_bench::PolicyShape& shape : shapes) {
+    const polc_test::TempDir dir;
+    polc_test::WriteGeneratedSources(shape, dir);
+    ASSERT_EQ(polc_test::RunShell("polc -c -o p.bin src/*.json", dir.path()).status, 0);
+    QueryPolicy policy;
+    ASSERT_EQ(policy.Load(dir.Path("p.bin")), "");
+    const Expansion expansion(policy);
+    const StepTable reachSteps = ReachSteps(policy, expansion);
+    for (uint32_t start = 0; start < policy.NameCount(); ++start) {
+      for (const uint32_t maxDepth : {1u, 2u, UINT32_MAX}) {
+        SCOPED_TRACE(std::string(shape.name) + " from " + policy.Name(start) + " depth " +
+                     std::to_string(maxDepth));
+        const auto found = [&](PathSearch&& search) {
+          std::ostringstream out;
+          const PathTree tree = ShortestPaths(policy, start, maxDepth, std::nullopt, search);
+          WritePaths(policy, tree, search, std::nullopt, PathFormat::LINES, "g", out);
+          return out.str();
+        };
+        const std::string reach = found(DomainTransitions(policy));
+        EXPECT_EQ(reach, LeastPathLines(policy, start, maxDepth, reachSteps));
+        longerThanOneStep |= std::regex_search(reach, std::regex(R"(\]-> .* -\[)"));
+        for (const uint32_t minWeight : {1u, 9u}) {
+          EXPECT_EQ(WeightsOnly(found(InformationFlow(policy, map, minWeight))),
+                    LeastPathLines(policy, start, maxDepth,
+                                   FlowSteps(policy, map, expansion, minWeight)));
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(longerThanOneStep);
+}
+
+// The shipped map reads, and gives every operation of the class table a
+// direction and a weight.
+TEST(PermissionMap, TheShippedMapCoversEveryOperation) {
+  PermissionMap map;
+  ASSERT_EQ(ParsePermissionMap(SHIPPED_PERMISSION_MAP, SHIPPED_PERMISSION_MAP_SIZE, map), "");
+  for (uint16_t tclass = 1; tclass <= CLASS_COUNT; ++tclass) {
+    for (uint32_t bit = 0; GetOperationName(tclass, 1u << bit) != nullptr; ++bit) {
+      EXPECT_NE(map.operations[tclass][bit].weight, 0) << GetClassName(tclass) << " bit " << bit;
+    }
   }
 }
 

@@ -98,6 +98,12 @@ std::string ReadFile(const std::string& path) {
   return contents.str();
 }
 
+void WriteGeneratedSources(const polc_bench::PolicyShape& shape, const TempDir& dir) {
+  for (uint32_t file = 0; file < shape.files; ++file) {
+    dir.Write("src/" + polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
+  }
+}
+
 RunResult RunShell(const std::string& command, const std::string& dir,
                    const std::vector<std::string>& env) {
   RunResult result;

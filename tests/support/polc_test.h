@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/policy_generator.h"
+
 namespace polc_test {
 
 // A fresh directory under $TMPDIR (or /tmp), removed with its contents when
@@ -44,6 +46,9 @@ struct RunResult {
 // build are found on PATH.
 RunResult RunShell(const std::string& command, const std::string& dir,
                    const std::vector<std::string>& env = {});
+
+// Writes the source files of the bench generator's `shape` into `dir`/src.
+void WriteGeneratedSources(const polc_bench::PolicyShape& shape, const TempDir& dir);
 
 // Removes the "[YYYY-MM-DD HH:MM:SS]" stamp at the start of every line.
 std::string StripTimestamps(const std::string& log);

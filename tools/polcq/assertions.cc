@@ -109,27 +109,73 @@ bool HoldsAny(const QueryPolicy& policy, uint32_t value, const std::vector<uint3
                      [&](uint32_t attribute) { return policy.Holds(value, attribute); });
 }
 
-uint64_t CheckAssertion(const QueryPolicy& policy, const Assertion& assertion, size_t index,
-                        std::ostream& out) {
-  const auto keepObject = [&](uint32_t object) {
-    return policy.Holds(object, assertion.object) &&
-           !HoldsAny(policy, object, assertion.exceptObjects);
+// By value: whether the name is a member of `name` holding none of `except`.
+std::vector<bool> Covered(const QueryPolicy& policy, uint32_t name,
+                          const std::vector<uint32_t>& except) {
+  std::vector<bool> covered(policy.NameCount());
+  for (const uint32_t member : policy.MembersOf(name)) {
+    covered[member] = !HoldsAny(policy, member, except);
+  }
+  return covered;
+}
+
+// One rule applied to a pair the assertion covers: a violation line is a
+// run of these with the same subject and object.
+struct Hit {
+  uint32_t subjectRank;
+  uint32_t objectRank;
+  uint32_t place;
+  auto operator<=>(const Hit&) const = default;
+};
+
+// Only the stored rules of the assertion's class that grant one of its
+// operations can violate it, and only on the pairs it covers: those are
+// expanded, never the whole access of every subject. `grants` holds the
+// places of the grant rules of the assertion's class.
+std::vector<Hit> Hits(const QueryPolicy& policy, const std::vector<uint32_t>& grants,
+                      const Assertion& assertion) {
+  const std::vector<bool> subjects = Covered(policy, assertion.subject, assertion.exceptSubjects);
+  const std::vector<bool> objects = Covered(policy, assertion.object, assertion.exceptObjects);
+  const auto coveredMembers = [&policy](uint32_t name, const std::vector<bool>& covered) {
+    std::vector<uint32_t> kept;
+    for (const uint32_t member : policy.MembersOf(name)) {
+      if (covered[member]) kept.push_back(policy.Rank(member));
+    }
+    return kept;
   };
+  std::vector<Hit> hits;
+  for (const uint32_t place : grants) {
+    const RuleRecord& rule = policy.RuleAt(place);
+    if ((rule.datum & assertion.operations) == 0) continue;
+    const std::vector<uint32_t> subjectRanks = coveredMembers(rule.key.source, subjects);
+    if (subjectRanks.empty()) continue;
+    for (const uint32_t objectRank : coveredMembers(rule.key.target, objects)) {
+      for (const uint32_t subjectRank : subjectRanks)
+        hits.push_back({subjectRank, objectRank, place});
+    }
+  }
+  std::sort(hits.begin(), hits.end());
+  return hits;
+}
+
+uint64_t CheckAssertion(const QueryPolicy& policy, const std::vector<uint32_t>& grants,
+                        const Assertion& assertion, size_t index, std::ostream& out) {
+  const std::vector<Hit> hits = Hits(policy, grants, assertion);
+  const std::vector<uint32_t>& byName = policy.ByName();
   uint64_t violations = 0;
-  for (const uint32_t subject : policy.SortedByName(policy.MembersOf(assertion.subject))) {
-    if (HoldsAny(policy, subject, assertion.exceptSubjects)) continue;
-    for (const Effect& effect : policy.Effects(subject, RULE_GRANT, keepObject)) {
-      const uint32_t granted = effect.operations & assertion.operations;
-      if (effect.tclass != assertion.tclass || granted == 0) continue;
-      ++violations;
-      out << "neverallow " << index << ": " << policy.Show(subject) << ' '
-          << policy.Show(effect.object) << ' ' << GetClassName(effect.tclass) << ' '
-          << OperationList(effect.tclass, granted) << '\n';
-      for (const uint32_t rule : effect.rules) {
-        if ((policy.RuleAt(rule).datum & granted) != 0) {
-          out << '\t' << policy.RuleLine(rule) << '\n';
-        }
-      }
+  for (size_t first = 0, next = 0; first < hits.size(); first = next) {
+    uint32_t granted = 0;
+    for (next = first; next < hits.size() && hits[next].subjectRank == hits[first].subjectRank &&
+                       hits[next].objectRank == hits[first].objectRank;
+         ++next) {
+      granted |= policy.RuleAt(hits[next].place).datum & assertion.operations;
+    }
+    ++violations;
+    out << "neverallow " << index << ": " << policy.Show(byName[hits[first].subjectRank]) << ' '
+        << policy.Show(byName[hits[first].objectRank]) << ' ' << GetClassName(assertion.tclass)
+        << ' ' << OperationList(assertion.tclass, granted) << '\n';
+    for (size_t hit = first; hit < next; ++hit) {
+      out << '\t' << policy.RuleLine(hits[hit].place) << '\n';
     }
   }
   return violations;
@@ -161,9 +207,11 @@ std::string LoadAssertions(const std::string& path, const QueryPolicy& policy,
 
 uint64_t CheckAssertions(const QueryPolicy& policy, const std::vector<Assertion>& assertions,
                          std::ostream& out) {
+  const std::vector<std::vector<uint32_t>> grantsByClass = policy.GrantsByClass();
   uint64_t violations = 0;
   for (size_t index = 0; index < assertions.size(); ++index) {
-    violations += CheckAssertion(policy, assertions[index], index, out);
+    const Assertion& assertion = assertions[index];
+    violations += CheckAssertion(policy, grantsByClass[assertion.tclass], assertion, index, out);
   }
   return violations;
 }

@@ -180,7 +180,7 @@ std::vector<Effect> QueryPolicy::Effects(uint32_t subject, uint16_t kind,
 }
 
 void QueryPolicy::EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
-                            std::vector<Effect>& effects) const {
+                            std::vector<Effect>& effects, bool withRules) const {
   std::vector<Hit> hits;
   for (const uint32_t attribute : attributes[subject]) {
     const auto [first, last] = RulesOf(attribute);
@@ -198,7 +198,7 @@ void QueryPolicy::EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
       }
     }
   }
-  GroupHits(hits, kind, false, effects);
+  GroupHits(hits, kind, withRules, effects);
 }
 
 uint64_t QueryPolicy::ExpansionSize(uint32_t subject) const {
@@ -238,6 +238,15 @@ std::vector<uint32_t> QueryPolicy::SortedByName(std::vector<uint32_t> values) co
 void QueryPolicy::SortByRank(std::vector<uint32_t>& values) const {
   std::sort(values.begin(), values.end(),
             [this](uint32_t a, uint32_t b) { return rank[a] < rank[b]; });
+}
+
+std::vector<std::vector<uint32_t>> QueryPolicy::GrantsByClass() const {
+  std::vector<std::vector<uint32_t>> grants(CLASS_COUNT + 1);
+  for (uint32_t place = 0; place < RuleCount(); ++place) {
+    const RuleTblKey& key = RuleAt(place).key;
+    if (key.specified == RULE_GRANT) grants[key.tclass].push_back(place);
+  }
+  return grants;
 }
 
 std::string QueryPolicy::RuleLine(uint32_t place) const {

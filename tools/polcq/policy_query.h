@@ -64,6 +64,8 @@ class QueryPolicy {
   const std::vector<uint32_t>& MembersOf(uint32_t value) const { return members[value]; }
   // The values in the order of their names.
   const std::vector<uint32_t>& ByName() const { return byName; }
+  // The place of `value` in ByName.
+  uint32_t Rank(uint32_t value) const { return rank[value]; }
   // Whether the attribute set of `value` holds `attribute`.
   bool Holds(uint32_t value, uint32_t attribute) const {
     return std::binary_search(attributes[value].begin(), attributes[value].end(), attribute);
@@ -78,10 +80,10 @@ class QueryPolicy {
   std::vector<Effect> Effects(uint32_t subject, uint16_t kind,
                               const std::function<bool(uint32_t object)>& keepObject,
                               bool withRules = true) const;
-  // Appends what Effects gives for `object` alone, without the rules; the
-  // cost grows with the two attribute sets, not with the policy.
-  void EffectsOn(uint32_t subject, uint32_t object, uint16_t kind,
-                 std::vector<Effect>& effects) const;
+  // Appends what Effects gives for `object` alone, with the rules only when
+  // asked; the cost grows with the two attribute sets, not with the policy.
+  void EffectsOn(uint32_t subject, uint32_t object, uint16_t kind, std::vector<Effect>& effects,
+                 bool withRules = false) const;
   // How many (rule, object) pairs Effects visits for `subject`.
   uint64_t ExpansionSize(uint32_t subject) const;
 
@@ -91,6 +93,9 @@ class QueryPolicy {
   const RuleRecord& RuleAt(uint32_t place) const { return image.rules[place]; }
   // The rule at `place` as polcdump lists it.
   std::string RuleLine(uint32_t place) const;
+  // By class (1 to CLASS_COUNT): the places of its grant rules, ascending.
+  // Made on each call, for the commands that look at a few classes only.
+  std::vector<std::vector<uint32_t>> GrantsByClass() const;
 
  private:
   struct Hit;
