@@ -126,17 +126,27 @@ size_t EditDistance(std::string_view a, std::string_view b, size_t limit) {
 
 std::string_view NearestName(std::string_view word,
                              const std::vector<std::string_view>& candidates) {
-  // A third of the word may be wrong: "tpye" finds "type", "a" finds nothing.
+  // A third of the word may be wrong: "tpye" finds "type", "a" finds nothing;
+  // and a word of three bytes or more may lack an ending: "etc" finds "etc_t".
   const size_t limit = std::max<size_t>(1, word.size() / 3);
   std::string_view nearest;
   size_t best = limit + 1;
   for (const std::string_view candidate : candidates) {
     if (candidate == word) continue;
-    const size_t distance = EditDistance(word, candidate, std::min(limit, best - 1));
+    const bool extends = word.size() >= 3 && candidate.starts_with(word);
+    const size_t distance = extends ? 1 : EditDistance(word, candidate, std::min(limit, best - 1));
     if (distance < best) {
       best = distance;
       nearest = candidate;
     }
   }
   return nearest;
+}
+
+void SuggestNearest(Diagnostic& diagnostic, std::string_view word,
+                    const std::vector<std::string_view>& candidates) {
+  const std::string_view nearest = NearestName(word, candidates);
+  if (nearest.empty()) return;
+  diagnostic.suggestion = nearest;
+  diagnostic.hint = "did you mean \"" + diagnostic.suggestion + "\"?";
 }

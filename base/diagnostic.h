@@ -32,6 +32,7 @@ struct Diagnostic {
   SourcePlace place;
   std::string message;               // one line for people
   std::string hint;                  // a fix to suggest ("did you mean 'log_t'?"), or empty
+  std::string suggestion;            // what the did-you-mean would put at the place, or empty
   std::vector<SourcePlace> related;  // the other places a finding involves
   std::string relatedNote;           // what they are ("labeled first here")
   // polc's log messages for this failure, innermost cause first, each a
@@ -113,3 +114,8 @@ class SourceLines {
 // first candidate.
 std::string_view NearestName(std::string_view word,
                              const std::vector<std::string_view>& candidates);
+
+// Gives `diagnostic` the NearestName of `word` as its suggestion, with the
+// hint "did you mean ...?", when there is one.
+void SuggestNearest(Diagnostic& diagnostic, std::string_view word,
+                    const std::vector<std::string_view>& candidates);

@@ -31,10 +31,7 @@ void ReportUnknownKey(ReadContext& context, JsonValue* member, const char* key,
                      {code::UNKNOWN_KEY, Format("unknown key \"%s\"", shown.c_str()),
                       Format("[JsonParser][Undefined key][key=%s]\n", shown.c_str())},
                      true);
-  const std::string_view nearest =
-      NearestName(key, std::vector<std::string_view>(allowedKeys.begin(), allowedKeys.end()));
-  if (!nearest.empty())
-    fault.hint = Format("did you mean \"%.*s\"?", static_cast<int>(nearest.size()), nearest.data());
+  SuggestNearest(fault, key, std::vector<std::string_view>(allowedKeys.begin(), allowedKeys.end()));
 }
 
 }  // namespace

@@ -6,11 +6,11 @@
 set -euo pipefail
 
 # netbase brings /etc/protocols, where packet labeling looks protocol names
-# up; libclang-rt-dev brings libFuzzer and the sanitizer runtimes for the
+# up; the language server reads its messages with RapidJSON's headers; libclang-rt-dev brings libFuzzer and the sanitizer runtimes for the
 # distribution's clang; python3-jsonschema checks the policy source schema
 # and polclint's SARIF reports; groff formats the man pages; dpkg-dev
 # builds and unpacks the package.
-packages=(cmake ninja-build make g++ netbase)
+packages=(cmake ninja-build make g++ netbase rapidjson-dev)
 if [[ ${1:-run} == test ]]; then
   packages+=(clang clang-tidy libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
              python3 python3-jsonschema groff dpkg-dev)

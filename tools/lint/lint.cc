@@ -39,12 +39,6 @@ std::vector<std::string_view> OperationNamesOf(uint16_t classIndex) {
   return {list.begin(), list.end()};
 }
 
-std::string DidYouMean(std::string_view nearest) {
-  return nearest.empty()
-             ? std::string()
-             : Format("did you mean \"%.*s\"?", static_cast<int>(nearest.size()), nearest.data());
-}
-
 // One check of a policy: what the linter knows of it, and the checks.
 class PolicyCheck : public PolicyFacts {
  public:
@@ -95,26 +89,27 @@ class PolicyCheck : public PolicyFacts {
     for (const GrantUse& grant : index.grants) {
       if (ClassIndexOf(grant.key.cls) != 0) continue;
       const std::string_view cls = names.Text(grant.key.cls);
-      AddAt(file, grant.classOffset, UnknownClassFault(cls, RuleKind::GRANT)).hint =
-          DidYouMean(NearestName(cls, CLASSES));
+      SuggestNearest(AddAt(file, grant.classOffset, UnknownClassFault(cls, RuleKind::GRANT)), cls,
+                     CLASSES);
     }
     for (const OperationUse& unknown : index.unknownOperations) {
       const std::string_view operation = names.Text(unknown.operation);
-      AddAt(file, unknown.offset, UnknownOperationFault(names.Text(unknown.cls), operation)).hint =
-          DidYouMean(NearestName(operation, OperationNamesOf(ClassIndexOf(unknown.cls))));
+      SuggestNearest(
+          AddAt(file, unknown.offset, UnknownOperationFault(names.Text(unknown.cls), operation)),
+          operation, OperationNamesOf(ClassIndexOf(unknown.cls)));
     }
     for (const TransitionUse& transition : index.transitions) {
       if (ClassIndexOf(transition.key.cls) != 0) continue;
       const std::string_view cls = names.Text(transition.key.cls);
-      AddAt(file, transition.classOffset, UnknownClassFault(cls, RuleKind::TRANSITION)).hint =
-          DidYouMean(NearestName(cls, CLASSES));
+      SuggestNearest(
+          AddAt(file, transition.classOffset, UnknownClassFault(cls, RuleKind::TRANSITION)), cls,
+          CLASSES);
     }
     static const std::vector<std::string_view> SIDS(INITIAL_SID_NAMES.begin(),
                                                     INITIAL_SID_NAMES.end());
     for (const NamedLabelUse& sid : index.sids) {
       if (GetInitialSidNumber(sid.name) != 0) continue;
-      AddAt(file, sid.offset, UnknownSidFault(sid.name)).hint =
-          DidYouMean(NearestName(sid.name, SIDS));
+      SuggestNearest(AddAt(file, sid.offset, UnknownSidFault(sid.name)), sid.name, SIDS);
     }
     for (const auto& [path, offset] : index.paths) {
       if (auto fault = FilePathFault(pools.paths.Text(path)))
@@ -144,17 +139,18 @@ class PolicyCheck : public PolicyFacts {
       if (!forms.IsValid(names, use.name)) {
         AddAt(file, use.offset, *ContextNameFault(text));
       } else if (!IsDeclaration(use.role) && declaredIn[use.name] != file + 1) {
-        AddAt(file, use.offset, UndefinedNameFault(text)).hint = UndefinedHint(use.name);
+        HintUndefined(AddAt(file, use.offset, UndefinedNameFault(text)), use.name);
       }
     }
   }
 
   // Where else `name` is declared, or the declared name nearest to it.
-  std::string UndefinedHint(NameId name) {
+  void HintUndefined(Diagnostic& fault, NameId name) {
     for (const auto* declarations : {&typeDeclarations[name], &attrDeclarations[name]}) {
       if (!declarations->empty()) {
-        return Format("%s declares it: list it under \"require\"",
-                      files[declarations->front().file].c_str());
+        fault.hint = Format("%s declares it: list it under \"require\"",
+                            files[declarations->front().file].c_str());
+        return;
       }
     }
     if (declaredNames.empty()) {
@@ -164,7 +160,7 @@ class PolicyCheck : public PolicyFacts {
         }
       }
     }
-    return DidYouMean(NearestName(pools.names.Text(name), declaredNames));
+    SuggestNearest(fault, pools.names.Text(name), declaredNames);
   }
 
   // The checks polc makes when it merges the files and of the merged
@@ -249,8 +245,8 @@ class PolicyCheck : public PolicyFacts {
     return std::move(items);
   }
 
-  NameForms& forms;                      // the linter's, of the names of the pool
-  std::vector<uint16_t>& classIndexes;   // the linter's, by name: GetClassIndex + 1, or 0
+  NameForms& forms;                             // the linter's, of the names of the pool
+  std::vector<uint16_t>& classIndexes;          // the linter's, by name: GetClassIndex + 1, or 0
   std::vector<uint32_t> declaredIn;             // by name: 1 + the file being checked
   std::vector<std::string_view> declaredNames;  // for a did-you-mean, made when first needed
 };
@@ -293,6 +289,62 @@ SourceFacts Linter::Read(const std::string& file, const LoadedSource& source) {
   ReadLoadedSource(context, source);
   facts.faults = std::move(faults.Items());
   return facts;
+}
+
+namespace {
+
+// The ids of texts of one pool in another, made when first asked for.
+class Renumbering {
+ public:
+  Renumbering(const NamePool& from, NamePool& into)
+      : from(from), into(into), ids(from.size(), NONE) {}
+  void operator()(NameId& id) {
+    if (ids[id] == NONE) ids[id] = into.Intern(from.Text(id));
+    id = ids[id];
+  }
+
+ private:
+  static constexpr NameId NONE = UINT32_MAX;
+  const NamePool& from;
+  NamePool& into;
+  std::vector<NameId> ids;
+};
+
+void Renumber(SourceIndex& index, Renumbering& name, Renumbering& path) {
+  const auto key = [&name](RuleKey& rule) {
+    name(rule.subject);
+    name(rule.object);
+    name(rule.cls);
+  };
+  for (NameUse& use : index.names) name(use.name);
+  for (TypeAttrUse& link : index.typeAttrs) {
+    name(link.name);
+    name(link.attr);
+  }
+  for (GrantUse& grant : index.grants) key(grant.key);
+  for (TransitionUse& transition : index.transitions) {
+    key(transition.key);
+    name(transition.target);
+  }
+  for (auto* operations : {&index.unknownOperations, &index.repeatedOperations}) {
+    for (OperationUse& operation : *operations) {
+      name(operation.operation);
+      name(operation.cls);
+    }
+  }
+  for (auto& labeled : index.paths) path(labeled.first);
+}
+
+}  // namespace
+
+void Linter::Compact(const std::vector<SourceFacts*>& facts) {
+  PolicyModel fresh;
+  Renumbering name(pools.names, fresh.names);
+  Renumbering path(pools.paths, fresh.paths);
+  for (SourceFacts* source : facts) Renumber(source->index, name, path);
+  pools = std::move(fresh);
+  forms = NameForms();
+  classIndexes.clear();
 }
 
 std::vector<Diagnostic> Linter::Check(const std::vector<std::string>& files,

@@ -62,6 +62,10 @@ class Linter {
                                 const std::vector<const SourceFacts*>& facts);
   // The name pools, which the ids of the facts refer to.
   const PolicyModel& Pools() const { return pools; }
+  // Drops from the pools every text that none of `facts` uses, renumbering
+  // them: the pools only grow as texts are read, and a server that reads
+  // every edit again would keep each half-typed name for good.
+  void Compact(const std::vector<SourceFacts*>& facts);
 
  private:
   PolicyModel pools;                   // holds the name and path pools only

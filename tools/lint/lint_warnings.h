@@ -29,7 +29,7 @@ struct PolicyFacts {
   SourcePlace PlaceAt(uint32_t file, uint32_t offset) const { return {files[file], offset, ""}; }
 
   const std::vector<std::string>& files;
-  const PolicyModel& pools;                // holds the name and path pools every file shares
+  const PolicyModel& pools;                 // holds the name and path pools every file shares
   std::vector<const SourceIndex*> indexes;  // by file
   Diagnostics diagnostics;
   bool allRead = true;  // every file could be read and parsed

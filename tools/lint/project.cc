@@ -46,9 +46,8 @@ std::string LoadProjectSources(const std::string& path, std::vector<std::string>
   }
   std::string folder = std::filesystem::path(path).parent_path().string();
   if (folder.empty()) folder = ".";
-  if (ForEachArrayString(patterns, [&](const char* pattern) {
-        AddMatches(folder, pattern, sources);
-      })) {
+  if (ForEachArrayString(patterns,
+                         [&](const char* pattern) { AddMatches(folder, pattern, sources); })) {
     return path + ": a pattern of \"sources\" is not a string";
   }
   // A pattern such as "*.json" would take the project file too.

@@ -1,12 +1,12 @@
 #include "tools/polclsp/message_stream.h"
 
 #include <poll.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <strings.h>
 
 namespace {
 
@@ -65,8 +65,7 @@ MessageReader::Result MessageReader::Next(std::string& body) {
   while ((headerEnd = buffer.find(HEADER_END, start)) == std::string::npos) {
     if (!Fill()) return Result::END;
   }
-  const long long length =
-      ContentLength(std::string_view(buffer).substr(start, headerEnd - start));
+  const long long length = ContentLength(std::string_view(buffer).substr(start, headerEnd - start));
   start = headerEnd + HEADER_END.size();
   if (length < 0) return Result::BAD_HEADER;
   const auto size = static_cast<unsigned long long>(length);
