@@ -16,8 +16,9 @@ if [[ ${1:-run} == test ]]; then
              python3 python3-jsonschema groff dpkg-dev)
   # npm fetches the SARIF schema below; a machine may have it from Node.js.
   command -v npm >/dev/null || packages+=(npm)
-  # graphviz renders polcq's --dot graphs in the golden cases.
-  packages+=(graphviz)
+  # graphviz renders polcq's --dot graphs in the golden cases; Neovim is the
+  # real client of the language server's test.
+  packages+=(graphviz neovim)
 fi
 
 install_packages() {

@@ -1,5 +1,7 @@
 #include "tools/polclsp/workspace.h"
 
+#include <malloc.h>
+
 #include <filesystem>
 #include <utility>
 
@@ -107,12 +109,15 @@ void Workspace::ReadStale() {
 
 void Workspace::Compact() {
   // Twice the texts of the last compaction, and some room for a small policy.
-  constexpr size_t ROOM = 4096;
+  constexpr size_t ROOM = 1024;
   if (Names().size() <= 2 * namesAfterCompaction + ROOM) return;
   std::vector<SourceFacts*> facts;
   for (auto& [path, source] : sources) facts.push_back(&source.facts);
   linter.Compact(facts);
   namesAfterCompaction = Names().size();
+  // The old pools' blocks went back to the allocator; give them back to the
+  // system too, or a long session keeps them.
+  malloc_trim(0);
 }
 
 const Workspace::Source* Workspace::Find(const std::string& path) {

@@ -1,0 +1,85 @@
+// The language server over a long session: 10,000 edits, each bringing ten
+// new names, leave its memory where it was once the text is back.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "base/json_string.h"
+#include "bench/lsp_client.h"
+#include "bench/policy_generator.h"
+#include "tests/support/polc_test.h"
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+  std::string quoted;
+  AppendJsonString(quoted, text);
+  return quoted;
+}
+
+// The server is built like this test: under a sanitizer, which keeps freed
+// memory in quarantine, its memory says nothing.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define POLC_SANITIZED
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(POLC_SANITIZED)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+TEST(LanguageServer, MemoryComesBackAfterTenThousandEdits) {
+  if (SANITIZED) GTEST_SKIP() << "a sanitizer keeps freed memory in quarantine";
+  // A policy of some size, and a small file of it that the author edits.
+  const polc_bench::PolicyShape shape{"lsp", 3, 3000, 60, 3000, 30000, 1000, 3000, 8, 30};
+  const polc_test::TempDir dir;
+  for (uint32_t file = 0; file < shape.files; ++file) {
+    dir.Write(polc_bench::PolicyFileName(file), GeneratePolicyFile(shape, file));
+  }
+  const std::string text = R"({"declarations": {"type": ["edited_t"]},
+ "rules": [{"subject": "edited_t", "teac": [{"object": "edited_t", "class": "file", "operation": ["read"]}]}]}
+)";
+  const std::string uri = Quoted("file://" + dir.Write("edited.json", text));
+  LspClient server(POLCLSP_BINARY);
+  server.Send(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"rootUri":)" +
+              Quoted("file://" + dir.path()) + "}}");
+  int id = 0;
+  // An edit, then a request that makes the server read the text at once:
+  // completion, or now and then one that has it check the whole policy.
+  const auto edit = [&](const std::string& newText, const char* method) {
+    server.Send(
+        R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":)" +
+        uri + R"(},"contentChanges":[{"text":)" + Quoted(newText) + "}]}}");
+    server.Send(R"({"jsonrpc":"2.0","id":)" + std::to_string(++id) + R"(,"method":")" + method +
+                R"(","params":{"textDocument":{"uri":)" + uri +
+                R"(},"position":{"line":0,"character":0}}})");
+  };
+  std::mt19937 random(23);
+  // Batches of a hundred edits, each declaring ten names of its own, then
+  // the text as it was; the server's resident memory then.
+  const auto editAway = [&](int batches) {
+    for (int batch = 0; batch < batches; ++batch) {
+      for (int i = 0; i < 100; ++i) {
+        std::string changed = text;
+        for (int name = 0; name < 10; ++name) {
+          changed.insert(changed.find("\"edited_t\"]"), "\"n" + std::to_string(random()) + "\", ");
+        }
+        edit(changed, i == 0 ? "textDocument/documentSymbol" : "textDocument/completion");
+      }
+      server.ReceiveAnswer(id);
+    }
+    edit(text, "textDocument/documentSymbol");
+    server.ReceiveAnswer(id);
+    return server.ResidentKilobytes();
+  };
+  server.ReceiveAnswer(0);
+  // The first edits warm the server up (its buffers, the allocator's).
+  const long before = editAway(1);
+  const long after = editAway(100);
+  EXPECT_LE(after, before + before / 10) << "kB before " << before << ", after " << after;
+}
+
+}  // namespace
