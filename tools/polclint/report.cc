@@ -12,6 +12,7 @@
 #include "base/log.h"
 #include "reader/source_loader.h"
 #include "tools/lint/lint.h"
+#include "tools/lint/uri.h"
 
 namespace {
 
@@ -196,25 +197,10 @@ std::string JsonReport(const std::vector<Diagnostic>& diagnostics, const Positio
 
 // ---- SARIF ----
 
-// `path` as a URI reference: every byte but the unreserved ones and "/"
-// percent-encoded.
-std::string UriOf(const std::string& path) {
-  std::string uri;
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || std::strchr("-._~/", c) != nullptr) {
-      uri += c;
-    } else {
-      uri += Format("%%%02X", byte);
-    }
-  }
-  return uri;
-}
-
 // The members of a SARIF location object for `place`.
 void AppendSarifLocation(std::string& out, const SourcePlace& place, const Position& position) {
   out += "\"physicalLocation\": {\"artifactLocation\": {\"uri\": ";
-  AppendUtf8JsonString(out, UriOf(place.file));
+  AppendUtf8JsonString(out, PercentEncoded(place.file));
   out += '}';
   if (position.at.line != 0) {
     out += Format(", \"region\": {\"startLine\": %u, \"startColumn\": %u, \"byteOffset\": %u}",

@@ -19,6 +19,7 @@
 #include "reader/json_access.h"
 #include "reader/source_loader.h"
 #include "reader/validators.h"
+#include "tools/lint/uri.h"
 #include "tools/polclsp/cursor_context.h"
 
 namespace {
@@ -225,37 +226,6 @@ Candidates CandidatesAt(Workspace& workspace, const CursorContext& context) {
 }  // namespace
 
 // ---- URIs and places ----
-
-std::string PathOfUri(std::string_view uri) {
-  constexpr std::string_view SCHEME = "file://";
-  if (uri.substr(0, SCHEME.size()) == SCHEME) uri.remove_prefix(SCHEME.size());
-  if (uri.substr(0, 9) == "localhost") uri.remove_prefix(9);
-  std::string path;
-  for (size_t i = 0; i < uri.size(); ++i) {
-    if (uri[i] == '%' && i + 2 < uri.size() &&
-        std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
-      path += static_cast<char>(std::stoi(std::string(uri.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
-    } else {
-      path += uri[i];
-    }
-  }
-  return path;
-}
-
-std::string UriOfPath(std::string_view path) {
-  std::string uri = "file://";
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || std::strchr("-._~/", c) != nullptr) {
-      uri += c;
-    } else {
-      uri += Format("%%%02X", byte);
-    }
-  }
-  return uri;
-}
 
 void AppendPosition(JsonOut& out, const Workspace::Source& source, uint32_t offset) {
   const LineColumn place = source.Lines().At(offset, ColumnUnit::UTF16);

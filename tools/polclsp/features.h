@@ -9,12 +9,9 @@
 #include <vector>
 
 #include "base/diagnostic.h"
+#include "tools/lint/uri.h"
 #include "tools/polclsp/json_out.h"
 #include "tools/polclsp/workspace.h"
-
-// "file:///a%20b/c.json" and "/a b/c.json".
-std::string PathOfUri(std::string_view uri);
-std::string UriOfPath(std::string_view path);
 
 // The protocol's position of byte `offset` of `source`, and back; lines and
 // characters from 0, characters in UTF-16 code units.
