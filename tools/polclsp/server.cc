@@ -276,23 +276,17 @@ std::optional<Place> PlaceOf(Workspace& workspace, const Json* params) {
 
 }  // namespace
 
-void Server::Completion(const Request& request) {
+void Server::AnswerAtPlace(const Request& request, PlaceFeature feature) {
   const auto place = PlaceOf(workspace, request.params);
   if (!place) return RespondError(request, INVALID_PARAMS, "expected a document and a position");
-  Respond(request, CompletionJson(workspace, place->path, place->offset));
+  Respond(request, feature(workspace, place->path, place->offset));
 }
 
-void Server::Hover(const Request& request) {
-  const auto place = PlaceOf(workspace, request.params);
-  if (!place) return RespondError(request, INVALID_PARAMS, "expected a document and a position");
-  Respond(request, HoverJson(workspace, place->path, place->offset));
-}
+void Server::Completion(const Request& request) { AnswerAtPlace(request, CompletionJson); }
 
-void Server::Definition(const Request& request) {
-  const auto place = PlaceOf(workspace, request.params);
-  if (!place) return RespondError(request, INVALID_PARAMS, "expected a document and a position");
-  Respond(request, DefinitionJson(workspace, place->path, place->offset));
-}
+void Server::Hover(const Request& request) { AnswerAtPlace(request, HoverJson); }
+
+void Server::Definition(const Request& request) { AnswerAtPlace(request, DefinitionJson); }
 
 void Server::References(const Request& request) {
   const auto place = PlaceOf(workspace, request.params);
@@ -314,11 +308,7 @@ void Server::WorkspaceSymbol(const Request& request) {
   Respond(request, WorkspaceSymbolJson(workspace, query.value_or("")));
 }
 
-void Server::PrepareRename(const Request& request) {
-  const auto place = PlaceOf(workspace, request.params);
-  if (!place) return RespondError(request, INVALID_PARAMS, "expected a document and a position");
-  Respond(request, PrepareRenameJson(workspace, place->path, place->offset));
-}
+void Server::PrepareRename(const Request& request) { AnswerAtPlace(request, PrepareRenameJson); }
 
 void Server::Rename(const Request& request) {
   const auto place = PlaceOf(workspace, request.params);

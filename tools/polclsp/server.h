@@ -11,6 +11,7 @@
 // of the whole policy.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -39,7 +40,13 @@ class Server {
  private:
   struct Request;
 
+  // What a feature answers at a place of a document.
+  using PlaceFeature = std::string (*)(Workspace& workspace, const std::string& path,
+                                       uint32_t offset);
+
   void Dispatch(const Request& request);
+  // Answers `request`, a TextDocumentPositionParams, with `feature`.
+  void AnswerAtPlace(const Request& request, PlaceFeature feature);
   void Respond(const Request& request, const std::string& result);
   void RespondError(const Request& request, int code, std::string_view message);
   void SendError(std::string_view id, int code, std::string_view message);
