@@ -5,10 +5,12 @@
 #include <random>
 #include <string>
 
+#include "base/diagnostic.h"
 #include "base/json_string.h"
 #include "bench/lsp_client.h"
 #include "bench/policy_generator.h"
 #include "tests/support/polc_test.h"
+#include "tools/polclsp/cursor_context.h"
 
 namespace {
 
@@ -80,6 +82,70 @@ TEST(LanguageServer, MemoryComesBackAfterTenThousandEdits) {
   const long before = editAway(1);
   const long after = editAway(100);
   EXPECT_LE(after, before + before / 10) << "kB before " << before << ", after " << after;
+}
+
+// Where a cursor ("|") stands in half-typed text: the keys to it, whether
+// in a key or a value, what is typed of it, and the string members of its
+// object, after the cursor too.
+TEST(LanguageServer, CursorsAreFoundInHalfTypedText) {
+  using enum CursorContext::Where;
+  struct Row {
+    std::string text;
+    std::string path;  // joined with blanks
+    CursorContext::Where where;
+    std::string prefix;
+    std::string siblings;  // key=value, joined with blanks
+  };
+  const Row rows[] = {
+      {R"({"rules": [{"subject": "a", "teac": [{"object": "b", "class": "fi|"}]}]})",
+       "rules [] teac [] class", VALUE, "fi", "object=b"},
+      {R"({"rules": [{"teac": [{"class": "file", "operation": ["x", "re|"], "object": "o"}]}]})",
+       "rules [] teac [] operation []", VALUE, "re", "class=file object=o"},
+      {R"({"declarations": {"type": ["a"], "ty|)", "declarations", KEY, "ty", ""},
+      {R"({"declarations": {"type": ["a"], |})", "declarations", KEY, "", ""},
+      {R"({"declarations": {"typeattr": {"in|": ["a"]}}})", "declarations typeattr", KEY, "in", ""},
+      {"{\"rules\": [{\"subject\": \"do|\n", "rules [] subject", VALUE, "do", ""},
+      {R"({"a": "x\"y|"})", "a", VALUE, "x\\\"y", ""},
+      {R"({"rules": [] |)", "rules", OTHER, "", ""},
+      {"|", "", OTHER, "", ""}};
+  for (const Row& row : rows) {
+    std::string text = row.text;
+    const size_t cursor = text.find('|');
+    text.erase(cursor, 1);
+    const CursorContext context = ScanCursor(text, static_cast<uint32_t>(cursor));
+    std::string path;
+    for (const std::string& key : context.path) path += (path.empty() ? "" : " ") + key;
+    std::string siblings;
+    for (const auto& [key, value] : context.siblings) {
+      siblings += (siblings.empty() ? "" : " ") + key + "=" + value;
+    }
+    EXPECT_EQ(path, row.path) << row.text;
+    EXPECT_EQ(context.where, row.where) << row.text;
+    EXPECT_EQ(context.prefix, row.prefix) << row.text;
+    EXPECT_EQ(siblings, row.siblings) << row.text;
+  }
+}
+
+// Every character boundary of a text goes to the protocol's position (UTF-16
+// code units) and back; a malformed byte counts as one unit.
+TEST(LanguageServer, PositionsCountUtf16CodeUnits) {
+  const std::string text =
+      "a\xC3\xA9\xF0\x9F\x98\x80"
+      "b\n\xFF"
+      "x\r\n\n\xE2\x82\xAC";
+  const SourceLines lines(text);
+  const std::pair<uint32_t, LineColumn> places[] = {
+      {0, {1, 1}}, {1, {1, 2}},  {3, {1, 3}},  {7, {1, 5}},  {8, {1, 6}},
+      {9, {2, 1}}, {10, {2, 2}}, {13, {3, 1}}, {14, {4, 1}}, {17, {4, 2}}};
+  for (const auto& [offset, place] : places) {
+    const LineColumn found = lines.At(offset, ColumnUnit::UTF16);
+    EXPECT_EQ(found.line, place.line) << offset;
+    EXPECT_EQ(found.column, place.column) << offset;
+    EXPECT_EQ(lines.OffsetOf(place, ColumnUnit::UTF16), offset) << offset;
+  }
+  // Past a line's end, the end of the line; past the last line, the text's.
+  EXPECT_EQ(lines.OffsetOf({1, 99}, ColumnUnit::UTF16), 8u);
+  EXPECT_EQ(lines.OffsetOf({9, 1}, ColumnUnit::UTF16), text.size());
 }
 
 }  // namespace
