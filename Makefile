@@ -5,7 +5,7 @@
 #   make test  builds and runs the whole test suite (normal, then sanitizers),
 #              printing one summary per stage; each stage's output is in
 #              build/<stage>.log
-# one to install polc, polcdump, polcq, polclint, their man pages, the schemas and the
+# one to install polc, polcdump, polcq, polclint, polclsp, their man pages, the schemas and the
 # bash completion, and one to build a Debian package of the same:
 #   make install [PREFIX=/usr/local]
 #   make package
@@ -29,7 +29,7 @@ build: deps-run
 	cmake --build $(BUILD)/release -j $(JOBS)
 	mkdir -p $(BUILD)/bin
 	ln -sf ../release/driver/polc ../release/tools/polcdump ../release/tools/polcq \
-	  ../release/tools/polclint $(BUILD)/bin/
+	  ../release/tools/polclint ../release/tools/polclsp $(BUILD)/bin/
 
 run: build
 	mkdir -p $(BUILD)/example
@@ -38,7 +38,7 @@ run: build
 	@for file in $(BUILD)/example/policy.bin $(BUILD)/example/policy.map; do \
 	  if [ -f "$$file" ]; then echo "written: $$file"; fi; \
 	done
-	@echo "programs: $(BUILD)/bin (polc, polcdump, polcq, polclint)"
+	@echo "programs: $(BUILD)/bin (polc, polcdump, polcq, polclint, polclsp)"
 
 install: build
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
