@@ -128,7 +128,7 @@ std::string_view NearestName(std::string_view word,
                              const std::vector<std::string_view>& candidates) {
   // A third of the word may be wrong: "tpye" finds "type", "a" finds nothing;
   // and a word of three bytes or more may lack an ending: "etc" finds "etc_t".
-  const size_t limit = std::max<size_t>(1, word.size() / 3);
+  const size_t limit = word.size() / 3;
   std::string_view nearest;
   size_t best = limit + 1;
   for (const std::string_view candidate : candidates) {
