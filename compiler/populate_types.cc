@@ -16,6 +16,11 @@ const EntryMessages SYMBOL_MESSAGES = {
 
 }  // namespace
 
+int VaroCompiler::PopulateTypes() {
+  SortTypeFields();
+  return PopulateTypeSymTbl();
+}
+
 void VaroCompiler::SortTypeFields() {
   Log(LOG_INFO, "[VaroCompiler][Sorting the type fields]\n");
   // Types first, then attributes, each in name order; the reader keeps the

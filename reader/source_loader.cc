@@ -110,15 +110,27 @@ LoadedSource ParseSource(const char* text, size_t size, Places places) {
   return source;
 }
 
-LoadedSource LoadSource(const std::string& path, Places places) {
+LoadedSource LoadSource(const std::string& path, Places places, StageTimer* timer) {
   std::unique_ptr<char[]> text;
   size_t size = 0;
-  if (ReadSourceFile(path, text, size) != 0) return {};
-  return ParseSource(text.get(), size, places);
+  {
+    const TimedStage reading(timer, Stage::READING);
+    if (ReadSourceFile(path, text, size) != 0) return {};
+  }
+  const TimedStage parsing(timer, Stage::JSON_PARSE);
+  LoadedSource source = ParseSource(text.get(), size, places);
+  text.reset();
+  return source;
 }
 
-SourceLookahead::SourceLookahead(std::span<const std::string> paths, Places places)
-    : paths(paths), places(places), loaded(paths.size()), ready(paths.size(), false) {
+SourceLookahead::SourceLookahead(std::span<const std::string> paths, Places places,
+                                 StageTimer* timer)
+    : paths(paths),
+      places(places),
+      timer(timer),
+      loaded(paths.size()),
+      ready(paths.size(), false) {
+  if (timer != nullptr) return;
   try {
     loader = std::thread(&SourceLookahead::LoadAll, this);
   } catch (const std::system_error&) {
@@ -142,7 +154,7 @@ std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
 
 void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
   lock.unlock();
-  LoadedSource source = LoadSource(paths[position], places);
+  LoadedSource source = LoadSource(paths[position], places, timer);
   lock.lock();
   loaded[position] = std::move(source);
   ready[position] = true;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/diagnostic.h"
+#include "base/stage_timer.h"
 #include "json/json.h"
 #include "json/json_places.h"
 
@@ -62,18 +63,20 @@ int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_
 // released as soon as this returns: the document keeps none of it.
 LoadedSource ParseSource(const char* text, size_t size, Places places = Places::SKIP);
 
-// ReadSourceFile, then ParseSource.
-LoadedSource LoadSource(const std::string& path, Places places = Places::SKIP);
+// ReadSourceFile, then ParseSource, each a stage of `timer` when given.
+LoadedSource LoadSource(const std::string& path, Places places = Places::SKIP,
+                        StageTimer* timer = nullptr);
 
 // Loads the files of `paths` on a thread of its own, at most MAX_AHEAD files
 // ahead of the caller, and hands them out in list order. A caller that
 // would wait for a file the thread is still loading loads the next one
 // itself meanwhile, so two cores share the loading when reading the
-// sections is the quicker part. Should no thread be available, each file is
-// loaded when it is asked for.
+// sections is the quicker part. Should no thread be available, or with a
+// `timer`, which times each load, each file is loaded when it is asked for.
 class SourceLookahead {
  public:
-  explicit SourceLookahead(std::span<const std::string> paths, Places places = Places::SKIP);
+  explicit SourceLookahead(std::span<const std::string> paths, Places places = Places::SKIP,
+                           StageTimer* timer = nullptr);
   // Stops the thread; files loaded and not taken are released.
   ~SourceLookahead();
   SourceLookahead(const SourceLookahead&) = delete;
@@ -94,6 +97,7 @@ class SourceLookahead {
 
   std::span<const std::string> paths;
   Places places;
+  StageTimer* timer;
   size_t taken = 0;    // files handed out by Next
   size_t claimed = 0;  // files loading or loaded
   std::mutex mutex;

@@ -55,19 +55,6 @@ PolicyModel ReadModel(const std::vector<std::string>& paths) {
   return reader.TakePolicyModel();
 }
 
-// The population steps one after the other on this thread, as
-// PopulateRuleDataBase runs them, so that their allocations come in a
-// fixed order.
-int PopulateInTurn(VaroCompiler& compiler) {
-  compiler.SortTypeFields();
-  for (const auto step : {&VaroCompiler::PopulateTypeSymTbl, &VaroCompiler::PopulateLabeling,
-                          &VaroCompiler::PopulateFileContexts, &VaroCompiler::PopulateTypeAttrs,
-                          &VaroCompiler::PopulateRuleTbl}) {
-    if (const int status = (compiler.*step)(); status != 0) return status;
-  }
-  return 0;
-}
-
 TEST(CompileAllocations, EveryPopulationAllocationFailsWithItsOwnLine) {
   const polc_test::TempDir dir;
   const PolicyModel model = ReadModel(WriteSources(dir));
@@ -78,7 +65,7 @@ TEST(CompileAllocations, EveryPopulationAllocationFailsWithItsOwnLine) {
     bool fired = false;
     const std::vector<std::string> lines = Lines(CaptureLog([&] {
       const AllocationFault fault(n);
-      status = PopulateInTurn(compiler);
+      status = compiler.PopulateRuleDataBase();
       fired = fault.Fired();
     }));
     if (!fired) {
