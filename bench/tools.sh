@@ -60,7 +60,7 @@ for command in "${commands[@]}"; do
   declare -A walls=() cpus=() faults=() peaks=()
   for ((i = 0; i < runs; i++)); do
     for tools in "${builds[@]}"; do
-      read -r seconds kib status cpu fault < <("$timed" "$tools/"$command)
+      read -r seconds kib status cpu fault _ < <("$timed" "$tools/"$command)
       # diff and check exit 1 when they find something.
       if ((status != 0 && status != 1)); then echo "$tools/$command: status $status" >&2; exit 1; fi
       walls[$tools]+="$seconds " cpus[$tools]+="$cpu " faults[$tools]+="$fault "
