@@ -3,9 +3,9 @@
 // base/stage_timer.h: reading, JSON parse, sections, checks, merge,
 // hand-over, the population steps, write, release), every stage on this
 // thread, and prints the wall time and the CPU time (user plus system,
-// which a busy machine disturbs much less) of each, then the resident
-// memory once every file is read (mostly the merged model) and the peak
-// resident memory of the whole run. The log lines go to /dev/null; the
+// which a busy machine disturbs much less) of each and the peak resident
+// memory when it last ended, then the resident memory once every file is
+// read (mostly the merged model) and the peak resident memory of the run. The log lines go to /dev/null; the
 // table goes to standard output. Exits 1 when the compile fails.
 #include <sys/resource.h>
 #include <time.h>
@@ -61,6 +61,7 @@ class Stages final : public StageTimer {
   void End(Stage stage) override {
     At(stage).cpu += CpuSeconds() - At(stage).cpuStart;
     At(stage).wall += WallSeconds() - At(stage).wallStart;
+    At(stage).peak = PeakMegabytes();
   }
 
   void Print(FILE* out) const {
@@ -70,10 +71,11 @@ class Stages final : public StageTimer {
       wall += stage.wall;
       cpu += stage.cpu;
     }
-    std::fprintf(out, "%-12s %9s %9s %7s\n", "stage", "wall s", "cpu s", "cpu %");
+    std::fprintf(out, "%-12s %9s %9s %7s %8s\n", "stage", "wall s", "cpu s", "cpu %", "peak MB");
     for (size_t i = 0; i < STAGE_COUNT; ++i) {
-      std::fprintf(out, "%-12s %9.4f %9.4f %7.1f\n", StageName(static_cast<Stage>(i)),
-                   totals[i].wall, totals[i].cpu, cpu > 0 ? 100 * totals[i].cpu / cpu : 0.0);
+      std::fprintf(out, "%-12s %9.4f %9.4f %7.1f %8.1f\n", StageName(static_cast<Stage>(i)),
+                   totals[i].wall, totals[i].cpu, cpu > 0 ? 100 * totals[i].cpu / cpu : 0.0,
+                   totals[i].peak);
     }
     std::fprintf(out, "%-12s %9.4f %9.4f\n", "total", wall, cpu);
     std::fprintf(out, "resident after reading %.1f MB, peak %.1f MB\n", residentAfterReading,
@@ -86,6 +88,7 @@ class Stages final : public StageTimer {
     double cpu = 0;   // seconds
     double wallStart = 0;
     double cpuStart = 0;
+    double peak = 0;  // MB, when it last ended
   };
   Totals& At(Stage stage) { return totals[static_cast<size_t>(stage)]; }
 

@@ -6,18 +6,16 @@
 #include <utility>
 
 #include "base/log.h"
-#include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
 #include "compiler/policy_binary_file.h"
 #include "reader/json_parser.h"
 #include "ruledb/policy_binary.h"
 
-OwnedRuleDataBase::OwnedRuleDataBase()
-    : record(static_cast<RuleDataBase*>(CallocOrTerminate(sizeof(RuleDataBase)))) {}
+OwnedRuleDataBase::OwnedRuleDataBase() : record(new RuleDataBase()) {}
 
 OwnedRuleDataBase::~OwnedRuleDataBase() {
   DestroyContents();
-  free(record);
+  delete record;
 }
 
 void OwnedRuleDataBase::DestroyContents() {
@@ -39,6 +37,8 @@ int CompileSources(const std::vector<std::string>& paths, const std::string& out
     const TimedStage handOver(timer, Stage::HAND_OVER);
     compiler.emplace(reader.TakePolicyModel(), timer);
   }
+  // The blocks kept for the files' texts and documents serve no more.
+  DropKeptBlocks();
   const int status = compiler->Compile(outputPath, generateMap);
   const TimedStage release(timer, Stage::RELEASE);
   compiler.reset();

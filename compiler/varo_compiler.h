@@ -46,7 +46,7 @@ int CompileSources(const std::vector<std::string>& paths, const std::string& out
 // DestroyContents, or at the latest when the owner goes away.
 class OwnedRuleDataBase {
  public:
-  OwnedRuleDataBase();  // a failed allocation ends the process
+  OwnedRuleDataBase();  // a failed allocation ends the process, as in a container
   ~OwnedRuleDataBase();
   OwnedRuleDataBase(const OwnedRuleDataBase&) = delete;
   OwnedRuleDataBase& operator=(const OwnedRuleDataBase&) = delete;
@@ -59,7 +59,7 @@ class OwnedRuleDataBase {
   void DestroyContents();
 
  private:
-  RuleDataBase* record;    // owned; calloc'd, released with free
+  RuleDataBase* record;    // owned, zero-filled at first
   bool destroyed = false;  // RuleDataBaseDestory has run
 };
 

@@ -33,8 +33,24 @@ using json_text::SkipWhitespace;
 
 namespace {
 
-void* DefaultAlloc(uint32_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void DefaultFree(void* ptr) { std::free(ptr); }
+// A block's size stands in front of it, for its release. Every document's
+// blocks are kept for the next document's.
+constexpr uint32_t SIZE_FIELD = 16;  // keeps the block aligned for any type
+
+void* DefaultAlloc(uint32_t size) {
+  if (size == 0) return nullptr;
+  auto* block = static_cast<uint8_t*>(AllocateBlock(size_t{size} + SIZE_FIELD));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &size, sizeof(size));
+  return block + SIZE_FIELD;
+}
+
+void DefaultFree(void* ptr) {
+  uint8_t* block = static_cast<uint8_t*>(ptr) - SIZE_FIELD;
+  uint32_t size;
+  std::memcpy(&size, block, sizeof(size));
+  KeepBlock(block, size_t{size} + SIZE_FIELD);
+}
 
 JsonHooks g_hooks = {DefaultAlloc, DefaultFree};
 // Per thread, so that threads may parse documents of their own side by side.
@@ -438,9 +454,7 @@ bool PrepareTape(Parser& p) {
   }
   tape.capacity = p.cur.size / TEXT_BLOCK * TAPE_BYTES_PER_BLOCK + INLINE_TAPE_SIZE;
   tape.data = static_cast<uint8_t*>(Alloc(tape.capacity));
-  if (tape.data == nullptr) return false;
-  AdviseHugePages(tape.data, tape.capacity);
-  return true;
+  return tape.data != nullptr;
 }
 
 // Allocates the arena: every node, key and text of the document, exactly.
@@ -461,7 +475,6 @@ bool AllocateArena(Parser& p) {
     return false;
   }
   p.arenaEnd = s.arenaCursor + size;
-  AdviseHugePages(s.arenaCursor, size);
   return true;
 }
 

@@ -119,7 +119,8 @@ struct JsonHooks {
 };
 
 // Installs `hooks`. JSON_FAIL, and nothing changed, when hooks or either
-// function is null. The defaults call malloc and free.
+// function is null. The defaults take their blocks from AllocateBlock
+// (base/huge_pages.h).
 int JsonInitHooks(const JsonHooks* hooks);
 
 // Releases `ptr` through the installed freeFunc; null is ignored.

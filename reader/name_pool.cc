@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -65,7 +66,8 @@ const char* NamePool::Store(std::string_view text) {
   const size_t size = text.size() + 1;
   if (static_cast<size_t>(pool.end - pool.next) < size) {
     const size_t chunkSize = std::max(size, CHUNK_SIZE);
-    pool.chunks.push_back(std::make_unique_for_overwrite<char[]>(chunkSize));
+    pool.chunks.push_back(NewBlock<char>(chunkSize));
+    if (pool.chunks.back() == nullptr) throw std::bad_alloc();
     pool.next = pool.chunks.back().get();
     pool.end = pool.next + chunkSize;
   }

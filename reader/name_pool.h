@@ -81,12 +81,12 @@ class NamePool {
     const char* text;  // as in entries
   };
   static constexpr NameId EMPTY_SLOT = UINT32_MAX;
-  static constexpr size_t CHUNK_SIZE = 64 * 1024;
+  static constexpr size_t CHUNK_SIZE = HUGE_PAGE_SIZE;
 
   struct Pool {
     // The texts, each followed by a NUL, in chunks that never move, so
     // slots and entries can point at them.
-    std::vector<std::unique_ptr<char[]>> chunks;
+    std::vector<BlockPtr<char>> chunks;
     char* next = nullptr;  // the free bytes of the last chunk: [next, end)
     char* end = nullptr;
     HugePageVector<Entry> entries;  // indexed by id

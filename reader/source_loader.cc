@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <system_error>
 #include <utility>
 
@@ -28,24 +27,25 @@ FILE* OpenRegularFile(const std::string& path) {
 
 // Reads the rest of the open `file` from its start into a NUL-terminated
 // buffer.
-bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
+bool ReadOpenFile(FILE* file, SourceText& buffer, size_t& length) {
   if (std::fseek(file, 0, SEEK_END) != 0) return false;
   const long end = std::ftell(file);
   if (end < 0 || static_cast<unsigned long>(end) > MAX_SOURCE_FILE_SIZE) return false;
   if (std::fseek(file, 0, SEEK_SET) != 0) return false;
   length = static_cast<size_t>(end);
-  buffer.reset(new (std::nothrow) char[length + 1]);
+  // Kept for the next file's text once released.
+  buffer = NewBlock<char>(length + 1, true);
   if (buffer == nullptr || std::fread(buffer.get(), 1, length, file) != length) return false;
-  buffer[length] = '\0';
+  buffer.get()[length] = '\0';
   return true;
 }
 
 }  // namespace
 
-int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size) {
+int ReadSourceFile(const std::string& path, SourceText& text, size_t& size) {
   FILE* file = OpenRegularFile(path);
   if (file == nullptr) return -1;
-  std::unique_ptr<char[]> buffer;
+  SourceText buffer;
   size_t length = 0;
   const bool read = ReadOpenFile(file, buffer, length);
   if (std::fclose(file) != 0 || !read) return -1;
@@ -111,7 +111,7 @@ LoadedSource ParseSource(const char* text, size_t size, Places places) {
 }
 
 LoadedSource LoadSource(const std::string& path, Places places, StageTimer* timer) {
-  std::unique_ptr<char[]> text;
+  SourceText text;
   size_t size = 0;
   {
     const TimedStage reading(timer, Stage::READING);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/diagnostic.h"
+#include "base/huge_pages.h"
 #include "base/stage_timer.h"
 #include "json/json.h"
 #include "json/json_places.h"
@@ -54,10 +55,13 @@ struct LoadedSource {
 // readers that show places.
 enum class Places : bool { SKIP, FIND };
 
+// A source file's text, NUL-terminated.
+using SourceText = BlockPtr<char>;
+
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
 // `size` are written only on success. Fails for anything but a regular file
 // (a directory, a FIFO, a device), without waiting for a FIFO's writer.
-int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
+int ReadSourceFile(const std::string& path, SourceText& text, size_t& size);
 
 // Parses `size` bytes of `text` (followed by a NUL). The text may be
 // released as soon as this returns: the document keeps none of it.

@@ -137,6 +137,36 @@ TEST(CompileAllocations, EveryAllocationOfAWholeCompileFailsCleanly) {
   EXPECT_GE(compiler, 20);
 }
 
+// Records each stage as it begins, and fails when one begins inside another.
+class StageRecorder final : public StageTimer {
+ public:
+  void Begin(Stage stage) override {
+    EXPECT_FALSE(running) << StageName(stage) << " inside another stage";
+    running = true;
+    stages.push_back(StageName(stage));
+  }
+  void End(Stage) override { running = false; }
+
+  std::vector<std::string> stages;
+
+ private:
+  bool running = false;
+};
+
+TEST(StageTimer, SeesEveryStageOfACompileInItsTurnAndAlone) {
+  const polc_test::TempDir dir;
+  StageRecorder recorder;
+  const std::string log = CaptureLog([&] {
+    EXPECT_EQ(CompileSources(WriteSources(dir), dir.Path("policy.bin"), true, &recorder), 0);
+  });
+  const std::vector<std::string> file = {"reading", "JSON parse", "sections", "checks", "merge"};
+  std::vector<std::string> expected = file;
+  expected.insert(expected.end(), file.begin(), file.end());
+  expected.insert(expected.end(), {"checks", "hand-over", "types", "labeling", "file ctxs",
+                                   "typeattrs", "rule table", "write", "release", "map", "release"});
+  EXPECT_EQ(recorder.stages, expected) << log;
+}
+
 TEST(PolicyMapPath, SitsBesideTheOutput) {
   const std::pair<std::string, std::string> cases[] = {
       {"out/policy.bin", "out/policy.map"}, {"policy.bin", "policy.map"},
