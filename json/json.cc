@@ -652,11 +652,12 @@ void JsonFree(void* ptr) {
   if (ptr != nullptr) g_hooks.freeFunc(ptr);
 }
 
-int JsonParse(const char* text, JsonValue** root) { return JsonParseWithOptions(text, root, 0); }
+int JsonParse(const char* text, JsonValue** root) {
+  return text == nullptr ? JSON_FAIL : JsonParseWithOptions(text, std::strlen(text), root, 0);
+}
 
-int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
+int JsonParseWithOptions(const char* text, size_t length, JsonValue** root, uint32_t options) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
-  size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
   Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0},
            options,
@@ -759,25 +760,4 @@ const char* JsonErrorMessage(JsonErrorCause cause) {
       return "out of memory";
   }
   return "unknown error";
-}
-
-uint32_t JsonKeyHash(const char* key, uint32_t length) {
-  constexpr uint64_t WORD_MULTIPLIER = 0x9E3779B97F4A7C15ull;
-  constexpr uint32_t TAIL_MULTIPLIER = 0x9E3779B9u;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(key);
-  uint32_t hash = 0;
-  uint32_t i = 0;
-  for (; length - i >= 8; i += 8) {
-    hash += static_cast<uint32_t>((json_text::LoadLe64(bytes + i) * WORD_MULTIPLIER) >> 32);
-  }
-  if ((length & 4) != 0) {
-    hash += json_text::LoadLe<uint32_t>(bytes + i) * TAIL_MULTIPLIER;
-    i += 4;
-  }
-  if ((length & 2) != 0) {
-    hash += json_text::LoadLe<uint16_t>(bytes + i) * TAIL_MULTIPLIER;
-    i += 2;
-  }
-  if ((length & 1) != 0) hash += bytes[i] * TAIL_MULTIPLIER;
-  return hash;
 }

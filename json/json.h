@@ -33,8 +33,11 @@
 // needs outside locking.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 // Result codes of every function that returns an int.
 enum : int {
@@ -148,8 +151,9 @@ int JsonParse(const char* text, JsonValue** root);
 // reader that stops at the first NUL.
 constexpr uint32_t JSON_PARSE_REFUSE_NUL_ESCAPE = 1;
 
-// JsonParse with `options`; JsonParse itself uses none.
-int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options);
+// JsonParse of the text of `length` bytes at `text` (text[length] is its NUL,
+// and no NUL comes before it), with `options`; JsonParse itself uses none.
+int JsonParseWithOptions(const char* text, size_t length, JsonValue** root, uint32_t options);
 
 // Releases `value` and everything below it. For the root of a document this
 // releases the whole arena; for any other node of a document it releases
@@ -200,9 +204,46 @@ const char* JsonGetErrorPointer();
 // Offset of JsonGetErrorPointer in the text, plus 1 (1 after a success).
 uint32_t JsonGetErrorPosition();
 
+namespace json_hash {
+// The bytes at `bytes` as a little-endian T; a single load on little-endian
+// hosts, and usable in constant expressions.
+template <typename T>
+constexpr T LoadLe(const char* bytes) {
+  if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+    T value;
+    std::memcpy(&value, bytes, sizeof(value));
+    return value;
+  }
+  T value = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) {
+    value = static_cast<T>(value | static_cast<T>(static_cast<unsigned char>(bytes[i])) << (8 * i));
+  }
+  return value;
+}
+}  // namespace json_hash
+
 // Hash of the `length` bytes at `key`, stored with every member so that
 // lookups compare texts only when the hashes agree. "abc" gives 0x5F1203A4.
-uint32_t JsonKeyHash(const char* key, uint32_t length);
+// A constant expression for a constant key.
+constexpr uint32_t JsonKeyHash(const char* key, uint32_t length) {
+  constexpr uint64_t WORD_MULTIPLIER = 0x9E3779B97F4A7C15ull;
+  constexpr uint32_t TAIL_MULTIPLIER = 0x9E3779B9u;
+  uint32_t hash = 0;
+  uint32_t i = 0;
+  for (; length - i >= 8; i += 8) {
+    hash += static_cast<uint32_t>((json_hash::LoadLe<uint64_t>(key + i) * WORD_MULTIPLIER) >> 32);
+  }
+  if ((length & 4) != 0) {
+    hash += json_hash::LoadLe<uint32_t>(key + i) * TAIL_MULTIPLIER;
+    i += 4;
+  }
+  if ((length & 2) != 0) {
+    hash += json_hash::LoadLe<uint16_t>(key + i) * TAIL_MULTIPLIER;
+    i += 2;
+  }
+  if ((length & 1) != 0) hash += static_cast<unsigned char>(key[i]) * TAIL_MULTIPLIER;
+  return hash;
+}
 
 // Kind of a non-null value (JSON_NULL ... JSON_OBJECT).
 inline uint8_t JsonGetKind(const JsonValue* value) {
@@ -217,6 +258,9 @@ inline uint8_t JsonGetKind(const JsonValue* value) {
 int JsonGetString(const JsonValue* value, const char** out);
 // The key of an object member; JSON_FAIL when the value carries none.
 int JsonGetKey(const JsonValue* value, const char** out);
+// The key and its JsonKeyHash, which the member carries: keys of other
+// hashes differ, so most comparisons of keys need not look at their texts.
+int JsonGetHashedKey(const JsonValue* value, const char** key, uint32_t* hash);
 // The next sibling; JSON_NO_NEXT when `value` is the last child (or a root).
 int JsonGetNext(const JsonValue* value, JsonValue** out);
 // The first member of an object; JSON_FAIL for any other kind (arrays too),

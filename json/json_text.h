@@ -11,22 +11,14 @@
 #include <emmintrin.h>
 #endif
 
+#include "json/json.h"
+
 namespace json_text {
 
 // Little-endian loads, each a single load on little-endian machines.
-template <typename T>
-inline T LoadLe(const uint8_t* p) {
-  if constexpr (std::endian::native == std::endian::little) {
-    T value;
-    std::memcpy(&value, p, sizeof(value));
-    return value;
-  } else {
-    uint64_t value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-    return static_cast<T>(value);
-  }
+inline uint64_t LoadLe64(const uint8_t* p) {
+  return json_hash::LoadLe<uint64_t>(reinterpret_cast<const char*>(p));
 }
-inline uint64_t LoadLe64(const uint8_t* p) { return LoadLe<uint64_t>(p); }
 
 constexpr uint64_t ONES = 0x0101010101010101ull;
 constexpr uint64_t HIGHS = 0x8080808080808080ull;

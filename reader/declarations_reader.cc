@@ -62,8 +62,8 @@ int ReadRequireSection(JsonValue* value, ReadContext& context) {
 // One "typeattr" member: the name `key` and the array of its attributes.
 int ReadTypeattrMember(ReadContext& context, JsonValue* member, const char* key) {
   PolicyModel& model = context.model;
-  const std::string shownKey = MaskControlChars(key);
   if (JsonGetKind(member) != JSON_ARRAY) {
+    const std::string shownKey = MaskControlChars(key);
     return context.Error(member, {code::NOT_AN_ARRAY,
                                   Format("the attributes of \"%s\" must be an array, not %s",
                                          shownKey.c_str(), KindName(member)),
@@ -77,9 +77,9 @@ int ReadTypeattrMember(ReadContext& context, JsonValue* member, const char* key)
   }
   return ReadStringElements(
       context, member,
-      [&shownKey](uint32_t i) {
-        return Format("[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n", shownKey.c_str(),
-                      i);
+      [key](uint32_t i) {
+        return Format("[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n",
+                      MaskControlChars(key).c_str(), i);
       },
       [&](const JsonValue* element, const char* attr) {
         const NameId attrId = model.names.Intern(attr);

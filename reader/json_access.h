@@ -13,6 +13,17 @@
 #include "json/json.h"
 #include "reader/read_context.h"
 
+// A key that a reader allows, with its JsonKeyHash, worked out once: at
+// compile time for the keys of a constant table.
+struct AllowedKey {
+  AllowedKey() = default;
+  constexpr AllowedKey(const char* key)  // implicit: the key tables list texts
+      : text(key), hash(JsonKeyHash(key, static_cast<uint32_t>(text.size()))) {}
+  std::string_view text;
+  uint32_t hash = 0;
+};
+using AllowedKeys = std::span<const AllowedKey>;
+
 // The key of an object member; "" when the value carries none, which no
 // allowed-key list contains.
 const char* MemberKey(const JsonValue* member);
@@ -94,4 +105,4 @@ int ReadStringElements(ReadContext& context, JsonValue* array, LogLineOf logLine
 // the one at `arrayAt` an array (none when arrayAt is past the end). The
 // first such member is reported, with polc's `logLine`; -1.
 int IncompleteEntry(ReadContext& context, JsonValue* entry, std::span<JsonValue* const> members,
-                    std::span<const std::string_view> keys, size_t arrayAt, std::string logLine);
+                    AllowedKeys keys, size_t arrayAt, std::string logLine);

@@ -42,12 +42,13 @@ int ReadLabelingEntries(JsonValue* array, ReadContext& context, const char* sect
 }
 
 // Reads the string members of an entry, in the order of `keys`, into
-// `texts`; the fault of the first missing one, with `logLine`.
+// `texts`; the fault of the first missing one, with the line `logLine()`.
+template <typename LogLine>
 int GetEntryTexts(ReadContext& context, JsonValue* entry, std::span<JsonValue*> members,
-                  AllowedKeys keys, std::span<const char*> texts, std::string logLine) {
+                  AllowedKeys keys, std::span<const char*> texts, LogLine logLine) {
   for (size_t i = 0; i < members.size(); ++i) {
     if (!GetString(members[i], &texts[i])) {
-      return IncompleteEntry(context, entry, members, keys, members.size(), std::move(logLine));
+      return IncompleteEntry(context, entry, members, keys, members.size(), logLine());
     }
   }
   return 0;
@@ -151,14 +152,15 @@ constexpr NamedLabeling NETIF_LABELING = {
 // repeated before a failing entry is the fault polc reports, as reading
 // entry by entry would have met it first.
 int ReadNamedLabeling(JsonValue* array, ReadContext& context, const NamedLabeling& kind) {
-  const std::string_view allowedKeys[] = {kind.keyMember, "context"};
+  const AllowedKey allowedKeys[] = {kind.keyMember, "context"};
   std::vector<NamedEntry> entries;
   const int read =
       ReadLabelingEntries(array, context, kind.section, allowedKeys,
                           [&](std::span<JsonValue*> members, JsonValue* entry, uint32_t i) {
                             const char* texts[2];
-                            if (GetEntryTexts(context, entry, members, allowedKeys, texts,
-                                              Format(kind.incomplete, i)) != 0) {
+                            if (GetEntryTexts(context, entry, members, allowedKeys, texts, [&] {
+                                  return Format(kind.incomplete, i);
+                                }) != 0) {
                               return -1;
                             }
                             entries.push_back({i, texts[0], texts[1], members[0], members[1]});
@@ -177,14 +179,13 @@ int ReadNamedLabeling(JsonValue* array, ReadContext& context, const NamedLabelin
   });
 }
 
-constexpr std::string_view PACKET_KEYS[] = {"prot",  "source", "destination",
-                                            "sport", "dport",  "context"};
+constexpr AllowedKey PACKET_KEYS[] = {"prot", "source", "destination", "sport", "dport", "context"};
 enum PacketMember : size_t { PROT, SOURCE, DESTINATION, SPORT, DPORT, CONTEXT };
 
 // The fault `fault` of the packet member `member`.
 int PacketFault(ReadContext& context, std::span<JsonValue*> members, PacketMember member,
                 Fault fault) {
-  const ReadContext::Step at(context, PACKET_KEYS[member].data());
+  const ReadContext::Step at(context, PACKET_KEYS[member].text.data());
   return context.Error(members[member], std::move(fault));
 }
 
@@ -243,8 +244,10 @@ int ReadPacketSection(JsonValue* value, ReadContext& context) {
         const char* texts[std::size(PACKET_KEYS)];
         PacketKey key;
         if (GetEntryTexts(context, entry, members, PACKET_KEYS, texts,
-                          Format("[JsonParser][Incomplete the i-th packet object][i=%d]\n",
-                                 static_cast<int>(i))) != 0 ||
+                          [i] {
+                            return Format("[JsonParser][Incomplete the i-th packet object][i=%d]\n",
+                                          static_cast<int>(i));
+                          }) != 0 ||
             ConvertPacketKey(context, members, texts, key) != 0) {
           return -1;
         }

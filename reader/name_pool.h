@@ -84,8 +84,8 @@ class NamePool {
   static constexpr size_t CHUNK_SIZE = HUGE_PAGE_SIZE;
 
   struct Pool {
-    // The texts, each followed by a NUL, in chunks that never move, so
-    // slots and entries can point at them.
+    // The texts, each after its length (32 bits) and followed by a NUL, in
+    // chunks that never move, so slots and entries can point at them.
     std::vector<BlockPtr<char>> chunks;
     char* next = nullptr;  // the free bytes of the last chunk: [next, end)
     char* end = nullptr;

@@ -50,14 +50,6 @@ uint32_t ReadContext::KeyOffsetOf(const JsonValue* member) const {
   return places == nullptr ? NO_OFFSET : places->KeyOffset(member);
 }
 
-ReadContext::Step::Step(ReadContext& context, const char* key) : context(context) {
-  context.path.push_back({key, 0});
-}
-
-ReadContext::Step::Step(ReadContext& context, uint32_t index) : context(context) {
-  context.path.push_back({nullptr, index});
-}
-
 std::string ReadContext::KeyPath() const {
   std::string text;
   for (const PathStep& step : path) {

@@ -72,8 +72,13 @@ class ReadContext {
   // The key path grows by one step while a Step lives.
   class Step {
    public:
-    Step(ReadContext& context, const char* key);
-    Step(ReadContext& context, uint32_t index);
+    // Inline: a step is taken for every element read.
+    Step(ReadContext& context, const char* key) : context(context) {
+      context.path.push_back({key, 0});
+    }
+    Step(ReadContext& context, uint32_t index) : context(context) {
+      context.path.push_back({nullptr, index});
+    }
     ~Step() { context.path.pop_back(); }
     Step(const Step&) = delete;
     Step& operator=(const Step&) = delete;

@@ -153,7 +153,7 @@ int DigestOperations(ReadContext& context, uint32_t subject, JsonValue* operatio
 // position in digest.texts.
 int DigestTeacEntry(ReadContext& context, uint32_t subject, JsonValue* entry, uint32_t k,
                     RulesDigest& digest) {
-  static constexpr std::string_view KEYS[] = {"object", "class", "operation"};
+  static constexpr AllowedKey KEYS[] = {"object", "class", "operation"};
   JsonValue* members[std::size(KEYS)];
   if (CheckObjectKeys(context, entry, KEYS, members) != 0) {
     return context.Trace("[JsonParser][Validate the i-th key in the teac section failed][i=%u]\n",
@@ -180,7 +180,7 @@ int DigestTeacEntry(ReadContext& context, uint32_t subject, JsonValue* entry, ui
 // A statement's "type_transition" entry `k`, of the statement `statement`.
 int DigestTransitionEntry(ReadContext& context, uint32_t subject, JsonValue* entry,
                           uint32_t statement, uint32_t k, RulesDigest& digest) {
-  static constexpr std::string_view KEYS[] = {"object", "class", "target"};
+  static constexpr AllowedKey KEYS[] = {"object", "class", "target"};
   JsonValue* members[std::size(KEYS)];
   if (CheckObjectKeys(context, entry, KEYS, members) != 0) {
     return context.Trace(
@@ -215,7 +215,7 @@ int DigestEntries(ReadContext& context, JsonValue* member, const char* key,
 
 int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
                         RulesDigest& digest) {
-  static constexpr std::string_view KEYS[] = {"group", "subject", "teac", "type_transition"};
+  static constexpr AllowedKey KEYS[] = {"group", "subject", "teac", "type_transition"};
   JsonValue* members[std::size(KEYS)];
   if (CheckObjectKeys(context, statement, KEYS, members) != 0) {
     return context.Trace("[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n",

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "base/log.h"
 #include "json/json.h"
@@ -31,10 +32,38 @@ void ReportUnknownKey(ReadContext& context, JsonValue* member, const char* key,
                      {code::UNKNOWN_KEY, Format("unknown key \"%s\"", shown.c_str()),
                       Format("[JsonParser][Undefined key][key=%s]\n", shown.c_str())},
                      true);
-  const std::string_view nearest =
-      NearestName(key, std::vector<std::string_view>(allowedKeys.begin(), allowedKeys.end()));
+  std::vector<std::string_view> texts(allowedKeys.size());
+  std::transform(allowedKeys.begin(), allowedKeys.end(), texts.begin(),
+                 [](const AllowedKey& allowed) { return allowed.text; });
+  const std::string_view nearest = NearestName(key, texts);
   if (!nearest.empty())
     fault.hint = Format("did you mean \"%.*s\"?", static_cast<int>(nearest.size()), nearest.data());
+}
+
+void ReportRepeatedKey(ReadContext& context, JsonValue* member, const char* key) {
+  const std::string shown = MaskControlChars(key);
+  context.Report(member,
+                 {code::REPEATED_KEY, Format("key \"%s\" given twice in one object", shown.c_str()),
+                  Format("[JsonParser][Repeat defined key][key=%s]\n", shown.c_str())},
+                 true);
+}
+
+// The position in `allowedKeys` of the key of `member`; allowedKeys.size()
+// when it is none of them. Only a key of the same hash is compared byte by
+// byte.
+size_t AllowedKeyIndex(const JsonValue* member, AllowedKeys allowedKeys) {
+  const char* key = nullptr;
+  uint32_t hash = 0;
+  if (JsonGetHashedKey(member, &key, &hash) != JSON_OK) return allowedKeys.size();
+  for (size_t i = 0; i < allowedKeys.size(); ++i) {
+    const std::string_view allowed = allowedKeys[i].text;
+    // strncmp stops at the key's end, should the key be the shorter.
+    if (allowedKeys[i].hash == hash && std::strncmp(key, allowed.data(), allowed.size()) == 0 &&
+        key[allowed.size()] == '\0') {
+      return i;
+    }
+  }
+  return allowedKeys.size();
 }
 
 }  // namespace
@@ -49,27 +78,21 @@ int CheckObjectKeys(ReadContext& context, JsonValue* object, AllowedKeys allowed
   if (firstChild != JSON_OK) return NotAnObjectWithMembers(context, object, firstChild);
   uint32_t seen = 0;  // bit i: allowedKeys[i] was met
   for (; member != nullptr; member = NextMember(member)) {
-    const char* key = MemberKey(member);
-    const ReadContext::Step at(context, key);
-    const auto found = std::find(allowedKeys.begin(), allowedKeys.end(), key);
-    if (found == allowedKeys.end()) {
-      ReportUnknownKey(context, member, key, allowedKeys);
-      if (!context.KeepGoing()) return -1;
-      continue;
-    }
-    const uint32_t bit = 1u << (found - allowedKeys.begin());
-    if ((seen & bit) != 0) {
-      const std::string shown = MaskControlChars(key);
-      context.Report(
-          member,
-          {code::REPEATED_KEY, Format("key \"%s\" given twice in one object", shown.c_str()),
-           Format("[JsonParser][Repeat defined key][key=%s]\n", shown.c_str())},
-          true);
+    const size_t found = AllowedKeyIndex(member, allowedKeys);
+    const uint32_t bit = found < allowedKeys.size() ? 1u << found : 0;
+    if (bit == 0 || (seen & bit) != 0) {
+      const char* key = MemberKey(member);
+      const ReadContext::Step at(context, key);
+      if (bit == 0) {
+        ReportUnknownKey(context, member, key, allowedKeys);
+      } else {
+        ReportRepeatedKey(context, member, key);
+      }
       if (!context.KeepGoing()) return -1;
       continue;
     }
     seen |= bit;
-    if (!values.empty()) values[static_cast<size_t>(found - allowedKeys.begin())] = member;
+    if (!values.empty()) values[found] = member;
   }
   return 0;
 }
@@ -77,9 +100,9 @@ int CheckObjectKeys(ReadContext& context, JsonValue* object, AllowedKeys allowed
 int ReadKeyedObject(ReadContext& context, JsonValue* object, HandlerTable handlers,
                     const std::string& keyCheckFailed, const std::string& readFailed) {
   assert(handlers.size() <= MAX_ALLOWED_KEYS);
-  std::string_view keyStorage[MAX_ALLOWED_KEYS];
+  AllowedKey keyStorage[MAX_ALLOWED_KEYS];
   JsonValue* memberStorage[MAX_ALLOWED_KEYS];
-  const std::span<std::string_view> allowedKeys(keyStorage, handlers.size());
+  const std::span<AllowedKey> allowedKeys(keyStorage, handlers.size());
   const std::span<JsonValue*> members(memberStorage, handlers.size());
   std::transform(handlers.begin(), handlers.end(), allowedKeys.begin(),
                  [](const KeyHandler& handler) { return handler.key; });
@@ -97,7 +120,7 @@ int ReadKeyedObject(ReadContext& context, JsonValue* object, HandlerTable handle
       result = -1;
       if (context.KeepGoing()) continue;
       context.Trace("[JsonParser][Parse the value failed][key=%s]\n",
-                    MaskControlChars(handler.key).c_str());
+                    MaskControlChars(handler.key.text).c_str());
       return context.Trace("%s", readFailed.c_str());
     }
   }

@@ -98,7 +98,7 @@ LoadedSource ParseSource(const char* text, size_t size, Places places) {
                        static_cast<uint32_t>(static_cast<const char*>(nul) - text));
   }
   JsonValue* root = nullptr;
-  if (JsonParseWithOptions(text, &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
+  if (JsonParseWithOptions(text, size, &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
     const JsonError error = JsonGetError();
     return InvalidJson(DescribeParseFailure(text, size, error),
                        error.cause == JsonErrorCause::NONE ? 0 : error.offset);

@@ -286,7 +286,8 @@ TEST_F(Json, NulEscapeDecodesOrFailsWithTheOption) {
   for (const auto& [json, errorOffset] : rows) {
     const auto exact = Exact(json);
     JsonValue* root = nullptr;
-    const int result = JsonParseWithOptions(exact.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE);
+    const int result =
+        JsonParseWithOptions(exact.get(), json.size(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE);
     EXPECT_EQ(result, errorOffset == ACCEPTED ? JSON_OK : JSON_FAIL) << json;
     if (result == JSON_OK) {
       JsonDelete(root);

@@ -9,10 +9,12 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/protocol_lookup.h"
 #include "reader/json_parser.h"
+#include "reader/name_pool.h"
 #include "reader/validators.h"
 #include "tests/support/polc_test.h"
 
@@ -184,6 +186,23 @@ TEST(ProtocolLookup, KnowsKeywordsAndAliasesExactly) {
 }
 
 // A file the command line accepted that is gone when the reader gets to it.
+// A quarter of a million names hold pairs whose hashes agree and names
+// that begin others: each still has an id of its own, found again.
+TEST(NamePool, EveryTextKeepsAnIdOfItsOwn) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 250000; ++i) texts.push_back("t" + std::to_string(i));
+  const std::vector<std::string_view> views(texts.begin(), texts.end());
+  std::vector<NameId> ids(texts.size());
+  NamePool pool;
+  pool.InternAll(views, ids);
+  EXPECT_EQ(pool.size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ASSERT_EQ(pool.Text(ids[i]), texts[i]);
+    ASSERT_EQ(pool.Find(texts[i]), ids[i]) << texts[i];
+    ASSERT_EQ(pool.Intern(texts[i]), ids[i]) << texts[i];
+  }
+}
+
 TEST(Reader, AFileThatVanishedCannotBeRead) {
   const polc_test::TempDir dir;
   const std::string input = dir.Write("p.json", R"({"declarations": {"type": ["a_t"]}})");
