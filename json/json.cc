@@ -258,10 +258,12 @@ uint32_t FindClosingQuote(Parser& p, uint32_t open, uint32_t i, uint32_t* saved)
 // caller has seen the quote.
 inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
   uint32_t start = pos + 1;
-  uint32_t quote;
   uint32_t saved = 0;  // source bytes that escapes save in the decoded text
-  if (!json_text::FindPlainStringEnd(p.cur.text, start, p.cur.size - 1, &quote)) {
-    quote = FindClosingQuote(p, pos, start, &saved);
+  // Most strings hold no escape: their first quote or backslash is the
+  // closing quote.
+  uint32_t quote = json_text::FindQuoteOrBackslash(p.cur.text, start, p.cur.size - 1);
+  if (p.cur.text[quote] != '"') {
+    quote = FindClosingQuote(p, pos, quote, &saved);
     if (quote == FAILED) return FAILED;
   }
   *span = TextSpan{start, quote - start, quote - start - saved + 1};
@@ -287,6 +289,11 @@ inline bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextS
 }
 
 uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key);
+
+// MeasureValue, with the strings that most values are measured in place,
+// and containers without a call in between.
+inline uint32_t MeasureAnyValue(Parser& p, uint32_t pos, const TextSpan* key);
+uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key);
 
 inline uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
   TextSpan text;
@@ -361,7 +368,7 @@ uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
 }
 
 // Measures a member: its key, the colon and its value.
-uint32_t MeasureMember(Parser& p, uint32_t pos) {
+inline uint32_t MeasureMember(Parser& p, uint32_t pos) {
   if (pos >= p.cur.size) return Fail(p, pos, JsonErrorCause::UNEXPECTED_END);
   if (p.cur.text[pos] != '"') return Fail(p, pos, JsonErrorCause::EXPECTED_KEY);
   TextSpan key;
@@ -374,7 +381,7 @@ uint32_t MeasureMember(Parser& p, uint32_t pos) {
   if (next >= p.cur.size) return Fail(p, next, JsonErrorCause::UNEXPECTED_END);
   if (p.cur.text[next] != ':') return Fail(p, next, JsonErrorCause::EXPECTED_COLON);
   p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
-  return MeasureValue(p, SkipSpace(p, next + 1), &key);
+  return MeasureAnyValue(p, SkipSpace(p, next + 1), &key);
 }
 
 uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key) {
@@ -396,7 +403,7 @@ uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan*
       if (pos < p.cur.size && p.cur.text[pos] == close) {
         return Fail(p, pos, JsonErrorCause::TRAILING_COMMA, comma);
       }
-      pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
+      pos = isObject ? MeasureMember(p, pos) : MeasureAnyValue(p, pos, nullptr);
       if (pos == FAILED) return FAILED;
       pos = SkipSpace(p, pos);
       if (pos >= p.cur.size) return Fail(p, pos, expectedSeparator);
@@ -443,6 +450,22 @@ uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
     default:
       return Fail(p, pos, JsonErrorCause::UNEXPECTED_CHARACTER);
   }
+}
+
+inline uint32_t MeasureAnyValue(Parser& p, uint32_t pos, const TextSpan* key) {
+  if (pos < p.cur.size) {
+    switch (p.cur.text[pos]) {
+      case '"':
+        return MeasureString(p, pos, key);
+      case '{':
+        return MeasureContainer(p, pos, JSON_OBJECT, key);
+      case '[':
+        return MeasureContainer(p, pos, JSON_ARRAY, key);
+      default:
+        break;
+    }
+  }
+  return MeasureValue(p, pos, key);
 }
 
 bool PrepareTape(Parser& p) {
@@ -505,14 +528,17 @@ inline JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
 
 // Decodes `span` into `out`; on a bad escape the cursor marks it.
 inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
-  // Most texts are short and plain: copy them as one fixed-size block when
-  // both the source and the arena have room for it. The bytes past the text
-  // land where later nodes and texts go: the arena is filled in address
-  // order, so they are overwritten in turn.
+  // Most texts are plain: copy them in fixed-size blocks when both the
+  // source and the arena have room for the last one. The bytes past the
+  // text land where later nodes and texts go: the arena is filled in
+  // address order, so they are overwritten in turn.
   constexpr uint32_t BLOCK = 16;
-  if (!span.Escaped() && span.rawLength < BLOCK && p.cur.size - span.start >= BLOCK &&
-      p.arenaEnd - reinterpret_cast<uint8_t*>(out) >= BLOCK) {
-    std::memcpy(out, p.cur.text + span.start, BLOCK);
+  const uint32_t copied = (span.rawLength + BLOCK) & ~(BLOCK - 1);  // blocks to hold the text
+  if (!span.Escaped() && p.cur.size - span.start >= copied &&
+      p.arenaEnd - reinterpret_cast<uint8_t*>(out) >= copied) {
+    for (uint32_t offset = 0; offset < copied; offset += BLOCK) {
+      std::memcpy(out + offset, p.cur.text + span.start + offset, BLOCK);
+    }
     out[span.rawLength] = '\0';
     return true;
   }
@@ -526,6 +552,16 @@ inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
 }
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag);
+
+// The string case of BuildValue, built in place by the container loop.
+inline bool BuildString(Parser& p, JsonValue* node, uint8_t tag) {
+  node->tag = (tag & NODE_TAG_BITS) | JSON_FLAG_ARENA | JSON_FLAG_ARENA_TEXT;
+  TextSpan text;
+  GetSpan(p, (tag & TAPE_TEXT_ESCAPED) != 0, &text);
+  node->text = reinterpret_cast<char*>(p.state->arenaCursor);
+  p.state->arenaCursor += text.decodedSize;
+  return DecodeSpan(p, text, node->text);
+}
 
 // Takes the node of a member, with room for its key, and decodes and hashes
 // the key. Null on a bad escape.
@@ -565,7 +601,9 @@ bool BuildContainer(Parser& p, JsonValue* node) {
     }
     last = child;
     ++count;
-    if (!BuildValue(p, child, tag)) return false;
+    const bool built = (tag & JSON_KIND_MASK) == JSON_STRING ? BuildString(p, child, tag)
+                                                             : BuildValue(p, child, tag);
+    if (!built) return false;
   }
   if (count == 0) {
     last = nullptr;
@@ -587,14 +625,8 @@ bool BuildValue(Parser& p, JsonValue* node, uint8_t tag) {
       std::memcpy(&node->integer, p.in, sizeof(int64_t));
       p.in += sizeof(int64_t);
       return true;
-    case JSON_STRING: {
-      node->tag |= JSON_FLAG_ARENA_TEXT;
-      TextSpan text;
-      GetSpan(p, (tag & TAPE_TEXT_ESCAPED) != 0, &text);
-      node->text = reinterpret_cast<char*>(p.state->arenaCursor);
-      p.state->arenaCursor += text.decodedSize;
-      return DecodeSpan(p, text, node->text);
-    }
+    case JSON_STRING:
+      return BuildString(p, node, tag);
     case JSON_ARRAY:
     case JSON_OBJECT:
       return BuildContainer(p, node);

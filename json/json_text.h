@@ -82,35 +82,6 @@ inline uint32_t FindQuoteOrBackslash(const char* text, uint32_t from, uint32_t e
   return end;
 }
 
-// Most strings are short and plain: when a '"' comes within the block at
-// `from` with no '\\' before it, stores its position in *quote (out) and
-// returns true. The block must lie before `end`.
-inline bool FindPlainStringEnd(const char* text, uint32_t from, uint32_t end, uint32_t* quote) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text + from);
-#ifdef __SSE2__
-  if (end - from < 16) return false;
-  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  auto quotes = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
-  auto backslashes =
-      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))));
-#else
-  if (end - from < 8) return false;
-  uint64_t word = LoadLe64(bytes);
-  // Exact below the first match of each byte, which is all that is compared.
-  uint64_t quotes = MatchByte(word, '"');
-  uint64_t backslashes = MatchByte(word, '\\');
-#endif
-  if (quotes == 0) return false;
-  auto first = std::countr_zero(quotes);
-  if ((backslashes & ((decltype(quotes){1} << first) - 1)) != 0) return false;
-#ifdef __SSE2__
-  *quote = from + static_cast<uint32_t>(first);
-#else
-  *quote = from + static_cast<uint32_t>(first / 8);
-#endif
-  return true;
-}
-
 struct EscapeSize {
   uint32_t taken;    // source bytes, 0 for a malformed \u escape
   uint32_t decoded;  // bytes it decodes to

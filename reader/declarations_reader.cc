@@ -25,8 +25,8 @@ void NoteUse(ReadContext& context, NameId name, const JsonValue* element, NameRo
 int ReadNameArray(JsonValue* value, ReadContext& context, NameIdSet& set, const char* key,
                   NameRole role) {
   if (RequireArray(context, value, key) != 0) return -1;
-  std::vector<std::string_view> texts;
-  std::vector<const JsonValue*> elements;
+  HugePageVector<std::string_view> texts;
+  HugePageVector<const JsonValue*> elements;
   const int read = ReadStringElements(
       context, value,
       [key](uint32_t i) {
@@ -38,7 +38,7 @@ int ReadNameArray(JsonValue* value, ReadContext& context, NameIdSet& set, const 
         texts.emplace_back(text);
         elements.push_back(element);
       });
-  std::vector<NameId> ids(texts.size());
+  HugePageVector<NameId> ids(texts.size());
   context.model.names.InternAll(texts, ids);
   for (size_t i = 0; i < ids.size(); ++i) {
     set.Insert(ids[i]);

@@ -84,16 +84,16 @@ using AddLabels = void (*)(ReadContext& context, std::span<const NamedEntry> ent
 void AddFileLabels(ReadContext& context, std::span<const NamedEntry> entries,
                    const OnDuplicate& duplicate) {
   PolicyModel& model = context.model;
-  std::vector<HashedText> paths;
-  std::vector<HashedText> contexts;
+  HugePageVector<HashedText> paths;
+  HugePageVector<HashedText> contexts;
   paths.reserve(entries.size());
   contexts.reserve(entries.size());
   for (const NamedEntry& entry : entries) {
     paths.push_back(HashText(entry.name));
     contexts.push_back(HashText(entry.context));
   }
-  std::vector<NameId> pathIds(entries.size());
-  std::vector<NameId> contextIds(entries.size());
+  HugePageVector<NameId> pathIds(entries.size());
+  HugePageVector<NameId> contextIds(entries.size());
   model.paths.InternAll(paths, pathIds);
   model.names.InternAll(contexts, contextIds);
   SourceIndex* index = context.Index();
@@ -153,7 +153,7 @@ constexpr NamedLabeling NETIF_LABELING = {
 // entry by entry would have met it first.
 int ReadNamedLabeling(JsonValue* array, ReadContext& context, const NamedLabeling& kind) {
   const AllowedKey allowedKeys[] = {kind.keyMember, "context"};
-  std::vector<NamedEntry> entries;
+  HugePageVector<NamedEntry> entries;
   const int read =
       ReadLabelingEntries(array, context, kind.section, allowedKeys,
                           [&](std::span<JsonValue*> members, JsonValue* entry, uint32_t i) {

@@ -71,15 +71,16 @@ struct DigestedPlaces {
   std::vector<DigestedOperation> repeatedOperations;
 };
 
+// The vectors hold millions of entries for a policy of one file.
 struct RulesDigest {
   // Every name the rules give, in reading order: a statement's subject, then
   // each grant entry's object, class and unknown operations, then each
   // transition entry's object, class and target. Interning them in this
   // order gives each text the id that reading rule by rule would.
-  std::vector<HashedText> texts;
-  std::vector<DigestedGrant> grants;  // in reading order
-  std::vector<DigestedOperation> unknownOperations;
-  std::vector<DigestedTransition> transitions;  // in reading order
+  HugePageVector<HashedText> texts;
+  HugePageVector<DigestedGrant> grants;  // in reading order
+  HugePageVector<DigestedOperation> unknownOperations;
+  HugePageVector<DigestedTransition> transitions;  // in reading order
   std::optional<DigestedPlaces> places;         // when the file keeps an index
 };
 
@@ -248,7 +249,7 @@ int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
 }
 
 // Records the digested names and entries in the file's index.
-void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vector<NameId>& ids) {
+void NoteRules(ReadContext& context, const RulesDigest& digest, const HugePageVector<NameId>& ids) {
   SourceIndex& index = *context.Index();
   const DigestedPlaces& places = *digest.places;
   const auto offsetOf = [&](uint32_t text) { return context.OffsetOf(places.texts[text]); };
@@ -270,7 +271,7 @@ void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vecto
          context.OffsetOf(places.transitions[t]),
          offsetOf(transition.cls)});
   }
-  const auto noteOperations = [&](const std::vector<DigestedOperation>& from,
+  const auto noteOperations = [&](std::span<const DigestedOperation> from,
                                   std::vector<OperationUse>& into) {
     for (const DigestedOperation& operation : from) {
       into.push_back({ids[operation.operation], ids[digest.grants[operation.grant].cls],
@@ -283,7 +284,7 @@ void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vecto
 
 // Stores the transitions; fails at a key the file repeats.
 int StoreTransitions(ReadContext& context, const RulesDigest& digest,
-                     const std::vector<NameId>& ids) {
+                     const HugePageVector<NameId>& ids) {
   PolicyModel& model = context.model;
   int result = 0;
   for (size_t t = 0; t < digest.transitions.size(); ++t) {
@@ -304,7 +305,7 @@ int StoreTransitions(ReadContext& context, const RulesDigest& digest,
 // Interns the digest's texts and stores its rules in the model.
 int AddDigestedRules(ReadContext& context, const RulesDigest& digest, bool digestFailed) {
   PolicyModel& model = context.model;
-  std::vector<NameId> ids(digest.texts.size());
+  HugePageVector<NameId> ids(digest.texts.size());
   model.names.InternAll(digest.texts, ids);
   const size_t firstGrant = model.grantRules.size();
   for (const DigestedGrant& grant : digest.grants) {
