@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstring>
 
 #include "base/log.h"
 #include "json/json.h"
@@ -48,6 +47,15 @@ void ReportRepeatedKey(ReadContext& context, JsonValue* member, const char* key)
                  true);
 }
 
+// Whether the NUL-terminated `key` is `allowed`. The comparison stops at
+// the key's end, should the key be the shorter: no allowed key holds a NUL.
+bool IsKey(const char* key, std::string_view allowed) {
+  for (const char c : allowed) {
+    if (*key++ != c) return false;
+  }
+  return *key == '\0';
+}
+
 // The position in `allowedKeys` of the key of `member`; allowedKeys.size()
 // when it is none of them. Only a key of the same hash is compared byte by
 // byte.
@@ -56,12 +64,7 @@ size_t AllowedKeyIndex(const JsonValue* member, AllowedKeys allowedKeys) {
   uint32_t hash = 0;
   if (JsonGetHashedKey(member, &key, &hash) != JSON_OK) return allowedKeys.size();
   for (size_t i = 0; i < allowedKeys.size(); ++i) {
-    const std::string_view allowed = allowedKeys[i].text;
-    // strncmp stops at the key's end, should the key be the shorter.
-    if (allowedKeys[i].hash == hash && std::strncmp(key, allowed.data(), allowed.size()) == 0 &&
-        key[allowed.size()] == '\0') {
-      return i;
-    }
+    if (allowedKeys[i].hash == hash && IsKey(key, allowedKeys[i].text)) return i;
   }
   return allowedKeys.size();
 }
