@@ -1,6 +1,7 @@
 #include "base/huge_pages.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -94,6 +95,13 @@ void DropKeptBlocks() {
   for (; g_kept.count > 0; --g_kept.count) {
     munmap(g_kept.blocks[g_kept.count - 1], g_kept.bytes[g_kept.count - 1]);
   }
+}
+
+void DiscardPages(void* from, void* to) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(to) & ~(page - 1);
+  if (begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 void AdviseHugePages(void* block, size_t size) {

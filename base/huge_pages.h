@@ -36,6 +36,11 @@ void KeepBlock(void* block, size_t size);
 // Unmaps the kept blocks: for when no more blocks of their sizes will come.
 void DropKeptBlocks();
 
+// Gives back the memory of the whole pages inside [from, to), which read as
+// zero afterwards: for a large block, or a part of one, whose contents will
+// not be read again. A huge page is split to give back a part of it.
+void DiscardPages(void* from, void* to);
+
 // Advises huge pages for the whole 2 MiB pages inside [block, block + size)
 // of at least 4 MiB, for blocks from elsewhere (std::string, std::vector).
 void AdviseHugePages(void* block, size_t size);

@@ -93,6 +93,10 @@ struct EscapeSize {
 // past the text's terminator.
 EscapeSize SizeEscape(const char* p);
 
+// Whether the escape whose backslash is at `p` is one that DecodeText
+// knows: \u or one of the one-character escapes.
+bool IsKnownEscape(const char* p);
+
 // Decodes the `rawLength` source bytes at `src` into `out`, which takes
 // exactly `decodedSize` bytes with the terminator. On an unknown escape
 // returns false with *badEscape (out) set to its backslash.

@@ -112,7 +112,9 @@ int ReadTypeattrSection(JsonValue* value, ReadContext& context) {
   for (; member != nullptr; member = NextMember(member)) {
     const char* key = MemberKey(member);
     const ReadContext::Step at(context, key);
-    if (ReadTypeattrMember(context, member, key) != 0) {
+    const int read = ReadTypeattrMember(context, member, key);
+    context.Release(value, member);
+    if (read != 0) {
       result = -1;
       if (!context.KeepGoing()) return -1;
     }

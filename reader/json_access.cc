@@ -8,9 +8,9 @@ const char* MemberKey(const JsonValue* member) {
   return JsonGetKey(member, &key) == JSON_OK ? key : "";
 }
 
-JsonValue* NextMember(const JsonValue* member) {
-  JsonValue* next = nullptr;
-  return JsonGetNext(member, &next) == JSON_OK ? next : nullptr;
+JsonValue* FirstElement(const JsonValue* array) {
+  JsonValue* first = nullptr;
+  return JsonGetFirstElement(array, &first) == JSON_OK ? first : nullptr;
 }
 
 JsonValue* ArrayItem(JsonValue* array, uint32_t index) {

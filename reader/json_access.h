@@ -29,7 +29,9 @@ using AllowedKeys = std::span<const AllowedKey>;
 const char* MemberKey(const JsonValue* member);
 
 // The member after `member`, or null after the last one.
-JsonValue* NextMember(const JsonValue* member);
+inline JsonValue* NextMember(const JsonValue* member) { return JsonNextSibling(member); }
+// The first element of `array`, or null when it has none.
+JsonValue* FirstElement(const JsonValue* array);
 
 // Element `index` of `array`, or null when there is none.
 JsonValue* ArrayItem(JsonValue* array, uint32_t index);
@@ -74,7 +76,8 @@ template <typename Read>
 int ReadElements(ReadContext& context, JsonValue* array, Read read) {
   int result = 0;
   uint32_t i = 0;
-  for (JsonValue* element = array->array.first; element != nullptr; element = element->next, ++i) {
+  for (JsonValue* element = FirstElement(array); element != nullptr;
+       element = NextMember(element), ++i) {
     const ReadContext::Step at(context, i);
     if (read(element, i) != 0) {
       result = -1;

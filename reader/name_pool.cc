@@ -40,14 +40,6 @@ uint32_t HashOf(std::string_view text) {
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
-// The length of a stored text, which stands in front of it: a probe
-// whose hash matches compares lengths before it compares bytes.
-uint32_t LengthOf(const char* stored) {
-  uint32_t length;
-  std::memcpy(&length, stored - sizeof(length), sizeof(length));
-  return length;
-}
-
 }  // namespace
 
 HashedText HashText(std::string_view text) {
@@ -99,13 +91,23 @@ const char* NamePool::Store(std::string_view text) {
   return stored;
 }
 
-void NamePool::Reserve(size_t more) {
+void NamePool::MakeRoom(size_t more) {
   // At most half full, so probes stay short.
   while ((shared->entries.size() + more) * 2 > shared->slots.size()) Grow();
 }
 
+void NamePool::Reserve(size_t more) {
+  MakeRoom(more);
+  // Growing as push_back would: a pool reserved for file after file must
+  // not move its entries for each.
+  HugePageVector<const char*>& entries = shared->entries;
+  if (entries.size() + more > entries.capacity()) {
+    entries.reserve(std::max(entries.size() + more, 2 * entries.capacity()));
+  }
+}
+
 NameId NamePool::Intern(std::string_view text) {
-  Reserve(1);
+  MakeRoom(1);
   return InternHashed(text, HashOf(text));
 }
 
@@ -125,7 +127,7 @@ void NamePool::InternAll(std::span<const HashedText> texts, std::span<NameId> id
   for (size_t first = 0; first < texts.size(); first += RUN) {
     const std::span<const HashedText> run =
         texts.subspan(first, std::min(RUN, texts.size() - first));
-    Reserve(run.size());
+    MakeRoom(run.size());
     const HugePageVector<Slot>& slots = shared->slots;
     const size_t mask = slots.size() - 1;
     for (const HashedText& text : run) __builtin_prefetch(&slots[text.hash & mask]);
@@ -141,7 +143,7 @@ NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
   if (pool.slots[slot].id != EMPTY_SLOT) return pool.slots[slot].id;
   const auto id = static_cast<NameId>(pool.entries.size());
   const char* stored = Store(text);
-  pool.entries.push_back({stored, static_cast<uint32_t>(text.size())});
+  pool.entries.push_back(stored);
   pool.slots[slot] = {hash, id, stored};
   return id;
 }

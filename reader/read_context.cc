@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/log.h"
+#include "json/json.h"
 #include "json/json_places.h"
 
 ReadContext::ReadContext(PolicyModel& model, Diagnostics& diagnostics, std::string file,
@@ -40,6 +41,10 @@ int ReadContext::Trace(const char* format, ...) {
   diagnostics.Last().trace.push_back(FormatList(format, args));
   va_end(args);
   return -1;
+}
+
+void ReadContext::Release(const JsonValue* container, const JsonValue* next) const {
+  JsonRelease(document, container, next);
 }
 
 uint32_t ReadContext::OffsetOf(const JsonValue* value) const {

@@ -41,6 +41,13 @@ class ReadContext {
   // Where the uses of names go, or null when nobody asked for them.
   SourceIndex* Index() const { return index; }
 
+  // The root of the document being read, for Release.
+  void SetDocument(const JsonValue* root) { document = root; }
+  // JsonRelease of the document: the reader will read nothing of
+  // `container` before its child `next` again (nothing of it when `next` is
+  // null), whose memory a deferred document may then give back.
+  void Release(const JsonValue* container, const JsonValue* next) const;
+
   // Records `fault` as an error about `value` (or its key, with `onKey`),
   // which stands at the current key path; returns -1.
   int Error(const JsonValue* value, Fault fault, bool onKey = false);
@@ -99,5 +106,6 @@ class ReadContext {
   std::string shownFile;
   const JsonPlaces* places;
   SourceIndex* index;
+  const JsonValue* document = nullptr;
   std::vector<PathStep> path;
 };

@@ -1,12 +1,12 @@
 // The "rules" section of one source file. It is first digested, read as far
-// as it can be without the name pool: the texts each rule names, hashed, in
-// the order the pool is to take them, and the rules as positions in that
-// list. Then the texts are interned and the rules stored.
+// as it can be without storing anything: the texts each rule names, in the
+// order the pool is to take them, and the rules as positions in that list.
+// Then the rules are stored.
 //
 // Reading a million rules is mostly walking the JSON tree, checking its
-// shape and looking classes and operations up. Done apart from the pool, the
-// texts can then be interned in one batch (NamePool::InternAll), whose
-// lookups overlap their waits for memory.
+// shape and looking classes and operations up. The texts of a statement are
+// interned once it is read, in one batch (NamePool::InternAll), whose
+// lookups overlap their waits for memory; the statement is then released.
 //
 // A digest stops where the reading fails, its fault reported; storing the
 // entries before it may meet a fault of its own, which then comes first
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -76,7 +77,11 @@ struct RulesDigest {
   // Every name the rules give, in reading order: a statement's subject, then
   // each grant entry's object, class and unknown operations, then each
   // transition entry's object, class and target. Interning them in this
-  // order gives each text the id that reading rule by rule would.
+  // order gives each text the id that reading rule by rule would. A text is
+  // known by its position in this order: `ids` holds the ids of the
+  // statements read, `texts` those of the statement being read, from
+  // position ids.size() on.
+  HugePageVector<NameId> ids;
   HugePageVector<HashedText> texts;
   HugePageVector<DigestedGrant> grants;  // in reading order
   HugePageVector<DigestedOperation> unknownOperations;
@@ -89,7 +94,15 @@ struct RulesDigest {
 uint32_t AddHashedText(RulesDigest& digest, const HashedText& text, const JsonValue* value) {
   digest.texts.push_back(text);
   if (digest.places) digest.places->texts.push_back(value);
-  return static_cast<uint32_t>(digest.texts.size() - 1);
+  return static_cast<uint32_t>(digest.ids.size() + digest.texts.size() - 1);
+}
+
+// Interns the texts of the statement read.
+void InternStatementTexts(PolicyModel& model, RulesDigest& digest) {
+  const size_t first = digest.ids.size();
+  digest.ids.resize(first + digest.texts.size());
+  model.names.InternAll(digest.texts, std::span(digest.ids).subspan(first));
+  digest.texts.clear();
 }
 
 uint32_t AddText(RulesDigest& digest, const char* text, const JsonValue* value) {
@@ -120,7 +133,7 @@ uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex,
 
 // The subject at `subject` in the digest's texts, masked for a log line.
 std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
-  return MaskControlChars(digest.texts[subject].View());
+  return MaskControlChars(digest.texts[subject - digest.ids.size()].View());
 }
 
 // The operations of a grant entry, into digest.grants[grant].
@@ -302,11 +315,10 @@ int StoreTransitions(ReadContext& context, const RulesDigest& digest,
   return result;
 }
 
-// Interns the digest's texts and stores its rules in the model.
+// Stores the digest's rules in the model.
 int AddDigestedRules(ReadContext& context, const RulesDigest& digest, bool digestFailed) {
   PolicyModel& model = context.model;
-  HugePageVector<NameId> ids(digest.texts.size());
-  model.names.InternAll(digest.texts, ids);
+  const HugePageVector<NameId>& ids = digest.ids;
   const size_t firstGrant = model.grantRules.size();
   for (const DigestedGrant& grant : digest.grants) {
     model.grantRules.push_back({{ids[grant.subject], ids[grant.object], ids[grant.cls]},
@@ -329,7 +341,10 @@ int ReadRulesSection(JsonValue* value, ReadContext& context) {
   if (context.Index() != nullptr) digest.places.emplace();
   const bool failed = RequireArray(context, value, "rules") != 0 ||
                       ReadElements(context, value, [&](JsonValue* statement, uint32_t i) {
-                        return DigestRuleStatement(context, statement, i, digest);
+                        const int read = DigestRuleStatement(context, statement, i, digest);
+                        InternStatementTexts(context.model, digest);
+                        context.Release(value, statement);
+                        return read;
                       }) != 0;
   return AddDigestedRules(context, digest, failed);
 }

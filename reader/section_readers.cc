@@ -113,13 +113,19 @@ int ReadKeyedObject(ReadContext& context, JsonValue* object, HandlerTable handle
     return context.Trace("%s", keyCheckFailed.c_str());
   }
   // In document order; a key the check refused, or met before, has no slot.
+  // Each member read is released.
   int result = 0;
-  for (JsonValue* member = object->object.first; member != nullptr; member = NextMember(member)) {
+  JsonValue* member = nullptr;
+  JsonGetFirstChild(object, &member);
+  for (JsonValue* next = nullptr; member != nullptr; member = next) {
+    next = NextMember(member);
     const auto slot = std::find(members.begin(), members.end(), member);
     if (slot == members.end()) continue;
     const KeyHandler& handler = handlers[static_cast<size_t>(slot - members.begin())];
     const ReadContext::Step at(context, MemberKey(member));
-    if (handler.read(member, context) != 0) {
+    const int read = handler.read(member, context);
+    context.Release(object, next);
+    if (read != 0) {
       result = -1;
       if (context.KeepGoing()) continue;
       context.Trace("[JsonParser][Parse the value failed][key=%s]\n",
@@ -131,6 +137,7 @@ int ReadKeyedObject(ReadContext& context, JsonValue* object, HandlerTable handle
 }
 
 int ReadSourceDocument(ReadContext& context, JsonValue* root) {
+  context.SetDocument(root);
   static constexpr KeyHandler HANDLERS[] = {
       {"declarations", ReadDeclarationsSection},
       {"rules", ReadRulesSection},

@@ -89,24 +89,30 @@ LoadedSource InvalidJson(std::string error, uint32_t offset) {
 
 }  // namespace
 
-LoadedSource ParseSource(const char* text, size_t size, Places places) {
+LoadedSource ParseSource(SourceText text, size_t size, Places places, uint32_t deferBytes) {
   // The parser stops at the first NUL byte, and every reader of a decoded
   // text at the first NUL of an escaped \u0000; whatever followed would be
   // lost without a word, so either counts as invalid JSON.
-  if (const void* nul = std::memchr(text, '\0', size)) {
+  if (const void* nul = std::memchr(text.get(), '\0', size)) {
     return InvalidJson("NUL byte in the text",
-                       static_cast<uint32_t>(static_cast<const char*>(nul) - text));
+                       static_cast<uint32_t>(static_cast<const char*>(nul) - text.get()));
   }
+  // A large text takes an arena of twice its size and more: its tree is
+  // built as it is read, and given back behind the reader.
+  const bool defer = places == Places::SKIP && size >= deferBytes;
   JsonValue* root = nullptr;
-  if (JsonParseWithOptions(text, size, &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
+  if (JsonParseWithOptions(text.get(), size, &root,
+                           JSON_PARSE_REFUSE_NUL_ESCAPE | (defer ? JSON_PARSE_DEFER : 0),
+                           deferBytes) != JSON_OK) {
     const JsonError error = JsonGetError();
-    return InvalidJson(DescribeParseFailure(text, size, error),
+    return InvalidJson(DescribeParseFailure(text.get(), size, error),
                        error.cause == JsonErrorCause::NONE ? 0 : error.offset);
   }
   LoadedSource source;
   source.status = LoadedSource::Status::LOADED;
   source.tree.reset(root);
-  if (places == Places::FIND) source.places = JsonPlaces(text, root);
+  if (places == Places::FIND) source.places = JsonPlaces(text.get(), root);
+  if (defer) source.text = std::move(text);
   return source;
 }
 
@@ -118,9 +124,7 @@ LoadedSource LoadSource(const std::string& path, Places places, StageTimer* time
     if (ReadSourceFile(path, text, size) != 0) return {};
   }
   const TimedStage parsing(timer, Stage::JSON_PARSE);
-  LoadedSource source = ParseSource(text.get(), size, places);
-  text.reset();
-  return source;
+  return ParseSource(std::move(text), size, places);
 }
 
 SourceLookahead::SourceLookahead(std::span<const std::string> paths, Places places,

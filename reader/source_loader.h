@@ -37,6 +37,9 @@ struct JsonTreeDeleter {
 };
 using JsonTree = std::unique_ptr<JsonValue, JsonTreeDeleter>;
 
+// A source file's text, NUL-terminated.
+using SourceText = BlockPtr<char>;
+
 // A source file as loaded, or why it could not be.
 struct LoadedSource {
   enum class Status {
@@ -45,6 +48,7 @@ struct LoadedSource {
     INVALID_JSON,  // not JSON, or holding a NUL byte or an escaped NUL
   };
   Status status = Status::READ_FAILED;
+  SourceText text;  // kept while a deferred tree reads it
   JsonTree tree;
   JsonPlaces places;                 // of the tree's values, when asked for
   std::string error;                 // INVALID_JSON: what is wrong, for people
@@ -55,17 +59,16 @@ struct LoadedSource {
 // readers that show places.
 enum class Places : bool { SKIP, FIND };
 
-// A source file's text, NUL-terminated.
-using SourceText = BlockPtr<char>;
-
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
 // `size` are written only on success. Fails for anything but a regular file
 // (a directory, a FIFO, a device), without waiting for a FIFO's writer.
 int ReadSourceFile(const std::string& path, SourceText& text, size_t& size);
 
-// Parses `size` bytes of `text` (followed by a NUL). The text may be
-// released as soon as this returns: the document keeps none of it.
-LoadedSource ParseSource(const char* text, size_t size, Places places = Places::SKIP);
+// Parses `size` bytes of `text` (followed by a NUL). A text of `deferBytes`
+// or more is parsed deferred (JSON_PARSE_DEFER, with `deferBytes`), unless
+// places are to be found, and kept with its tree; others are released.
+LoadedSource ParseSource(SourceText text, size_t size, Places places = Places::SKIP,
+                         uint32_t deferBytes = JSON_DEFER_BYTES);
 
 // ReadSourceFile, then ParseSource, each a stage of `timer` when given.
 LoadedSource LoadSource(const std::string& path, Places places = Places::SKIP,

@@ -363,6 +363,58 @@ TEST_F(Json, TheArenaHoldsNodesKeysAndTextsBackToBackAndNothingElse) {
   }
 }
 
+// The tree as Dump shows it, walked as the policy readers walk it: child
+// after child, each given back once read, then the container.
+std::string DumpReleasing(const JsonValue* root, JsonValue* value) {
+  const uint8_t kind = JsonGetKind(value);
+  if (kind != JSON_ARRAY && kind != JSON_OBJECT) return Dump(value);
+  std::string out;
+  JsonValue* child = nullptr;
+  if (kind == JSON_ARRAY) {
+    JsonGetFirstElement(value, &child);
+  } else {
+    JsonGetFirstChild(value, &child);
+  }
+  while (child != nullptr) {
+    const char* key = nullptr;
+    if (!out.empty()) out += ",";
+    if (kind == JSON_OBJECT && JsonGetKey(child, &key) == JSON_OK) out += Quote(key) + ":";
+    out += DumpReleasing(root, child);
+    JsonValue* next = JsonNextSibling(child);
+    JsonRelease(root, value, next);
+    child = next;
+  }
+  JsonRelease(root, value, nullptr);
+  return (kind == JSON_ARRAY ? "[" : "{") + out + (kind == JSON_ARRAY ? "]" : "}");
+}
+
+// Whatever part of a document is deferred, in windows of any size, it reads
+// as the document built whole, walked child by child and given back as it
+// goes, or looked into by index and key.
+TEST_F(Json, DeferredDocumentsReadAsWholeOnes) {
+  std::mt19937 rng(11);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 200; ++i) texts.push_back(RandomValue(rng, 0));
+  // Some pages large, for the memory given back.
+  texts.push_back("[" + Repeat(RandomValue(rng, 0) + ",", 3000) + "{\"a\": [" +
+                  Repeat("\"xyzw\",", 20000) + "0]}]");
+  for (const std::string& text : texts) {
+    const std::string whole = Dump(Parse(text).get());
+    for (const uint32_t deferBytes : {1u, 100u, 5000u}) {
+      for (const bool releasing : {false, true}) {
+        const auto exact = Exact(text);
+        JsonValue* root = nullptr;
+        ASSERT_EQ(
+            JsonParseWithOptions(exact.get(), text.size(), &root, JSON_PARSE_DEFER, deferBytes),
+            JSON_OK);
+        const Doc doc(root);
+        EXPECT_EQ(releasing ? DumpReleasing(root, root) : Dump(root), whole)
+            << deferBytes << " " << text.substr(0, 200);
+      }
+    }
+  }
+}
+
 TEST_F(Json, EveryFailedAllocationLeavesNothing) {
   const std::string texts[] = {"[1,2]", "[\"" + std::string(5000, 'x') + "\"]",
                                "[" + Repeat("1,", 4000) + "1]"};  // the tape grows

@@ -1,10 +1,12 @@
 // The reader's parts that the end-to-end cases cannot pin alone: the value
 // matchers against the patterns they implement, the converters' out values,
-// the protocol table, and a file that vanishes after the command line.
+// the protocol table, the name pool, a file that vanishes after the command
+// line, and a source read from a deferred document.
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <optional>
 #include <random>
 #include <regex>
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "base/protocol_lookup.h"
+#include "bench/policy_generator.h"
+#include "compiler/varo_compiler.h"
 #include "reader/json_parser.h"
 #include "reader/name_pool.h"
 #include "reader/validators.h"
@@ -214,6 +218,42 @@ TEST(Reader, AFileThatVanishedCannotBeRead) {
                 "[ERROR][JsonParser][Read file to json string failed][file=" + input + "]\n" +
                 "[ERROR][JsonParser][Parse json file failed][file=" + input + "]\n");
   EXPECT_EQ(status, -1);
+}
+
+// The policy binary and map compiled from one source file read from a
+// document deferred in windows of `deferBytes` (none when the text is
+// smaller).
+std::string CompiledFrom(const std::string& text, uint32_t deferBytes) {
+  SourceText copy = NewBlock<char>(text.size() + 1);
+  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+  const LoadedSource source = ParseSource(std::move(copy), text.size(), Places::SKIP, deferBytes);
+  PolicyModel model;
+  Diagnostics diagnostics(false);
+  ReadContext context(model, diagnostics, "policy.json");
+  EXPECT_EQ(ReadLoadedSource(context, source), 0);
+  // As merging makes it of a file: every name is an attribute of itself.
+  for (const NameIdSet* declared : {&model.types, &model.attrs}) {
+    for (const NameId id : declared->Ids()) {
+      model.typeAttrMap.names.Insert(id);
+      model.typeAttrMap.links.push_back({id, id});
+    }
+  }
+  const polc_test::TempDir dir;
+  VaroCompiler compiler(std::move(model));
+  polc_test::CaptureLog([&] { EXPECT_EQ(compiler.Compile(dir.Path("policy.bin"), true), 0); });
+  return polc_test::ReadFile(dir.Path("policy.bin")) + polc_test::ReadFile(dir.Path("policy.map"));
+}
+
+// Read from a document built a window at a time, and given back as it is
+// read, a source gives the policy that the whole tree gives.
+TEST(Reader, ADeferredSourceReadsAsAWholeOne) {
+  // Sections of some pages each, so that pages go back while they are read.
+  const polc_bench::PolicyShape shape{"one", 1, 2000, 40, 1500, 12000, 600, 3000, 8, 40};
+  const std::string text = polc_bench::GeneratePolicyFile(shape, 0);
+  const std::string whole = CompiledFrom(text, UINT32_MAX);
+  for (const uint32_t deferBytes : {1u, 4096u, 65536u}) {
+    EXPECT_EQ(CompiledFrom(text, deferBytes), whole) << deferBytes;
+  }
 }
 
 }  // namespace
