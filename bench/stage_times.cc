@@ -5,8 +5,9 @@
 // thread, and prints the wall time and the CPU time (user plus system,
 // which a busy machine disturbs much less) of each and the peak resident
 // memory when it last ended, then the resident memory once every file is
-// read (mostly the merged model) and the peak resident memory of the run. The log lines go to /dev/null; the
-// table goes to standard output. Exits 1 when the compile fails.
+// read (mostly the merged model) and the peak resident memory of the run.
+// The log lines go to /dev/null; the table goes to standard output. Exits 1
+// when the compile fails.
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
