@@ -7,6 +7,7 @@
 #include <numeric>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace {
 
@@ -112,6 +113,7 @@ const ClassRow* FindRow(uint16_t classIndex) {
 // "socket" are different entries.
 struct NameEntry {
   const char* name = nullptr;  // null: a free slot
+  uint64_t head = 0;           // HeadOf the name
   uint32_t length = 0;
   uint16_t tag = 0;
   uint32_t value = 0;  // class index, or operation bit
@@ -119,6 +121,28 @@ struct NameEntry {
 
 constexpr uint32_t NAME_SLOT_BITS = 10;
 constexpr size_t NAME_SLOTS = size_t{1} << NAME_SLOT_BITS;  // over twice the entries
+
+// The first min(length, 8) bytes of `text`, the first the lowest, the rest
+// zero: most names end within them, and then one comparison of two words
+// tells whether two names of a length are the same.
+constexpr uint64_t HeadOf(const char* text, uint32_t length) {
+  uint64_t head = 0;
+  if (std::is_constant_evaluated() || length < 4) {
+    for (uint32_t i = 0; i < length && i < 8; ++i) {
+      head |= uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+    }
+  } else if (length < 8) {
+    // Two loads that overlap: the bytes both hold land where they belong.
+    uint32_t low = 0;
+    uint32_t high = 0;
+    std::memcpy(&low, text, 4);
+    std::memcpy(&high, text + length - 4, 4);
+    head = uint64_t{low} | uint64_t{high} << (8 * (length - 4));
+  } else {
+    std::memcpy(&head, text, 8);
+  }
+  return head;
+}
 
 // The names differ enough in length and in their first and last bytes that
 // these, with the tag, spread them over the slots: hashing every byte would
@@ -141,7 +165,7 @@ constexpr void AddName(std::array<NameEntry, NAME_SLOTS>& slots, uint16_t tag, c
   const NameHash hashed = HashName(tag, name);
   size_t slot = hashed.slot;
   while (slots[slot].name != nullptr) slot = (slot + 1) & (NAME_SLOTS - 1);
-  slots[slot] = {name, hashed.length, tag, value};
+  slots[slot] = {name, HeadOf(name, hashed.length), hashed.length, tag, value};
 }
 
 constexpr std::array<NameEntry, NAME_SLOTS> BuildNameTable() {
@@ -166,11 +190,12 @@ constexpr std::array<NameEntry, NAME_SLOTS> NAME_TABLE = BuildNameTable();
 // The value of `text` under `tag`, or 0 when the table has no such entry.
 uint32_t LookUpName(uint16_t tag, const char* text) {
   const NameHash hashed = HashName(tag, text);
+  const uint64_t head = HeadOf(text, hashed.length);
   for (size_t slot = hashed.slot;; slot = (slot + 1) & (NAME_SLOTS - 1)) {
     const NameEntry& entry = NAME_TABLE[slot];
     if (entry.name == nullptr) return 0;
-    if (entry.tag == tag && entry.length == hashed.length &&
-        std::memcmp(entry.name, text, hashed.length) == 0) {
+    if (entry.head == head && entry.tag == tag && entry.length == hashed.length &&
+        (hashed.length <= 8 || std::memcmp(entry.name + 8, text + 8, hashed.length - 8) == 0)) {
       return entry.value;
     }
   }

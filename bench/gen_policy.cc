@@ -1,6 +1,6 @@
 // gen_policy PRESET DIR: writes the source files of a benchmark policy
-// (small, medium, large or max) into DIR, as policy_0000.json and onwards,
-// and prints one line: preset, number of files, total bytes.
+// (small, medium, large, max or one-file) into DIR, as policy_0000.json and
+// onwards, and prints one line: preset, number of files, total bytes.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +19,7 @@ bool WriteFile(const std::filesystem::path& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: gen_policy small|medium|large|max DIR\n");
+    std::fprintf(stderr, "usage: gen_policy small|medium|large|max|one-file DIR\n");
     return 2;
   }
   const polc_bench::PolicyShape* shape = polc_bench::FindPreset(argv[1]);

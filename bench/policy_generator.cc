@@ -17,6 +17,8 @@ constexpr PolicyShape PRESETS[] = {
     {"medium", 64, 5000, 200, 10000, 100000, 5000, 20000, 8, 200},
     {"large", 512, 30000, 2000, 60000, 1000000, 50000, 200000, 64, 2000},
     {"max", 4096, 65000, 535, 130000, 2000000, 100000, 400000, 256, 8000},
+    // large as one file: a policy kept in one source
+    {"one-file", 1, 30000, 2000, 60000, 1000000, 50000, 200000, 64, 2000},
 };
 
 constexpr uint32_t MAX_NAMES = 65535;    // types and attributes together

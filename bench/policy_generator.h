@@ -32,7 +32,8 @@ struct PolicyShape {
   uint32_t packets;        // distinct packet keys
 };
 
-// The preset called `name` ("small", "medium", "large", "max"), or null.
+// The preset called `name` ("small", "medium", "large", "max", "one-file"),
+// or null.
 const PolicyShape* FindPreset(std::string_view name);
 
 // Empty when `shape` can be generated, else why not: every file needs a type

@@ -1,6 +1,7 @@
 // timed_run PROGRAM ARG...: runs PROGRAM with its standard output and
 // standard error sent to /dev/null, waits for it, and prints one line:
 //   wall-seconds peak-resident-KiB exit-status cpu-seconds minor-faults
+//   user-seconds system-seconds
 // The exit status is -1 when the program was ended by a signal. Peak
 // resident memory, CPU time (user plus system) and minor page faults come
 // from the kernel's accounting of the child alone; CPU time and faults stay
@@ -56,8 +57,9 @@ int main(int argc, char** argv) {
   }
   timespec end{};
   clock_gettime(CLOCK_MONOTONIC, &end);
-  std::printf("%.6f %ld %d %.6f %ld\n", Seconds(start, end), usage.ru_maxrss,
+  std::printf("%.6f %ld %d %.6f %ld %.6f %.6f\n", Seconds(start, end), usage.ru_maxrss,
               WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-              Seconds(usage.ru_utime) + Seconds(usage.ru_stime), usage.ru_minflt);
+              Seconds(usage.ru_utime) + Seconds(usage.ru_stime), usage.ru_minflt,
+              Seconds(usage.ru_utime), Seconds(usage.ru_stime));
   return 0;
 }

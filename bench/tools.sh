@@ -69,7 +69,7 @@ for command in "${commands[@]}"; do
   declare -A walls=() cpus=() faults=() peaks=() lacking=()
   for ((i = 0; i < runs; i++)); do
     for tools in "${builds[@]}"; do
-      read -r seconds kib status cpu fault < <("$timed" "$tools/"$command 2>/dev/null)
+      read -r seconds kib status cpu fault _ < <("$timed" "$tools/"$command 2>/dev/null)
       if ((status == 2)) && [[ $tools != "${builds[0]}" ]]; then lacking[$tools]=1; fi
       [[ -n ${lacking[$tools]:-} ]] && continue
       # diff and check exit 1 when they find something.

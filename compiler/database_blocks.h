@@ -7,9 +7,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "ruledb/hash_tbl.h"
 #include "ruledb/rule_data_base.h"
@@ -52,7 +52,7 @@ void LogFillFailure(int status, const EntryMessages& messages);
 // into storage the table owns; the entries may come in any order. 0, or the
 // fill's status after the matching line of `messages`.
 template <typename Datum>
-int FillStringTable(HashTbl* table, const std::vector<StringTableEntry<Datum>>& entries,
+int FillStringTable(HashTbl* table, std::span<const StringTableEntry<Datum>> entries,
                     const EntryMessages& messages) {
   if (entries.empty()) {
     return 0;

@@ -1,11 +1,9 @@
 #include "compiler/policy_binary_file.h"
 
-#include <cstdlib>
+#include <exception>
 #include <memory>
-#include <vector>
 
 #include "base/huge_pages.h"
-#include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
 #include "ruledb/policy_binary.h"
 
@@ -21,7 +19,7 @@ void WriteToFile(void* file, const uint8_t* bytes, size_t count) {
 // Serialises `db` into `file` as it goes, within the same room as the
 // whole-image buffer.
 int32_t StreamImage(const RuleDataBase& db, OutputFile& file) {
-  std::vector<uint8_t> buffer(STREAM_BUFFER_SIZE);
+  HugePageVector<uint8_t> buffer(STREAM_BUFFER_SIZE);
   PolicySink sink{WriteToFile, &file, buffer.data(), buffer.size(), POLICY_BUFFER_SIZE};
   PolicyCursor cursor = PolicySinkCursor(&sink);
   const int32_t status = RuleDataBaseWrite(&db, &cursor);
@@ -31,11 +29,13 @@ int32_t StreamImage(const RuleDataBase& db, OutputFile& file) {
 
 PolicyBinaryResult WriteWholeImage(const std::string& path, const RuleDataBase& db,
                                    int32_t& status) {
-  // A fresh calloc block of this size comes straight from the kernel as
-  // untouched zero pages, so a small policy costs only the pages it fills.
-  const std::unique_ptr<uint8_t, decltype(&free)> buffer(
-      static_cast<uint8_t*>(CallocOrTerminate(POLICY_BUFFER_SIZE)), &free);
-  AdviseHugePages(buffer.get(), POLICY_BUFFER_SIZE);
+  // A fresh block of this size comes straight from the kernel as untouched
+  // zero pages, so a small policy costs only the pages it fills. Like an
+  // allocation inside the standard containers, a failure here ends the
+  // process.
+  const BlockPtr<uint8_t> buffer(static_cast<uint8_t*>(AllocateBlock(POLICY_BUFFER_SIZE, true)),
+                                 BlockRelease{POLICY_BUFFER_SIZE});
+  if (buffer == nullptr) std::terminate();
   PolicyCursor cursor{buffer.get(), POLICY_BUFFER_SIZE};
   status = RuleDataBaseWrite(&db, &cursor);
   if (status != 0) return PolicyBinaryResult::SERIALIZE_FAILED;

@@ -125,10 +125,10 @@ int VaroCompiler::PopulateFileContexts() {
     return status;
   }
   // The table keeps its chains sorted, so the map's order does not show.
-  std::vector<StringTableEntry<const char*>> entries;
+  HugePageVector<StringTableEntry<const char*>> entries;
   entries.reserve(count);
   for (const auto& [path, context] : model.fileContexts) {
     entries.push_back({model.paths.CText(path), model.names.CText(context)});
   }
-  return FillStringTable(table, entries, FILE_CONTEXT_MESSAGES);
+  return FillStringTable<const char*>(table, entries, FILE_CONTEXT_MESSAGES);
 }

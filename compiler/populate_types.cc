@@ -16,6 +16,11 @@ const EntryMessages SYMBOL_MESSAGES = {
 
 }  // namespace
 
+int VaroCompiler::PopulateTypes() {
+  SortTypeFields();
+  return PopulateTypeSymTbl();
+}
+
 void VaroCompiler::SortTypeFields() {
   Log(LOG_INFO, "[VaroCompiler][Sorting the type fields]\n");
   // Types first, then attributes, each in name order; the reader keeps the
@@ -42,12 +47,12 @@ int VaroCompiler::PopulateTypeSymTbl() {
   }
   // From the last value down: each of the two runs of names then comes in
   // descending order, which the fill links without sorting.
-  std::vector<StringTableEntry<uint32_t>> symbols;
+  HugePageVector<StringTableEntry<uint32_t>> symbols;
   symbols.reserve(count);
   for (uint32_t value = count; value-- > 0;) {
     symbols.push_back({model.names.CText(typeNames[value]), value});
   }
-  return FillStringTable(&ruleDataBase->symTbl, symbols, SYMBOL_MESSAGES);
+  return FillStringTable<uint32_t>(&ruleDataBase->symTbl, symbols, SYMBOL_MESSAGES);
 }
 
 uint32_t VaroCompiler::LookupTypeValue(std::string_view name) const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <numeric>
 
 #include "base/class_table.h"
@@ -9,30 +10,41 @@
 
 namespace {
 
-// One pass of a radix sort: `from` into `into`, ordered by the byte at
-// `shift` of the 16-bit field `field` of their keys, descending, keeping the
-// order of equal bytes. A byte's 256 runs stay few enough for the caches to
-// follow the writes, which 65536 runs of a whole field would scatter.
+// The bytes a radix sort of rules into descending table order sorts by,
+// least significant first (the rules of one list share `specified`, and a
+// class number fits in a byte).
+struct SortByte {
+  uint16_t RuleTblKey::*field;
+  unsigned shift;
+  unsigned Of(const NumberedRule& rule) const { return (rule.key.*field >> shift) & 0xFF; }
+};
+constexpr SortByte SORT_BYTES[] = {{&RuleTblKey::tclass, 0},
+                                   {&RuleTblKey::target, 0},
+                                   {&RuleTblKey::target, 8},
+                                   {&RuleTblKey::source, 0},
+                                   {&RuleTblKey::source, 8}};
+constexpr size_t SORT_PASSES = std::size(SORT_BYTES);
+using ByteCounts = std::array<size_t, 256>;
+
+// One pass of the radix sort: `from` into `into`, ordered by `byte`,
+// descending, keeping the order of equal bytes; `counts` holds how many
+// rules have each value of it. A byte's 256 runs stay few enough for the
+// caches to follow the writes, which 65536 runs of a whole field would
+// scatter.
 void ScatterByByte(const HugePageVector<NumberedRule>& from, HugePageVector<NumberedRule>& into,
-                   uint16_t RuleTblKey::*field, unsigned shift) {
-  std::array<size_t, 256> starts{};
-  const auto byteOf = [field, shift](const NumberedRule& rule) {
-    return (rule.key.*field >> shift) & 0xFF;
-  };
-  for (const NumberedRule& rule : from) ++starts[byteOf(rule)];
+                   SortByte byte, const ByteCounts& counts) {
+  ByteCounts starts;
   size_t next = 0;
   for (size_t value = starts.size(); value-- > 0;) {
-    const size_t count = starts[value];
     starts[value] = next;
-    next += count;
+    next += counts[value];
   }
-  for (const NumberedRule& rule : from) into[starts[byteOf(rule)]++] = rule;
+  for (const NumberedRule& rule : from) into[starts[byte.Of(rule)]++] = rule;
 }
 
-// A million rules sort in a few linear passes, least significant byte
-// first (the rules of one list share `specified`, and a class number fits
-// in a byte), where a comparison sort would take some twenty comparisons
-// per rule. Short lists do not repay the passes.
+// A million rules sort in a few linear passes, where a comparison sort
+// would take some twenty comparisons per rule; the bytes of every pass are
+// counted in one read of the rules. Short lists do not repay the passes.
 void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
   constexpr size_t RADIX_FROM = 16384;
   if (rules.size() < RADIX_FROM) {
@@ -42,13 +54,15 @@ void SortByDescendingTableOrder(HugePageVector<NumberedRule>& rules) {
     return;
   }
   static_assert(CLASS_COUNT <= 0xFF);
+  std::array<ByteCounts, SORT_PASSES> counts{};
+  for (const NumberedRule& rule : rules) {
+    for (size_t pass = 0; pass < SORT_PASSES; ++pass) ++counts[pass][SORT_BYTES[pass].Of(rule)];
+  }
   HugePageVector<NumberedRule> scratch(rules.size());
-  ScatterByByte(rules, scratch, &RuleTblKey::tclass, 0);
-  ScatterByByte(scratch, rules, &RuleTblKey::target, 0);
-  ScatterByByte(rules, scratch, &RuleTblKey::target, 8);
-  ScatterByByte(scratch, rules, &RuleTblKey::source, 0);
-  ScatterByByte(rules, scratch, &RuleTblKey::source, 8);
-  rules.swap(scratch);
+  for (size_t pass = 0; pass < SORT_PASSES; ++pass) {
+    ScatterByByte(rules, scratch, SORT_BYTES[pass], counts[pass]);
+    rules.swap(scratch);
+  }
 }
 
 // The position of each value's name among all type and attribute names in

@@ -2,21 +2,20 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "base/log.h"
-#include "compiler/calloc_or_terminate.h"
 #include "compiler/output_file.h"
 #include "compiler/policy_binary_file.h"
 #include "reader/json_parser.h"
 #include "ruledb/policy_binary.h"
 
-OwnedRuleDataBase::OwnedRuleDataBase()
-    : record(static_cast<RuleDataBase*>(CallocOrTerminate(sizeof(RuleDataBase)))) {}
+OwnedRuleDataBase::OwnedRuleDataBase() : record(new RuleDataBase()) {}
 
 OwnedRuleDataBase::~OwnedRuleDataBase() {
   DestroyContents();
-  free(record);
+  delete record;
 }
 
 void OwnedRuleDataBase::DestroyContents() {
@@ -27,21 +26,27 @@ void OwnedRuleDataBase::DestroyContents() {
 }
 
 int CompileSources(const std::vector<std::string>& paths, const std::string& outputPath,
-                   bool generateMap) {
-  PolicyModel merged;
-  {
-    JsonParser reader;
-    const int result = reader.ParseJsonFiles(paths);
-    if (result != 0) return result;
-    merged = reader.TakePolicyModel();
-  }
+                   bool generateMap, StageTimer* timer) {
   // The model moves, and the compiler is released as soon as it is done: a
   // copy would be a second model of the size of the policy.
-  VaroCompiler compiler(std::move(merged));
-  return compiler.Compile(outputPath, generateMap);
+  std::optional<VaroCompiler> compiler;
+  {
+    JsonParser reader(timer);
+    const int result = reader.ParseJsonFiles(paths);
+    if (result != 0) return result;
+    const TimedStage handOver(timer, Stage::HAND_OVER);
+    compiler.emplace(reader.TakePolicyModel(), timer);
+  }
+  // The blocks kept for the files' texts and documents serve no more.
+  DropKeptBlocks();
+  const int status = compiler->Compile(outputPath, generateMap);
+  const TimedStage release(timer, Stage::RELEASE);
+  compiler.reset();
+  return status;
 }
 
-VaroCompiler::VaroCompiler(PolicyModel policy) : model(std::move(policy)) {}
+VaroCompiler::VaroCompiler(PolicyModel policy, StageTimer* timer)
+    : timer(timer), model(std::move(policy)) {}
 
 int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
   const std::string shownPath = MaskControlChars(outputPath);
@@ -55,21 +60,23 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
   int status = PopulateRuleDataBase();
   if (status != 0) {
     Log(LOG_ERR, "[VaroCompiler][Populate rule database failed]\n");
+  } else {
+    Log(LOG_INFO, "[VaroCompiler][Generating policy binary][path=%s]\n", shownPath.c_str());
+    const TimedStage write(timer, Stage::WRITE);
+    status = WritePolicyBinary(outputPath);
+    if (status != 0) Log(LOG_ERR, "[VaroCompiler][Generate policy binary failed]\n");
+  }
+  {
+    // The map is built from the model and typeIndexMap alone.
+    const TimedStage release(timer, Stage::RELEASE);
     ruleDataBase.DestroyContents();
-    return status;
   }
-  Log(LOG_INFO, "[VaroCompiler][Generating policy binary][path=%s]\n", shownPath.c_str());
-  status = WritePolicyBinary(outputPath);
-  // The map is built from the model and typeIndexMap alone.
-  ruleDataBase.DestroyContents();
-  if (status != 0) {
-    Log(LOG_ERR, "[VaroCompiler][Generate policy binary failed]\n");
-    return status;
-  }
+  if (status != 0) return status;
   if (generateMap) {
     const std::string mapPath = PolicyMapPath(outputPath);
     Log(LOG_INFO, "[VaroCompiler][Generating policy map file][path=%s]\n",
         MaskControlChars(mapPath).c_str());
+    const TimedStage map(timer, Stage::MAP);
     status = WritePolicyMap(mapPath);
     if (status != 0) {
       Log(LOG_ERR, "[VaroCompiler][Generate policy map failed]\n");
@@ -81,15 +88,20 @@ int VaroCompiler::Compile(std::string outputPath, bool generateMap) {
 }
 
 int VaroCompiler::PopulateRuleDataBase() {
-  SortTypeFields();
   using Step = int (VaroCompiler::*)();
-  static constexpr Step STEPS[] = {
-      &VaroCompiler::PopulateTypeSymTbl,   &VaroCompiler::PopulateLabeling,
-      &VaroCompiler::PopulateFileContexts, &VaroCompiler::PopulateTypeAttrs,
-      &VaroCompiler::PopulateRuleTbl,
+  static constexpr struct {
+    Stage stage;
+    Step run;
+  } STEPS[] = {
+      {Stage::TYPES, &VaroCompiler::PopulateTypes},
+      {Stage::LABELING, &VaroCompiler::PopulateLabeling},
+      {Stage::FILE_CONTEXTS, &VaroCompiler::PopulateFileContexts},
+      {Stage::TYPE_ATTRS, &VaroCompiler::PopulateTypeAttrs},
+      {Stage::RULE_TABLE, &VaroCompiler::PopulateRuleTbl},
   };
-  for (const Step step : STEPS) {
-    const int status = (this->*step)();
+  for (const auto& step : STEPS) {
+    const TimedStage timed(timer, step.stage);
+    const int status = (this->*step.run)();
     if (status != 0) return status;
   }
   return 0;

@@ -19,6 +19,7 @@
 
 #include "base/huge_pages.h"
 #include "base/log.h"
+#include "base/stage_timer.h"
 #include "compiler/policy_binary_file.h"
 #include "reader/policy_model.h"
 #include "ruledb/policy_binary.h"
@@ -35,16 +36,17 @@ std::string PolicyMapPath(const std::string& outputPath);
 // The whole of `polc -c`: reads, checks and merges the source files of
 // `paths`, then compiles the merged model, which the reader hands over whole,
 // into the binary at `outputPath` (and, with `generateMap`, the map beside
-// it). 0, or the status of the first step that failed.
+// it). 0, or the status of the first step that failed. With `timer`, the
+// whole compile runs on the calling thread, each stage timed.
 int CompileSources(const std::vector<std::string>& paths, const std::string& outputPath,
-                   bool generateMap);
+                   bool generateMap, StageTimer* timer = nullptr);
 
 // Owns one zero-filled RuleDataBase record. Everything the record points to
 // is released by RuleDataBaseDestory, called exactly once: by
 // DestroyContents, or at the latest when the owner goes away.
 class OwnedRuleDataBase {
  public:
-  OwnedRuleDataBase();  // a failed allocation ends the process
+  OwnedRuleDataBase();  // a failed allocation ends the process, as in a container
   ~OwnedRuleDataBase();
   OwnedRuleDataBase(const OwnedRuleDataBase&) = delete;
   OwnedRuleDataBase& operator=(const OwnedRuleDataBase&) = delete;
@@ -57,7 +59,7 @@ class OwnedRuleDataBase {
   void DestroyContents();
 
  private:
-  RuleDataBase* record;    // owned; calloc'd, released with free
+  RuleDataBase* record;    // owned, zero-filled at first
   bool destroyed = false;  // RuleDataBaseDestory has run
 };
 
@@ -70,7 +72,8 @@ struct NumberedRule {
 
 class VaroCompiler {
  public:
-  explicit VaroCompiler(PolicyModel policy);
+  // With `timer`, each step of Compile is timed.
+  explicit VaroCompiler(PolicyModel policy, StageTimer* timer = nullptr);
   VaroCompiler(const VaroCompiler&) = delete;
   VaroCompiler& operator=(const VaroCompiler&) = delete;
 
@@ -81,21 +84,9 @@ class VaroCompiler {
   // untouched (unless it is a device or pipe, which is written in place).
   int Compile(std::string outputPath, bool generateMap);
 
-  // The population steps, in the order PopulateRuleDataBase runs them. Each
-  // leaves what it built in the database when it fails.
+  // The population steps of Compile, in their order; the first failure
+  // ends them, and each leaves what it built in the database.
   int PopulateRuleDataBase();
-  void SortTypeFields();
-  int PopulateTypeSymTbl();
-  int PopulateLabeling();
-  int PopulateFileContexts();
-  int PopulateTypeAttrs();
-  // Numbers the rules and fills the rule table.
-  int PopulateRuleTbl();
-
-  // Serialises the database into the policy binary at `outputPath` and logs
-  // any failure: 0; -1 when the file cannot be created; -22 when writing it
-  // fails; else the status of RuleDataBaseWrite.
-  int WritePolicyBinary(const std::string& outputPath);
 
   // The value of a declared type or attribute; the reader guarantees that
   // every name the compiler looks up is declared.
@@ -115,14 +106,29 @@ class VaroCompiler {
  private:
   static constexpr uint32_t NO_VALUE = UINT32_MAX;
 
-  // The steps of PopulateLabeling.
+  // The steps of PopulateRuleDataBase and their parts. PopulateTypes
+  // numbers the types and attributes (SortTypeFields) and fills the symbol
+  // table; PopulateRuleTbl numbers the rules and fills the rule table.
+  int PopulateTypes();
+  void SortTypeFields();
+  int PopulateTypeSymTbl();
+  int PopulateLabeling();
   int PopulateInitialSids();
   int PopulateNetifs();
   int PopulatePackets();
+  int PopulateFileContexts();
+  int PopulateTypeAttrs();
+  int PopulateRuleTbl();
+
+  // Serialises the database into the policy binary at `outputPath` and logs
+  // any failure: 0; -1 when the file cannot be created; -22 when writing it
+  // fails; else the status of RuleDataBaseWrite.
+  int WritePolicyBinary(const std::string& outputPath);
   // Writes the map file from `model` and `typeIndexMap` alone: 0, or -1 when
   // it cannot be created or written. Logs nothing itself.
   int WritePolicyMap(const std::string& mapPath) const;
 
+  StageTimer* timer;
   PolicyModel model;  // read-only during compilation
   // name -> value, indexed by the name's pool id (NO_VALUE for a pool text
   // that is no type or attribute); from SortTypeFields.

@@ -1,10 +1,8 @@
 #include "driver/command_parser.h"
 
-#include <limits.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "base/log.h"
 
@@ -17,14 +15,16 @@ int ResolveInputPath(CommandOptions& options, const char* path) {
     Log(LOG_ERR, "[CommandParser][Invalid input path][path=%s]\n", MaskControlChars(path).c_str());
     return -1;
   }
-  std::string canonical(PATH_MAX, '\0');
-  if (realpath(path, canonical.data()) == nullptr) {
+  // realpath allocates the path, no longer than it is: a buffer of PATH_MAX
+  // bytes for each of thousands of paths would be megabytes to clear.
+  char* canonical = realpath(path, nullptr);
+  if (canonical == nullptr) {
     Log(LOG_ERR, "[CommandParser][Get the realpath failed][path=%s]\n",
         MaskControlChars(path).c_str());
     return -1;
   }
-  canonical.resize(std::strlen(canonical.c_str()));
-  options.inputPaths.push_back(std::move(canonical));
+  options.inputPaths.emplace_back(canonical);
+  std::free(canonical);
   return 0;
 }
 

@@ -1,7 +1,9 @@
 // Parses arbitrary bytes with the JSON reader. On success walks the whole
 // tree through the access functions and checks that the nodes fill the
-// arena exactly in document order, and that JsonPlaces finds each value
-// where it stands in the text; on failure checks the error position.
+// arena exactly in document order, that JsonPlaces finds each value where
+// it stands in the text, and that the text parsed deferred, in small
+// windows, reads the same as the reader walks it; on failure checks the
+// error position, and that the deferred parse fails too.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -101,6 +103,40 @@ uint32_t CheckPlaces(const JsonValue* value, const JsonPlaces& places, const cha
   return last;
 }
 
+// The deferred document `deferred` (of root `root`) reads as `whole`,
+// walked child after child with each one given back once read, as the
+// readers do.
+void CheckSame(const JsonValue* whole, JsonValue* deferred, const JsonValue* root) {
+  Check(JsonGetKind(whole) == JsonGetKind(deferred));
+  const char* a = nullptr;
+  const char* b = nullptr;
+  if (JsonGetKey(whole, &a) == JSON_OK) {
+    Check(JsonGetKey(deferred, &b) == JSON_OK && std::strcmp(a, b) == 0);
+  }
+  if (JsonGetString(whole, &a) == JSON_OK) {
+    Check(JsonGetString(deferred, &b) == JSON_OK && std::strcmp(a, b) == 0);
+  }
+  if (JsonGetKind(whole) == JSON_NUMBER) {
+    Check(((whole->tag ^ deferred->tag) & JSON_FLAG_DOUBLE) == 0 &&
+          whole->integer == deferred->integer);
+  }
+  const bool isObject = JsonGetKind(whole) == JSON_OBJECT;
+  if (!isObject && JsonGetKind(whole) != JSON_ARRAY) return;
+  JsonValue* expected = nullptr;
+  JsonValue* child = nullptr;
+  const int first =
+      isObject ? JsonGetFirstChild(whole, &expected) : JsonGetFirstElement(whole, &expected);
+  Check((isObject ? JsonGetFirstChild(deferred, &child) : JsonGetFirstElement(deferred, &child)) ==
+        first);
+  for (; expected != nullptr; expected = JsonNextSibling(expected)) {
+    JsonValue* next = JsonNextSibling(child);
+    CheckSame(expected, child, root);
+    JsonRelease(root, deferred, next);
+    child = next;
+  }
+  Check(child == nullptr);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -111,7 +147,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(text, data, size);
   text[size] = '\0';
   JsonValue* root = nullptr;
+  // Windows of a few dozen bytes, so that small inputs are deferred too.
+  const uint32_t deferBytes = 17 + (size == 0 ? 0 : data[0] % 64);
+  JsonValue* deferred = nullptr;
+  const int deferredParse =
+      JsonParseWithOptions(text, std::strlen(text), &deferred, JSON_PARSE_DEFER, deferBytes);
   if (JsonParse(text, &root) == JSON_OK) {
+    Check(deferredParse == JSON_OK);
+    CheckSame(root, deferred, deferred);
+    JsonDelete(deferred);
     const uint8_t* arena = g_arena;
     Check(arena == reinterpret_cast<const uint8_t*>(root));
     const bool exact = std::strstr(text, "\\u0000") == nullptr;
@@ -120,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckPlaces(root, JsonPlaces(text, root), text, 0);
     JsonDelete(root);
   } else {
+    Check(deferredParse != JSON_OK);
     const char* stop = JsonGetErrorPointer();
     Check(stop != nullptr && stop >= text && stop <= text + std::strlen(text));
     Check(JsonGetErrorPosition() == static_cast<uint32_t>(stop - text) + 1);

@@ -17,11 +17,21 @@
 // holds escapes, the decoded size with the terminator (otherwise raw + 1).
 // The distances stay small in any real document, so a record of a member
 // string takes about five bytes.
+//
+// Deferred building (JSON_PARSE_DEFER): the measure pass notes each
+// container whose children take deferBytes of the arena or more (Deferred:
+// where its children lie on the tape, in the text and in the arena) and
+// marks its record TAPE_DEFERRED. The build pass lays its node and skips its
+// children, leaving their place in the arena unbuilt; the document keeps
+// the tape and these notes (DeferredDocument, in front of the root) to
+// build the children a window at a time when they are walked.
 #include "json/json.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "base/huge_pages.h"
 #include "bounded/bounded.h"
@@ -33,8 +43,24 @@ using json_text::SkipWhitespace;
 
 namespace {
 
-void* DefaultAlloc(uint32_t size) { return size == 0 ? nullptr : std::malloc(size); }
-void DefaultFree(void* ptr) { std::free(ptr); }
+// A block's size stands in front of it, for its release. Every document's
+// blocks are kept for the next document's.
+constexpr uint32_t SIZE_FIELD = 16;  // keeps the block aligned for any type
+
+void* DefaultAlloc(uint32_t size) {
+  if (size == 0) return nullptr;
+  auto* block = static_cast<uint8_t*>(AllocateBlock(size_t{size} + SIZE_FIELD));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, &size, sizeof(size));
+  return block + SIZE_FIELD;
+}
+
+void DefaultFree(void* ptr) {
+  uint8_t* block = static_cast<uint8_t*>(ptr) - SIZE_FIELD;
+  uint32_t size;
+  std::memcpy(&size, block, sizeof(size));
+  KeepBlock(block, size_t{size} + SIZE_FIELD);
+}
 
 JsonHooks g_hooks = {DefaultAlloc, DefaultFree};
 // Per thread, so that threads may parse documents of their own side by side.
@@ -52,11 +78,15 @@ constexpr uint32_t TAPE_BYTES_PER_BLOCK = 1024;
 
 constexpr uint8_t TAPE_DOUBLE = JSON_FLAG_DOUBLE;
 constexpr uint8_t TAPE_KEY_ESCAPED = 0x20;
-constexpr uint8_t TAPE_TEXT_ESCAPED = 0x40;
+constexpr uint8_t TAPE_TEXT_ESCAPED = 0x40;  // strings
+constexpr uint8_t TAPE_DEFERRED = 0x40;      // containers
 constexpr uint8_t TAPE_MEMBER = JSON_FLAG_KEY;
 constexpr uint8_t TAPE_END = JSON_KIND_MASK;  // no kind has this code
 // The tape flags a node keeps.
 constexpr uint8_t NODE_TAG_BITS = JSON_KIND_MASK | JSON_FLAG_DOUBLE | JSON_FLAG_KEY;
+// On a container root: the document is deferred, and its DeferredDocument
+// stands in front of the root.
+constexpr uint8_t DOCUMENT_FLAG = JSON_FLAG_DOUBLE;
 
 constexpr uint32_t MAX_VARINT = 5;
 constexpr uint32_t MAX_SPAN = 3 * MAX_VARINT;
@@ -70,18 +100,64 @@ struct Tape {
   uint8_t inlineBuffer[INLINE_TAPE_SIZE];
 };
 
+// The children of a container as they are linked.
+struct ChildList {
+  JsonValue* head;   // the container's list head
+  JsonValue* first;  // null while there is none
+  JsonValue* last;   // `head` while there is none
+  uint32_t count;
+};
+
+struct DeferredDocument;
+
+// A container built a window at a time.
+struct Deferred {
+  // From the measure pass: where its children lie.
+  uint32_t tapeStart;   // the first child's record
+  uint32_t tapeEnd;     // after the container's TAPE_END
+  uint32_t markStart;   // the mark before its first child's spans
+  uint32_t markEnd;     // and after its last child's
+  uint32_t arenaStart;  // arena offset of its first child (from the root)
+  uint32_t arenaEnd;    // after its last child's bytes
+  uint32_t count;       // children
+  // From the build: the container, and how far its children are built.
+  DeferredDocument* document;
+  JsonValue* container;
+  ChildList children;
+  uint32_t tapeAt;    // the next window's first record
+  uint32_t markAt;    // the mark there
+  uint32_t arenaAt;   // the next window's first child
+  uint32_t released;  // arena offset below which its pages went back
+  bool started;       // its node is built
+  bool finished;      // all its children are built, or none will be
+};
+
+// The most containers a document defers; bigger containers past these are
+// built whole.
+constexpr uint32_t MAX_DEFERRED = 32;
+
 struct ParseState {
-  uint8_t* arenaCursor;  // next free byte of the arena
-  uint32_t objects;
-  uint32_t arrays;
-  uint32_t numbers;
-  uint32_t nulls;
-  uint32_t trues;
-  uint32_t falses;
-  uint32_t strings;
-  uint32_t keyBytes;     // per member: decoded key size + KEY_HASH_SIZE
-  uint32_t stringBytes;  // per string: decoded size
+  uint64_t arenaBytes;  // of the nodes, keys and texts measured so far
+  uint32_t deferredCount;
+  Deferred deferred[MAX_DEFERRED];  // as measured: a container after its children
   Tape tape;
+};
+
+// What a deferred document keeps to build the rest of its tree, in front of
+// its root. The text belongs to the caller, the tape to the document.
+struct DeferredDocument {
+  const char* text;
+  uint32_t size;  // of the text, with its terminator
+  uint32_t options;
+  uint32_t deferBytes;
+  uint8_t* tape;
+  uint32_t tapeSize;  // bytes on the tape
+  uint8_t* arena;     // its root, from which arena offsets count
+  uint8_t* arenaEnd;
+  uint32_t textReleased;  // bytes of the text, from its start, given back
+  uint32_t tapeReleased;  // and of the tape
+  uint32_t count;
+  Deferred deferred[MAX_DEFERRED];  // by tapeStart
 };
 
 struct DocCursor {
@@ -94,10 +170,13 @@ struct DocCursor {
 struct Parser {
   DocCursor cur;
   uint32_t options;  // JSON_PARSE_* flags
+  uint32_t deferBytes;
   ParseState* state;
-  uint32_t mark;      // see the tape description above
-  const uint8_t* in;  // build pass: next tape byte to read
-  uint8_t* arenaEnd;  // end of the arena
+  uint32_t mark;         // see the tape description above
+  const uint8_t* in;     // build pass: next tape byte to read
+  uint8_t* arenaCursor;  // build pass: next free byte of the arena
+  uint8_t* arenaEnd;     // end of the arena
+  DeferredDocument* document;  // null unless building is deferred
   // Why the text failed and where a person should look (JsonError).
   JsonErrorCause cause;
   uint32_t place;
@@ -228,7 +307,11 @@ uint32_t FindClosingQuote(Parser& p, uint32_t open, uint32_t i, uint32_t* saved)
     if (i == end) return Fail(p, end, JsonErrorCause::UNTERMINATED_STRING, open);
     if (text[i] == '"') return i;
     json_text::EscapeSize escape = json_text::SizeEscape(text + i);
-    if (escape.taken == 0) return Fail(p, i, JsonErrorCause::BAD_ESCAPE);
+    // Deferred building must not fail later: it needs every escape known.
+    if (escape.taken == 0 ||
+        ((p.options & JSON_PARSE_DEFER) != 0 && !json_text::IsKnownEscape(text + i))) {
+      return Fail(p, i, JsonErrorCause::BAD_ESCAPE);
+    }
     if (i + escape.taken > end) return Fail(p, end, JsonErrorCause::UNTERMINATED_STRING, open);
     if ((p.options & JSON_PARSE_REFUSE_NUL_ESCAPE) != 0 && IsNulEscape(text + i, escape)) {
       return Fail(p, i, JsonErrorCause::NUL_ESCAPE);
@@ -242,10 +325,12 @@ uint32_t FindClosingQuote(Parser& p, uint32_t open, uint32_t i, uint32_t* saved)
 // caller has seen the quote.
 inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
   uint32_t start = pos + 1;
-  uint32_t quote;
   uint32_t saved = 0;  // source bytes that escapes save in the decoded text
-  if (!json_text::FindPlainStringEnd(p.cur.text, start, p.cur.size - 1, &quote)) {
-    quote = FindClosingQuote(p, pos, start, &saved);
+  // Most strings hold no escape: their first quote or backslash is the
+  // closing quote.
+  uint32_t quote = json_text::FindQuoteOrBackslash(p.cur.text, start, p.cur.size - 1);
+  if (p.cur.text[quote] != '"') {
+    quote = FindClosingQuote(p, pos, quote, &saved);
     if (quote == FAILED) return FAILED;
   }
   *span = TextSpan{start, quote - start, quote - start - saved + 1};
@@ -253,10 +338,14 @@ inline uint32_t ScanString(Parser& p, uint32_t pos, TextSpan* span) {
 }
 
 // Records a value's tag, its key span for a member and its text span for a
-// string, making room for the whole record.
+// string, making room for the whole record, and counts its bytes of the
+// arena.
 inline bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextSpan* text) {
   Tape& tape = p.state->tape;
   if (!TapeReserve(tape, MAX_TAPE_RECORD)) return false;
+  p.state->arenaBytes += json_node::NodeSize(tag & JSON_KIND_MASK) +
+                         (key == nullptr ? 0 : KEY_HASH_SIZE + key->decodedSize) +
+                         (text == nullptr ? 0 : text->decodedSize);
   if (key != nullptr) tag |= TAPE_MEMBER;
   if (key != nullptr && key->Escaped()) tag |= TAPE_KEY_ESCAPED;
   if (text != nullptr && text->Escaped()) tag |= TAPE_TEXT_ESCAPED;
@@ -272,13 +361,16 @@ inline bool RecordValue(Parser& p, uint8_t tag, const TextSpan* key, const TextS
 
 uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key);
 
+// MeasureValue, with the strings that most values are measured in place,
+// and containers without a call in between.
+inline uint32_t MeasureAnyValue(Parser& p, uint32_t pos, const TextSpan* key);
+uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key);
+
 inline uint32_t MeasureString(Parser& p, uint32_t pos, const TextSpan* key) {
   TextSpan text;
   uint32_t next = ScanString(p, pos, &text);
   if (next == FAILED) return FAILED;
   if (!RecordValue(p, JSON_STRING, key, &text)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
-  p.state->strings++;
-  p.state->stringBytes += text.decodedSize;
   return next;
 }
 
@@ -297,8 +389,6 @@ uint32_t MeasureLiteral(Parser& p, uint32_t pos, const TextSpan* key) {
     if (!RecordValue(p, literal.kind, key, nullptr)) {
       return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
     }
-    uint32_t* counts[] = {&p.state->nulls, &p.state->trues, &p.state->falses};
-    ++*counts[literal.kind];
     return pos + literal.length;
   }
   return Fail(p, pos, JsonErrorCause::BAD_LITERAL);
@@ -336,7 +426,6 @@ uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
   uint8_t tag = isDouble ? JSON_NUMBER | TAPE_DOUBLE : JSON_NUMBER;
   if (rangeError) return Fail(p, pos, JsonErrorCause::NUMBER_OUT_OF_RANGE);
   if (!RecordValue(p, tag, key, nullptr)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
-  p.state->numbers++;
   std::memcpy(p.state->tape.data + p.state->tape.used, &bits, sizeof(bits));
   p.state->tape.used += sizeof(bits);
   p.numberStart = pos;
@@ -345,7 +434,7 @@ uint32_t MeasureNumber(Parser& p, uint32_t pos, const TextSpan* key) {
 }
 
 // Measures a member: its key, the colon and its value.
-uint32_t MeasureMember(Parser& p, uint32_t pos) {
+inline uint32_t MeasureMember(Parser& p, uint32_t pos) {
   if (pos >= p.cur.size) return Fail(p, pos, JsonErrorCause::UNEXPECTED_END);
   if (p.cur.text[pos] != '"') return Fail(p, pos, JsonErrorCause::EXPECTED_KEY);
   TextSpan key;
@@ -357,17 +446,34 @@ uint32_t MeasureMember(Parser& p, uint32_t pos) {
   next = SkipSpace(p, next);
   if (next >= p.cur.size) return Fail(p, next, JsonErrorCause::UNEXPECTED_END);
   if (p.cur.text[next] != ':') return Fail(p, next, JsonErrorCause::EXPECTED_COLON);
-  p.state->keyBytes += key.decodedSize + KEY_HASH_SIZE;
-  return MeasureValue(p, SkipSpace(p, next + 1), &key);
+  return MeasureAnyValue(p, SkipSpace(p, next + 1), &key);
+}
+
+// Notes the container measured from the record at `record`, whose children
+// start as `children` says, for deferred building when they take enough of
+// the arena.
+void NoteDeferred(Parser& p, uint32_t record, const Deferred& children) {
+  ParseState& s = *p.state;
+  if (s.arenaBytes - children.arenaStart < p.deferBytes || s.deferredCount == MAX_DEFERRED) return;
+  Deferred& deferred = s.deferred[s.deferredCount++];
+  deferred = children;
+  deferred.tapeEnd = s.tape.used;
+  deferred.markEnd = p.mark;
+  deferred.arenaEnd = static_cast<uint32_t>(s.arenaBytes);  // the arena fits 32 bits, or is refused
+  s.tape.data[record] |= TAPE_DEFERRED;
 }
 
 uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan* key) {
   if (p.cur.depth > JSON_MAX_DEPTH) return Fail(p, pos, JsonErrorCause::TOO_DEEP);
   pos = SkipSpace(p, pos + 1);
   if (pos >= p.cur.size) return Fail(p, pos, JsonErrorCause::UNEXPECTED_END);
+  const uint32_t record = p.state->tape.used;
   if (!RecordValue(p, kind, key, nullptr)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
+  const uint32_t tapeStart = p.state->tape.used;
+  const uint32_t markStart = p.mark;
+  const uint64_t arenaStart = p.state->arenaBytes;
+  uint32_t count = 0;
   bool isObject = kind == JSON_OBJECT;
-  ++(isObject ? p.state->objects : p.state->arrays);
   char close = isObject ? '}' : ']';
   JsonErrorCause expectedSeparator = isObject ? JsonErrorCause::EXPECTED_COMMA_OR_BRACE
                                               : JsonErrorCause::EXPECTED_COMMA_OR_BRACKET;
@@ -380,8 +486,9 @@ uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan*
       if (pos < p.cur.size && p.cur.text[pos] == close) {
         return Fail(p, pos, JsonErrorCause::TRAILING_COMMA, comma);
       }
-      pos = isObject ? MeasureMember(p, pos) : MeasureValue(p, pos, nullptr);
+      pos = isObject ? MeasureMember(p, pos) : MeasureAnyValue(p, pos, nullptr);
       if (pos == FAILED) return FAILED;
+      ++count;
       pos = SkipSpace(p, pos);
       if (pos >= p.cur.size) return Fail(p, pos, expectedSeparator);
       if (p.cur.text[pos] != ',') break;
@@ -392,6 +499,14 @@ uint32_t MeasureContainer(Parser& p, uint32_t pos, uint8_t kind, const TextSpan*
   }
   if (!TapeReserve(p.state->tape, 1)) return Fail(p, pos, JsonErrorCause::OUT_OF_MEMORY);
   p.state->tape.data[p.state->tape.used++] = TAPE_END;
+  if ((p.options & JSON_PARSE_DEFER) != 0) {
+    Deferred children{};
+    children.tapeStart = tapeStart;
+    children.markStart = markStart;
+    children.arenaStart = static_cast<uint32_t>(arenaStart);
+    children.count = count;
+    NoteDeferred(p, record, children);
+  }
   return pos + 1;
 }
 
@@ -429,39 +544,73 @@ uint32_t MeasureValue(Parser& p, uint32_t pos, const TextSpan* key) {
   }
 }
 
+inline uint32_t MeasureAnyValue(Parser& p, uint32_t pos, const TextSpan* key) {
+  if (pos < p.cur.size) {
+    switch (p.cur.text[pos]) {
+      case '"':
+        return MeasureString(p, pos, key);
+      case '{':
+        return MeasureContainer(p, pos, JSON_OBJECT, key);
+      case '[':
+        return MeasureContainer(p, pos, JSON_ARRAY, key);
+      default:
+        break;
+    }
+  }
+  return MeasureValue(p, pos, key);
+}
+
 bool PrepareTape(Parser& p) {
   Tape& tape = p.state->tape;
-  if (p.cur.size < TEXT_BLOCK) {
+  // A deferred document keeps its tape, which the parse state cannot hold.
+  if (p.cur.size < TEXT_BLOCK && (p.options & JSON_PARSE_DEFER) == 0) {
     tape.data = tape.inlineBuffer;
     tape.capacity = INLINE_TAPE_SIZE;
     return true;
   }
   tape.capacity = p.cur.size / TEXT_BLOCK * TAPE_BYTES_PER_BLOCK + INLINE_TAPE_SIZE;
   tape.data = static_cast<uint8_t*>(Alloc(tape.capacity));
-  if (tape.data == nullptr) return false;
-  AdviseHugePages(tape.data, tape.capacity);
-  return true;
+  return tape.data != nullptr;
 }
 
-// Allocates the arena: every node, key and text of the document, exactly.
+// The state of the deferred document whose arena block is `block`, made
+// from the measure pass.
+DeferredDocument* StartDocument(const Parser& p, uint8_t* block) {
+  const ParseState& s = *p.state;
+  auto* document = new (block) DeferredDocument{};
+  document->text = p.cur.text;
+  document->size = p.cur.size;
+  document->options = p.options;
+  document->deferBytes = p.deferBytes;
+  document->tape = s.tape.data;
+  document->tapeSize = s.tape.used;
+  document->arena = block + sizeof(DeferredDocument);
+  document->arenaEnd = block + sizeof(DeferredDocument) + s.arenaBytes;
+  document->count = s.deferredCount;
+  std::copy(s.deferred, s.deferred + s.deferredCount, document->deferred);
+  std::sort(document->deferred, document->deferred + document->count,
+            [](const Deferred& a, const Deferred& b) { return a.tapeStart < b.tapeStart; });
+  return document;
+}
+
+// Allocates the arena: every node, key and text of the document, exactly,
+// after the state of a deferred document.
 bool AllocateArena(Parser& p) {
   ParseState& s = *p.state;
-  uint64_t size = uint64_t{json_node::OBJECT_NODE_SIZE} * s.objects +
-                  uint64_t{json_node::ARRAY_NODE_SIZE} * s.arrays +
-                  uint64_t{json_node::VALUE_NODE_SIZE} * (uint64_t{s.numbers} + s.strings) +
-                  uint64_t{json_node::SCALAR_NODE_SIZE} * (uint64_t{s.nulls} + s.trues + s.falses) +
-                  s.keyBytes + s.stringBytes;
+  const size_t front = s.deferredCount == 0 ? 0 : sizeof(DeferredDocument);
+  const uint64_t size = s.arenaBytes + front;
   if (size > UINT32_MAX) {
     Fail(p, p.cur.pos, JsonErrorCause::TOO_LARGE);
     return false;
   }
-  s.arenaCursor = static_cast<uint8_t*>(Alloc(static_cast<uint32_t>(size)));
-  if (s.arenaCursor == nullptr) {
+  auto* block = static_cast<uint8_t*>(Alloc(static_cast<uint32_t>(size)));
+  if (block == nullptr) {
     Fail(p, p.cur.pos, JsonErrorCause::OUT_OF_MEMORY);
     return false;
   }
-  p.arenaEnd = s.arenaCursor + size;
-  AdviseHugePages(s.arenaCursor, size);
+  p.arenaCursor = block + front;
+  p.arenaEnd = block + size;
+  if (front != 0) p.document = StartDocument(p, block);
   return true;
 }
 
@@ -484,22 +633,25 @@ bool MeasurePass(Parser& p) {
 
 // ---- Build pass ----
 
-inline JsonValue* TakeNode(ParseState& s, uint8_t kind, uint32_t keySpace) {
-  auto* node = reinterpret_cast<JsonValue*>(s.arenaCursor);
-  s.arenaCursor += json_node::NodeSize(kind) + keySpace;
+inline JsonValue* TakeNode(Parser& p, uint8_t kind, uint32_t keySpace) {
+  auto* node = reinterpret_cast<JsonValue*>(p.arenaCursor);
+  p.arenaCursor += json_node::NodeSize(kind) + keySpace;
   return node;
 }
 
 // Decodes `span` into `out`; on a bad escape the cursor marks it.
 inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
-  // Most texts are short and plain: copy them as one fixed-size block when
-  // both the source and the arena have room for it. The bytes past the text
-  // land where later nodes and texts go: the arena is filled in address
-  // order, so they are overwritten in turn.
+  // Most texts are plain: copy them in fixed-size blocks when both the
+  // source and the arena have room for the last one. The bytes past the
+  // text land where later nodes and texts go: the arena is filled in
+  // address order, so they are overwritten in turn.
   constexpr uint32_t BLOCK = 16;
-  if (!span.Escaped() && span.rawLength < BLOCK && p.cur.size - span.start >= BLOCK &&
-      p.arenaEnd - reinterpret_cast<uint8_t*>(out) >= BLOCK) {
-    std::memcpy(out, p.cur.text + span.start, BLOCK);
+  const uint32_t copied = (span.rawLength + BLOCK) & ~(BLOCK - 1);  // blocks to hold the text
+  if (!span.Escaped() && p.cur.size - span.start >= copied &&
+      p.arenaEnd - reinterpret_cast<uint8_t*>(out) >= copied) {
+    for (uint32_t offset = 0; offset < copied; offset += BLOCK) {
+      std::memcpy(out + offset, p.cur.text + span.start + offset, BLOCK);
+    }
     out[span.rawLength] = '\0';
     return true;
   }
@@ -514,13 +666,23 @@ inline bool DecodeSpan(Parser& p, const TextSpan& span, char* out) {
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag);
 
+// The string case of BuildValue, built in place by the container loop.
+inline bool BuildString(Parser& p, JsonValue* node, uint8_t tag) {
+  node->tag = (tag & NODE_TAG_BITS) | JSON_FLAG_ARENA | JSON_FLAG_ARENA_TEXT;
+  TextSpan text;
+  GetSpan(p, (tag & TAPE_TEXT_ESCAPED) != 0, &text);
+  node->text = reinterpret_cast<char*>(p.arenaCursor);
+  p.arenaCursor += text.decodedSize;
+  return DecodeSpan(p, text, node->text);
+}
+
 // Takes the node of a member, with room for its key, and decodes and hashes
 // the key. Null on a bad escape.
-JsonValue* TakeMember(Parser& p, uint8_t tag) {
+inline JsonValue* TakeMember(Parser& p, uint8_t tag) {
   TextSpan key;
   GetSpan(p, (tag & TAPE_KEY_ESCAPED) != 0, &key);
   uint8_t kind = tag & JSON_KIND_MASK;
-  JsonValue* member = TakeNode(*p.state, kind, KEY_HASH_SIZE + key.decodedSize);
+  JsonValue* member = TakeNode(p, kind, KEY_HASH_SIZE + key.decodedSize);
   uint8_t* keyArea = reinterpret_cast<uint8_t*>(member) + json_node::NodeSize(kind);
   char* keyText = reinterpret_cast<char*>(keyArea + KEY_HASH_SIZE);
   if (!DecodeSpan(p, key, keyText)) return nullptr;
@@ -533,38 +695,93 @@ JsonValue* TakeMember(Parser& p, uint8_t tag) {
   return member;
 }
 
-// Builds the children up to the container's end record, linking them in
-// document order.
-bool BuildContainer(Parser& p, JsonValue* node) {
-  JsonValue* head = json_node::ListHead(node);
-  JsonValue* first = nullptr;
-  JsonValue* last = head;
-  uint32_t count = 0;
+enum class Built : uint8_t {
+  ALL,     // up to the container's end record
+  WINDOW,  // up to the end of a window
+  FAILED,  // a bad escape
+};
+
+// Builds children from the tape and links them into `children`, in
+// document order, up to the container's end record; stops after the first
+// child that ends past `windowEnd`, unless it is the last.
+[[gnu::always_inline]] inline Built BuildChildren(Parser& p, ChildList& children,
+                                                 const uint8_t* windowEnd) {
   for (uint8_t tag = *p.in++; tag != TAPE_END; tag = *p.in++) {
     JsonValue* child =
-        (tag & TAPE_MEMBER) != 0 ? TakeMember(p, tag) : TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
-    if (child == nullptr) return false;
-    child->prev = last;
-    if (last == head) {
-      first = child;
+        (tag & TAPE_MEMBER) != 0 ? TakeMember(p, tag) : TakeNode(p, tag & JSON_KIND_MASK, 0);
+    if (child == nullptr) return Built::FAILED;
+    child->prev = children.last;
+    if (children.last == children.head) {
+      children.first = child;
     } else {
-      last->next = child;
+      children.last->next = child;
     }
-    last = child;
-    ++count;
-    if (!BuildValue(p, child, tag)) return false;
+    children.last = child;
+    ++children.count;
+    const bool built = (tag & JSON_KIND_MASK) == JSON_STRING ? BuildString(p, child, tag)
+                                                             : BuildValue(p, child, tag);
+    if (!built) return Built::FAILED;
+    if (p.arenaCursor > windowEnd && *p.in != TAPE_END) return Built::WINDOW;
   }
-  if (count == 0) {
-    last = nullptr;
+  return Built::ALL;
+}
+
+// Ends the list of `container` with its last child.
+void FinishChildren(JsonValue* container, const ChildList& children) {
+  JsonValue* last = children.count == 0 ? nullptr : children.last;
+  if (last != nullptr) last->next = nullptr;
+  if (json_node::KindOf(container) == JSON_ARRAY) {
+    container->array = JsonArrayList{children.count, 0, children.first, last, children.first};
   } else {
-    last->next = nullptr;
+    container->object = JsonObjectList{last, children.first};
   }
-  if (json_node::KindOf(node) == JSON_ARRAY) {
-    node->array = JsonArrayList{count, 0, first, last, first};
-  } else {
-    node->object = JsonObjectList{last, first};
-  }
+}
+
+bool BuildContainer(Parser& p, JsonValue* node) {
+  JsonValue* head = json_node::ListHead(node);
+  ChildList children{head, nullptr, head, 0};
+  if (BuildChildren(p, children, p.arenaEnd) == Built::FAILED) return false;
+  FinishChildren(node, children);
   return true;
+}
+
+// Leaves the place of the child at `home` unbuilt, to be built by
+// `deferred`.
+void MarkUnbuilt(uint8_t* home, Deferred* deferred) {
+  std::memcpy(home, &deferred, sizeof(deferred));
+  reinterpret_cast<JsonValue*>(home)->tag = JSON_UNBUILT_TAG;
+}
+
+// Lays the deferred container `node`, whose children come next on the tape,
+// and leaves its children unbuilt.
+void DeferContainer(Parser& p, JsonValue* node) {
+  DeferredDocument& document = *p.document;
+  const auto tapeStart = static_cast<uint32_t>(p.in - document.tape);
+  Deferred* const end = document.deferred + document.count;
+  Deferred& deferred = *std::lower_bound(
+      document.deferred, end, tapeStart,
+      [](const Deferred& entry, uint32_t start) { return entry.tapeStart < start; });
+  JsonValue* head = json_node::ListHead(node);
+  deferred.document = &document;
+  deferred.container = node;
+  deferred.children = ChildList{head, nullptr, head, 0};
+  deferred.tapeAt = deferred.tapeStart;
+  deferred.markAt = deferred.markStart;
+  deferred.arenaAt = deferred.arenaStart;
+  deferred.released = deferred.arenaStart;
+  deferred.started = true;
+  uint8_t* home = document.arena + deferred.arenaStart;
+  MarkUnbuilt(home, &deferred);
+  // No last child yet: the container is known to be incomplete.
+  auto* first = reinterpret_cast<JsonValue*>(home);
+  if (json_node::KindOf(node) == JSON_ARRAY) {
+    node->array = JsonArrayList{deferred.count, 0, first, nullptr, first};
+  } else {
+    node->object = JsonObjectList{nullptr, first};
+  }
+  p.in = document.tape + deferred.tapeEnd;
+  p.mark = deferred.markEnd;
+  p.arenaCursor = document.arena + deferred.arenaEnd;
 }
 
 bool BuildValue(Parser& p, JsonValue* node, uint8_t tag) {
@@ -574,16 +791,14 @@ bool BuildValue(Parser& p, JsonValue* node, uint8_t tag) {
       std::memcpy(&node->integer, p.in, sizeof(int64_t));
       p.in += sizeof(int64_t);
       return true;
-    case JSON_STRING: {
-      node->tag |= JSON_FLAG_ARENA_TEXT;
-      TextSpan text;
-      GetSpan(p, (tag & TAPE_TEXT_ESCAPED) != 0, &text);
-      node->text = reinterpret_cast<char*>(p.state->arenaCursor);
-      p.state->arenaCursor += text.decodedSize;
-      return DecodeSpan(p, text, node->text);
-    }
+    case JSON_STRING:
+      return BuildString(p, node, tag);
     case JSON_ARRAY:
     case JSON_OBJECT:
+      if ((tag & TAPE_DEFERRED) != 0 && p.document != nullptr) {
+        DeferContainer(p, node);
+        return true;
+      }
       return BuildContainer(p, node);
     default:
       return true;
@@ -591,18 +806,71 @@ bool BuildValue(Parser& p, JsonValue* node, uint8_t tag) {
 }
 
 // Builds the tree from the tape; the cursor is left where the measure pass
-// ended, after the root, unless a bad escape is found.
+// ended, after the root, unless a bad escape is found. A deferred document
+// keeps the tape.
 bool BuildPass(Parser& p, JsonValue** root) {
   p.mark = 0;
   p.in = p.state->tape.data;
   uint8_t tag = *p.in++;
-  JsonValue* node = TakeNode(*p.state, tag & JSON_KIND_MASK, 0);
+  JsonValue* node = TakeNode(p, tag & JSON_KIND_MASK, 0);
   node->prev = nullptr;
   node->next = nullptr;
   *root = node;
   bool built = BuildValue(p, node, tag);
-  TapeRelease(p.state->tape);
+  if (p.document != nullptr) {
+    node->tag |= DOCUMENT_FLAG;
+  } else {
+    TapeRelease(p.state->tape);
+  }
   return built;
+}
+
+// ---- Deferred building ----
+
+// Memory goes back in steps of this many bytes at least: each step is a
+// call to the system.
+constexpr uint32_t RELEASE_STEP = 256 << 10;
+
+// Gives back the pages of the text and of the tape before every container
+// still to be built: they are read no more.
+void ReleaseBehind(DeferredDocument& document) {
+  uint32_t tapeNeeded = document.tapeSize;
+  uint32_t textNeeded = document.size;
+  for (uint32_t i = 0; i < document.count; ++i) {
+    const Deferred& deferred = document.deferred[i];
+    if (!deferred.started || deferred.finished) continue;
+    tapeNeeded = std::min(tapeNeeded, deferred.tapeAt);
+    textNeeded = std::min(textNeeded, deferred.markAt);
+  }
+  if (tapeNeeded - document.tapeReleased >= RELEASE_STEP) {
+    DiscardPages(document.tape, document.tape + tapeNeeded);
+    document.tapeReleased = tapeNeeded;
+  }
+  if (textNeeded - document.textReleased >= RELEASE_STEP) {
+    DiscardPages(const_cast<char*>(document.text), const_cast<char*>(document.text) + textNeeded);
+    document.textReleased = textNeeded;
+  }
+}
+
+// Ends `deferred` and every deferred container inside it: none of their
+// children will be built any more.
+void Finish(DeferredDocument& document, const Deferred& deferred) {
+  for (uint32_t i = 0; i < document.count; ++i) {
+    Deferred& inner = document.deferred[i];
+    if (inner.tapeStart >= deferred.tapeStart && inner.tapeStart < deferred.tapeEnd) {
+      inner.finished = true;
+    }
+  }
+}
+
+// The state of the deferred document `root`, or null for any other value.
+DeferredDocument* DocumentOf(const JsonValue* root) {
+  if (root == nullptr || root->prev != nullptr || root->next != nullptr ||
+      json_node::KindOf(root) < JSON_ARRAY || (root->tag & DOCUMENT_FLAG) == 0) {
+    return nullptr;
+  }
+  auto* block = reinterpret_cast<uint8_t*>(const_cast<JsonValue*>(root)) - sizeof(DeferredDocument);
+  return reinterpret_cast<DeferredDocument*>(block);
 }
 
 bool CanContinueNumber(char c) {
@@ -639,22 +907,19 @@ void JsonFree(void* ptr) {
   if (ptr != nullptr) g_hooks.freeFunc(ptr);
 }
 
-int JsonParse(const char* text, JsonValue** root) { return JsonParseWithOptions(text, root, 0); }
+int JsonParse(const char* text, JsonValue** root) {
+  return text == nullptr ? JSON_FAIL : JsonParseWithOptions(text, std::strlen(text), root, 0);
+}
 
-int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
+int JsonParseWithOptions(const char* text, size_t length, JsonValue** root, uint32_t options,
+                         uint32_t deferBytes) {
   if (text == nullptr || root == nullptr) return JSON_FAIL;
-  size_t length = std::strlen(text);
   if (length > JSON_MAX_TEXT_LENGTH) return JSON_FAIL;
-  Parser p{{text, static_cast<uint32_t>(length + 1), 0, 0},
-           options,
-           nullptr,
-           0,
-           nullptr,
-           nullptr,
-           JsonErrorCause::NONE,
-           0,
-           0,
-           UINT32_MAX};
+  Parser p{};
+  p.cur = DocCursor{text, static_cast<uint32_t>(length + 1), 0, 0};
+  p.options = options;
+  p.deferBytes = std::max(deferBytes, 1u);
+  p.numberEnd = UINT32_MAX;
   p.state = static_cast<ParseState*>(Alloc(sizeof(ParseState)));
   if (p.state == nullptr) return JSON_FAIL;
   if (bounded::memset_s(p.state, sizeof(ParseState), 0, sizeof(ParseState)) != 0) {
@@ -668,7 +933,7 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
   if (!MeasurePass(p)) {
     RecordError(p);
   } else {
-    void* arena = p.state->arenaCursor;
+    void* arena = p.document != nullptr ? static_cast<void*>(p.document) : p.arenaCursor;
     if (BuildPass(p, root)) {
       uint32_t end = SkipSpace(p, p.cur.pos);
       if (end >= p.cur.size) {
@@ -678,6 +943,7 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
       }
     }
     if (result != JSON_OK) {
+      if (p.document != nullptr) JsonFree(p.document->tape);
       JsonFree(arena);
       *root = nullptr;
       RecordError(p);
@@ -689,9 +955,66 @@ int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options) {
 
 void JsonDelete(JsonValue* value) {
   // Every node belongs to a document arena, and the root is the arena's first
-  // byte: deleting a root releases the whole document, deleting any other node
-  // releases nothing.
-  if (value != nullptr && value->prev == nullptr && value->next == nullptr) JsonFree(value);
+  // byte (but for the state of a deferred document before it): deleting a root
+  // releases the whole document, deleting any other node releases nothing.
+  if (DeferredDocument* document = DocumentOf(value)) {
+    JsonFree(document->tape);
+    JsonFree(document);
+  } else if (value != nullptr && value->prev == nullptr && value->next == nullptr) {
+    JsonFree(value);
+  }
+}
+
+void JsonRelease(const JsonValue* root, const JsonValue* container, const JsonValue* next) {
+  DeferredDocument* document = DocumentOf(root);
+  if (document == nullptr) return;
+  Deferred* const end = document->deferred + document->count;
+  Deferred* deferred = std::find_if(document->deferred, end, [container](const Deferred& entry) {
+    return entry.started && entry.container == container;
+  });
+  if (deferred == end) return;
+  uint8_t* from = document->arena + deferred->arenaStart;
+  uint8_t* to = next != nullptr ? reinterpret_cast<uint8_t*>(const_cast<JsonValue*>(next))
+                                : document->arena + deferred->arenaEnd;
+  if (next == nullptr ||
+      static_cast<size_t>(to - (document->arena + deferred->released)) >= RELEASE_STEP) {
+    DiscardPages(from, to);
+    deferred->released = static_cast<uint32_t>(to - document->arena);
+  }
+  if (next == nullptr) Finish(*document, *deferred);
+  ReleaseBehind(*document);
+}
+
+JsonValue* JsonBuildUnbuilt(JsonValue* child) {
+  Deferred* deferred = nullptr;
+  std::memcpy(&deferred, child, sizeof(deferred));
+  DeferredDocument& document = *deferred->document;
+  Parser p{};
+  p.cur = DocCursor{document.text, document.size, 0, 0};
+  p.options = document.options;
+  p.deferBytes = document.deferBytes;
+  p.mark = deferred->markAt;
+  p.in = document.tape + deferred->tapeAt;
+  p.arenaCursor = document.arena + deferred->arenaAt;
+  // Texts are copied in blocks that may run past their end, but not past
+  // the container's children: what follows was built at another time.
+  p.arenaEnd = document.arena + deferred->arenaEnd;
+  p.document = &document;
+  const uint8_t* windowEnd =
+      p.arenaEnd - p.arenaCursor > document.deferBytes ? p.arenaCursor + document.deferBytes : p.arenaEnd;
+  // The measure pass checked every escape: building cannot fail.
+  if (BuildChildren(p, deferred->children, windowEnd) == Built::ALL) {
+    FinishChildren(deferred->container, deferred->children);
+    deferred->finished = true;
+  } else {
+    MarkUnbuilt(p.arenaCursor, deferred);
+    deferred->children.last->next = reinterpret_cast<JsonValue*>(p.arenaCursor);
+  }
+  deferred->tapeAt = static_cast<uint32_t>(p.in - document.tape);
+  deferred->markAt = p.mark;
+  deferred->arenaAt = static_cast<uint32_t>(p.arenaCursor - document.arena);
+  ReleaseBehind(document);
+  return child;
 }
 
 const char* JsonGetErrorPointer() {
@@ -746,25 +1069,4 @@ const char* JsonErrorMessage(JsonErrorCause cause) {
       return "out of memory";
   }
   return "unknown error";
-}
-
-uint32_t JsonKeyHash(const char* key, uint32_t length) {
-  constexpr uint64_t WORD_MULTIPLIER = 0x9E3779B97F4A7C15ull;
-  constexpr uint32_t TAIL_MULTIPLIER = 0x9E3779B9u;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(key);
-  uint32_t hash = 0;
-  uint32_t i = 0;
-  for (; length - i >= 8; i += 8) {
-    hash += static_cast<uint32_t>((json_text::LoadLe64(bytes + i) * WORD_MULTIPLIER) >> 32);
-  }
-  if ((length & 4) != 0) {
-    hash += json_text::LoadLe<uint32_t>(bytes + i) * TAIL_MULTIPLIER;
-    i += 4;
-  }
-  if ((length & 2) != 0) {
-    hash += json_text::LoadLe<uint16_t>(bytes + i) * TAIL_MULTIPLIER;
-    i += 2;
-  }
-  if ((length & 1) != 0) hash += bytes[i] * TAIL_MULTIPLIER;
-  return hash;
 }

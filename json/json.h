@@ -33,8 +33,11 @@
 // needs outside locking.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 // Result codes of every function that returns an int.
 enum : int {
@@ -119,7 +122,8 @@ struct JsonHooks {
 };
 
 // Installs `hooks`. JSON_FAIL, and nothing changed, when hooks or either
-// function is null. The defaults call malloc and free.
+// function is null. The defaults take their blocks from AllocateBlock
+// (base/huge_pages.h).
 int JsonInitHooks(const JsonHooks* hooks);
 
 // Releases `ptr` through the installed freeFunc; null is ignored.
@@ -146,9 +150,46 @@ int JsonParse(const char* text, JsonValue** root);
 // syntax error would: the decoded NUL would cut the text short for every
 // reader that stops at the first NUL.
 constexpr uint32_t JSON_PARSE_REFUSE_NUL_ESCAPE = 1;
+// Deferred building, for a document too large to hold as one tree: a
+// container whose children take `deferBytes` of the arena or more is built
+// as a node alone, and its children about `deferBytes` bytes at a time, as
+// they are walked. The nodes of the document then stand where they would
+// in a tree built whole, and the tree reads the same through the access
+// functions, but:
+//   - walk a container through them only: a raw `first` or `next` may lead
+//     to a child not yet built. JsonGetFirstChild, JsonGetFirstElement and
+//     JsonGetNext build a container's next children when they reach them;
+//     the other getters build all that is left of a container they look
+//     into. JsonPlaces takes no deferred document;
+//   - the document reads `text` until it is deleted;
+//   - every escape is checked by the measure pass, so that building later
+//     cannot fail: the first bad escape is the failure, where without this
+//     option a syntax error after it might be;
+//   - JsonRelease gives back what the caller will not read again.
+constexpr uint32_t JSON_PARSE_DEFER = 2;
+constexpr uint32_t JSON_DEFER_BYTES = 1u << 20;
 
-// JsonParse with `options`; JsonParse itself uses none.
-int JsonParseWithOptions(const char* text, JsonValue** root, uint32_t options);
+// JsonParse of the text of `length` bytes at `text` (text[length] is its NUL,
+// and no NUL comes before it), with `options` (and `deferBytes` with
+// JSON_PARSE_DEFER); JsonParse itself uses none.
+int JsonParseWithOptions(const char* text, size_t length, JsonValue** root, uint32_t options,
+                         uint32_t deferBytes = JSON_DEFER_BYTES);
+
+// A child not yet built, in a deferred document: its place in the arena
+// holds, instead of a node, what builds it and, where a node's tag would
+// be, this tag, which no node has.
+constexpr uint8_t JSON_UNBUILT_TAG = 0xFF;
+// Builds the window of children that starts at the unbuilt `child`, and
+// returns it.
+JsonValue* JsonBuildUnbuilt(JsonValue* child);
+
+// Declares that the caller will read nothing of `container`, a container of
+// the document `root`, before its child `next` again, nor anything of it at
+// all when `next` is null. In a deferred document, the whole pages of the
+// arena those children take, and of the text and the tape that no container
+// still to be built needs, go back to the system and read as zero from then
+// on; otherwise nothing happens.
+void JsonRelease(const JsonValue* root, const JsonValue* container, const JsonValue* next);
 
 // Releases `value` and everything below it. For the root of a document this
 // releases the whole arena; for any other node of a document it releases
@@ -199,9 +240,46 @@ const char* JsonGetErrorPointer();
 // Offset of JsonGetErrorPointer in the text, plus 1 (1 after a success).
 uint32_t JsonGetErrorPosition();
 
+namespace json_hash {
+// The bytes at `bytes` as a little-endian T; a single load on little-endian
+// hosts, and usable in constant expressions.
+template <typename T>
+constexpr T LoadLe(const char* bytes) {
+  if (!std::is_constant_evaluated() && std::endian::native == std::endian::little) {
+    T value;
+    std::memcpy(&value, bytes, sizeof(value));
+    return value;
+  }
+  T value = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) {
+    value = static_cast<T>(value | static_cast<T>(static_cast<unsigned char>(bytes[i])) << (8 * i));
+  }
+  return value;
+}
+}  // namespace json_hash
+
 // Hash of the `length` bytes at `key`, stored with every member so that
 // lookups compare texts only when the hashes agree. "abc" gives 0x5F1203A4.
-uint32_t JsonKeyHash(const char* key, uint32_t length);
+// A constant expression for a constant key.
+constexpr uint32_t JsonKeyHash(const char* key, uint32_t length) {
+  constexpr uint64_t WORD_MULTIPLIER = 0x9E3779B97F4A7C15ull;
+  constexpr uint32_t TAIL_MULTIPLIER = 0x9E3779B9u;
+  uint32_t hash = 0;
+  uint32_t i = 0;
+  for (; length - i >= 8; i += 8) {
+    hash += static_cast<uint32_t>((json_hash::LoadLe<uint64_t>(key + i) * WORD_MULTIPLIER) >> 32);
+  }
+  if ((length & 4) != 0) {
+    hash += json_hash::LoadLe<uint32_t>(key + i) * TAIL_MULTIPLIER;
+    i += 4;
+  }
+  if ((length & 2) != 0) {
+    hash += json_hash::LoadLe<uint16_t>(key + i) * TAIL_MULTIPLIER;
+    i += 2;
+  }
+  if ((length & 1) != 0) hash += static_cast<unsigned char>(key[i]) * TAIL_MULTIPLIER;
+  return hash;
+}
 
 // Kind of a non-null value (JSON_NULL ... JSON_OBJECT).
 inline uint8_t JsonGetKind(const JsonValue* value) {
@@ -216,11 +294,23 @@ inline uint8_t JsonGetKind(const JsonValue* value) {
 int JsonGetString(const JsonValue* value, const char** out);
 // The key of an object member; JSON_FAIL when the value carries none.
 int JsonGetKey(const JsonValue* value, const char** out);
+// The key and its JsonKeyHash, which the member carries: keys of other
+// hashes differ, so most comparisons of keys need not look at their texts.
+int JsonGetHashedKey(const JsonValue* value, const char** key, uint32_t* hash);
 // The next sibling; JSON_NO_NEXT when `value` is the last child (or a root).
 int JsonGetNext(const JsonValue* value, JsonValue** out);
+// The same, null when there is none: for walks over many children, where a
+// call for each would cost.
+inline JsonValue* JsonNextSibling(const JsonValue* value) {
+  JsonValue* next = value->next;
+  return next != nullptr && next->tag == JSON_UNBUILT_TAG ? JsonBuildUnbuilt(next) : next;
+}
 // The first member of an object; JSON_FAIL for any other kind (arrays too),
 // JSON_NO_MEMBER when the object is empty.
 int JsonGetFirstChild(const JsonValue* object, JsonValue** out);
+// The first element of an array; JSON_FAIL for any other kind,
+// JSON_NO_MEMBER when the array is empty.
+int JsonGetFirstElement(const JsonValue* array, JsonValue** out);
 
 // The first member of `object` whose key equals `key` exactly
 // (NUL-terminated; case and escapes matter). JSON_FAIL when `object` is not

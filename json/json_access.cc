@@ -12,12 +12,19 @@ namespace {
 // Below this many elements an indexed access walks from the first element.
 constexpr uint32_t MIN_COUNT_FOR_NEAREST_START = 8;
 
+// `child`, built first when it starts a window of a deferred container's
+// children.
+JsonValue* Built(JsonValue* child) {
+  return child != nullptr && child->tag == JSON_UNBUILT_TAG ? JsonBuildUnbuilt(child) : child;
+}
+
 // The first member of `object` whose key equals `key`; hashes are compared
 // first so that most members cost no text comparison.
 JsonValue* FindMember(const JsonValue* object, const char* key) {
   if (object == nullptr || key == nullptr || KindOf(object) != JSON_OBJECT) return nullptr;
   uint32_t hash = JsonKeyHash(key, static_cast<uint32_t>(std::strlen(key)));
-  for (JsonValue* member = object->object.first; member != nullptr; member = member->next) {
+  for (JsonValue* member = Built(object->object.first); member != nullptr;
+       member = JsonNextSibling(member)) {
     if (json_node::KeyHashOf(member) == hash &&
         std::strcmp(json_node::KeyTextOf(member), key) == 0) {
       return member;
@@ -59,6 +66,15 @@ JsonValue* ElementAt(JsonValue* array, uint32_t index) {
 
 bool IsArray(const JsonValue* value) { return value != nullptr && KindOf(value) == JSON_ARRAY; }
 
+// Builds the elements of a deferred array not built yet: its last element
+// is known only once all are.
+void BuildAllElements(JsonValue* array) {
+  if (array->array.count == 0 || array->array.last != nullptr) return;
+  for (JsonValue* element = Built(array->array.first); element != nullptr;
+       element = JsonNextSibling(element)) {
+  }
+}
+
 }  // namespace
 
 int JsonGetString(const JsonValue* value, const char** out) {
@@ -73,17 +89,33 @@ int JsonGetKey(const JsonValue* value, const char** out) {
   return JSON_OK;
 }
 
+int JsonGetHashedKey(const JsonValue* value, const char** key, uint32_t* hash) {
+  if (value == nullptr || key == nullptr || hash == nullptr || (value->tag & JSON_FLAG_KEY) == 0) {
+    return JSON_FAIL;
+  }
+  *key = json_node::KeyTextOf(value);
+  *hash = json_node::KeyHashOf(value);
+  return JSON_OK;
+}
+
 int JsonGetNext(const JsonValue* value, JsonValue** out) {
   if (value == nullptr || out == nullptr) return JSON_FAIL;
   if (value->next == nullptr) return JSON_NO_NEXT;
-  *out = value->next;
+  *out = JsonNextSibling(value);
   return JSON_OK;
 }
 
 int JsonGetFirstChild(const JsonValue* object, JsonValue** out) {
   if (object == nullptr || out == nullptr || KindOf(object) != JSON_OBJECT) return JSON_FAIL;
   if (object->object.first == nullptr) return JSON_NO_MEMBER;
-  *out = object->object.first;
+  *out = Built(object->object.first);
+  return JSON_OK;
+}
+
+int JsonGetFirstElement(const JsonValue* array, JsonValue** out) {
+  if (!IsArray(array) || out == nullptr) return JSON_FAIL;
+  if (array->array.first == nullptr) return JSON_NO_MEMBER;
+  *out = Built(array->array.first);
   return JSON_OK;
 }
 
@@ -105,6 +137,7 @@ int JsonGetArrayItem(JsonValue* array, uint32_t index, JsonValue** out) {
     *out = nullptr;
     return JSON_FAIL;
   }
+  BuildAllElements(array);
   *out = ElementAt(array, index);
   return JSON_OK;
 }

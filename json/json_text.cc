@@ -92,6 +92,8 @@ int SimpleEscape(char c) {
 
 }  // namespace
 
+bool IsKnownEscape(const char* p) { return p[1] == 'u' || SimpleEscape(p[1]) >= 0; }
+
 EscapeSize SizeEscape(const char* p) {
   if (p[1] != 'u') return {2, 1};
   uint32_t codePoint;

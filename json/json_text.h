@@ -11,22 +11,14 @@
 #include <emmintrin.h>
 #endif
 
+#include "json/json.h"
+
 namespace json_text {
 
 // Little-endian loads, each a single load on little-endian machines.
-template <typename T>
-inline T LoadLe(const uint8_t* p) {
-  if constexpr (std::endian::native == std::endian::little) {
-    T value;
-    std::memcpy(&value, p, sizeof(value));
-    return value;
-  } else {
-    uint64_t value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
-    return static_cast<T>(value);
-  }
+inline uint64_t LoadLe64(const uint8_t* p) {
+  return json_hash::LoadLe<uint64_t>(reinterpret_cast<const char*>(p));
 }
-inline uint64_t LoadLe64(const uint8_t* p) { return LoadLe<uint64_t>(p); }
 
 constexpr uint64_t ONES = 0x0101010101010101ull;
 constexpr uint64_t HIGHS = 0x8080808080808080ull;
@@ -90,35 +82,6 @@ inline uint32_t FindQuoteOrBackslash(const char* text, uint32_t from, uint32_t e
   return end;
 }
 
-// Most strings are short and plain: when a '"' comes within the block at
-// `from` with no '\\' before it, stores its position in *quote (out) and
-// returns true. The block must lie before `end`.
-inline bool FindPlainStringEnd(const char* text, uint32_t from, uint32_t end, uint32_t* quote) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text + from);
-#ifdef __SSE2__
-  if (end - from < 16) return false;
-  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-  auto quotes = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('"'))));
-  auto backslashes =
-      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))));
-#else
-  if (end - from < 8) return false;
-  uint64_t word = LoadLe64(bytes);
-  // Exact below the first match of each byte, which is all that is compared.
-  uint64_t quotes = MatchByte(word, '"');
-  uint64_t backslashes = MatchByte(word, '\\');
-#endif
-  if (quotes == 0) return false;
-  auto first = std::countr_zero(quotes);
-  if ((backslashes & ((decltype(quotes){1} << first) - 1)) != 0) return false;
-#ifdef __SSE2__
-  *quote = from + static_cast<uint32_t>(first);
-#else
-  *quote = from + static_cast<uint32_t>(first / 8);
-#endif
-  return true;
-}
-
 struct EscapeSize {
   uint32_t taken;    // source bytes, 0 for a malformed \u escape
   uint32_t decoded;  // bytes it decodes to
@@ -129,6 +92,10 @@ struct EscapeSize {
 // checked only when decoded. Stops at the first wrong byte, so it never reads
 // past the text's terminator.
 EscapeSize SizeEscape(const char* p);
+
+// Whether the escape whose backslash is at `p` is one that DecodeText
+// knows: \u or one of the one-character escapes.
+bool IsKnownEscape(const char* p);
 
 // Decodes the `rawLength` source bytes at `src` into `out`, which takes
 // exactly `decodedSize` bytes with the terminator. On an unknown escape

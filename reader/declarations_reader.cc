@@ -25,8 +25,8 @@ void NoteUse(ReadContext& context, NameId name, const JsonValue* element, NameRo
 int ReadNameArray(JsonValue* value, ReadContext& context, NameIdSet& set, const char* key,
                   NameRole role) {
   if (RequireArray(context, value, key) != 0) return -1;
-  std::vector<std::string_view> texts;
-  std::vector<const JsonValue*> elements;
+  HugePageVector<std::string_view> texts;
+  HugePageVector<const JsonValue*> elements;
   const int read = ReadStringElements(
       context, value,
       [key](uint32_t i) {
@@ -38,7 +38,7 @@ int ReadNameArray(JsonValue* value, ReadContext& context, NameIdSet& set, const 
         texts.emplace_back(text);
         elements.push_back(element);
       });
-  std::vector<NameId> ids(texts.size());
+  HugePageVector<NameId> ids(texts.size());
   context.model.names.InternAll(texts, ids);
   for (size_t i = 0; i < ids.size(); ++i) {
     set.Insert(ids[i]);
@@ -62,8 +62,8 @@ int ReadRequireSection(JsonValue* value, ReadContext& context) {
 // One "typeattr" member: the name `key` and the array of its attributes.
 int ReadTypeattrMember(ReadContext& context, JsonValue* member, const char* key) {
   PolicyModel& model = context.model;
-  const std::string shownKey = MaskControlChars(key);
   if (JsonGetKind(member) != JSON_ARRAY) {
+    const std::string shownKey = MaskControlChars(key);
     return context.Error(member, {code::NOT_AN_ARRAY,
                                   Format("the attributes of \"%s\" must be an array, not %s",
                                          shownKey.c_str(), KindName(member)),
@@ -77,9 +77,9 @@ int ReadTypeattrMember(ReadContext& context, JsonValue* member, const char* key)
   }
   return ReadStringElements(
       context, member,
-      [&shownKey](uint32_t i) {
-        return Format("[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n", shownKey.c_str(),
-                      i);
+      [key](uint32_t i) {
+        return Format("[JsonParser][Get the i-th attr failed][key=%s, i=%u]\n",
+                      MaskControlChars(key).c_str(), i);
       },
       [&](const JsonValue* element, const char* attr) {
         const NameId attrId = model.names.Intern(attr);
@@ -112,7 +112,9 @@ int ReadTypeattrSection(JsonValue* value, ReadContext& context) {
   for (; member != nullptr; member = NextMember(member)) {
     const char* key = MemberKey(member);
     const ReadContext::Step at(context, key);
-    if (ReadTypeattrMember(context, member, key) != 0) {
+    const int read = ReadTypeattrMember(context, member, key);
+    context.Release(value, member);
+    if (read != 0) {
       result = -1;
       if (!context.KeepGoing()) return -1;
     }

@@ -8,9 +8,9 @@ const char* MemberKey(const JsonValue* member) {
   return JsonGetKey(member, &key) == JSON_OK ? key : "";
 }
 
-JsonValue* NextMember(const JsonValue* member) {
-  JsonValue* next = nullptr;
-  return JsonGetNext(member, &next) == JSON_OK ? next : nullptr;
+JsonValue* FirstElement(const JsonValue* array) {
+  JsonValue* first = nullptr;
+  return JsonGetFirstElement(array, &first) == JSON_OK ? first : nullptr;
 }
 
 JsonValue* ArrayItem(JsonValue* array, uint32_t index) {
@@ -38,11 +38,11 @@ int NotAString(ReadContext& context, const JsonValue* value, std::string logLine
 }
 
 int IncompleteEntry(ReadContext& context, JsonValue* entry, std::span<JsonValue* const> members,
-                    std::span<const std::string_view> keys, size_t arrayAt, std::string logLine) {
+                    AllowedKeys keys, size_t arrayAt, std::string logLine) {
   for (size_t i = 0; i < members.size(); ++i) {
     const uint8_t kind = i == arrayAt ? JSON_ARRAY : JSON_STRING;
     if (members[i] != nullptr && JsonGetKind(members[i]) == kind) continue;
-    const std::string key(keys[i]);
+    const std::string key(keys[i].text);
     if (members[i] == nullptr) {
       return context.Error(
           entry, {code::MISSING_MEMBER, Format("missing \"%s\"", key.c_str()), std::move(logLine)});

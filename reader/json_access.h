@@ -13,12 +13,25 @@
 #include "json/json.h"
 #include "reader/read_context.h"
 
+// A key that a reader allows, with its JsonKeyHash, worked out once: at
+// compile time for the keys of a constant table.
+struct AllowedKey {
+  AllowedKey() = default;
+  constexpr AllowedKey(const char* key)  // implicit: the key tables list texts
+      : text(key), hash(JsonKeyHash(key, static_cast<uint32_t>(text.size()))) {}
+  std::string_view text;
+  uint32_t hash = 0;
+};
+using AllowedKeys = std::span<const AllowedKey>;
+
 // The key of an object member; "" when the value carries none, which no
 // allowed-key list contains.
 const char* MemberKey(const JsonValue* member);
 
 // The member after `member`, or null after the last one.
-JsonValue* NextMember(const JsonValue* member);
+inline JsonValue* NextMember(const JsonValue* member) { return JsonNextSibling(member); }
+// The first element of `array`, or null when it has none.
+JsonValue* FirstElement(const JsonValue* array);
 
 // Element `index` of `array`, or null when there is none.
 JsonValue* ArrayItem(JsonValue* array, uint32_t index);
@@ -63,7 +76,8 @@ template <typename Read>
 int ReadElements(ReadContext& context, JsonValue* array, Read read) {
   int result = 0;
   uint32_t i = 0;
-  for (JsonValue* element = array->array.first; element != nullptr; element = element->next, ++i) {
+  for (JsonValue* element = FirstElement(array); element != nullptr;
+       element = NextMember(element), ++i) {
     const ReadContext::Step at(context, i);
     if (read(element, i) != 0) {
       result = -1;
@@ -94,4 +108,4 @@ int ReadStringElements(ReadContext& context, JsonValue* array, LogLineOf logLine
 // the one at `arrayAt` an array (none when arrayAt is past the end). The
 // first such member is reported, with polc's `logLine`; -1.
 int IncompleteEntry(ReadContext& context, JsonValue* entry, std::span<JsonValue* const> members,
-                    std::span<const std::string_view> keys, size_t arrayAt, std::string logLine);
+                    AllowedKeys keys, size_t arrayAt, std::string logLine);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <optional>
 #include <utility>
 
 #include "base/log.h"
@@ -110,26 +111,43 @@ int JsonParser::Fail(const std::string& line) {
 
 int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
   // The next files are read and parsed while this one's sections are read.
-  SourceLookahead sources(paths);
+  SourceLookahead sources(paths, Places::SKIP, timer);
   for (const std::string& path : paths) {
-    // Each file gets a fresh model, destroyed when it is merged or fails.
-    PolicyModel fileModel = NewFileModel();
-    const std::string shownPath = MaskControlChars(path);
-    Log(LOG_INFO, "[JsonParser][Parsing json file][file=%s]\n", shownPath.c_str());
-    ReadContext context(fileModel, diagnostics, path);
-    if (ReadLoadedSource(context, sources.Next()) != 0) {
-      return Fail(Format("[JsonParser][Parse json file failed][file=%s]\n", shownPath.c_str()));
-    }
-    Log(LOG_INFO, "[JsonParser][Validating json file][file=%s]\n", shownPath.c_str());
-    if (ValidateJsonFile(fileModel, path) != 0) {
-      return Fail(Format("[JsonParser][Validate json file failed][file=%s]\n", shownPath.c_str()));
-    }
-    if (MergeJsonFile(fileModel, path) != 0) {
-      return Fail(Format("[JsonParser][Merge json file failed][file=%s]\n", shownPath.c_str()));
-    }
+    if (ReadJsonFile(path, sources.Next()) != 0) return -1;
   }
   Log(LOG_INFO, "[JsonParser][Validating whole json file]\n");
+  const TimedStage checks(timer, Stage::CHECKS);
   if (ValidateWholeJsonFile() != 0) return Fail("[JsonParser][Validate whole json file failed]\n");
+  return 0;
+}
+
+int JsonParser::ReadJsonFile(const std::string& path, LoadedSource source) {
+  // A fresh model, released once it is merged.
+  std::optional<PolicyModel> fileModel(NewFileModel());
+  const std::string shownPath = MaskControlChars(path);
+  Log(LOG_INFO, "[JsonParser][Parsing json file][file=%s]\n", shownPath.c_str());
+  {
+    const TimedStage sections(timer, Stage::SECTIONS);
+    ReadContext context(*fileModel, diagnostics, path);
+    const int read = ReadLoadedSource(context, source);
+    source = LoadedSource();
+    if (read != 0) {
+      return Fail(Format("[JsonParser][Parse json file failed][file=%s]\n", shownPath.c_str()));
+    }
+  }
+  Log(LOG_INFO, "[JsonParser][Validating json file][file=%s]\n", shownPath.c_str());
+  {
+    const TimedStage checks(timer, Stage::CHECKS);
+    if (ValidateJsonFile(*fileModel, path) != 0) {
+      return Fail(Format("[JsonParser][Validate json file failed][file=%s]\n", shownPath.c_str()));
+    }
+  }
+  const TimedStage merge(timer, Stage::MERGE);
+  const int merged = MergeJsonFile(*fileModel, path);
+  fileModel.reset();
+  if (merged != 0) {
+    return Fail(Format("[JsonParser][Merge json file failed][file=%s]\n", shownPath.c_str()));
+  }
   return 0;
 }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "base/diagnostic.h"
+#include "base/stage_timer.h"
 #include "reader/policy_model.h"
 #include "reader/read_context.h"
 #include "reader/section_readers.h"
@@ -38,6 +39,10 @@ struct JsonValue;
 
 class JsonParser {
  public:
+  // With `timer`, every file is loaded on the calling thread and each stage
+  // of the read is timed.
+  explicit JsonParser(StageTimer* timer = nullptr) : timer(timer) {}
+
   // The merged model of all files read so far; empty after construction.
   const PolicyModel& GetPolicyModel() const { return model; }
   // Hands the merged model over and leaves this reader's model empty: the
@@ -49,16 +54,21 @@ class JsonParser {
     return taken;
   }
 
-  // An empty model for one file that shares the merged model's name and
-  // path pools, as MergeJsonFile requires.
-  PolicyModel NewFileModel() const;
-
-  // Loading, key check, dispatch, per-file checks, merge, whole checks.
-
   // Reads, checks and merges the files of `paths` in order, then checks the
   // merged model as a whole; logs the trace of the first failure. After a
   // failure the merged model is of no use.
   int ParseJsonFiles(std::vector<std::string> paths);
+
+  // What the reading found; after a failure, its last item is the fault.
+  const Diagnostics& GetDiagnostics() const { return diagnostics; }
+
+ private:
+  // An empty model for one file that shares the merged model's name and
+  // path pools, as MergeJsonFile requires.
+  PolicyModel NewFileModel() const;
+  // Reads the loaded `source` of `path` into a model of its own, checks it
+  // and merges it.
+  int ReadJsonFile(const std::string& path, LoadedSource source);
   // The per-file checks, on the model of one file (`file`) before it is
   // merged.
   int ValidateJsonFile(const PolicyModel& fileModel, const std::string& file);
@@ -71,14 +81,10 @@ class JsonParser {
   // The checks of the merged model: size limit, required names, names that
   // are both type and attribute.
   int ValidateWholeJsonFile();
-
-  // What the reading found; after a failure, its last item is the fault.
-  const Diagnostics& GetDiagnostics() const { return diagnostics; }
-
- private:
   // Adds `line` to the trace of the fault, logs the trace; -1.
   int Fail(const std::string& line);
 
+  StageTimer* timer;
   PolicyModel model;    // the merged model; only grows
   NameForms nameForms;  // of the texts of model.names, for the per-file checks
   Diagnostics diagnostics{false};

@@ -42,12 +42,13 @@ int ReadLabelingEntries(JsonValue* array, ReadContext& context, const char* sect
 }
 
 // Reads the string members of an entry, in the order of `keys`, into
-// `texts`; the fault of the first missing one, with `logLine`.
+// `texts`; the fault of the first missing one, with the line `logLine()`.
+template <typename LogLine>
 int GetEntryTexts(ReadContext& context, JsonValue* entry, std::span<JsonValue*> members,
-                  AllowedKeys keys, std::span<const char*> texts, std::string logLine) {
+                  AllowedKeys keys, std::span<const char*> texts, LogLine logLine) {
   for (size_t i = 0; i < members.size(); ++i) {
     if (!GetString(members[i], &texts[i])) {
-      return IncompleteEntry(context, entry, members, keys, members.size(), std::move(logLine));
+      return IncompleteEntry(context, entry, members, keys, members.size(), logLine());
     }
   }
   return 0;
@@ -68,6 +69,8 @@ struct NamedEntry {
   const char* context;
   const JsonValue* nameMember;     // where the name stands
   const JsonValue* contextMember;  // and the context
+  NameId nameId = 0;               // once interned (a file entry's path)
+  NameId contextId = 0;
 };
 
 // Called for an entry whose name the file labeled before; true stops the
@@ -78,33 +81,42 @@ using OnDuplicate = std::function<bool(const NamedEntry&)>;
 using AddLabels = void (*)(ReadContext& context, std::span<const NamedEntry> entries,
                            const OnDuplicate& duplicate);
 
+// Interns the paths and contexts of file entries, and points the entries
+// at the pools' copies of their texts, so that the document may go.
 // A policy labels hundreds of thousands of paths, each new to the path pool
-// and so a cache miss apart: interned as one batch, their misses overlap.
+// and so a cache miss apart: interned in batches, their misses overlap.
+void InternFileLabels(PolicyModel& model, std::span<NamedEntry> entries) {
+  HugePageVector<HashedText> paths(entries.size());
+  HugePageVector<HashedText> contexts(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    paths[i] = HashText(entries[i].name);
+    contexts[i] = HashText(entries[i].context);
+  }
+  HugePageVector<NameId> pathIds(entries.size());
+  HugePageVector<NameId> contextIds(entries.size());
+  model.paths.InternAll(paths, pathIds);
+  model.names.InternAll(contexts, contextIds);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].nameId = pathIds[i];
+    entries[i].contextId = contextIds[i];
+    entries[i].name = model.paths.CText(pathIds[i]);
+    entries[i].context = model.names.CText(contextIds[i]);
+  }
+}
+
 void AddFileLabels(ReadContext& context, std::span<const NamedEntry> entries,
                    const OnDuplicate& duplicate) {
   PolicyModel& model = context.model;
-  std::vector<HashedText> paths;
-  std::vector<HashedText> contexts;
-  paths.reserve(entries.size());
-  contexts.reserve(entries.size());
-  for (const NamedEntry& entry : entries) {
-    paths.push_back(HashText(entry.name));
-    contexts.push_back(HashText(entry.context));
-  }
-  std::vector<NameId> pathIds(entries.size());
-  std::vector<NameId> contextIds(entries.size());
-  model.paths.InternAll(paths, pathIds);
-  model.names.InternAll(contexts, contextIds);
   SourceIndex* index = context.Index();
-  for (size_t i = 0; i < entries.size(); ++i) {
+  for (const NamedEntry& entry : entries) {
     if (index != nullptr) {
       index->names.push_back(
-          {contextIds[i], context.OffsetOf(entries[i].contextMember), NameRole::FILE_CONTEXT});
+          {entry.contextId, context.OffsetOf(entry.contextMember), NameRole::FILE_CONTEXT});
     }
-    if (!model.fileContexts.Insert(pathIds[i], contextIds[i])) {
-      if (duplicate(entries[i])) return;
+    if (!model.fileContexts.Insert(entry.nameId, entry.contextId)) {
+      if (duplicate(entry)) return;
     } else if (index != nullptr) {
-      index->paths.push_back({pathIds[i], context.OffsetOf(entries[i].nameMember)});
+      index->paths.push_back({entry.nameId, context.OffsetOf(entry.nameMember)});
     }
   }
 }
@@ -127,43 +139,58 @@ void AddNamedLabels(ReadContext& context, std::span<const NamedEntry> entries,
 struct NamedLabeling {
   const char* section;                        // member of the labeling object
   const char* keyMember;                      // entry member that names the labeled thing
-  AddLabels add;                              // stores entries in the model
-  const char* incomplete;                     // log line with the entry index
+  void (*intern)(PolicyModel&, std::span<NamedEntry>);  // as entries are read, or null
+  AddLabels add;                                        // stores entries in the model
+  const char* incomplete;                               // log line with the entry index
   Fault (*duplicate)(std::string_view name);  // for a name met twice in the file
 };
 
-constexpr NamedLabeling FILE_LABELING = {"file", "path", AddFileLabels,
+constexpr NamedLabeling FILE_LABELING = {"file", "path", InternFileLabels, AddFileLabels,
                                          "[JsonParser][Incomplete the i-th file object][i=%u]\n",
                                          DuplicatePath};
 
 constexpr NamedLabeling RESERVED_SID_LABELING = {
-    "reserved_sid", "sid",
+    "reserved_sid", "sid", nullptr,
     AddNamedLabels<&PolicyModel::initialSids, &SourceIndex::sids, NameRole::SID_CONTEXT>,
     "[JsonParser][Incomplete the i-th initial sid object][i=%u]\n", DuplicateSid};
 
 // The netif message prints its index signed; the value is the same.
 constexpr NamedLabeling NETIF_LABELING = {
-    "netif", "name",
+    "netif", "name", nullptr,
     AddNamedLabels<&PolicyModel::netifs, &SourceIndex::netifs, NameRole::NETIF_CONTEXT>,
     "[JsonParser][Incomplete the i-th netif object][i=%d]\n", DuplicateNetif};
 
 // Checks every entry first, then stores the good ones as one batch. A name
 // repeated before a failing entry is the fault polc reports, as reading
-// entry by entry would have met it first.
+// entry by entry would have met it first. Entries of a kind that interns
+// them are interned a batch at a time, and the entries before released.
 int ReadNamedLabeling(JsonValue* array, ReadContext& context, const NamedLabeling& kind) {
-  const std::string_view allowedKeys[] = {kind.keyMember, "context"};
-  std::vector<NamedEntry> entries;
+  constexpr size_t INTERN_BATCH = 1024;
+  const AllowedKey allowedKeys[] = {kind.keyMember, "context"};
+  HugePageVector<NamedEntry> entries;
+  entries.reserve(JsonGetArraySize(array));
+  size_t interned = 0;
+  const auto intern = [&] {
+    if (kind.intern != nullptr) kind.intern(context.model, std::span(entries).subspan(interned));
+    interned = entries.size();
+  };
   const int read =
       ReadLabelingEntries(array, context, kind.section, allowedKeys,
                           [&](std::span<JsonValue*> members, JsonValue* entry, uint32_t i) {
                             const char* texts[2];
-                            if (GetEntryTexts(context, entry, members, allowedKeys, texts,
-                                              Format(kind.incomplete, i)) != 0) {
+                            if (GetEntryTexts(context, entry, members, allowedKeys, texts, [&] {
+                                  return Format(kind.incomplete, i);
+                                }) != 0) {
                               return -1;
                             }
                             entries.push_back({i, texts[0], texts[1], members[0], members[1]});
+                            if (entries.size() - interned == INTERN_BATCH) {
+                              intern();
+                              context.Release(array, entry);
+                            }
                             return 0;
                           });
+  intern();
   return context.StoreBeforeFault(read != 0, [&] {
     bool duplicated = false;
     kind.add(context, entries, [&](const NamedEntry& entry) {
@@ -177,14 +204,13 @@ int ReadNamedLabeling(JsonValue* array, ReadContext& context, const NamedLabelin
   });
 }
 
-constexpr std::string_view PACKET_KEYS[] = {"prot",  "source", "destination",
-                                            "sport", "dport",  "context"};
+constexpr AllowedKey PACKET_KEYS[] = {"prot", "source", "destination", "sport", "dport", "context"};
 enum PacketMember : size_t { PROT, SOURCE, DESTINATION, SPORT, DPORT, CONTEXT };
 
 // The fault `fault` of the packet member `member`.
 int PacketFault(ReadContext& context, std::span<JsonValue*> members, PacketMember member,
                 Fault fault) {
-  const ReadContext::Step at(context, PACKET_KEYS[member].data());
+  const ReadContext::Step at(context, PACKET_KEYS[member].text.data());
   return context.Error(members[member], std::move(fault));
 }
 
@@ -225,6 +251,8 @@ int ConvertPacketKey(ReadContext& context, std::span<JsonValue*> members,
 }
 
 int ReadFileSection(JsonValue* value, ReadContext& context) {
+  // Every path is new to the pool, unless the file labels it twice.
+  context.model.paths.Reserve(JsonGetArraySize(value));
   return ReadNamedLabeling(value, context, FILE_LABELING);
 }
 
@@ -243,8 +271,10 @@ int ReadPacketSection(JsonValue* value, ReadContext& context) {
         const char* texts[std::size(PACKET_KEYS)];
         PacketKey key;
         if (GetEntryTexts(context, entry, members, PACKET_KEYS, texts,
-                          Format("[JsonParser][Incomplete the i-th packet object][i=%d]\n",
-                                 static_cast<int>(i))) != 0 ||
+                          [i] {
+                            return Format("[JsonParser][Incomplete the i-th packet object][i=%d]\n",
+                                          static_cast<int>(i));
+                          }) != 0 ||
             ConvertPacketKey(context, members, texts, key) != 0) {
           return -1;
         }

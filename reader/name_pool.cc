@@ -2,26 +2,40 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
 // A multiplicative hash over 8-byte words: the pool hashes every name of
 // every rule field once, so it must cost a few cycles per word, not per byte.
-uint32_t HashOf(std::string_view text) {
+// The last bytes are read in loads that may overlap those before them.
+uint64_t Mix(uint64_t hash, uint64_t word) {
   constexpr uint64_t MULTIPLIER = 0x9E3779B97F4A7C15ull;
-  uint64_t hash = text.size() * MULTIPLIER;
+  hash = (hash ^ word) * MULTIPLIER;
+  return hash ^ (hash >> 29);
+}
+
+template <typename T>
+uint64_t Load(const char* bytes) {
+  T value;
+  std::memcpy(&value, bytes, sizeof(value));
+  return value;
+}
+
+uint32_t HashOf(std::string_view text) {
+  const char* bytes = text.data();
+  const size_t size = text.size();
+  uint64_t hash = size * 0x9E3779B97F4A7C15ull;
   size_t pos = 0;
-  for (; pos + 8 <= text.size(); pos += 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + pos, 8);
-    hash = (hash ^ word) * MULTIPLIER;
-    hash ^= hash >> 29;
-  }
-  if (pos < text.size()) {
-    uint64_t word = 0;
-    std::memcpy(&word, text.data() + pos, text.size() - pos);
-    hash = (hash ^ word) * MULTIPLIER;
-    hash ^= hash >> 29;
+  for (; pos + 8 < size; pos += 8) hash = Mix(hash, Load<uint64_t>(bytes + pos));
+  if (size >= 8) {
+    hash = Mix(hash, Load<uint64_t>(bytes + size - 8));
+  } else if (size >= 4) {
+    hash = Mix(hash, Load<uint32_t>(bytes) << 32 | Load<uint32_t>(bytes + size - 4));
+  } else if (size > 0) {
+    hash = Mix(hash, uint64_t{static_cast<unsigned char>(bytes[0])} << 16 |
+                         uint64_t{static_cast<unsigned char>(bytes[size / 2])} << 8 |
+                         static_cast<unsigned char>(bytes[size - 1]));
   }
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
@@ -38,10 +52,8 @@ size_t NamePool::SlotOf(std::string_view text, uint32_t hash) const {
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const Slot& entry = slots[slot];
     if (entry.id == EMPTY_SLOT) return slot;
-    // strncmp stops at the stored text's NUL, so a shorter stored text is
-    // never read past its end.
-    if (entry.hash == hash && std::strncmp(entry.text, text.data(), text.size()) == 0 &&
-        entry.text[text.size()] == '\0') {
+    if (entry.hash == hash && LengthOf(entry.text) == text.size() &&
+        std::memcmp(entry.text, text.data(), text.size()) == 0) {
       return slot;
     }
   }
@@ -62,27 +74,40 @@ void NamePool::Grow() {
 
 const char* NamePool::Store(std::string_view text) {
   Pool& pool = *shared;
-  const size_t size = text.size() + 1;
+  const auto length = static_cast<uint32_t>(text.size());
+  const size_t size = sizeof(length) + text.size() + 1;
   if (static_cast<size_t>(pool.end - pool.next) < size) {
     const size_t chunkSize = std::max(size, CHUNK_SIZE);
-    pool.chunks.push_back(std::make_unique_for_overwrite<char[]>(chunkSize));
+    pool.chunks.push_back(NewBlock<char>(chunkSize));
+    if (pool.chunks.back() == nullptr) throw std::bad_alloc();
     pool.next = pool.chunks.back().get();
     pool.end = pool.next + chunkSize;
   }
-  char* stored = pool.next;
+  std::memcpy(pool.next, &length, sizeof(length));
+  char* stored = pool.next + sizeof(length);
   std::memcpy(stored, text.data(), text.size());
   stored[text.size()] = '\0';
   pool.next += size;
   return stored;
 }
 
-void NamePool::Reserve(size_t more) {
+void NamePool::MakeRoom(size_t more) {
   // At most half full, so probes stay short.
   while ((shared->entries.size() + more) * 2 > shared->slots.size()) Grow();
 }
 
+void NamePool::Reserve(size_t more) {
+  MakeRoom(more);
+  // Growing as push_back would: a pool reserved for file after file must
+  // not move its entries for each.
+  HugePageVector<const char*>& entries = shared->entries;
+  if (entries.size() + more > entries.capacity()) {
+    entries.reserve(std::max(entries.size() + more, 2 * entries.capacity()));
+  }
+}
+
 NameId NamePool::Intern(std::string_view text) {
-  Reserve(1);
+  MakeRoom(1);
   return InternHashed(text, HashOf(text));
 }
 
@@ -102,7 +127,7 @@ void NamePool::InternAll(std::span<const HashedText> texts, std::span<NameId> id
   for (size_t first = 0; first < texts.size(); first += RUN) {
     const std::span<const HashedText> run =
         texts.subspan(first, std::min(RUN, texts.size() - first));
-    Reserve(run.size());
+    MakeRoom(run.size());
     const HugePageVector<Slot>& slots = shared->slots;
     const size_t mask = slots.size() - 1;
     for (const HashedText& text : run) __builtin_prefetch(&slots[text.hash & mask]);
@@ -118,7 +143,7 @@ NameId NamePool::InternHashed(std::string_view text, uint32_t hash) {
   if (pool.slots[slot].id != EMPTY_SLOT) return pool.slots[slot].id;
   const auto id = static_cast<NameId>(pool.entries.size());
   const char* stored = Store(text);
-  pool.entries.push_back({stored, static_cast<uint32_t>(text.size())});
+  pool.entries.push_back(stored);
   pool.slots[slot] = {hash, id, stored};
   return id;
 }

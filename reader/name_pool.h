@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -50,13 +51,15 @@ class NamePool {
   void InternAll(std::span<const HashedText> texts, std::span<NameId> ids);
   // The id of `text`, or nothing when the pool does not hold it.
   std::optional<NameId> Find(std::string_view text) const;
+  // Makes room for `more` new texts at once, rather than as they come.
+  void Reserve(size_t more);
 
   std::string_view Text(NameId id) const {
-    const Entry& entry = shared->entries[id];
-    return {entry.text, entry.length};
+    const char* text = shared->entries[id];
+    return {text, LengthOf(text)};
   }
   // The same text, NUL-terminated (texts hold no NUL of their own).
-  const char* CText(NameId id) const { return shared->entries[id].text; }
+  const char* CText(NameId id) const { return shared->entries[id]; }
   size_t size() const { return shared->entries.size(); }
   // True when this handle and `other` share one pool.
   bool SharesWith(const NamePool& other) const { return shared == other.shared; }
@@ -68,10 +71,12 @@ class NamePool {
   void SortByText(std::span<NameId> ids) const;
 
  private:
-  struct Entry {
-    const char* text;  // NUL-terminated, in one of the chunks
-    uint32_t length;   // bytes, without the NUL
-  };
+  // The length of a stored text, which stands in front of it.
+  static uint32_t LengthOf(const char* stored) {
+    uint32_t length;
+    std::memcpy(&length, stored - sizeof(length), sizeof(length));
+    return length;
+  }
   // A slot holds what a probe needs - the hash, the text and the id - so a
   // lookup touches the slot and, on a full hash match, the text: the pool
   // of a large policy outgrows the caches, and each extra hop costs a miss.
@@ -81,20 +86,21 @@ class NamePool {
     const char* text;  // as in entries
   };
   static constexpr NameId EMPTY_SLOT = UINT32_MAX;
-  static constexpr size_t CHUNK_SIZE = 64 * 1024;
+  static constexpr size_t CHUNK_SIZE = HUGE_PAGE_SIZE;
 
   struct Pool {
-    // The texts, each followed by a NUL, in chunks that never move, so
-    // slots and entries can point at them.
-    std::vector<std::unique_ptr<char[]>> chunks;
+    // The texts, each after its length (32 bits) and followed by a NUL, in
+    // chunks that never move, so slots and entries can point at them.
+    std::vector<BlockPtr<char>> chunks;
     char* next = nullptr;  // the free bytes of the last chunk: [next, end)
     char* end = nullptr;
-    HugePageVector<Entry> entries;  // indexed by id
+    HugePageVector<const char*> entries;  // the texts, by id
     HugePageVector<Slot> slots;     // open addressing by hash; a power of two
   };
 
-  // Makes room for `more` new texts, so that slots stay put meanwhile.
-  void Reserve(size_t more);
+  // Makes room in the slots for `more` new texts, so that they stay put
+  // meanwhile.
+  void MakeRoom(size_t more);
   // Intern, with `hash` the text's hash and room made.
   NameId InternHashed(std::string_view text, uint32_t hash);
   size_t SlotOf(std::string_view text, uint32_t hash) const;

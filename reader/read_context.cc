@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/log.h"
+#include "json/json.h"
 #include "json/json_places.h"
 
 ReadContext::ReadContext(PolicyModel& model, Diagnostics& diagnostics, std::string file,
@@ -42,20 +43,16 @@ int ReadContext::Trace(const char* format, ...) {
   return -1;
 }
 
+void ReadContext::Release(const JsonValue* container, const JsonValue* next) const {
+  JsonRelease(document, container, next);
+}
+
 uint32_t ReadContext::OffsetOf(const JsonValue* value) const {
   return places == nullptr ? NO_OFFSET : places->ValueOffset(value);
 }
 
 uint32_t ReadContext::KeyOffsetOf(const JsonValue* member) const {
   return places == nullptr ? NO_OFFSET : places->KeyOffset(member);
-}
-
-ReadContext::Step::Step(ReadContext& context, const char* key) : context(context) {
-  context.path.push_back({key, 0});
-}
-
-ReadContext::Step::Step(ReadContext& context, uint32_t index) : context(context) {
-  context.path.push_back({nullptr, index});
 }
 
 std::string ReadContext::KeyPath() const {

@@ -41,6 +41,13 @@ class ReadContext {
   // Where the uses of names go, or null when nobody asked for them.
   SourceIndex* Index() const { return index; }
 
+  // The root of the document being read, for Release.
+  void SetDocument(const JsonValue* root) { document = root; }
+  // JsonRelease of the document: the reader will read nothing of
+  // `container` before its child `next` again (nothing of it when `next` is
+  // null), whose memory a deferred document may then give back.
+  void Release(const JsonValue* container, const JsonValue* next) const;
+
   // Records `fault` as an error about `value` (or its key, with `onKey`),
   // which stands at the current key path; returns -1.
   int Error(const JsonValue* value, Fault fault, bool onKey = false);
@@ -72,8 +79,13 @@ class ReadContext {
   // The key path grows by one step while a Step lives.
   class Step {
    public:
-    Step(ReadContext& context, const char* key);
-    Step(ReadContext& context, uint32_t index);
+    // Inline: a step is taken for every element read.
+    Step(ReadContext& context, const char* key) : context(context) {
+      context.path.push_back({key, 0});
+    }
+    Step(ReadContext& context, uint32_t index) : context(context) {
+      context.path.push_back({nullptr, index});
+    }
     ~Step() { context.path.pop_back(); }
     Step(const Step&) = delete;
     Step& operator=(const Step&) = delete;
@@ -94,5 +106,6 @@ class ReadContext {
   std::string shownFile;
   const JsonPlaces* places;
   SourceIndex* index;
+  const JsonValue* document = nullptr;
   std::vector<PathStep> path;
 };

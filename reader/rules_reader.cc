@@ -1,12 +1,12 @@
 // The "rules" section of one source file. It is first digested, read as far
-// as it can be without the name pool: the texts each rule names, hashed, in
-// the order the pool is to take them, and the rules as positions in that
-// list. Then the texts are interned and the rules stored.
+// as it can be without storing anything: the texts each rule names, in the
+// order the pool is to take them, and the rules as positions in that list.
+// Then the rules are stored.
 //
 // Reading a million rules is mostly walking the JSON tree, checking its
-// shape and looking classes and operations up. Done apart from the pool, the
-// texts can then be interned in one batch (NamePool::InternAll), whose
-// lookups overlap their waits for memory.
+// shape and looking classes and operations up. The texts of a statement are
+// interned once it is read, in one batch (NamePool::InternAll), whose
+// lookups overlap their waits for memory; the statement is then released.
 //
 // A digest stops where the reading fails, its fault reported; storing the
 // entries before it may meet a fault of its own, which then comes first
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -71,15 +72,20 @@ struct DigestedPlaces {
   std::vector<DigestedOperation> repeatedOperations;
 };
 
+// The vectors hold millions of entries for a policy of one file.
 struct RulesDigest {
   // Every name the rules give, in reading order: a statement's subject, then
   // each grant entry's object, class and unknown operations, then each
   // transition entry's object, class and target. Interning them in this
-  // order gives each text the id that reading rule by rule would.
-  std::vector<HashedText> texts;
-  std::vector<DigestedGrant> grants;  // in reading order
-  std::vector<DigestedOperation> unknownOperations;
-  std::vector<DigestedTransition> transitions;  // in reading order
+  // order gives each text the id that reading rule by rule would. A text is
+  // known by its position in this order: `ids` holds the ids of the
+  // statements read, `texts` those of the statement being read, from
+  // position ids.size() on.
+  HugePageVector<NameId> ids;
+  HugePageVector<HashedText> texts;
+  HugePageVector<DigestedGrant> grants;  // in reading order
+  HugePageVector<DigestedOperation> unknownOperations;
+  HugePageVector<DigestedTransition> transitions;  // in reading order
   std::optional<DigestedPlaces> places;         // when the file keeps an index
 };
 
@@ -88,7 +94,15 @@ struct RulesDigest {
 uint32_t AddHashedText(RulesDigest& digest, const HashedText& text, const JsonValue* value) {
   digest.texts.push_back(text);
   if (digest.places) digest.places->texts.push_back(value);
-  return static_cast<uint32_t>(digest.texts.size() - 1);
+  return static_cast<uint32_t>(digest.ids.size() + digest.texts.size() - 1);
+}
+
+// Interns the texts of the statement read.
+void InternStatementTexts(PolicyModel& model, RulesDigest& digest) {
+  const size_t first = digest.ids.size();
+  digest.ids.resize(first + digest.texts.size());
+  model.names.InternAll(digest.texts, std::span(digest.ids).subspan(first));
+  digest.texts.clear();
 }
 
 uint32_t AddText(RulesDigest& digest, const char* text, const JsonValue* value) {
@@ -119,7 +133,7 @@ uint32_t AddClassText(RulesDigest& digest, const char* cls, uint16_t classIndex,
 
 // The subject at `subject` in the digest's texts, masked for a log line.
 std::string ShownSubject(const RulesDigest& digest, uint32_t subject) {
-  return MaskControlChars(digest.texts[subject].View());
+  return MaskControlChars(digest.texts[subject - digest.ids.size()].View());
 }
 
 // The operations of a grant entry, into digest.grants[grant].
@@ -153,7 +167,7 @@ int DigestOperations(ReadContext& context, uint32_t subject, JsonValue* operatio
 // position in digest.texts.
 int DigestTeacEntry(ReadContext& context, uint32_t subject, JsonValue* entry, uint32_t k,
                     RulesDigest& digest) {
-  static constexpr std::string_view KEYS[] = {"object", "class", "operation"};
+  static constexpr AllowedKey KEYS[] = {"object", "class", "operation"};
   JsonValue* members[std::size(KEYS)];
   if (CheckObjectKeys(context, entry, KEYS, members) != 0) {
     return context.Trace("[JsonParser][Validate the i-th key in the teac section failed][i=%u]\n",
@@ -180,7 +194,7 @@ int DigestTeacEntry(ReadContext& context, uint32_t subject, JsonValue* entry, ui
 // A statement's "type_transition" entry `k`, of the statement `statement`.
 int DigestTransitionEntry(ReadContext& context, uint32_t subject, JsonValue* entry,
                           uint32_t statement, uint32_t k, RulesDigest& digest) {
-  static constexpr std::string_view KEYS[] = {"object", "class", "target"};
+  static constexpr AllowedKey KEYS[] = {"object", "class", "target"};
   JsonValue* members[std::size(KEYS)];
   if (CheckObjectKeys(context, entry, KEYS, members) != 0) {
     return context.Trace(
@@ -215,7 +229,7 @@ int DigestEntries(ReadContext& context, JsonValue* member, const char* key,
 
 int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
                         RulesDigest& digest) {
-  static constexpr std::string_view KEYS[] = {"group", "subject", "teac", "type_transition"};
+  static constexpr AllowedKey KEYS[] = {"group", "subject", "teac", "type_transition"};
   JsonValue* members[std::size(KEYS)];
   if (CheckObjectKeys(context, statement, KEYS, members) != 0) {
     return context.Trace("[JsonParser][Validate the i-th key in the rules section failed][i=%u]\n",
@@ -248,7 +262,7 @@ int DigestRuleStatement(ReadContext& context, JsonValue* statement, uint32_t i,
 }
 
 // Records the digested names and entries in the file's index.
-void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vector<NameId>& ids) {
+void NoteRules(ReadContext& context, const RulesDigest& digest, const HugePageVector<NameId>& ids) {
   SourceIndex& index = *context.Index();
   const DigestedPlaces& places = *digest.places;
   const auto offsetOf = [&](uint32_t text) { return context.OffsetOf(places.texts[text]); };
@@ -270,7 +284,7 @@ void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vecto
          context.OffsetOf(places.transitions[t]),
          offsetOf(transition.cls)});
   }
-  const auto noteOperations = [&](const std::vector<DigestedOperation>& from,
+  const auto noteOperations = [&](std::span<const DigestedOperation> from,
                                   std::vector<OperationUse>& into) {
     for (const DigestedOperation& operation : from) {
       into.push_back({ids[operation.operation], ids[digest.grants[operation.grant].cls],
@@ -283,7 +297,7 @@ void NoteRules(ReadContext& context, const RulesDigest& digest, const std::vecto
 
 // Stores the transitions; fails at a key the file repeats.
 int StoreTransitions(ReadContext& context, const RulesDigest& digest,
-                     const std::vector<NameId>& ids) {
+                     const HugePageVector<NameId>& ids) {
   PolicyModel& model = context.model;
   int result = 0;
   for (size_t t = 0; t < digest.transitions.size(); ++t) {
@@ -301,11 +315,10 @@ int StoreTransitions(ReadContext& context, const RulesDigest& digest,
   return result;
 }
 
-// Interns the digest's texts and stores its rules in the model.
+// Stores the digest's rules in the model.
 int AddDigestedRules(ReadContext& context, const RulesDigest& digest, bool digestFailed) {
   PolicyModel& model = context.model;
-  std::vector<NameId> ids(digest.texts.size());
-  model.names.InternAll(digest.texts, ids);
+  const HugePageVector<NameId>& ids = digest.ids;
   const size_t firstGrant = model.grantRules.size();
   for (const DigestedGrant& grant : digest.grants) {
     model.grantRules.push_back({{ids[grant.subject], ids[grant.object], ids[grant.cls]},
@@ -328,7 +341,10 @@ int ReadRulesSection(JsonValue* value, ReadContext& context) {
   if (context.Index() != nullptr) digest.places.emplace();
   const bool failed = RequireArray(context, value, "rules") != 0 ||
                       ReadElements(context, value, [&](JsonValue* statement, uint32_t i) {
-                        return DigestRuleStatement(context, statement, i, digest);
+                        const int read = DigestRuleStatement(context, statement, i, digest);
+                        InternStatementTexts(context.model, digest);
+                        context.Release(value, statement);
+                        return read;
                       }) != 0;
   return AddDigestedRules(context, digest, failed);
 }

@@ -15,6 +15,7 @@
 #include <span>
 #include <string_view>
 
+#include "reader/json_access.h"
 #include "reader/read_context.h"
 
 struct JsonValue;
@@ -22,12 +23,11 @@ struct JsonValue;
 // Reads one member's value into the model of the context.
 using SectionReader = int (*)(JsonValue* value, ReadContext& context);
 struct KeyHandler {
-  std::string_view key;
+  AllowedKey key;
   SectionReader read;
 };
 // At most MAX_ALLOWED_KEYS keys: CheckObjectKeys marks each one met in a bit.
 inline constexpr size_t MAX_ALLOWED_KEYS = 32;
-using AllowedKeys = std::span<const std::string_view>;
 using HandlerTable = std::span<const KeyHandler>;
 
 // Fails unless `object` is an object with at least one member whose keys are

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <system_error>
 #include <utility>
 
@@ -28,24 +27,25 @@ FILE* OpenRegularFile(const std::string& path) {
 
 // Reads the rest of the open `file` from its start into a NUL-terminated
 // buffer.
-bool ReadOpenFile(FILE* file, std::unique_ptr<char[]>& buffer, size_t& length) {
+bool ReadOpenFile(FILE* file, SourceText& buffer, size_t& length) {
   if (std::fseek(file, 0, SEEK_END) != 0) return false;
   const long end = std::ftell(file);
   if (end < 0 || static_cast<unsigned long>(end) > MAX_SOURCE_FILE_SIZE) return false;
   if (std::fseek(file, 0, SEEK_SET) != 0) return false;
   length = static_cast<size_t>(end);
-  buffer.reset(new (std::nothrow) char[length + 1]);
+  // Kept for the next file's text once released.
+  buffer = NewBlock<char>(length + 1, true);
   if (buffer == nullptr || std::fread(buffer.get(), 1, length, file) != length) return false;
-  buffer[length] = '\0';
+  buffer.get()[length] = '\0';
   return true;
 }
 
 }  // namespace
 
-int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size) {
+int ReadSourceFile(const std::string& path, SourceText& text, size_t& size) {
   FILE* file = OpenRegularFile(path);
   if (file == nullptr) return -1;
-  std::unique_ptr<char[]> buffer;
+  SourceText buffer;
   size_t length = 0;
   const bool read = ReadOpenFile(file, buffer, length);
   if (std::fclose(file) != 0 || !read) return -1;
@@ -89,7 +89,10 @@ LoadedSource InvalidJson(std::string error, uint32_t offset) {
 
 }  // namespace
 
-LoadedSource ParseSource(const char* text, size_t size, Places places) {
+namespace {
+
+// Parses `size` bytes of `text`, deferred or whole.
+LoadedSource Parse(const char* text, size_t size, Places places, bool defer, uint32_t deferBytes) {
   // The parser stops at the first NUL byte, and every reader of a decoded
   // text at the first NUL of an escaped \u0000; whatever followed would be
   // lost without a word, so either counts as invalid JSON.
@@ -98,7 +101,9 @@ LoadedSource ParseSource(const char* text, size_t size, Places places) {
                        static_cast<uint32_t>(static_cast<const char*>(nul) - text));
   }
   JsonValue* root = nullptr;
-  if (JsonParseWithOptions(text, &root, JSON_PARSE_REFUSE_NUL_ESCAPE) != JSON_OK) {
+  if (JsonParseWithOptions(text, size, &root,
+                           JSON_PARSE_REFUSE_NUL_ESCAPE | (defer ? JSON_PARSE_DEFER : 0),
+                           deferBytes) != JSON_OK) {
     const JsonError error = JsonGetError();
     return InvalidJson(DescribeParseFailure(text, size, error),
                        error.cause == JsonErrorCause::NONE ? 0 : error.offset);
@@ -110,15 +115,40 @@ LoadedSource ParseSource(const char* text, size_t size, Places places) {
   return source;
 }
 
-LoadedSource LoadSource(const std::string& path, Places places) {
-  std::unique_ptr<char[]> text;
-  size_t size = 0;
-  if (ReadSourceFile(path, text, size) != 0) return {};
-  return ParseSource(text.get(), size, places);
+}  // namespace
+
+LoadedSource ParseSource(SourceText text, size_t size, Places places, uint32_t deferBytes) {
+  // A large text takes an arena of twice its size and more: its tree is
+  // built as it is read, and given back behind the reader.
+  const bool defer = places == Places::SKIP && size >= deferBytes;
+  LoadedSource source = Parse(text.get(), size, places, defer, deferBytes);
+  if (defer && source.status == LoadedSource::Status::LOADED) source.text = std::move(text);
+  return source;
 }
 
-SourceLookahead::SourceLookahead(std::span<const std::string> paths, Places places)
-    : paths(paths), places(places), loaded(paths.size()), ready(paths.size(), false) {
+LoadedSource ParseSource(const char* text, size_t size, Places places) {
+  return Parse(text, size, places, false, 0);
+}
+
+LoadedSource LoadSource(const std::string& path, Places places, StageTimer* timer) {
+  SourceText text;
+  size_t size = 0;
+  {
+    const TimedStage reading(timer, Stage::READING);
+    if (ReadSourceFile(path, text, size) != 0) return {};
+  }
+  const TimedStage parsing(timer, Stage::JSON_PARSE);
+  return ParseSource(std::move(text), size, places);
+}
+
+SourceLookahead::SourceLookahead(std::span<const std::string> paths, Places places,
+                                 StageTimer* timer)
+    : paths(paths),
+      places(places),
+      timer(timer),
+      loaded(paths.size()),
+      ready(paths.size(), false) {
+  if (timer != nullptr) return;
   try {
     loader = std::thread(&SourceLookahead::LoadAll, this);
   } catch (const std::system_error&) {
@@ -142,7 +172,7 @@ std::optional<size_t> SourceLookahead::Claim(size_t ahead) {
 
 void SourceLookahead::Load(std::unique_lock<std::mutex>& lock, size_t position) {
   lock.unlock();
-  LoadedSource source = LoadSource(paths[position], places);
+  LoadedSource source = LoadSource(paths[position], places, timer);
   lock.lock();
   loaded[position] = std::move(source);
   ready[position] = true;

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "base/diagnostic.h"
+#include "base/huge_pages.h"
+#include "base/stage_timer.h"
 #include "json/json.h"
 #include "json/json_places.h"
 
@@ -35,6 +37,9 @@ struct JsonTreeDeleter {
 };
 using JsonTree = std::unique_ptr<JsonValue, JsonTreeDeleter>;
 
+// A source file's text, NUL-terminated.
+using SourceText = BlockPtr<char>;
+
 // A source file as loaded, or why it could not be.
 struct LoadedSource {
   enum class Status {
@@ -43,6 +48,7 @@ struct LoadedSource {
     INVALID_JSON,  // not JSON, or holding a NUL byte or an escaped NUL
   };
   Status status = Status::READ_FAILED;
+  SourceText text;  // kept while a deferred tree reads it
   JsonTree tree;
   JsonPlaces places;                 // of the tree's values, when asked for
   std::string error;                 // INVALID_JSON: what is wrong, for people
@@ -56,24 +62,30 @@ enum class Places : bool { SKIP, FIND };
 // The whole file as a NUL-terminated buffer of `size` + 1 bytes; `text` and
 // `size` are written only on success. Fails for anything but a regular file
 // (a directory, a FIFO, a device), without waiting for a FIFO's writer.
-int ReadSourceFile(const std::string& path, std::unique_ptr<char[]>& text, size_t& size);
+int ReadSourceFile(const std::string& path, SourceText& text, size_t& size);
 
-// Parses `size` bytes of `text` (followed by a NUL). The text may be
-// released as soon as this returns: the document keeps none of it.
+// Parses `size` bytes of `text` (followed by a NUL). A text of `deferBytes`
+// or more is parsed deferred (JSON_PARSE_DEFER, with `deferBytes`), unless
+// places are to be found, and kept with its tree; others are released.
+LoadedSource ParseSource(SourceText text, size_t size, Places places = Places::SKIP,
+                         uint32_t deferBytes = JSON_DEFER_BYTES);
+// The same for a text the caller keeps while it uses the tree: parsed whole.
 LoadedSource ParseSource(const char* text, size_t size, Places places = Places::SKIP);
 
-// ReadSourceFile, then ParseSource.
-LoadedSource LoadSource(const std::string& path, Places places = Places::SKIP);
+// ReadSourceFile, then ParseSource, each a stage of `timer` when given.
+LoadedSource LoadSource(const std::string& path, Places places = Places::SKIP,
+                        StageTimer* timer = nullptr);
 
 // Loads the files of `paths` on a thread of its own, at most MAX_AHEAD files
 // ahead of the caller, and hands them out in list order. A caller that
 // would wait for a file the thread is still loading loads the next one
 // itself meanwhile, so two cores share the loading when reading the
-// sections is the quicker part. Should no thread be available, each file is
-// loaded when it is asked for.
+// sections is the quicker part. Should no thread be available, or with a
+// `timer`, which times each load, each file is loaded when it is asked for.
 class SourceLookahead {
  public:
-  explicit SourceLookahead(std::span<const std::string> paths, Places places = Places::SKIP);
+  explicit SourceLookahead(std::span<const std::string> paths, Places places = Places::SKIP,
+                           StageTimer* timer = nullptr);
   // Stops the thread; files loaded and not taken are released.
   ~SourceLookahead();
   SourceLookahead(const SourceLookahead&) = delete;
@@ -94,6 +106,7 @@ class SourceLookahead {
 
   std::span<const std::string> paths;
   Places places;
+  StageTimer* timer;
   size_t taken = 0;    // files handed out by Next
   size_t claimed = 0;  // files loading or loaded
   std::mutex mutex;

@@ -323,6 +323,9 @@ Fault TypeAndAttributeFault(std::string_view name) {
 }
 
 std::optional<Fault> FilePathFault(std::string_view path) {
+  if (path.size() <= MAX_FILE_PATH_LENGTH && IsSafeString(path) && MatchesPathStart(path)) {
+    return std::nullopt;
+  }
   const std::string shown = MaskControlChars(path);
   if (path.size() > MAX_FILE_PATH_LENGTH) {
     return Fault{code::INVALID_PATH, Format("path longer than %zu bytes", MAX_FILE_PATH_LENGTH),
@@ -336,13 +339,10 @@ std::optional<Fault> FilePathFault(std::string_view path) {
                shown.c_str()),
         Format("[JsonParser][The path is at risk of command injection][path=%s]\n", shown.c_str())};
   }
-  if (!MatchesPathStart(path)) {
-    return Fault{
-        code::INVALID_PATH,
-        Format("path \"%s\" must start with \"/\" (or letters, \":\" and \"/\")", shown.c_str()),
-        Format("[JsonParser][The path must start with a slash][path=%s]\n", shown.c_str())};
-  }
-  return std::nullopt;
+  return Fault{
+      code::INVALID_PATH,
+      Format("path \"%s\" must start with \"/\" (or letters, \":\" and \"/\")", shown.c_str()),
+      Format("[JsonParser][The path must start with a slash][path=%s]\n", shown.c_str())};
 }
 
 bool NameForms::IsValid(const NamePool& names, NameId id) {

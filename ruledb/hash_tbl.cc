@@ -17,6 +17,10 @@ constexpr uint32_t MAX_ENTRIES = 0xFFFFFFFF;
 // destroyed) holds nothing and accepts nothing.
 bool HasBuckets(const HashTbl* table) { return table->size != 0 && table->buckets != nullptr; }
 
+// The bucket array of `size` buckets: at least one slot, so that an
+// initialised table always owns an array.
+size_t BucketBytes(uint32_t size) { return (size == 0 ? 1 : size_t{size}) * sizeof(HashTblNode*); }
+
 uint32_t BucketOf(const HashTbl* table, const void* key) {
   return table->hash(key) & (table->size - 1);
 }
@@ -52,6 +56,7 @@ struct HashTblBlock {
   HashTblBlock* next;  // the table's next (older) block, or null
   HashTblNode* nodes;  // `count` nodes, in map order
   uint32_t count;
+  size_t bytes;  // of the whole block, header included
 };
 
 namespace {
@@ -216,6 +221,7 @@ void MergeIntoChain(const HashTbl* table, HashTblNode** link, HashTblNode* first
 // that a key is hashed once, then the entry at each slot.
 struct Fill {
   uint32_t* slots = nullptr;
+  size_t slotBytes = 0;
   uint32_t* bucketOf = nullptr;
   uint32_t* entryAt = nullptr;
   HashTblBlock* block = nullptr;
@@ -226,12 +232,11 @@ struct Fill {
 // them; RULEDB_ENOMEM when either allocation fails.
 int32_t PrepareFill(const HashTbl* table, const BatchField& keys, const BatchField& datums,
                     uint32_t count, Fill& fill) {
-  const size_t slotCount = size_t{table->size} + 1 + 2 * size_t{count};
-  fill.slots = static_cast<uint32_t*>(calloc(slotCount, sizeof(uint32_t)));
+  fill.slotBytes = (size_t{table->size} + 1 + 2 * size_t{count}) * sizeof(uint32_t);
+  fill.slots = static_cast<uint32_t*>(AllocateBlock(fill.slotBytes, true));
   if (fill.slots == nullptr) {
     return RULEDB_ENOMEM;
   }
-  AdviseHugePages(fill.slots, slotCount * sizeof(uint32_t));
   fill.bucketOf = fill.slots + table->size + 1;
   fill.entryAt = fill.bucketOf + count;
   // The bytes of the keys and datums; false once a sum overflows, which
@@ -246,10 +251,13 @@ int32_t PrepareFill(const HashTbl* table, const BatchField& keys, const BatchFie
             !__builtin_add_overflow(datumBytes, datums.BytesAt(i), &datumBytes) && sized;
   }
   if (sized && LayBlock(count, keyBytes, datumBytes, &fill.layout)) {
-    fill.block = static_cast<HashTblBlock*>(calloc(1, fill.layout.total));
+    fill.block = static_cast<HashTblBlock*>(AllocateBlock(fill.layout.total, true));
   }
-  if (fill.block != nullptr) AdviseHugePages(fill.block, fill.layout.total);
-  return fill.block == nullptr ? RULEDB_ENOMEM : RULEDB_OK;
+  if (fill.block == nullptr) {
+    return RULEDB_ENOMEM;
+  }
+  fill.block->bytes = fill.layout.total;
+  return RULEDB_OK;
 }
 
 // Writes the nodes in slot order, each bucket's run sorted by key, and
@@ -266,7 +274,13 @@ int32_t PlaceEntries(const HashTbl* table, const BatchField& keys, const BatchFi
     fill.slots[bucket] = end;
   }
   fill.slots[table->size] = count;
+  // Each entry's place lies far from the last one's, a miss of its own:
+  // asking for the place a few entries ahead lets the misses overlap.
+  constexpr uint32_t WRITE_AHEAD = 16;
   for (uint32_t i = 0; i < count; i++) {
+    if (i + WRITE_AHEAD < count) {
+      __builtin_prefetch(&fill.entryAt[fill.slots[fill.bucketOf[i + WRITE_AHEAD]] - 1], 1);
+    }
     fill.entryAt[--fill.slots[fill.bucketOf[i]]] = i;
   }
   // The nodes, keys and datums are written in slot order and the records
@@ -339,9 +353,7 @@ int32_t HashTblInit(HashTbl* table, uint32_t size, HashTblHashFunc hash, HashTbl
   table->cmp = cmp;
   table->nel = 0;
   table->blocks = nullptr;
-  // At least one slot, so that an initialised table always owns an array,
-  // whatever calloc does with a zero size.
-  table->buckets = static_cast<HashTblNode**>(calloc(size == 0 ? 1 : size, sizeof(HashTblNode*)));
+  table->buckets = static_cast<HashTblNode**>(AllocateBlock(BucketBytes(size), true));
   if (table->buckets == nullptr) {
     table->hash = nullptr;
     table->cmp = nullptr;
@@ -399,8 +411,10 @@ int32_t HashTblFill(HashTbl* table, const HashTblEntries* entries) {
   if (status == RULEDB_OK) {
     LinkFill(table, keys, datums, fill);
   }
-  free(fill.block);
-  free(fill.slots);
+  if (fill.block != nullptr) {
+    ReleaseBlock(fill.block, fill.block->bytes);
+  }
+  ReleaseBlock(fill.slots, fill.slotBytes);
   return status;
 }
 
@@ -452,10 +466,10 @@ void HashTblDestroy(HashTbl* table) {
   }
   while (table->blocks != nullptr) {
     HashTblBlock* next = table->blocks->next;
-    free(table->blocks);
+    ReleaseBlock(table->blocks, table->blocks->bytes);
     table->blocks = next;
   }
-  free(table->buckets);
+  ReleaseBlock(table->buckets, BucketBytes(table->size));
   table->buckets = nullptr;
 }
 

@@ -55,19 +55,6 @@ PolicyModel ReadModel(const std::vector<std::string>& paths) {
   return reader.TakePolicyModel();
 }
 
-// The population steps one after the other on this thread, as
-// PopulateRuleDataBase runs them, so that their allocations come in a
-// fixed order.
-int PopulateInTurn(VaroCompiler& compiler) {
-  compiler.SortTypeFields();
-  for (const auto step : {&VaroCompiler::PopulateTypeSymTbl, &VaroCompiler::PopulateLabeling,
-                          &VaroCompiler::PopulateFileContexts, &VaroCompiler::PopulateTypeAttrs,
-                          &VaroCompiler::PopulateRuleTbl}) {
-    if (const int status = (compiler.*step)(); status != 0) return status;
-  }
-  return 0;
-}
-
 TEST(CompileAllocations, EveryPopulationAllocationFailsWithItsOwnLine) {
   const polc_test::TempDir dir;
   const PolicyModel model = ReadModel(WriteSources(dir));
@@ -78,7 +65,7 @@ TEST(CompileAllocations, EveryPopulationAllocationFailsWithItsOwnLine) {
     bool fired = false;
     const std::vector<std::string> lines = Lines(CaptureLog([&] {
       const AllocationFault fault(n);
-      status = PopulateInTurn(compiler);
+      status = compiler.PopulateRuleDataBase();
       fired = fault.Fired();
     }));
     if (!fired) {
@@ -148,6 +135,36 @@ TEST(CompileAllocations, EveryAllocationOfAWholeCompileFailsCleanly) {
   // growth; the compiler's lists and tables. Floors that a lost wrap breaks.
   EXPECT_GE(reader, 6);
   EXPECT_GE(compiler, 20);
+}
+
+// Records each stage as it begins, and fails when one begins inside another.
+class StageRecorder final : public StageTimer {
+ public:
+  void Begin(Stage stage) override {
+    EXPECT_FALSE(running) << StageName(stage) << " inside another stage";
+    running = true;
+    stages.push_back(StageName(stage));
+  }
+  void End(Stage) override { running = false; }
+
+  std::vector<std::string> stages;
+
+ private:
+  bool running = false;
+};
+
+TEST(StageTimer, SeesEveryStageOfACompileInItsTurnAndAlone) {
+  const polc_test::TempDir dir;
+  StageRecorder recorder;
+  const std::string log = CaptureLog([&] {
+    EXPECT_EQ(CompileSources(WriteSources(dir), dir.Path("policy.bin"), true, &recorder), 0);
+  });
+  const std::vector<std::string> file = {"reading", "JSON parse", "sections", "checks", "merge"};
+  std::vector<std::string> expected = file;
+  expected.insert(expected.end(), file.begin(), file.end());
+  expected.insert(expected.end(), {"checks", "hand-over", "types", "labeling", "file ctxs",
+                                   "typeattrs", "rule table", "write", "release", "map", "release"});
+  EXPECT_EQ(recorder.stages, expected) << log;
 }
 
 TEST(PolicyMapPath, SitsBesideTheOutput) {

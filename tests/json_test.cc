@@ -149,7 +149,7 @@ TEST_F(Json, AcceptedTextsGiveTheirTree) {
       // Numbers: strtoll base 0 for integers, strtod after '.', 'e', 'E'.
       {"010", "8"}, {"0x1F", "31"}, {"0X1f", "31"}, {"-0", "0"}, {"-0x10", "-16"},
       {"1.0", "d1"}, {"1e3", "d1000"}, {"-1.5E2", "d-150"}, {"1.", "d1"}, {"01.5", "d1.5"},
-      {"0.5e-3", "d0.00050000000000000001"}, {"[1,-2,3.5]", "[1,-2,d3.5]"},
+      {"0.5e-3", "d0.00050000000000000001"}, {"[1,-2,3.5]", "[1,-2,d3.5]"}, {"-19.5e1", "d-195"},
       {"9223372036854775807", "9223372036854775807"},
       {"-9223372036854775808", "-9223372036854775808"},
       {"[0." + std::string(300, '0') + "1,\"x\"]", "[d1.0000000000000001e-301,\"x\"]"},
@@ -286,7 +286,8 @@ TEST_F(Json, NulEscapeDecodesOrFailsWithTheOption) {
   for (const auto& [json, errorOffset] : rows) {
     const auto exact = Exact(json);
     JsonValue* root = nullptr;
-    const int result = JsonParseWithOptions(exact.get(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE);
+    const int result =
+        JsonParseWithOptions(exact.get(), json.size(), &root, JSON_PARSE_REFUSE_NUL_ESCAPE);
     EXPECT_EQ(result, errorOffset == ACCEPTED ? JSON_OK : JSON_FAIL) << json;
     if (result == JSON_OK) {
       JsonDelete(root);
@@ -359,6 +360,58 @@ TEST_F(Json, TheArenaHoldsNodesKeysAndTextsBackToBackAndNothingElse) {
     const auto* arena = static_cast<const uint8_t*>(g_blocks.live.begin()->first);
     ASSERT_EQ(arena, reinterpret_cast<const uint8_t*>(doc.get()));
     EXPECT_EQ(CheckPacked(doc.get(), arena), arena + g_blocks.live.begin()->second) << text;
+  }
+}
+
+// The tree as Dump shows it, walked as the policy readers walk it: child
+// after child, each given back once read, then the container.
+std::string DumpReleasing(const JsonValue* root, JsonValue* value) {
+  const uint8_t kind = JsonGetKind(value);
+  if (kind != JSON_ARRAY && kind != JSON_OBJECT) return Dump(value);
+  std::string out;
+  JsonValue* child = nullptr;
+  if (kind == JSON_ARRAY) {
+    JsonGetFirstElement(value, &child);
+  } else {
+    JsonGetFirstChild(value, &child);
+  }
+  while (child != nullptr) {
+    const char* key = nullptr;
+    if (!out.empty()) out += ",";
+    if (kind == JSON_OBJECT && JsonGetKey(child, &key) == JSON_OK) out += Quote(key) + ":";
+    out += DumpReleasing(root, child);
+    JsonValue* next = JsonNextSibling(child);
+    JsonRelease(root, value, next);
+    child = next;
+  }
+  JsonRelease(root, value, nullptr);
+  return (kind == JSON_ARRAY ? "[" : "{") + out + (kind == JSON_ARRAY ? "]" : "}");
+}
+
+// Whatever part of a document is deferred, in windows of any size, it reads
+// as the document built whole, walked child by child and given back as it
+// goes, or looked into by index and key.
+TEST_F(Json, DeferredDocumentsReadAsWholeOnes) {
+  std::mt19937 rng(11);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 200; ++i) texts.push_back(RandomValue(rng, 0));
+  // Some pages large, for the memory given back.
+  texts.push_back("[" + Repeat(RandomValue(rng, 0) + ",", 3000) + "{\"a\": [" +
+                  Repeat("\"xyzw\",", 20000) + "0]}]");
+  for (const std::string& text : texts) {
+    const std::string whole = Dump(Parse(text).get());
+    for (const uint32_t deferBytes : {1u, 100u, 5000u}) {
+      for (const bool releasing : {false, true}) {
+        const auto exact = Exact(text);
+        JsonValue* root = nullptr;
+        ASSERT_EQ(
+            JsonParseWithOptions(exact.get(), text.size(), &root, JSON_PARSE_DEFER, deferBytes),
+            JSON_OK);
+        const Doc doc(root);
+        EXPECT_EQ(releasing ? DumpReleasing(root, root) : Dump(root), whole)
+            << deferBytes << " " << text.substr(0, 200);
+      }
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // new names, leave its memory where it was once the text is back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -78,8 +79,11 @@ TEST(LanguageServer, MemoryComesBackAfterTenThousandEdits) {
     return server.ResidentKilobytes();
   };
   server.ReceiveAnswer(0);
-  // The first edits warm the server up (its buffers, the allocator's).
-  const long before = editAway(1);
+  // The first edits warm the server up (its buffers, the allocator's). Its
+  // resident size then swings by a 2 MiB block as the name pools compact
+  // every few batches: start from the top of that swing.
+  long before = 0;
+  for (int batch = 0; batch < 4; ++batch) before = std::max(before, editAway(1));
   const long after = editAway(100);
   EXPECT_LE(after, before + before / 10) << "kB before " << before << ", after " << after;
 }

@@ -1,18 +1,24 @@
 // The reader's parts that the end-to-end cases cannot pin alone: the value
 // matchers against the patterns they implement, the converters' out values,
-// the protocol table, and a file that vanishes after the command line.
+// the protocol table, the name pool, a file that vanishes after the command
+// line, and a source read from a deferred document.
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <optional>
 #include <random>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/protocol_lookup.h"
+#include "bench/policy_generator.h"
+#include "compiler/varo_compiler.h"
 #include "reader/json_parser.h"
+#include "reader/name_pool.h"
 #include "reader/validators.h"
 #include "tests/support/polc_test.h"
 
@@ -184,6 +190,23 @@ TEST(ProtocolLookup, KnowsKeywordsAndAliasesExactly) {
 }
 
 // A file the command line accepted that is gone when the reader gets to it.
+// A quarter of a million names hold pairs whose hashes agree and names
+// that begin others: each still has an id of its own, found again.
+TEST(NamePool, EveryTextKeepsAnIdOfItsOwn) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 250000; ++i) texts.push_back("t" + std::to_string(i));
+  const std::vector<std::string_view> views(texts.begin(), texts.end());
+  std::vector<NameId> ids(texts.size());
+  NamePool pool;
+  pool.InternAll(views, ids);
+  EXPECT_EQ(pool.size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ASSERT_EQ(pool.Text(ids[i]), texts[i]);
+    ASSERT_EQ(pool.Find(texts[i]), ids[i]) << texts[i];
+    ASSERT_EQ(pool.Intern(texts[i]), ids[i]) << texts[i];
+  }
+}
+
 TEST(Reader, AFileThatVanishedCannotBeRead) {
   const polc_test::TempDir dir;
   const std::string input = dir.Write("p.json", R"({"declarations": {"type": ["a_t"]}})");
@@ -195,6 +218,42 @@ TEST(Reader, AFileThatVanishedCannotBeRead) {
                 "[ERROR][JsonParser][Read file to json string failed][file=" + input + "]\n" +
                 "[ERROR][JsonParser][Parse json file failed][file=" + input + "]\n");
   EXPECT_EQ(status, -1);
+}
+
+// The policy binary and map compiled from one source file read from a
+// document deferred in windows of `deferBytes` (none when the text is
+// smaller).
+std::string CompiledFrom(const std::string& text, uint32_t deferBytes) {
+  SourceText copy = NewBlock<char>(text.size() + 1);
+  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
+  const LoadedSource source = ParseSource(std::move(copy), text.size(), Places::SKIP, deferBytes);
+  PolicyModel model;
+  Diagnostics diagnostics(false);
+  ReadContext context(model, diagnostics, "policy.json");
+  EXPECT_EQ(ReadLoadedSource(context, source), 0);
+  // As merging makes it of a file: every name is an attribute of itself.
+  for (const NameIdSet* declared : {&model.types, &model.attrs}) {
+    for (const NameId id : declared->Ids()) {
+      model.typeAttrMap.names.Insert(id);
+      model.typeAttrMap.links.push_back({id, id});
+    }
+  }
+  const polc_test::TempDir dir;
+  VaroCompiler compiler(std::move(model));
+  polc_test::CaptureLog([&] { EXPECT_EQ(compiler.Compile(dir.Path("policy.bin"), true), 0); });
+  return polc_test::ReadFile(dir.Path("policy.bin")) + polc_test::ReadFile(dir.Path("policy.map"));
+}
+
+// Read from a document built a window at a time, and given back as it is
+// read, a source gives the policy that the whole tree gives.
+TEST(Reader, ADeferredSourceReadsAsAWholeOne) {
+  // Sections of some pages each, so that pages go back while they are read.
+  const polc_bench::PolicyShape shape{"one", 1, 2000, 40, 1500, 12000, 600, 3000, 8, 40};
+  const std::string text = polc_bench::GeneratePolicyFile(shape, 0);
+  const std::string whole = CompiledFrom(text, UINT32_MAX);
+  for (const uint32_t deferBytes : {1u, 4096u, 65536u}) {
+    EXPECT_EQ(CompiledFrom(text, deferBytes), whole) << deferBytes;
+  }
 }
 
 }  // namespace

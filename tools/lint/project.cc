@@ -92,7 +92,7 @@ std::vector<std::string> FindPolicySources(const std::string& folder) {
       continue;
     }
     if (!it->is_regular_file(error) || it->path().extension() != ".json") continue;
-    std::unique_ptr<char[]> text;
+    SourceText text;
     size_t size = 0;
     if (ReadSourceFile(it->path().string(), text, size) == 0 &&
         IsPolicySourceText(std::string_view(text.get(), size))) {

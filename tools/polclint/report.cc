@@ -37,7 +37,7 @@ class Positions {
       }
     }
     for (const auto& [file, fileOffsets] : offsets) {
-      std::unique_ptr<char[]> text;
+      SourceText text;
       size_t size = 0;
       if (ReadSourceFile(file, text, size) != 0) continue;
       const SourceLines lines(std::string_view(text.get(), size));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "base/huge_pages.h"
 #include "reader/source_loader.h"
 #include "tools/lint/project.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 // The text of the file `path`; empty when it cannot be read.
 std::string FileText(const std::string& path) {
-  std::unique_ptr<char[]> text;
+  SourceText text;
   size_t size = 0;
   if (ReadSourceFile(path, text, size) != 0) return "";
   return std::string(text.get(), size);
@@ -104,7 +105,11 @@ void Workspace::ReadStale() {
     Read(path, source);
     read = true;
   }
-  if (read) Compact();
+  if (!read) return;
+  // The blocks that file texts and documents left for the next file's: an
+  // idle server needs none.
+  DropKeptBlocks();
+  Compact();
 }
 
 void Workspace::Compact() {

@@ -107,7 +107,7 @@ std::string ParsePermissionMap(const char* text, size_t size, PermissionMap& map
 }
 
 std::string LoadPermissionMap(const std::string& path, PermissionMap& map) {
-  std::unique_ptr<char[]> text;
+  SourceText text;
   size_t size = 0;
   if (ReadSourceFile(path, text, size) != 0) return "cannot read the file";
   return ParsePermissionMap(text.get(), size, map);
