@@ -1,16 +1,26 @@
 // Blocks of AllocateBlock: where each size comes from, what a reused block
-// holds, and which block a kept one serves.
+// holds, which block a kept one serves, and that none is left mapped.
 #include "base/huge_pages.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "tests/support/polc_test.h"
 
 namespace {
+
+// Whether any page of [block, block + size) is still mapped.
+bool Mapped(void* block, size_t size) {
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident((size + page - 1) / page);
+  return mincore(block, size, resident.data()) == 0;
+}
 
 bool AllBytesAre(const void* block, size_t size, uint8_t value) {
   const auto* bytes = static_cast<const uint8_t*>(block);
@@ -45,6 +55,17 @@ TEST(HugePages, AKeptBlockServesOnlyBlocksOfItsOwnPages) {
   ReleaseBlock(larger, HUGE_PAGE_SIZE + 1);
   ReleaseBlock(smaller, LARGE_BLOCK_MIN);
   DropKeptBlocks();
+}
+
+TEST(HugePages, EveryBlockGivenBackIsUnmappedOnceTheKeptOnesAreDropped) {
+  std::vector<void*> blocks;
+  for (int i = 0; i < 32; ++i) blocks.push_back(AllocateBlock(HUGE_PAGE_SIZE));
+  void* tooLarge = AllocateBlock(KEPT_BLOCK_MAX + 1);
+  KeepBlock(tooLarge, KEPT_BLOCK_MAX + 1);
+  EXPECT_FALSE(Mapped(tooLarge, KEPT_BLOCK_MAX + 1)) << "too large to keep";
+  for (void* block : blocks) KeepBlock(block, HUGE_PAGE_SIZE);
+  DropKeptBlocks();
+  for (void* block : blocks) EXPECT_FALSE(Mapped(block, HUGE_PAGE_SIZE)) << "none leaks";
 }
 
 TEST(HugePages, SmallBlocksAndOnlyThoseComeFromMalloc) {
