@@ -142,6 +142,8 @@ TEST(PolicySource, ImagesNoSourceGivesAreListedButNotWritten) {
        "symbol 0: \"file t\" is not a valid context name"},
       {[](PolicyImage& p) { Symbol(p, 2).value = 1; }, "\ttype_transition #2 file_t process init_t",
        "symbol values are not 0 to N - 1, each once"},
+      {[](PolicyImage& p) { Symbol(p, 2).value = 3; }, "\ttype_transition #2 file_t process init_t",
+       "symbol values are not 0 to N - 1, each once"},
       {[](PolicyImage& p) {
          Symbol(p, 0).name = "x_t";
          p.fileContexts[0].context = "x_t";
