@@ -204,7 +204,8 @@ TEST_F(Json, RefusedTextsStopWhereTheyWentWrong) {
       {"\xEF\xBB\xBF", 3, false, UNEXPECTED_END, 3},
       // Literals and numbers.
       {"nul", 0, false, BAD_LITERAL, 0}, {"True", 0, false, UNEXPECTED_CHARACTER, 0},
-      {"[fals]", 1, false, BAD_LITERAL, 1}, {"nullx", 4, true, TEXT_AFTER_VALUE, 4},
+      {"[fals]", 1, false, BAD_LITERAL, 1}, {"[t", 1, false, BAD_LITERAL, 1},
+      {"nullx", 4, true, TEXT_AFTER_VALUE, 4},
       {"'a'", 0, false, UNEXPECTED_CHARACTER, 0}, {"+1", 0, false, UNEXPECTED_CHARACTER, 0},
       {".5", 0, false, UNEXPECTED_CHARACTER, 0}, {"-", 0, true, INVALID_NUMBER, 0},
       {"[-]", 1, false, INVALID_NUMBER, 1}, {"08", 1, true, INVALID_NUMBER, 0},
@@ -492,13 +493,13 @@ TEST_F(Json, AccessFunctionsCheckKindAndArguments) {
     JsonValue* member = nullptr;
     EXPECT_EQ(JsonGetObjectItem(root, key, &member) == JSON_OK ? Dump(member) : "none", expected);
   }
-  EXPECT_EQ(JsonGetString(nullptr, &text) + JsonGetKey(root, nullptr) +
+  EXPECT_EQ(JsonGetString(nullptr, &text) + JsonGetKey(nullptr, &text) + JsonGetKey(root, nullptr) +
                 JsonGetNext(nullptr, &junk) + JsonGetNext(root, nullptr) +
                 JsonGetFirstChild(nullptr, &junk) + JsonGetFirstChild(root, nullptr) +
                 JsonGetObjectItem(nullptr, "s", &junk) + JsonGetObjectItem(root, nullptr, &junk) +
                 JsonGetObjectItem(root, "s", nullptr) + JsonGetArrayItem(nullptr, 0, &junk) +
                 JsonGetArrayItem(array, 0, nullptr) + JsonGetArrayString(array, 0, nullptr),
-            12 * JSON_FAIL)
+            13 * JSON_FAIL)
       << "null arguments";
 }
 
