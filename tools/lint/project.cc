@@ -44,8 +44,8 @@ std::string LoadProjectSources(const std::string& path, std::vector<std::string>
       JsonGetKind(patterns) != JSON_ARRAY) {
     return path + ": expected an object with a \"sources\" array";
   }
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  if (folder.empty()) folder = ".";
+  const std::string parent = std::filesystem::path(path).parent_path().string();
+  const std::string folder = parent.empty() ? std::string(".") : parent;
   if (ForEachArrayString(patterns,
                          [&](const char* pattern) { AddMatches(folder, pattern, sources); })) {
     return path + ": a pattern of \"sources\" is not a string";
