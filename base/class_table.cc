@@ -144,28 +144,28 @@ constexpr uint64_t HeadOf(const char* text, uint32_t length) {
   return head;
 }
 
-// The names differ enough in length and in their first and last bytes that
-// these, with the tag, spread them over the slots: hashing every byte would
-// cost more than the probes it saves.
-struct NameHash {
-  uint32_t slot;
+// A name's slot comes from its length, its first eight bytes and its tag,
+// mixed by one multiplication: the names are short, so these tell nearly
+// all of them apart, and the probes that follow rarely go past the first.
+struct NameKey {
+  uint64_t head;
   uint32_t length;
+  uint32_t slot;
 };
 
-constexpr NameHash HashName(uint16_t tag, const char* text) {
+constexpr NameKey KeyOf(uint16_t tag, const char* text) {
   const auto length = static_cast<uint32_t>(std::char_traits<char>::length(text));
-  const uint32_t first = length == 0 ? 0 : static_cast<unsigned char>(text[0]);
-  const uint32_t last = length == 0 ? 0 : static_cast<unsigned char>(text[length - 1]);
-  const uint32_t key = (uint32_t{tag} << 24) ^ (length << 16) ^ (first << 8) ^ last;
-  return {(key * 0x9E3779B1u) >> (32 - NAME_SLOT_BITS), length};
+  const uint64_t head = HeadOf(text, length);
+  const uint64_t mixed = (head ^ (uint64_t{tag} << 48) ^ length) * 0x9E3779B97F4A7C15ull;
+  return {head, length, static_cast<uint32_t>(mixed >> (64 - NAME_SLOT_BITS))};
 }
 
 constexpr void AddName(std::array<NameEntry, NAME_SLOTS>& slots, uint16_t tag, const char* name,
                        uint32_t value) {
-  const NameHash hashed = HashName(tag, name);
-  size_t slot = hashed.slot;
+  const NameKey key = KeyOf(tag, name);
+  size_t slot = key.slot;
   while (slots[slot].name != nullptr) slot = (slot + 1) & (NAME_SLOTS - 1);
-  slots[slot] = {name, HeadOf(name, hashed.length), hashed.length, tag, value};
+  slots[slot] = {name, key.head, key.length, tag, value};
 }
 
 constexpr std::array<NameEntry, NAME_SLOTS> BuildNameTable() {
@@ -189,13 +189,12 @@ constexpr std::array<NameEntry, NAME_SLOTS> NAME_TABLE = BuildNameTable();
 
 // The value of `text` under `tag`, or 0 when the table has no such entry.
 uint32_t LookUpName(uint16_t tag, const char* text) {
-  const NameHash hashed = HashName(tag, text);
-  const uint64_t head = HeadOf(text, hashed.length);
-  for (size_t slot = hashed.slot;; slot = (slot + 1) & (NAME_SLOTS - 1)) {
+  const NameKey key = KeyOf(tag, text);
+  for (size_t slot = key.slot;; slot = (slot + 1) & (NAME_SLOTS - 1)) {
     const NameEntry& entry = NAME_TABLE[slot];
     if (entry.name == nullptr) return 0;
-    if (entry.head == head && entry.tag == tag && entry.length == hashed.length &&
-        (hashed.length <= 8 || std::memcmp(entry.name + 8, text + 8, hashed.length - 8) == 0)) {
+    if (entry.head == key.head && entry.tag == tag && entry.length == key.length &&
+        (key.length <= 8 || std::memcmp(entry.name + 8, text + 8, key.length - 8) == 0)) {
       return entry.value;
     }
   }

@@ -893,8 +893,6 @@ void RecordError(const Parser& p) {
 
 }  // namespace
 
-uint32_t JsonNodeSize(uint8_t kind) { return json_node::NodeSize(kind); }
-
 int JsonInitHooks(const JsonHooks* hooks) {
   if (hooks == nullptr || hooks->allocFunc == nullptr || hooks->freeFunc == nullptr) {
     return JSON_FAIL;

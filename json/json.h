@@ -110,7 +110,14 @@ struct JsonValue {
 
 // Bytes of a node of `kind` up to its key: 17 null/true/false, 25 number and
 // string, 33 object, 49 array.
-uint32_t JsonNodeSize(uint8_t kind);
+// A table, as every value measured, built and read looks it up.
+inline uint32_t JsonNodeSize(uint8_t kind) {
+  constexpr uint8_t SCALAR = 17, VALUE = 25, OBJECT = 33, ARRAY = 49;
+  static constexpr uint8_t SIZES[JSON_KIND_MASK + 1] = {
+      SCALAR, SCALAR, SCALAR, VALUE,  VALUE,  ARRAY,  OBJECT, SCALAR,
+      SCALAR, SCALAR, SCALAR, SCALAR, SCALAR, SCALAR, SCALAR, SCALAR};
+  return SIZES[kind & JSON_KIND_MASK];
+}
 
 // Allocation hooks, process-wide. The library never asks allocFunc for 0
 // bytes. A document is released through the freeFunc installed when it is
@@ -290,13 +297,32 @@ inline uint8_t JsonGetKind(const JsonValue* value) {
 // Unless stated otherwise: JSON_OK with *out written; any other result leaves
 // *out unwritten. A null value, key or out pointer is JSON_FAIL.
 
+// The getters of texts and keys are inline: the readers call them millions
+// of times.
+
 // The text of a string value.
-int JsonGetString(const JsonValue* value, const char** out);
+inline int JsonGetString(const JsonValue* value, const char** out) {
+  if (value == nullptr || out == nullptr || JsonGetKind(value) != JSON_STRING) return JSON_FAIL;
+  *out = value->text;
+  return JSON_OK;
+}
 // The key of an object member; JSON_FAIL when the value carries none.
-int JsonGetKey(const JsonValue* value, const char** out);
+inline int JsonGetKey(const JsonValue* value, const char** out) {
+  if (value == nullptr || out == nullptr || (value->tag & JSON_FLAG_KEY) == 0) return JSON_FAIL;
+  *out = reinterpret_cast<const char*>(value) + JsonNodeSize(value->tag) + sizeof(uint32_t);
+  return JSON_OK;
+}
 // The key and its JsonKeyHash, which the member carries: keys of other
 // hashes differ, so most comparisons of keys need not look at their texts.
-int JsonGetHashedKey(const JsonValue* value, const char** key, uint32_t* hash);
+inline int JsonGetHashedKey(const JsonValue* value, const char** key, uint32_t* hash) {
+  if (value == nullptr || key == nullptr || hash == nullptr || (value->tag & JSON_FLAG_KEY) == 0) {
+    return JSON_FAIL;
+  }
+  const char* keyArea = reinterpret_cast<const char*>(value) + JsonNodeSize(value->tag);
+  std::memcpy(hash, keyArea, sizeof(*hash));
+  *key = keyArea + sizeof(*hash);
+  return JSON_OK;
+}
 // The next sibling; JSON_NO_NEXT when `value` is the last child (or a root).
 int JsonGetNext(const JsonValue* value, JsonValue** out);
 // The same, null when there is none: for walks over many children, where a

@@ -77,27 +77,6 @@ void BuildAllElements(JsonValue* array) {
 
 }  // namespace
 
-int JsonGetString(const JsonValue* value, const char** out) {
-  if (value == nullptr || out == nullptr || KindOf(value) != JSON_STRING) return JSON_FAIL;
-  *out = value->text;
-  return JSON_OK;
-}
-
-int JsonGetKey(const JsonValue* value, const char** out) {
-  if (value == nullptr || out == nullptr || (value->tag & JSON_FLAG_KEY) == 0) return JSON_FAIL;
-  *out = json_node::KeyTextOf(value);
-  return JSON_OK;
-}
-
-int JsonGetHashedKey(const JsonValue* value, const char** key, uint32_t* hash) {
-  if (value == nullptr || key == nullptr || hash == nullptr || (value->tag & JSON_FLAG_KEY) == 0) {
-    return JSON_FAIL;
-  }
-  *key = json_node::KeyTextOf(value);
-  *hash = json_node::KeyHashOf(value);
-  return JSON_OK;
-}
-
 int JsonGetNext(const JsonValue* value, JsonValue** out) {
   if (value == nullptr || out == nullptr) return JSON_FAIL;
   if (value->next == nullptr) return JSON_NO_NEXT;

@@ -20,16 +20,8 @@ static_assert(SCALAR_NODE_SIZE == 17 && VALUE_NODE_SIZE == 25 && OBJECT_NODE_SIZ
               ARRAY_NODE_SIZE == 49 && sizeof(JsonValue) == ARRAY_NODE_SIZE);
 static_assert(alignof(JsonValue) == 1, "nodes are packed back to back in the arena");
 
-// By kind, and so by tape tag with its flags masked: a table, as every value
-// measured and built looks it up.
-inline uint32_t NodeSize(uint8_t kind) {
-  static constexpr uint8_t SIZES[JSON_KIND_MASK + 1] = {
-      SCALAR_NODE_SIZE, SCALAR_NODE_SIZE, SCALAR_NODE_SIZE, VALUE_NODE_SIZE,
-      VALUE_NODE_SIZE,  ARRAY_NODE_SIZE,  OBJECT_NODE_SIZE, SCALAR_NODE_SIZE,
-      SCALAR_NODE_SIZE, SCALAR_NODE_SIZE, SCALAR_NODE_SIZE, SCALAR_NODE_SIZE,
-      SCALAR_NODE_SIZE, SCALAR_NODE_SIZE, SCALAR_NODE_SIZE, SCALAR_NODE_SIZE};
-  return SIZES[kind & JSON_KIND_MASK];
-}
+// By kind, and so by tape tag with its flags masked.
+inline uint32_t NodeSize(uint8_t kind) { return JsonNodeSize(kind); }
 
 inline uint8_t KindOf(const JsonValue* value) { return JsonGetKind(value); }
 

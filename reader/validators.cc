@@ -100,7 +100,16 @@ class ContextStatuses {
                   const std::string& file)
       : model(fileModel), forms(forms), diagnostics(diagnostics), file(file) {}
 
-  bool Fails(NameId id) { return !forms.IsValid(model.names, id) || !DefinedInFile(model, id); }
+  // The rules name the same few thousand names a million times: each
+  // verdict is worked out once.
+  bool Fails(NameId id) {
+    if (id >= verdicts.size()) verdicts.resize(model.names.size(), Verdict::UNKNOWN);
+    if (verdicts[id] == Verdict::UNKNOWN) {
+      const bool fails = !forms.IsValid(model.names, id) || !DefinedInFile(model, id);
+      verdicts[id] = fails ? Verdict::FAILS : Verdict::HOLDS;
+    }
+    return verdicts[id] == Verdict::FAILS;
+  }
   // Reports why `id` fails and returns false.
   bool Report(NameId id) { return ReportText(model.names.Text(id)); }
   // The same for a name that is not in the pool, when it fails.
@@ -116,10 +125,13 @@ class ContextStatuses {
     return false;
   }
 
+  enum class Verdict : uint8_t { UNKNOWN, HOLDS, FAILS };
+
   const PolicyModel& model;
   NameForms& forms;
   Diagnostics& diagnostics;
   const std::string& file;
+  std::vector<Verdict> verdicts;  // by id
 };
 
 // Whether the context of every entry of a labeling map of texts is defined;
