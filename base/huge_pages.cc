@@ -104,6 +104,18 @@ void DiscardPages(void* from, void* to) {
   if (begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
+bool MovePages(void* from, void* to, size_t bytes) {
+#ifdef MREMAP_DONTUNMAP
+  return mremap(from, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, to) !=
+         MAP_FAILED;
+#else
+  (void)from;
+  (void)to;
+  (void)bytes;
+  return false;
+#endif
+}
+
 void AdviseHugePages(void* block, size_t size) {
 #ifdef MADV_HUGEPAGE
   if (size < 2 * HUGE_PAGE_SIZE) return;

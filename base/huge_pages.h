@@ -40,6 +40,12 @@ void DropKeptBlocks();
 // zero afterwards: for a large block, or a part of one, whose contents will
 // not be read again. A huge page is split to give back a part of it.
 void DiscardPages(void* from, void* to);
+// Moves the pages of [from, from + bytes) of a block of AllocateBlock to
+// `to`, in place of those there, leaving the first range as DiscardPages
+// would, but without giving its pages back: they need no clearing where they
+// land. All three are multiples of HUGE_PAGE_SIZE. False, with nothing
+// moved, where the system cannot.
+bool MovePages(void* from, void* to, size_t bytes);
 
 // Advises huge pages for the whole 2 MiB pages inside [block, block + size)
 // of at least 4 MiB, for blocks from elsewhere (std::string, std::vector).

@@ -128,6 +128,7 @@ struct Deferred {
   uint32_t markAt;    // the mark there
   uint32_t arenaAt;   // the next window's first child
   uint32_t released;  // arena offset below which its pages went back
+  uint32_t filled;    // arena offset below which pages moved in ahead of the build
   bool started;       // its node is built
   bool finished;      // all its children are built, or none will be
 };
@@ -155,6 +156,7 @@ struct DeferredDocument {
   uint8_t* arena;     // its root, from which arena offsets count
   uint8_t* arenaEnd;
   uint32_t textReleased;  // bytes of the text, from its start, given back
+  bool movesPages;        // its arena is a block of AllocateBlock (MovePages)
   uint32_t tapeReleased;  // and of the tape
   uint32_t count;
   Deferred deferred[MAX_DEFERRED];  // by tapeStart
@@ -587,6 +589,7 @@ DeferredDocument* StartDocument(const Parser& p, uint8_t* block) {
   document->arena = block + sizeof(DeferredDocument);
   document->arenaEnd = block + sizeof(DeferredDocument) + s.arenaBytes;
   document->count = s.deferredCount;
+  document->movesPages = g_hooks.allocFunc == DefaultAlloc;
   std::copy(s.deferred, s.deferred + s.deferredCount, document->deferred);
   std::sort(document->deferred, document->deferred + document->count,
             [](const Deferred& a, const Deferred& b) { return a.tapeStart < b.tapeStart; });
@@ -769,6 +772,7 @@ void DeferContainer(Parser& p, JsonValue* node) {
   deferred.markAt = deferred.markStart;
   deferred.arenaAt = deferred.arenaStart;
   deferred.released = deferred.arenaStart;
+  deferred.filled = deferred.arenaStart;
   deferred.started = true;
   uint8_t* home = document.arena + deferred.arenaStart;
   MarkUnbuilt(home, &deferred);
@@ -826,6 +830,36 @@ bool BuildPass(Parser& p, JsonValue** root) {
 }
 
 // ---- Deferred building ----
+
+uint8_t* HugePageFloor(uint8_t* p) {
+  return reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(p) & ~(HUGE_PAGE_SIZE - 1));
+}
+uint8_t* HugePageCeil(uint8_t* p) { return HugePageFloor(p + HUGE_PAGE_SIZE - 1); }
+
+// Gives back the arena of `deferred` below `to`; while its children are
+// still being built, in whole huge pages, which move ahead of the build:
+// there they spare it fresh pages, which the system would clear.
+void ReleaseArena(DeferredDocument& document, Deferred& deferred, uint8_t* to, bool finished) {
+  uint8_t* const arena = document.arena;
+  uint8_t* const from = arena + deferred.released;
+  if (!finished) to = HugePageFloor(to);
+  if (to <= from) return;
+  deferred.released = static_cast<uint32_t>(to - arena);
+  uint8_t* page = std::min(HugePageCeil(from), to);
+  DiscardPages(from, page);
+  uint8_t* ahead = std::max(HugePageCeil(arena + deferred.arenaAt), arena + deferred.filled);
+  uint8_t* const end = HugePageFloor(arena + deferred.arenaEnd);
+  for (; document.movesPages && to - page >= static_cast<ptrdiff_t>(HUGE_PAGE_SIZE) &&
+         end - ahead >= static_cast<ptrdiff_t>(HUGE_PAGE_SIZE);
+       page += HUGE_PAGE_SIZE, ahead += HUGE_PAGE_SIZE) {
+    if (!MovePages(page, ahead, HUGE_PAGE_SIZE)) {
+      document.movesPages = false;
+      break;
+    }
+    deferred.filled = static_cast<uint32_t>(ahead + HUGE_PAGE_SIZE - arena);
+  }
+  DiscardPages(page, to);
+}
 
 // Memory goes back in steps of this many bytes at least: each step is a
 // call to the system.
@@ -901,6 +935,8 @@ int JsonInitHooks(const JsonHooks* hooks) {
   return JSON_OK;
 }
 
+JsonHooks JsonGetHooks() { return g_hooks; }
+
 void JsonFree(void* ptr) {
   if (ptr != nullptr) g_hooks.freeFunc(ptr);
 }
@@ -971,14 +1007,9 @@ void JsonRelease(const JsonValue* root, const JsonValue* container, const JsonVa
     return entry.started && entry.container == container;
   });
   if (deferred == end) return;
-  uint8_t* from = document->arena + deferred->arenaStart;
   uint8_t* to = next != nullptr ? reinterpret_cast<uint8_t*>(const_cast<JsonValue*>(next))
                                 : document->arena + deferred->arenaEnd;
-  if (next == nullptr ||
-      static_cast<size_t>(to - (document->arena + deferred->released)) >= RELEASE_STEP) {
-    DiscardPages(from, to);
-    deferred->released = static_cast<uint32_t>(to - document->arena);
-  }
+  ReleaseArena(*document, *deferred, to, next == nullptr);
   if (next == nullptr) Finish(*document, *deferred);
   ReleaseBehind(*document);
 }

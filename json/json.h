@@ -130,8 +130,11 @@ struct JsonHooks {
 
 // Installs `hooks`. JSON_FAIL, and nothing changed, when hooks or either
 // function is null. The defaults take their blocks from AllocateBlock
-// (base/huge_pages.h).
+// (base/huge_pages.h); only with them does a deferred document move the
+// pages it is done with ahead of its build (MovePages).
 int JsonInitHooks(const JsonHooks* hooks);
+// The hooks installed now, to put back after installing others.
+JsonHooks JsonGetHooks();
 
 // Releases `ptr` through the installed freeFunc; null is ignored.
 void JsonFree(void* ptr);
