@@ -98,17 +98,14 @@ class ContextStatuses {
  public:
   ContextStatuses(const PolicyModel& fileModel, NameForms& forms, Diagnostics& diagnostics,
                   const std::string& file)
-      : model(fileModel), forms(forms), diagnostics(diagnostics), file(file) {}
+      : model(fileModel), forms(forms), diagnostics(diagnostics), file(file) {
+    forms.StartFile();
+  }
 
-  // The rules name the same few thousand names a million times: each
-  // verdict is worked out once.
   bool Fails(NameId id) {
-    if (id >= verdicts.size()) verdicts.resize(model.names.size(), Verdict::UNKNOWN);
-    if (verdicts[id] == Verdict::UNKNOWN) {
-      const bool fails = !forms.IsValid(model.names, id) || !DefinedInFile(model, id);
-      verdicts[id] = fails ? Verdict::FAILS : Verdict::HOLDS;
-    }
-    return verdicts[id] == Verdict::FAILS;
+    return !forms.IsValid(model.names, id) ||
+           !forms.DefinedInFile(model.names, id,
+                                [this](NameId name) { return DefinedInFile(model, name); });
   }
   // Reports why `id` fails and returns false.
   bool Report(NameId id) { return ReportText(model.names.Text(id)); }
@@ -125,13 +122,10 @@ class ContextStatuses {
     return false;
   }
 
-  enum class Verdict : uint8_t { UNKNOWN, HOLDS, FAILS };
-
   const PolicyModel& model;
   NameForms& forms;
   Diagnostics& diagnostics;
   const std::string& file;
-  std::vector<Verdict> verdicts;  // by id
 };
 
 // Whether the context of every entry of a labeling map of texts is defined;
