@@ -419,15 +419,16 @@ TEST_F(Json, DeferredDocumentsReadAsWholeOnes) {
 }
 
 // With the default hooks, the huge pages a walk is done with move ahead of
-// the build; every value still reads as built whole, whichever pages moved.
+// the build; every value still reads as built whole, whichever pages moved,
+// those of the member built before the deferred one's children too.
 TEST(JsonPages, ADeferredDocumentReadsWholeWhilePagesMoveAhead) {
-  std::string text = "[";
+  std::string text = "{\"big\": [";
   for (int i = 0; i < 60000; ++i) {
     const std::string n = std::to_string(i);
     text += "{\"name\": \"entry_" + n + "\", \"list\": [\"a" + n + "\", \"b\\t" + n + "\", " + n +
             "]},\n";
   }
-  text += "{}]";
+  text += "{}], \"after\": [" + Repeat("\"after\",", 300) + "0]}";
   const std::string whole = Dump(Parse(text).get());
   for (const uint32_t deferBytes : {JSON_DEFER_BYTES, 65536u}) {
     const auto exact = Exact(text);
