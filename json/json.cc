@@ -156,8 +156,8 @@ struct DeferredDocument {
   uint8_t* arena;     // its root, from which arena offsets count
   uint8_t* arenaEnd;
   uint32_t textReleased;  // bytes of the text, from its start, given back
-  bool movesPages;        // its arena is a block of AllocateBlock (MovePages)
   uint32_t tapeReleased;  // and of the tape
+  bool movesPages;        // its arena is a block of AllocateBlock (MovePages)
   uint32_t count;
   Deferred deferred[MAX_DEFERRED];  // by tapeStart
 };

@@ -109,8 +109,8 @@ struct JsonValue {
 #pragma pack(pop)
 
 // Bytes of a node of `kind` up to its key: 17 null/true/false, 25 number and
-// string, 33 object, 49 array.
-// A table, as every value measured, built and read looks it up.
+// string, 33 object, 49 array. A table, as every value measured, built and
+// read looks it up.
 inline uint32_t JsonNodeSize(uint8_t kind) {
   constexpr uint8_t SCALAR = 17, VALUE = 25, OBJECT = 33, ARRAY = 49;
   static constexpr uint8_t SIZES[JSON_KIND_MASK + 1] = {

@@ -84,7 +84,12 @@ class NameForms {
  public:
   bool IsValid(const NamePool& names, NameId id);
   // Forgets the definitions of the file checked before.
-  void StartFile() { ++file; }
+  void StartFile() {
+    if (++file != 0) return;
+    // After 2^32 files the stamps come round: none may be taken for new.
+    definitions.assign(definitions.size(), Definition{});
+    file = 1;
+  }
   // Whether `id` is defined in the file being checked, which `defined(id)`
   // tells when asked.
   template <typename Defined>
