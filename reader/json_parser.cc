@@ -112,8 +112,10 @@ int JsonParser::Fail(const std::string& line) {
 int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
   // The next files are read and parsed while this one's sections are read.
   SourceLookahead sources(paths, Places::SKIP, timer);
+  // One model takes each file in turn: its storage serves them all.
+  PolicyModel fileModel = NewFileModel();
   for (const std::string& path : paths) {
-    if (ReadJsonFile(path, sources.Next()) != 0) return -1;
+    if (ReadJsonFile(path, sources.Next(), fileModel) != 0) return -1;
   }
   Log(LOG_INFO, "[JsonParser][Validating whole json file]\n");
   const TimedStage checks(timer, Stage::CHECKS);
@@ -121,14 +123,13 @@ int JsonParser::ParseJsonFiles(std::vector<std::string> paths) {
   return 0;
 }
 
-int JsonParser::ReadJsonFile(const std::string& path, LoadedSource source) {
-  // A fresh model, released once it is merged.
-  std::optional<PolicyModel> fileModel(NewFileModel());
+int JsonParser::ReadJsonFile(const std::string& path, LoadedSource source,
+                             PolicyModel& fileModel) {
   const std::string shownPath = MaskControlChars(path);
   Log(LOG_INFO, "[JsonParser][Parsing json file][file=%s]\n", shownPath.c_str());
   {
     const TimedStage sections(timer, Stage::SECTIONS);
-    ReadContext context(*fileModel, diagnostics, path);
+    ReadContext context(fileModel, diagnostics, path);
     const int read = ReadLoadedSource(context, source);
     source = LoadedSource();
     if (read != 0) {
@@ -138,13 +139,13 @@ int JsonParser::ReadJsonFile(const std::string& path, LoadedSource source) {
   Log(LOG_INFO, "[JsonParser][Validating json file][file=%s]\n", shownPath.c_str());
   {
     const TimedStage checks(timer, Stage::CHECKS);
-    if (ValidateJsonFile(*fileModel, path) != 0) {
+    if (ValidateJsonFile(fileModel, path) != 0) {
       return Fail(Format("[JsonParser][Validate json file failed][file=%s]\n", shownPath.c_str()));
     }
   }
   const TimedStage merge(timer, Stage::MERGE);
-  const int merged = MergeJsonFile(*fileModel, path);
-  fileModel.reset();
+  const int merged = MergeJsonFile(fileModel, path);
+  fileModel.ClearEntries();
   if (merged != 0) {
     return Fail(Format("[JsonParser][Merge json file failed][file=%s]\n", shownPath.c_str()));
   }

@@ -66,9 +66,10 @@ class JsonParser {
   // An empty model for one file that shares the merged model's name and
   // path pools, as MergeJsonFile requires.
   PolicyModel NewFileModel() const;
-  // Reads the loaded `source` of `path` into a model of its own, checks it
-  // and merges it.
-  int ReadJsonFile(const std::string& path, LoadedSource source);
+  // Reads the loaded `source` of `path` into `fileModel`, made by
+  // NewFileModel and empty, checks it and merges it; `fileModel` is left
+  // empty for the next file.
+  int ReadJsonFile(const std::string& path, LoadedSource source, PolicyModel& fileModel);
   // The per-file checks, on the model of one file (`file`) before it is
   // merged.
   int ValidateJsonFile(const PolicyModel& fileModel, const std::string& file);

@@ -80,6 +80,11 @@ class NameIdSet {
   size_t size() const { return ids.size(); }
   bool empty() const { return ids.empty(); }
   std::span<const NameId> Ids() const { return ids; }
+  // Empties the set, keeping its storage: its bits span every id it met.
+  void Clear() {
+    for (const NameId id : ids) members[id] = false;
+    ids.clear();
+  }
 
  private:
   std::vector<NameId> ids;
@@ -133,6 +138,14 @@ class FileContextMap {
   bool empty() const { return entries.empty(); }
   HugePageVector<Entry>::const_iterator begin() const { return entries.begin(); }
   HugePageVector<Entry>::const_iterator end() const { return entries.end(); }
+  // Empties the map, keeping its storage.
+  void Clear() {
+    for (const Entry& entry : entries) {
+      if (entry.path >= firstPath) hasPath[entry.path - firstPath] = false;
+    }
+    entries.clear();
+    earlierPaths.clear();
+  }
 
  private:
   HugePageVector<Entry> entries;
@@ -177,6 +190,21 @@ struct PolicyModel {
   HugePageVector<GrantRule> grantRules;             // rule key -> operations
   std::vector<UnknownOperation> unknownOperations;  // of grantRules, for the class check
   std::unordered_map<RuleKey, NameId, RuleKeyHash> transitionRules;  // rule key -> target
+
+  // Empties the containers but keeps their storage, and the pools: for the
+  // model of file after file, which would otherwise clear bits over the
+  // whole pool for each.
+  void ClearEntries() {
+    for (NameIdSet* set : {&types, &attrs, &requires_, &typeAttrMap.names}) set->Clear();
+    typeAttrMap.links.clear();
+    fileContexts.Clear();
+    initialSids.clear();
+    netifs.clear();
+    packets.clear();
+    grantRules.clear();
+    unknownOperations.clear();
+    transitionRules.clear();
+  }
 };
 
 // True when `a` orders before `b` in the key order of rules: by the texts of
