@@ -103,9 +103,9 @@ class ContextStatuses {
   }
 
   bool Fails(NameId id) {
-    return !forms.IsValid(model.names, id) ||
-           !forms.DefinedInFile(model.names, id,
-                                [this](NameId name) { return DefinedInFile(model, name); });
+    return forms.FailsInFile(model.names, id, [this](NameId name) {
+      return !forms.IsValid(model.names, name) || !DefinedInFile(model, name);
+    });
   }
   // Reports why `id` fails and returns false.
   bool Report(NameId id) { return ReportText(model.names.Text(id)); }

@@ -78,36 +78,37 @@ std::optional<Fault> FilePathFault(std::string_view path);
 // Whether each text of a name pool is a valid context name, worked out once
 // per text: the files of a policy use the same names over and over. Keep one
 // per pool; the pool only grows, so earlier verdicts stay right. It also
-// keeps whether a name is defined in the file being checked, worked out once
-// per file: the rules of a file name a few thousand names a million times.
+// keeps whether a name fails as a context of the file being checked, worked
+// out once per file: the rules of a file name a few thousand names a million
+// times.
 class NameForms {
  public:
   bool IsValid(const NamePool& names, NameId id);
-  // Forgets the definitions of the file checked before.
+  // Forgets the verdicts on the file checked before.
   void StartFile() {
     if (++file != 0) return;
     // After 2^32 files the stamps come round: none may be taken for new.
-    definitions.assign(definitions.size(), Definition{});
+    verdicts.assign(verdicts.size(), Verdict{});
     file = 1;
   }
-  // Whether `id` is defined in the file being checked, which `defined(id)`
-  // tells when asked.
-  template <typename Defined>
-  bool DefinedInFile(const NamePool& names, NameId id, Defined defined) {
-    if (id >= definitions.size()) definitions.resize(names.size());
-    Definition& definition = definitions[id];
-    if (definition.file != file) definition = {file, defined(id)};
-    return definition.defined;
+  // Whether `id` fails as a context of the file being checked, which
+  // `fails(id)` tells when asked.
+  template <typename Fails>
+  bool FailsInFile(const NamePool& names, NameId id, Fails fails) {
+    if (id >= verdicts.size()) verdicts.resize(names.size());
+    Verdict& verdict = verdicts[id];
+    if (verdict.file != file) verdict = {file, fails(id)};
+    return verdict.fails;
   }
 
  private:
   enum class Form : uint8_t { UNKNOWN, VALID, INVALID };
-  struct Definition {
+  struct Verdict {
     uint32_t file = 0;  // the file it holds for
-    bool defined = false;
+    bool fails = false;
   };
-  std::vector<Form> forms;              // indexed by id
-  std::vector<Definition> definitions;  // indexed by id
+  std::vector<Form> forms;        // indexed by id
+  std::vector<Verdict> verdicts;  // indexed by id
   uint32_t file = 1;
 };
 
